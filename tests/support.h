@@ -1,0 +1,48 @@
+// Helpers for tests of code that ends the process: run it in a child, capture its standard output.
+
+#ifndef IMAGEFILES_TESTS_SUPPORT_H
+#define IMAGEFILES_TESTS_SUPPORT_H
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// How a child ended: its exit status (128 + signal number if a signal ended it) and every byte it
+// wrote on standard output.
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+// Runs `body` in a forked child; a body that returns ends the child with status 0.
+Outcome run_in_child(const std::function<void()>& body);
+
+// Runs a program with arguments (args[0] is the program's path).
+Outcome run_command(const std::vector<std::string>& args);
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+// A fresh directory, removed with all its content at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // Names of the entries in the directory, sorted.
+  std::vector<std::string> entries() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace testing_support
+
+#endif  // IMAGEFILES_TESTS_SUPPORT_H
