@@ -56,4 +56,31 @@ IMAGEFILES_API void lire_image_pgm(const char* nom_image, unsigned char* image, 
 IMAGEFILES_API void ecrire_image_pgm(const char* nom_image, const unsigned char* image,
                                      int nb_lignes, int nb_colonnes);
 
+// Reads the header of the colour file `nom_image` and stores its height in *nb_lignes and its
+// width in *nb_colonnes. A dimension the header does not hold keeps the value it had.
+// Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
+// opened.
+IMAGEFILES_API void lire_nb_lignes_colonnes_image_ppm(const char* nom_image, int* nb_lignes,
+                                                      int* nb_colonnes);
+
+// Reads `nb_pixels` pixels (3 x nb_pixels bytes) of the colour file `nom_image` into `image`, which
+// holds at least that many bytes. Note the count is in pixels, where the greymap reader's is in
+// bytes. Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot
+// be opened and with "\nErreur de lecture de l'image <nom> \n" if it holds fewer bytes.
+IMAGEFILES_API void lire_image_ppm(const char* nom_image, unsigned char* image, int nb_pixels);
+
+// Creates or empties the file `nom_image` and writes a colour header and the
+// 3 x nb_lignes x nb_colonnes bytes of `image`. Ends the process with
+// "\nPas d'acces en ecriture sur l'image <nom> \n" if the file cannot be opened for writing and
+// with "\nErreur d'ecriture de l'image <nom> \n" if any byte cannot be written, closing included.
+IMAGEFILES_API void ecrire_image_ppm(const char* nom_image, const unsigned char* image,
+                                     int nb_lignes, int nb_colonnes);
+
+// Copy one colour of each of the `nb_pixels` pixels of the colour raster `image` (3 x nb_pixels
+// bytes) into `plan` (nb_pixels bytes), which then has the layout of a greymap raster: red for
+// planR, green (vert) for planV, blue (bleu) for planB. A count of 0 or less copies nothing.
+IMAGEFILES_API void planR(unsigned char* plan, const unsigned char* image, int nb_pixels);
+IMAGEFILES_API void planV(unsigned char* plan, const unsigned char* image, int nb_pixels);
+IMAGEFILES_API void planB(unsigned char* plan, const unsigned char* image, int nb_pixels);
+
 #endif  // IMAGEFILES_IMAGEFILES_H
