@@ -15,9 +15,6 @@ using testing_support::run_command;
 using testing_support::TempDir;
 using testing_support::write_file;
 
-const std::string kUsage = "Usage: ImageIn.pgm ImageOut.pgm Seuil \n";
-const std::string kAllocation = "\n Allocation dynamique impossible pour un pointeur-tableau \n";
-
 Outcome test_grey(const std::vector<std::string>& args) {
   std::vector<std::string> command = {TEST_GREY_PATH};
   command.insert(command.end(), args.begin(), args.end());
@@ -79,90 +76,6 @@ TEST(Command, WritesHeaderOfItsOwn) {
     EXPECT_EQ(outcome.out, "") << c.what;
     EXPECT_EQ(read_file(dir / "out.pgm"), c.output) << c.what;
   }
-}
-
-// A failing run prints one message, ends with status 1 and leaves no file but its input.
-struct FailureCase {
-  const char* what;
-  std::vector<std::string> args;  // "IN" and "OUT" stand for the input and output paths
-  std::string input;              // written to IN unless empty
-  std::string message;            // "%s" stands for the input path
-};
-
-TEST(Command, FailsWithMessageAndNoOutput) {
-  const std::string read_access = "\nPas d'acces en lecture sur l'image %s \n";
-  const std::string read_error = "\nErreur de lecture de l'image %s \n";
-  const std::vector<FailureCase> cases = {
-      {"no argument", {}, kInput, kUsage},
-      {"two arguments", {"IN", "OUT"}, kInput, kUsage},
-      {"four arguments", {"IN", "OUT", "128", "x"}, kInput, kUsage},
-      {"empty threshold", {"IN", "OUT", ""}, kInput, kUsage},
-      {"threshold sign only", {"IN", "OUT", "-"}, kInput, kUsage},
-      {"threshold not a number", {"IN", "OUT", "abc"}, kInput, kUsage},
-      {"missing input", {"IN", "OUT", "128"}, "", read_access},
-      {"raster one byte short", {"IN", "OUT", "128"}, "P5\n6 1\n255\nabcde", read_error},
-      {"not an image", {"IN", "OUT", "128"}, "hello, world\n", read_error},
-      {"header cut after width", {"IN", "OUT", "128"}, "P5\n6", read_error},
-      {"one negative dimension", {"IN", "OUT", "128"}, "P5\n-6 1\n255\n", kAllocation},
-      {"beyond 2^31 - 1 pixels", {"IN", "OUT", "128"}, "P5\n70000 70000\n255\n", kAllocation},
-  };
-  for (const FailureCase& c : cases) {
-    TempDir dir;
-    const std::string in = dir / "in.pgm";
-    if (!c.input.empty()) write_file(in, c.input);
-    std::vector<std::string> args;
-    for (const std::string& arg : c.args)
-      args.push_back(arg == "IN" ? in : arg == "OUT" ? dir / "out.pgm" : arg);
-    const Outcome outcome = test_grey(args);
-    std::string message = c.message;
-    if (const auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, in);
-    EXPECT_EQ(outcome.status, 1) << c.what;
-    EXPECT_EQ(outcome.out, message) << c.what;
-    EXPECT_EQ(dir.entries(),
-              c.input.empty() ? std::vector<std::string>{} : std::vector<std::string>{"in.pgm"})
-        << c.what;
-  }
-}
-
-TEST(Command, ReportsTheWriteFailures) {
-  TempDir dir;
-  write_file(dir / "in.pgm", kInput);
-  const Outcome full = test_grey({dir / "in.pgm", "/dev/full", "128"});
-  EXPECT_EQ(full.status, 1);
-  EXPECT_EQ(full.out, "\nErreur d'ecriture de l'image /dev/full \n");
-  const std::string missing_folder = dir / "no/out.pgm";
-  const Outcome unopened = test_grey({dir / "in.pgm", missing_folder, "128"});
-  EXPECT_EQ(unopened.status, 1);
-  EXPECT_EQ(unopened.out, "\nPas d'acces en ecriture sur l'image " + missing_folder + " \n");
-}
-
-TEST(Command, DirectoryAsInputIsAReadError) {
-  TempDir dir;
-  const Outcome outcome = test_grey({dir.path().string(), dir / "out.pgm", "128"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_EQ(outcome.out, "\nErreur de lecture de l'image " + dir.path().string() + " \n");
-  EXPECT_TRUE(dir.entries().empty());
-}
-
-TEST(Command, UsesNamesWhole) {
-  TempDir dir;
-  write_file(dir / "my input.pgm", kInput);
-  const Outcome outcome = test_grey({dir / "my input.pgm", dir / "my output.pgm", "128"});
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"my input.pgm", "my output.pgm"}));
-
-  const std::string long_name = dir / std::string(5000, 'n');
-  const Outcome too_long = test_grey({long_name, dir / "out.pgm", "128"});
-  EXPECT_EQ(too_long.status, 1);
-  EXPECT_EQ(too_long.out, "\nPas d'acces en lecture sur l'image " + long_name + " \n");
-}
-
-TEST(Command, InputCanBeItsOwnOutput) {
-  TempDir dir;
-  write_file(dir / "image.pgm", kInput);
-  const Outcome outcome = test_grey({dir / "image.pgm", dir / "image.pgm", "128"});
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(read_file(dir / "image.pgm"), kOutputHeader + std::string("\0\0\0\xff\xff\xff", 6));
 }
 
 TEST(Sample, IsWhatTheDrawingProgramMakes) {

@@ -50,8 +50,9 @@ Outcome run_in_child(const std::function<void()>& body) {
   });
 }
 
-Outcome run_command(const std::vector<std::string>& args) {
+Outcome run_command(const std::vector<std::string>& args, const std::string& cwd) {
   return fork_and_capture([&] {
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -20,8 +20,8 @@ struct Outcome {
 // Runs `body` in a forked child; a body that returns ends the child with status 0.
 Outcome run_in_child(const std::function<void()>& body);
 
-// Runs a program with arguments (args[0] is the program's path).
-Outcome run_command(const std::vector<std::string>& args);
+// Runs a program with arguments (args[0] is the program's path), in folder `cwd` if one is given.
+Outcome run_command(const std::vector<std::string>& args, const std::string& cwd = "");
 
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
