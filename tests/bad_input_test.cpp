@@ -122,8 +122,7 @@ std::vector<BadInput> catalogue() {
       // and the real height (1) the maximum value. The six bytes after the byte that follows it
       // are "255\n" and two of the pixel's: only 200 reaches the threshold.
       runs("colour file", {{"in.pgm", kColour}}, kArgs,
-           {{"in.pgm", kColour},
-            {"out.pgm", "P5\r6 1\r255\r" + std::string("\0\0\0\0\xff\0", 6)}}),
+           {{"in.pgm", kColour}, {"out.pgm", "P5\r6 1\r255\r" + std::string("\0\0\0\0\xff\0", 6)}}),
       runs("names with blanks", {{"my in.pgm", kInput}}, {"my in.pgm", "my out.pgm", "128"},
            {{"my in.pgm", kInput}, {"my out.pgm", kBinarised}}),
       runs("names with leading dashes", {{"-in.pgm", kInput}}, {"-in.pgm", "--out.pgm", "128"},
