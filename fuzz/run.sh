@@ -15,14 +15,17 @@ for target in header command; do
   work=build-fuzz/corpus-$target
   mkdir -p "$work"
   echo "== ${target}_fuzzer, ${seconds} s"
+  log=build-fuzz/$target.log
   # Large allocations are part of the command's job (up to 2 GiB for a header's dimensions).
+  status=0
   build-fuzz/fuzz/${target}_fuzzer -max_total_time="$seconds" -dict=fuzz/header.dict \
     -rss_limit_mb=4096 -malloc_limit_mb=4096 -print_final_stats=1 \
-    -artifact_prefix=build-fuzz/findings/${target}- "$work" fuzz/corpus/$target 2>&1 |
-    grep -E '^(#[0-9]+ +(INITED|DONE)|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==|SUMMARY)' ||
-    true
-  if [ "${PIPESTATUS[0]}" -ne 0 ]; then
-    echo "${target}_fuzzer found a fault: see build-fuzz/findings/"
+    -artifact_prefix=build-fuzz/findings/${target}- "$work" fuzz/corpus/$target >"$log" 2>&1 ||
+    status=$?
+  grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::(number_of_executed_units|peak_rss_mb)|^==[0-9]+==|^SUMMARY' \
+    "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "${target}_fuzzer found a fault (status $status): see $log and build-fuzz/findings/"
     exit 1
   fi
 done
