@@ -16,6 +16,8 @@
 
 #include <imagefiles/imagefiles.h>
 
+#include "binarise.h"
+
 namespace {
 
 constexpr int exit_status = 1;
@@ -64,13 +66,6 @@ bool allocate(std::int64_t bytes, Buffer* buffer) {
   if (bytes == 0) return true;
   buffer->reset(static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
   return *buffer != nullptr;
-}
-
-// Pixels at or above the threshold become 255, the others 0. The output starts zero-filled.
-void binarise(const unsigned char* input, unsigned char* output, std::size_t count, int threshold) {
-  if (threshold > UCHAR_MAX) return;  // no byte reaches it: all stays 0
-  const auto level = static_cast<unsigned char>(std::max(threshold, 0));
-  for (std::size_t p = 0; p < count; ++p) output[p] = input[p] >= level ? 255 : 0;
 }
 
 }  // namespace
