@@ -5,8 +5,8 @@
 # are reachable, not lost: such runs check definite,possible; the others check all.
 kinds=$1
 shift
-valgrind --quiet --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds="$kinds" \
-  --error-exitcode=99 "$@"
+valgrind --quiet --suppressions="$(dirname "$0")/valgrind.supp" --leak-check=full \
+  --show-leak-kinds=all --errors-for-leak-kinds="$kinds" --error-exitcode=99 "$@"
 status=$?
 if [ "$status" -ne 1 ]; then
   echo "memcheck.sh: status $status (99: memcheck found an error or a leak)"

@@ -6,6 +6,8 @@
 // new greymap file. Nothing is printed on success; each failure prints one French message on
 // standard output. The exit status is 1 on every path, success included: scripts rely on it.
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -22,10 +24,40 @@ namespace {
 
 constexpr int exit_status = 1;
 
-struct FreeDeleter {
-  void operator()(unsigned char* block) const noexcept { std::free(block); }
+// A zero-filled image buffer, released on destruction.
+//
+// calloc rather than a value-initialised container: large blocks come from the kernel already
+// zeroed, with no pass over them. A large buffer also starts on a 2 MiB boundary, inside a block
+// 2 MiB longer (address space only: the slack is never touched), and asks the kernel for
+// transparent huge pages. The read and the binarisation are the first to touch the buffer, and
+// one page fault per 2 MiB instead of one per 4 KiB is a large share of the command's time on
+// big images.
+class Buffer {
+ public:
+  // False when the memory cannot be had; a buffer of 0 bytes is empty and null.
+  bool allocate(std::size_t bytes) {
+    if (bytes == 0) return true;
+    constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
+    const std::size_t slack = bytes >= huge_page ? huge_page : 0;
+    block_.reset(static_cast<unsigned char*>(std::calloc(bytes + slack, 1)));
+    if (block_ == nullptr) return false;
+    data_ = block_.get();
+    if (slack != 0) {
+      const auto start = reinterpret_cast<std::uintptr_t>(data_);
+      data_ += ((start + huge_page - 1) & ~(huge_page - 1)) - start;
+      madvise(data_, bytes & ~(huge_page - 1), MADV_HUGEPAGE);
+    }
+    return true;
+  }
+  unsigned char* data() const { return data_; }
+
+ private:
+  struct FreeDeleter {
+    void operator()(unsigned char* block) const noexcept { std::free(block); }
+  };
+  std::unique_ptr<unsigned char[], FreeDeleter> block_;
+  unsigned char* data_ = nullptr;
 };
-using Buffer = std::unique_ptr<unsigned char[], FreeDeleter>;
 
 int usage() {
   std::printf("Usage: ImageIn.pgm ImageOut.pgm Seuil \n");
@@ -59,13 +91,10 @@ bool query_dimensions(const char* name, int* rows, int* columns) {
   return rows_again == *rows && columns_again == *columns;
 }
 
-// A zero-filled block of `bytes` bytes; an empty one for 0. calloc rather than a value-initialised
-// container: large blocks come from the kernel already zeroed, with no pass over them.
-bool allocate(std::int64_t bytes, Buffer* buffer) {
-  if (bytes < 0 || bytes > INT_MAX) return false;
-  if (bytes == 0) return true;
-  buffer->reset(static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
-  return *buffer != nullptr;
+// A zero-filled buffer for `count` pixels, or false when the count is out of range (negative, or
+// beyond the library's 32-bit counts) or the memory cannot be had.
+bool allocate(std::int64_t count, Buffer* buffer) {
+  return count >= 0 && count <= INT_MAX && buffer->allocate(static_cast<std::size_t>(count));
 }
 
 }  // namespace
@@ -89,13 +118,13 @@ int main(int argc, char** argv) {
 
   Buffer input;
   if (!allocate(count, &input)) return allocation_failure();
-  lire_image_pgm(input_name, input.get(), static_cast<int>(count));
+  lire_image_pgm(input_name, input.data(), static_cast<int>(count));
 
   Buffer output;
   if (!allocate(count, &output)) return allocation_failure();
   if (rows > 0 && columns > 0) {
-    binarise(input.get(), output.get(), static_cast<std::size_t>(count), *threshold);
+    binarise(input.data(), output.data(), static_cast<std::size_t>(count), *threshold);
   }
-  ecrire_image_pgm(output_name, output.get(), rows, columns);
+  ecrire_image_pgm(output_name, output.data(), rows, columns);
   return exit_status;
 }

@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""Times test_grey as a whole process against the floor (dd: one read, one write) and against the
+general-purpose image tools installed here, and prints a Markdown report.
+
+    bench/run.py [--test-grey PATH] [--dir DIR] [--threshold T] [--quick]
+
+For every case the inputs are generated first. Before anything is timed, each peer's output raster
+is compared with test_grey's; a peer whose raster differs is reported and not timed. Runs alternate
+(test_grey, peer, test_grey, peer, ...) after one warm-up run of each, and the report gives medians,
+the ratio of each pair and each command's peak resident memory. Only the standard library is used.
+"""
+
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+MIB = 1 << 20
+PILLOW_PYTHON = "/usr/bin/python3"  # Debian's python3-pil lives with Debian's python
+GNU_TIME = "/usr/bin/time"
+
+
+def generate(path, width, height):
+    """A greymap with a standard header and samples spread over 0..255, rows shifted one from
+    another so that no two neighbouring rows are alike."""
+    if os.path.exists(path) and os.path.getsize(path) > width * height:
+        return
+    period = 65536
+    base = bytes(((i * 7) ^ (i >> 6)) & 255 for i in range(period + width))
+    rows = (base[(y * 97) % period:(y * 97) % period + width] for y in range(height))
+    with open(path, "wb") as out:
+        out.write(b"P5\n%d %d\n255\n" % (width, height))
+        out.write(b"".join(rows))
+
+
+def read_raster(path):
+    """Width, height and raster of a P5 or P7 file written by any of the tools, samples scaled to
+    0..255 (netpbm's black-and-white PAM holds 0 and 1)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] == b"P7":
+        end = data.index(b"ENDHDR\n") + len(b"ENDHDR\n")
+        fields = dict(line.split(b" ", 1) for line in data[3:end - 7].splitlines() if b" " in line)
+        width, height = int(fields[b"WIDTH"]), int(fields[b"HEIGHT"])
+        maxval = int(fields[b"MAXVAL"])
+        raster = data[end:end + width * height]
+        if maxval == 1:
+            raster = raster.translate(bytes([0, 255]) + bytes(254))
+        return width, height, raster
+    # P5: magic, then width, height and maximum value, with comments, then one whitespace byte.
+    tokens, at = [], 2
+    while len(tokens) < 3:
+        while data[at:at + 1].isspace():
+            at += 1
+        if data[at:at + 1] == b"#":
+            at = data.index(b"\n", at) + 1
+            continue
+        start = at
+        while data[at:at + 1].isdigit():
+            at += 1
+        tokens.append(int(data[start:at]))
+    width, height, _ = tokens
+    return width, height, data[at + 1:at + 1 + width * height]
+
+
+def run(argv, stdout=None):
+    """Runs a command; returns wall seconds and exit status."""
+    actions = [(os.POSIX_SPAWN_OPEN, 0, "/dev/null", os.O_RDONLY, 0),
+               (os.POSIX_SPAWN_OPEN, 2, "/dev/null", os.O_WRONLY, 0)]
+    if stdout:
+        actions.append((os.POSIX_SPAWN_OPEN, 1, stdout, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644))
+    else:
+        actions.append((os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0))
+    start = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=actions)
+    _, status = os.waitpid(pid, 0)
+    return time.perf_counter() - start, os.waitstatus_to_exitcode(status)
+
+
+class Command:
+    """One competitor: how to run it on an input, where its output goes, its expected status."""
+
+    def __init__(self, name, argv, output, stdout=False, status=0):
+        self.name, self.argv, self.output, self.stdout, self.status = name, argv, output, stdout, status
+
+    def once(self):
+        """Runs the command once; returns its wall time in seconds."""
+        if os.path.exists(self.output):
+            os.unlink(self.output)
+        seconds, status = run(self.argv, self.output if self.stdout else None)
+        if status != self.status:
+            raise RuntimeError(f"{self.name} ended with status {status}")
+        return seconds
+
+    def peak_memory(self):
+        """Peak resident memory in KiB, from GNU time: a child of this large Python process
+        would report this process's memory as its own."""
+        if os.path.exists(self.output):
+            os.unlink(self.output)
+        report = os.path.join(os.path.dirname(self.output), "time-report")
+        run([GNU_TIME, "-f", "%M", "-o", report] + self.argv,
+            self.output if self.stdout else None)
+        with open(report) as f:
+            return int(f.read().split()[-1])
+
+
+def competitors(test_grey, src, out_dir, threshold, with_peers):
+    size = os.path.getsize(src)
+    percent = f"{(threshold - 0.5) / 255 * 100:.6f}%"  # v >= T is v > T - 0.5
+    def out(name, ext="pgm"):
+        return os.path.join(out_dir, f"out-{name}.{ext}")
+    ours = Command("test_grey", [test_grey, src, out("test_grey"), str(threshold)],
+                   out("test_grey"), status=1)
+    others = [Command("dd (floor)", [shutil.which("dd"), f"if={src}", f"of={out('dd')}",
+                                     f"bs={size}", "status=none"], out("dd"))]
+    if not with_peers:
+        return ours, others
+    tools = {
+        "libvips": lambda: [shutil.which("vips"), "relational_const", src, out("vips"), "moreeq",
+                            str(threshold)],
+        "GraphicsMagick": lambda: [shutil.which("gm"), "convert", src, "-threshold", percent,
+                                   out("gm")],
+        "ImageMagick": lambda: ["/usr/bin/convert", src, "-threshold", percent, out("im")],
+    }
+    outputs = {"libvips": out("vips"), "GraphicsMagick": out("gm"), "ImageMagick": out("im")}
+    for name, argv in tools.items():
+        if os.path.exists(argv()[0] or ""):
+            others.append(Command(name, argv(), outputs[name]))
+    if shutil.which("pamthreshold"):
+        others.append(Command("netpbm", [shutil.which("pamthreshold"), "-simple",
+                                         f"-threshold={(threshold - 0.5) / 255}", src],
+                              out("netpbm", "pam"), stdout=True))
+    if subprocess.run([PILLOW_PYTHON, "-c", "import PIL"], capture_output=True).returncode == 0:
+        others.append(Command("Pillow", [PILLOW_PYTHON, "-c",
+                                         "import sys; from PIL import Image; "
+                                         "Image.open(sys.argv[1]).point("
+                                         f"lambda v: 255 if v >= {threshold} else 0"
+                                         ").save(sys.argv[2])", src, out("pillow")],
+                              out("pillow")))
+    return ours, others
+
+
+def compare(ours, other):
+    """Why the two outputs differ, or None when their rasters are byte-identical."""
+    if other.name.startswith("dd"):
+        return None  # the floor copies; it does not binarise
+    try:
+        other.once()
+    except RuntimeError as e:
+        return str(e)
+    if read_raster(ours.output) != read_raster(other.output):
+        return "raster differs"
+    return None
+
+
+def bench_case(label, src, test_grey, out_dir, threshold, runs, with_peers):
+    ours, others = competitors(test_grey, src, out_dir, threshold, with_peers)
+    ours.once()
+    rows = []
+    for other in others:
+        problem = compare(ours, other)
+        if problem:
+            rows.append((label, other, None, None, None, None, problem))
+            continue
+        ours.once()  # warm-up
+        other.once()
+        a, b = [], []
+        for _ in range(runs):
+            a.append(ours.once())
+            b.append(other.once())
+        rows.append((label, other, statistics.median(a), statistics.median(b),
+                     ours.peak_memory(), other.peak_memory(),
+                     "identical" if not other.name.startswith("dd") else "(copy)"))
+    for other in others + [ours]:
+        if os.path.exists(other.output):
+            os.unlink(other.output)
+    return rows
+
+
+def machine():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        mem = int(f.readline().split()[1]) // (1 << 20)
+    return f"{model}, {os.cpu_count()} cores, {mem} GiB, Linux {platform.release()}"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--test-grey", default="build/tools/test_grey")
+    parser.add_argument("--dir", default="/dev/shm/imagefiles-bench" if os.path.isdir("/dev/shm")
+                        else "/tmp/imagefiles-bench")
+    parser.add_argument("--threshold", type=int, default=128)
+    parser.add_argument("--quick", action="store_true", help="fewer runs, no 256 MP sweep point")
+    args = parser.parse_args()
+    test_grey = os.path.abspath(args.test_grey)
+    os.makedirs(args.dir, exist_ok=True)
+
+    cases = [("640 x 480", 640, 480, 31 if not args.quick else 9),
+             ("8000 x 6000 (48 MP)", 8000, 6000, 11 if not args.quick else 5),
+             ("16384 x 16384 (256 MiB)", 16384, 16384, 5 if not args.quick else 3)]
+    print(f"Machine: {machine()}  ")
+    print(f"Threshold {args.threshold}; files in {args.dir}; medians of alternating runs after a "
+          "warm-up.\n")
+    print("| case | command | median | test_grey median | ratio | peak RSS | test_grey peak RSS "
+          "| raster |")
+    print("| --- | --- | ---: | ---: | ---: | ---: | ---: | --- |")
+    results = {}
+    for label, width, height, runs in cases:
+        src = os.path.join(args.dir, f"in-{width}x{height}.pgm")
+        generate(src, width, height)
+        for row in bench_case(label, src, test_grey, args.dir, args.threshold, runs, True):
+            label_, other, ta, tb, ra, rb, note = row
+            if ta is None:
+                print(f"| {label_} | {other.name} | - | - | - | - | - | not timed: {note} |")
+                continue
+            floor = other.name.startswith("dd")
+            ratio = ta / tb if floor else tb / ta
+            results[(label_, other.name)] = ratio
+            print(f"| {label_} | {other.name} | {tb * 1e3:.1f} ms | {ta * 1e3:.1f} ms | "
+                  f"{ratio:.2f}{' (test_grey / dd)' if floor else ''} | {rb / 1024:.1f} MiB | "
+                  f"{ra / 1024:.1f} MiB | {note} |", flush=True)
+
+    print("\nScaling of test_grey (4096 columns; median of 5 runs):\n")
+    print("| megapixels | median | per megapixel | dd median |")
+    print("| ---: | ---: | ---: | ---: |")
+    per_mp = {}
+    for mp in [1, 2, 4, 8, 16, 32, 64, 128] + ([] if args.quick else [256]):
+        src = os.path.join(args.dir, f"sweep-{mp}.pgm")
+        generate(src, 4096, mp * 256)
+        ours, others = competitors(test_grey, src, args.dir, args.threshold, False)
+        dd = others[0]
+        ours.once()
+        dd.once()
+        a, b = [], []
+        for _ in range(5):
+            a.append(ours.once())
+            b.append(dd.once())
+        per_mp[mp] = statistics.median(a) / mp
+        print(f"| {mp} | {statistics.median(a) * 1e3:.1f} ms | {per_mp[mp] * 1e3:.2f} ms | "
+              f"{statistics.median(b) * 1e3:.1f} ms |", flush=True)
+        os.unlink(src)
+    above = [v for mp, v in per_mp.items() if mp > 4]
+    spread = max(above) / min(above) - 1
+    print(f"\nTime per megapixel above 4 MP varies by {spread * 100:.0f}% (max / min - 1).")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
