@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# tests/consumer/run.sh BUILD_DIR: installs the project built in BUILD_DIR into a temporary prefix,
+# checks what was installed, then builds and runs a small outside program against it twice: once
+# through find_package, once through pkg-config. A shared build must export the ten functions only.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+libdir=$(dirname "$(find "$prefix" -name imagefiles.pc)")/..
+for file in bin/test_grey include/imagefiles/imagefiles.h share/man/man1/test_grey.1 \
+  share/man/man3/imagefiles.3; do
+  [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+done
+grep -q "Version: $version" "$libdir/pkgconfig/imagefiles.pc"
+grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/imagefiles/imagefilesConfigVersion.cmake"
+[ -z "$("$prefix/bin/test_grey" 2>&1 | grep -v '^Usage: ImageIn.pgm ImageOut.pgm Seuil $')" ]
+
+if shared=$(ls "$libdir"/libimagefiles.so.* 2>/dev/null | head -n 1) && [ -n "$shared" ]; then
+  objdump -p "$shared" | grep -q "SONAME *libimagefiles.so.${version%%.*}$"
+  exported=$(nm -D --defined-only "$shared" | awk '{print $3}' | c++filt | sed 's/(.*//' | sort)
+  expected=$(printf '%s\n' ecrire_image_pgm ecrire_image_ppm ignorer_commentaires lire_image_pgm \
+    lire_image_ppm lire_nb_lignes_colonnes_image_pgm lire_nb_lignes_colonnes_image_ppm planB planR \
+    planV | sort)
+  [ "$exported" = "$expected" ] || { echo "exported: $exported"; exit 1; }
+  echo "shared library: SONAME and the ten exported functions checked"
+fi
+
+mkdir "$work/out-cmake" "$work/out-pkg-config"
+cmake -S "$here" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/with-cmake" >/dev/null
+LD_LIBRARY_PATH="$libdir" "$work/with-cmake/consumer" "$work/out-cmake"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+c++ -std=c++17 "$here/consumer.cpp" $(pkg-config --cflags --libs imagefiles) -o "$work/with-pkg-config"
+LD_LIBRARY_PATH="$libdir" "$work/with-pkg-config" "$work/out-pkg-config"
+echo "consumers built with find_package and with pkg-config: both ran"
