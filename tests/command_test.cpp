@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -86,3 +88,30 @@ TEST(Sample, IsWhatTheDrawingProgramMakes) {
 }
 
 }  // namespace
+
+// Every fuzzing seed, and every input that ever made a fuzzer fail (kept under tests/crashers/),
+// run through the command itself: each ends with status 1 and one known message or none. A line
+// feed within the first 24 bytes ends the threshold argument, as in the command fuzzer.
+TEST(Command, ReplaysFuzzingInputs) {
+  int replayed = 0;
+  for (const char* folder : {FUZZ_CORPUS_PATH, CRASHERS_PATH}) {
+    if (!std::filesystem::is_directory(folder)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string data = read_file(entry.path());
+      const std::size_t line_end = data.substr(0, 24).find('\n');
+      const std::string threshold =
+          line_end == std::string::npos ? "128" : data.substr(0, line_end);
+      TempDir dir;
+      write_file(dir / "in.pgm", line_end == std::string::npos ? data : data.substr(line_end + 1));
+      const Outcome outcome = test_grey({dir / "in.pgm", dir / "out.pgm", threshold.c_str()});
+      const std::vector<std::string> known = {
+          "", "Usage: ImageIn.pgm ImageOut.pgm Seuil \n",
+          "\nErreur de lecture de l'image " + (dir / "in.pgm") + " \n",
+          "\n Allocation dynamique impossible pour un pointeur-tableau \n"};
+      EXPECT_EQ(outcome.status, 1) << entry.path();
+      EXPECT_NE(std::find(known.begin(), known.end(), outcome.out), known.end()) << entry.path();
+      ++replayed;
+    }
+  }
+  EXPECT_GT(replayed, 0);
+}
