@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* line_end = std::find(data, data + std::min<std::size_t>(size, 24), '\n');
   const bool has_threshold = line_end != data + std::min<std::size_t>(size, 24);
   std::string threshold = has_threshold ? std::string(data, line_end) : "128";
-  threshold = threshold.c_str();  // an argument ends at its first zero byte
+  threshold = threshold.substr(0, threshold.find('\0'));  // an argument ends at a zero byte
   std::vector<std::uint8_t> file(has_threshold ? line_end + 1 : data, data + size);
 
   {
