@@ -13,11 +13,7 @@
 
 namespace {
 
-using testing_support::Outcome;
-using testing_support::read_file;
-using testing_support::run_command;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 using Files = std::map<std::string, std::string>;  // name -> content
 

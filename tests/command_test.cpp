@@ -11,11 +11,7 @@
 
 namespace {
 
-using testing_support::Outcome;
-using testing_support::read_file;
-using testing_support::run_command;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 Outcome test_grey(const std::vector<std::string>& args) {
   std::vector<std::string> command = {TEST_GREY_PATH};

@@ -13,11 +13,7 @@
 
 namespace {
 
-using testing_support::Outcome;
-using testing_support::read_file;
-using testing_support::run_in_child;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // The three file functions of one format. Both readers take rows x columns as their count.
 struct Format {

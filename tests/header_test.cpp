@@ -14,8 +14,7 @@
 
 namespace {
 
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // What the dimension query leaves when it cannot read a dimension.
 constexpr int kUnsetRows = -7;

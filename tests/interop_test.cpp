@@ -23,12 +23,7 @@
 
 namespace {
 
-using testing_support::Outcome;
-using testing_support::read_file;
-using testing_support::run_command;
-using testing_support::run_in_child;
-using testing_support::TempDir;
-using testing_support::write_file;
+using namespace testing_support;
 
 // tool -> direction -> result, for the table.
 std::map<std::string, std::map<std::string, std::string>>& table() {
