@@ -165,9 +165,11 @@ std::string header_of(const std::string& path) {
   return "`" + shown + "`";
 }
 
+// The tools as their packages install them, in /usr/bin, before any wrapper of the same name that
+// PATH may find first.
 std::string find_program(const std::string& name) {
   const char* path = std::getenv("PATH");
-  std::stringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+  std::stringstream folders(std::string("/usr/bin:") + (path != nullptr ? path : "/bin"));
   std::string folder;
   while (std::getline(folders, folder, ':')) {
     const std::string candidate = folder + "/" + name;
