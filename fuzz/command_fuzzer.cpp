@@ -6,10 +6,14 @@
 // Input layout: when a line feed comes within the first 24 bytes, the bytes before it are the
 // threshold argument and the rest is the input file; otherwise the threshold is "128".
 //
-// The library ends the process on failure. This harness is linked with -Wl,--wrap=exit, and its
-// exit throws while a run is on, so that the run unwinds (closing its streams, releasing its
-// buffers) back to the harness with the status it asked for; the library itself is unchanged.
+// The library ends the process on failure. This harness is linked with -Wl,--wrap=exit,fopen,
+// fclose: while a run is on, exit throws, so that the run unwinds back to the harness with the
+// status it asked for, and the harness then does what the end of a process does: it flushes and
+// closes the streams the run left open (the compiler, knowing exit never throws, may leave out
+// the cleanups between the library's failure and its caller). The library itself is unchanged. A
+// run that returns must leave no stream open, and no run may leave a file descriptor open.
 
+#include <dirent.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,6 +38,7 @@ struct ProcessEnd {
   int status;
 };
 bool run_in_progress = false;
+std::vector<std::FILE*> streams_of_run;  // opened during the run and not closed yet
 
 void check(bool condition) {
   if (!condition) std::abort();
@@ -80,6 +85,16 @@ bool exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
+// Open file descriptors: a run must leave as many as it found.
+int open_descriptors() {
+  int count = 0;
+  if (DIR* folder = opendir("/proc/self/fd")) {
+    while (readdir(folder) != nullptr) ++count;
+    closedir(folder);
+  }
+  return count;
+}
+
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -115,10 +130,24 @@ bool one_of(const std::string& out, const std::vector<std::string>& messages) {
 }  // namespace
 
 extern "C" [[noreturn]] void __real_exit(int status);
+extern "C" std::FILE* __real_fopen(const char* name, const char* mode);
+extern "C" int __real_fclose(std::FILE* stream);
 
 extern "C" [[noreturn]] void __wrap_exit(int status) {
   if (run_in_progress) throw ProcessEnd{status};
   __real_exit(status);
+}
+
+extern "C" std::FILE* __wrap_fopen(const char* name, const char* mode) {
+  std::FILE* stream = __real_fopen(name, mode);
+  if (run_in_progress && stream != nullptr) streams_of_run.push_back(stream);
+  return stream;
+}
+
+extern "C" int __wrap_fclose(std::FILE* stream) {
+  streams_of_run.erase(std::remove(streams_of_run.begin(), streams_of_run.end(), stream),
+                       streams_of_run.end());
+  return __real_fclose(stream);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -141,16 +170,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  const int descriptors = open_descriptors();
   int status = 0;
+  bool ended_by_exit = false;
   run_in_progress = true;
   try {
     status = test_grey_main(4, argv.data());
   } catch (const ProcessEnd& end) {
     status = end.status;
+    ended_by_exit = true;
   }
   run_in_progress = false;
+  check(ended_by_exit || streams_of_run.empty());
+  while (!streams_of_run.empty()) __wrap_fclose(streams_of_run.back());
   const std::string out = captured(harness.capture);
   check(status == 1);
+  check(open_descriptors() == descriptors);
 
   const std::string usage = "Usage: ImageIn.pgm ImageOut.pgm Seuil \n";
   const std::string read_error = "\nErreur de lecture de l'image " + harness.input + " \n";

@@ -85,9 +85,10 @@ TEST(Sample, IsWhatTheDrawingProgramMakes) {
 
 }  // namespace
 
-// Every fuzzing seed, and every input that ever made a fuzzer fail (kept under tests/crashers/),
-// run through the command itself: each ends with status 1 and one known message or none. A line
-// feed within the first 24 bytes ends the threshold argument, as in the command fuzzer.
+// Every fuzzing seed, and every input that ever made the fuzzer fail (kept under
+// tests/crashers/command/), run through the command itself: each ends with status 1 and one known
+// message or none. A line feed within the first 24 bytes ends the threshold argument, as in the
+// command fuzzer.
 TEST(Command, ReplaysFuzzingInputs) {
   int replayed = 0;
   for (const char* folder : {FUZZ_CORPUS_PATH, CRASHERS_PATH}) {
