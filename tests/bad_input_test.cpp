@@ -29,17 +29,8 @@ void PrintTo(const BadInput& c, std::ostream* os) {
   *os << c.what;
 }
 
-std::string read_access(const std::string& name) {
-  return "\nPas d'acces en lecture sur l'image " + name + " \n";
-}
-std::string read_error(const std::string& name) {
-  return "\nErreur de lecture de l'image " + name + " \n";
-}
-std::string write_access(const std::string& name) {
-  return "\nPas d'acces en ecriture sur l'image " + name + " \n";
-}
-const std::string kUsage = "Usage: ImageIn.pgm ImageOut.pgm Seuil \n";
-const std::string kAllocation = "\n Allocation dynamique impossible pour un pointeur-tableau \n";
+const std::string kUsage = kUsageMessage;
+const std::string kAllocation = kAllocationMessage;
 
 // A 1 x 6 greymap with the samples 0, 1, 127, 128, 254, 255, and its binarisation at 128.
 const std::string kSamples("\x00\x01\x7f\x80\xfe\xff", 6);
@@ -66,25 +57,26 @@ std::vector<BadInput> catalogue() {
       {"no arguments", input, {}, kUsage, std::nullopt},
       {"two arguments", input, {"in.pgm", "out.pgm"}, kUsage, std::nullopt},
       {"four arguments", input, {"in.pgm", "out.pgm", "128", "0"}, kUsage, std::nullopt},
-      {"missing input", {}, kArgs, read_access("in.pgm"), std::nullopt},
-      {"directory as input", input, {".", "out.pgm", "128"}, read_error("."), std::nullopt},
+      {"missing input", {}, kArgs, read_access_message("in.pgm"), std::nullopt},
+      {"directory as input", input, {".", "out.pgm", "128"}, read_error_message("."), std::nullopt},
       {"5000-character name",
        input,
        {std::string(5000, 'n'), "out.pgm", "128"},
-       read_access(std::string(5000, 'n')),
+       read_access_message(std::string(5000, 'n')),
        std::nullopt},
-      input_fails("empty file", "", read_error("in.pgm")),
-      input_fails("magic only", "P5", read_error("in.pgm")),
-      input_fails("dimensions not numbers", "P5\nsix one\n255\n", read_error("in.pgm")),
-      input_fails("end of file inside a comment", "P5\n# no end", read_error("in.pgm")),
-      input_fails("comment between numbers", "P5\n6 # one\n1\n255\n", read_error("in.pgm")),
-      input_fails("raster one byte short", kHeader + kSamples.substr(1), read_error("in.pgm")),
+      input_fails("empty file", "", read_error_message("in.pgm")),
+      input_fails("magic only", "P5", read_error_message("in.pgm")),
+      input_fails("dimensions not numbers", "P5\nsix one\n255\n", read_error_message("in.pgm")),
+      input_fails("end of file inside a comment", "P5\n# no end", read_error_message("in.pgm")),
+      input_fails("comment between numbers", "P5\n6 # one\n1\n255\n", read_error_message("in.pgm")),
+      input_fails("raster one byte short", kHeader + kSamples.substr(1),
+                  read_error_message("in.pgm")),
       input_fails("negative width", "P5\n-6 1\n255\n", kAllocation),
       input_fails("negative height", "P5\n6 -1\n255\n", kAllocation),
       input_fails("70000 x 70000", "P5\n70000 70000\n255\n", kAllocation),
       input_fails("99999999999 x 2", "P5\n99999999999 2\n255\n", kAllocation),
       // The width saturates to 2^31 - 1: the buffer is allowed, the raster is short.
-      input_fails("99999999999 x 1", "P5\n99999999999 1\n255\n", read_error("in.pgm")),
+      input_fails("99999999999 x 1", "P5\n99999999999 1\n255\n", read_error_message("in.pgm")),
       {"empty threshold", input, {"in.pgm", "out.pgm", ""}, kUsage, std::nullopt},
       {"threshold plus sign", input, {"in.pgm", "out.pgm", "+"}, kUsage, std::nullopt},
       {"threshold minus sign", input, {"in.pgm", "out.pgm", "-"}, kUsage, std::nullopt},
@@ -92,17 +84,17 @@ std::vector<BadInput> catalogue() {
       {"output into a missing folder",
        input,
        {"in.pgm", "no/out.pgm", "128"},
-       write_access("no/out.pgm"),
+       write_access_message("no/out.pgm"),
        std::nullopt},
       {"output into a folder nobody can write in",
        input,
        {"in.pgm", "/proc/out.pgm", "128"},
-       write_access("/proc/out.pgm"),
+       write_access_message("/proc/out.pgm"),
        std::nullopt},
       {"output onto a full disk",
        input,
        {"in.pgm", "/dev/full", "128"},
-       "\nErreur d'ecriture de l'image /dev/full \n",
+       write_error_message("/dev/full"),
        std::nullopt},
       runs("threshold 12abc", input, {"in.pgm", "out.pgm", "12abc"},
            {{"in.pgm", kInput},
@@ -128,7 +120,7 @@ std::vector<BadInput> catalogue() {
   // A file cut at any byte, in the header or in the raster, is a read error.
   for (std::size_t length = 0; length < kInput.size(); ++length) {
     cases.push_back(input_fails("cut after " + std::to_string(length) + " bytes",
-                                kInput.substr(0, length), read_error("in.pgm")));
+                                kInput.substr(0, length), read_error_message("in.pgm")));
   }
   return cases;
 }

@@ -61,8 +61,6 @@ TEST(Command, WritesHeaderOfItsOwn) {
        kOutputHeader + std::string("\0\0\0\xff\xff\xff", 6)},
       {"zero rows", "P5\n6 0\n255\n", "P5\r6 0\r255\r"},
       {"zero columns", "P5\n0 3\n255\n", "P5\r0 3\r255\r"},
-      {"both dimensions negative", "P5\n-2 -3\n255\nabcdef",
-       "P5\r-2 -3\r255\r" + std::string(6, '\0')},
       {"maximum value ignored", "P5 6 1 65535 " + kSamples,
        kOutputHeader + std::string("\0\0\0\xff\xff\xff", 6)},
   };
@@ -101,10 +99,8 @@ TEST(Command, ReplaysFuzzingInputs) {
       TempDir dir;
       write_file(dir / "in.pgm", line_end == std::string::npos ? data : data.substr(line_end + 1));
       const Outcome outcome = test_grey({dir / "in.pgm", dir / "out.pgm", threshold.c_str()});
-      const std::vector<std::string> known = {
-          "", "Usage: ImageIn.pgm ImageOut.pgm Seuil \n",
-          "\nErreur de lecture de l'image " + (dir / "in.pgm") + " \n",
-          "\n Allocation dynamique impossible pour un pointeur-tableau \n"};
+      const std::vector<std::string> known = {"", kUsageMessage, read_error_message(dir / "in.pgm"),
+                                              kAllocationMessage};
       EXPECT_EQ(outcome.status, 1) << entry.path();
       EXPECT_NE(std::find(known.begin(), known.end(), outcome.out), known.end()) << entry.path();
       ++replayed;

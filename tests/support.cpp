@@ -61,6 +61,22 @@ Outcome run_command(const std::vector<std::string>& args, const std::string& cwd
   });
 }
 
+std::string read_access_message(const std::string& name) {
+  return "\nPas d'acces en lecture sur l'image " + name + " \n";
+}
+std::string read_error_message(const std::string& name) {
+  return "\nErreur de lecture de l'image " + name + " \n";
+}
+std::string write_access_message(const std::string& name) {
+  return "\nPas d'acces en ecriture sur l'image " + name + " \n";
+}
+std::string write_error_message(const std::string& name) {
+  return "\nErreur d'ecriture de l'image " + name + " \n";
+}
+const char* const kUsageMessage = "Usage: ImageIn.pgm ImageOut.pgm Seuil \n";
+const char* const kAllocationMessage =
+    "\n Allocation dynamique impossible pour un pointeur-tableau \n";
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -23,6 +23,14 @@ Outcome run_in_child(const std::function<void()>& body);
 // Runs a program with arguments (args[0] is the program's path), in folder `cwd` if one is given.
 Outcome run_command(const std::vector<std::string>& args, const std::string& cwd = "");
 
+// The messages of the library and of the command, byte for byte, with the file name in place.
+std::string read_access_message(const std::string& name);
+std::string read_error_message(const std::string& name);
+std::string write_access_message(const std::string& name);
+std::string write_error_message(const std::string& name);
+extern const char* const kUsageMessage;
+extern const char* const kAllocationMessage;
+
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 
