@@ -1,35 +1,110 @@
 // The public file functions: each pairs an operation with a format ("P5" greymap, one byte a
 // pixel; "P6" colour, three) and hands both to the one implementation that serves every format.
+// The original functions end the process on a failure; the status-returning ones return it.
+
+#include <climits>
+#include <cstdint>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 
 using imagefiles::detail::colour;
+using imagefiles::detail::Format;
 using imagefiles::detail::greymap;
-using imagefiles::detail::query_dimensions;
-using imagefiles::detail::read_raster;
-using imagefiles::detail::write_raster;
+using imagefiles::detail::Header;
+
+namespace {
+
+void or_end_process(statut_image status, const char* name) {
+  if (status != IMAGE_OK) imagefiles::detail::end_process(status, name);
+}
+
+void store(const Header& header, int* rows, int* columns, int* maximum) {
+  if (rows != nullptr) *rows = header.height;
+  if (columns != nullptr) *columns = header.width;
+  if (maximum != nullptr) *maximum = header.maximum;
+}
+
+statut_image read_header(const char* name, Format format, int* rows, int* columns, int* maximum) {
+  Header header{};
+  const statut_image status = imagefiles::detail::query_header_strict(name, format, &header);
+  if (status == IMAGE_OK) store(header, rows, columns, maximum);
+  return status;
+}
+
+statut_image load(const char* name, Format format, unsigned char* image, size_t capacity, int* rows,
+                  int* columns, int* maximum) {
+  Header header{};
+  const statut_image status =
+      imagefiles::detail::read_raster_strict(name, format, image, capacity, &header);
+  if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
+    store(header, rows, columns, maximum);
+  }
+  return status;
+}
+
+statut_image save(const char* name, Format format, const unsigned char* image, int rows,
+                  int columns) {
+  if (rows < 1 || columns < 1 || std::int64_t{rows} * columns > INT_MAX / format.bytes_per_pixel) {
+    return IMAGE_TAILLE_HORS_LIMITES;
+  }
+  return imagefiles::detail::write_raster(name, format, image, rows, columns);
+}
+
+}  // namespace
 
 void lire_nb_lignes_colonnes_image_pgm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
-  query_dimensions(nom_image, greymap, nb_lignes, nb_colonnes);
+  or_end_process(imagefiles::detail::query_dimensions(nom_image, greymap, nb_lignes, nb_colonnes),
+                 nom_image);
 }
 void lire_nb_lignes_colonnes_image_ppm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
-  query_dimensions(nom_image, colour, nb_lignes, nb_colonnes);
+  or_end_process(imagefiles::detail::query_dimensions(nom_image, colour, nb_lignes, nb_colonnes),
+                 nom_image);
 }
 
 // The greymap count is in bytes, the colour count in pixels: for one byte a pixel they agree.
 void lire_image_pgm(const char* nom_image, unsigned char* image, int nb_octets) {
-  read_raster(nom_image, greymap, image, nb_octets);
+  or_end_process(imagefiles::detail::read_raster(nom_image, greymap, image, nb_octets), nom_image);
 }
 void lire_image_ppm(const char* nom_image, unsigned char* image, int nb_pixels) {
-  read_raster(nom_image, colour, image, nb_pixels);
+  or_end_process(imagefiles::detail::read_raster(nom_image, colour, image, nb_pixels), nom_image);
 }
 
 void ecrire_image_pgm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
-  write_raster(nom_image, greymap, image, nb_lignes, nb_colonnes);
+  or_end_process(
+      imagefiles::detail::write_raster(nom_image, greymap, image, nb_lignes, nb_colonnes),
+      nom_image);
 }
 void ecrire_image_ppm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
-  write_raster(nom_image, colour, image, nb_lignes, nb_colonnes);
+  or_end_process(imagefiles::detail::write_raster(nom_image, colour, image, nb_lignes, nb_colonnes),
+                 nom_image);
+}
+
+statut_image lire_entete_image_pgm(const char* nom_image, int* nb_lignes, int* nb_colonnes,
+                                   int* valeur_max) {
+  return read_header(nom_image, greymap, nb_lignes, nb_colonnes, valeur_max);
+}
+statut_image lire_entete_image_ppm(const char* nom_image, int* nb_lignes, int* nb_colonnes,
+                                   int* valeur_max) {
+  return read_header(nom_image, colour, nb_lignes, nb_colonnes, valeur_max);
+}
+
+statut_image charger_image_pgm(const char* nom_image, unsigned char* image, size_t capacite,
+                               int* nb_lignes, int* nb_colonnes, int* valeur_max) {
+  return load(nom_image, greymap, image, capacite, nb_lignes, nb_colonnes, valeur_max);
+}
+statut_image charger_image_ppm(const char* nom_image, unsigned char* image, size_t capacite,
+                               int* nb_lignes, int* nb_colonnes, int* valeur_max) {
+  return load(nom_image, colour, image, capacite, nb_lignes, nb_colonnes, valeur_max);
+}
+
+statut_image enregistrer_image_pgm(const char* nom_image, const unsigned char* image, int nb_lignes,
+                                   int nb_colonnes) {
+  return save(nom_image, greymap, image, nb_lignes, nb_colonnes);
+}
+statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* image, int nb_lignes,
+                                   int nb_colonnes) {
+  return save(nom_image, colour, image, nb_lignes, nb_colonnes);
 }

@@ -1,8 +1,10 @@
-// The header shared by greymap and colour files: reading it leniently, writing it exactly.
+// The header shared by greymap and colour files: reading it leniently or strictly, writing it
+// exactly.
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
@@ -77,10 +79,78 @@ void read_header(std::FILE* stream, char magic_digit, int* width, int* height, i
   }
 }
 
-void write_header(std::FILE* stream, char magic_digit, int columns, int rows) {
-  const char magic[] = {'P', magic_digit, '\r'};
-  std::fwrite(magic, 1, sizeof magic, stream);
-  std::fprintf(stream, "%d %d\r255\r", columns, rows);
+std::size_t format_header(char* text, char magic_digit, int columns, int rows) {
+  // At most "P6\r-2147483648 -2147483648\r255\r": 31 bytes and the terminating zero.
+  const int length = std::snprintf(text, 32, "P%c\r%d %d\r255\r", magic_digit, columns, rows);
+  return static_cast<std::size_t>(length);
+}
+
+namespace {
+
+// The strict reader's whitespace, as the greymap tools read it: vertical tab and form feed are not.
+bool is_separator(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Skips whitespace and comments ('#' up to a line feed or carriage return). False at end of file.
+bool skip_separators(std::FILE* stream) {
+  for (;;) {
+    int c = std::getc(stream);
+    if (c == '#') {
+      while ((c = std::getc(stream)) != '\n' && c != '\r') {
+        if (c == EOF) return false;
+      }
+    } else if (!is_separator(c)) {
+      unread(c, stream);
+      return c != EOF;
+    }
+  }
+}
+
+// An unsigned decimal number, saturated just above the 32-bit range. The byte after its digits
+// stays unread.
+statut_image scan_unsigned(std::FILE* stream, statut_image not_this_one, std::int64_t* value) {
+  if (!skip_separators(stream)) return IMAGE_ERREUR_DE_LECTURE;
+  int c = std::getc(stream);
+  if (!is_digit(c)) return not_this_one;
+  constexpr std::int64_t cap = std::int64_t{INT_MAX} + 1;
+  std::int64_t magnitude = 0;
+  do {
+    magnitude = std::min(magnitude * 10 + (c - '0'), cap);
+    c = std::getc(stream);
+  } while (is_digit(c));
+  if (c == EOF) return IMAGE_ERREUR_DE_LECTURE;
+  unread(c, stream);
+  *value = magnitude;
+  return IMAGE_OK;
+}
+
+}  // namespace
+
+statut_image read_header_strict(std::FILE* stream, Format format, Header* header) {
+  for (const char expected : {'P', format.magic_digit}) {
+    const int c = std::getc(stream);
+    if (c == EOF) return IMAGE_ERREUR_DE_LECTURE;
+    if (c != expected) return format.not_this_one;
+  }
+  std::int64_t fields[3] = {};
+  for (std::int64_t& field : fields) {
+    const statut_image status = scan_unsigned(stream, format.not_this_one, &field);
+    if (status != IMAGE_OK) return status;
+    // Width and height end at whitespace or a comment; the maximum value at exactly one
+    // whitespace byte, which is consumed.
+    const int next = std::getc(stream);
+    if (&field != &fields[2]) unread(next, stream);
+    if (!is_separator(next) && (&field == &fields[2] || next != '#')) return format.not_this_one;
+  }
+  const auto [width, height, maximum] = fields;
+  if (width < 1 || height < 1 || maximum < 1 || maximum > 65535) return format.not_this_one;
+  if (maximum > 255) return IMAGE_16_BITS;
+  // Divided rather than multiplied, so that the check cannot overflow.
+  if (width > INT_MAX / format.bytes_per_pixel / height) return IMAGE_TAILLE_HORS_LIMITES;
+  *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum),
+             static_cast<std::size_t>(width * height * format.bytes_per_pixel)};
+  return IMAGE_OK;
 }
 
 }  // namespace imagefiles::detail

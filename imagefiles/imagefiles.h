@@ -1,28 +1,39 @@
-// imagefiles: read and write binary greymap ("P5") and colour ("P6") image files.
-//
-// Every function does one whole job (open, work, close) and never returns an error: on failure it
-// prints one French message on standard output, naming the file, and ends the process with exit
-// status 1. Code after a call therefore runs only when the call succeeded.
-//
-// Image buffers belong to the caller, who allocates them large enough and tells the size. A raster
-// is stored row after row from the top, each row left to right, with nothing between rows: one
-// byte per pixel for a greymap, three (red, green, blue) for a colour image. Rows always come
-// before columns in the arguments; the file header stores the width (columns) first.
-//
-// Headers are written as "P5" or "P6", a carriage return, "<columns> <rows>", a carriage return,
-// "255" and a carriage return, with the raster right after. They are read leniently: whitespace
-// after the magic, comment lines starting with '#' right after it, then three decimal numbers
-// (width, height, maximum value) and exactly one byte after the maximum value. Nothing in a header
-// is validated; a number that cannot be read leaves its destination unchanged, and one beyond the
-// 32-bit range saturates to the nearest limit. The maximum value is ignored: samples are one byte.
-//
-// Byte counts are worked out in 64 bits. A count of 0 or less transfers nothing; a count whose
-// bytes would exceed 2,147,483,647 is a read or write failure, reported before the file is opened.
+/* imagefiles: read and write binary greymap ("P5") and colour ("P6") image files.
+ *
+ * Two families of functions, callable from C and from C++:
+ *
+ * - The ten original functions (lire_..., ecrire_..., ignorer_commentaires, planR/V/B) never
+ *   return an error: on failure they print one French message on standard output, naming the file
+ *   (on standard error too when standard output cannot take it), and end the process with exit
+ *   status 1. They read headers leniently and trust them. Use them in a program that has nothing
+ *   to do after a bad file but stop.
+ * - The status-returning functions (lire_entete_..., charger_..., enregistrer_...) never print
+ *   and never end the process: each returns a statut_image. They read headers strictly and reject
+ *   what they cannot read exactly. Use them in a program that must go on after a bad file.
+ *
+ * Image buffers belong to the caller. A raster is stored row after row from the top, each row left
+ * to right, with nothing between rows: one byte per pixel for a greymap, three (red, green, blue)
+ * for a colour image. Rows always come before columns in the arguments; the file header stores the
+ * width (columns) first.
+ *
+ * Headers are written as "P5" or "P6", a carriage return, "<columns> <rows>", a carriage return,
+ * "255" and a carriage return, with the raster right after.
+ *
+ * Writing never truncates a regular file in place: the image is written as a new file in the same
+ * folder and renamed over the old one once every byte is written, so a failed, interrupted or
+ * concurrent write leaves the old file whole (the last complete write wins). An existing file keeps
+ * its permission bits, and its owner and group where the process may set them; a symbolic link
+ * stays a link and its target is replaced. A hard-linked file is replaced by a new one, as editors
+ * do: its other names keep the old content. No fsync is done: the write is safe against the
+ * process failing, not against the machine losing power. Outputs that are not regular files
+ * (devices, pipes, terminals), and files in a folder that refuses new files, are written directly.
+ */
 
 #ifndef IMAGEFILES_IMAGEFILES_H
 #define IMAGEFILES_IMAGEFILES_H
 
-#include <cstdio>
+#include <stddef.h>
+#include <stdio.h>
 
 #if defined(__GNUC__)
 #define IMAGEFILES_API __attribute__((visibility("default")))
@@ -30,57 +41,140 @@
 #define IMAGEFILES_API
 #endif
 
-// Skips the comment lines that start at the current position of `flux`, an open stream positioned
-// just after a header's magic and its whitespace. A comment line starts with '#' and runs up to and
-// including the next line feed; only comment lines that follow one another directly are skipped.
-// Leaves the stream at the first byte that does not start a comment line, or at end of file.
-IMAGEFILES_API void ignorer_commentaires(std::FILE* flux);
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-// Reads the header of the greymap file `nom_image` and stores its height in *nb_lignes and its
-// width in *nb_colonnes. A dimension the header does not hold keeps the value it had.
-// Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
-// opened.
+/* ---- The original functions: a failure ends the process --------------------------------------
+ *
+ * Headers are read leniently: whitespace after the magic, comment lines starting with '#' right
+ * after it, then three decimal numbers (width, height, maximum value) and exactly one byte after
+ * the maximum value. Nothing in a header is validated; a number that cannot be read leaves its
+ * destination unchanged, and one beyond the 32-bit range saturates to the nearest limit. The
+ * maximum value is ignored: samples are one byte.
+ *
+ * Byte counts are worked out in 64 bits. A count of 0 or less transfers nothing; a count whose
+ * bytes would exceed 2,147,483,647 is a read or write failure, reported before the file is opened.
+ */
+
+/* Skips the comment lines that start at the current position of `flux`, an open stream positioned
+ * just after a header's magic and its whitespace. A comment line starts with '#' and runs up to and
+ * including the next line feed; only comment lines that follow one another directly are skipped.
+ * Leaves the stream at the first byte that does not start a comment line, or at end of file. */
+IMAGEFILES_API void ignorer_commentaires(FILE* flux);
+
+/* Reads the header of the greymap file `nom_image` and stores its height in *nb_lignes and its
+ * width in *nb_colonnes. A dimension the header does not hold keeps the value it had.
+ * Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
+ * opened. */
 IMAGEFILES_API void lire_nb_lignes_colonnes_image_pgm(const char* nom_image, int* nb_lignes,
                                                       int* nb_colonnes);
 
-// Reads `nb_octets` raster bytes of the greymap file `nom_image` into `image`, which holds at least
-// that many. The header is skipped, not compared with the count; bytes beyond the count are left.
-// Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
-// opened and with "\nErreur de lecture de l'image <nom> \n" if it holds fewer bytes.
+/* Reads `nb_octets` raster bytes of the greymap file `nom_image` into `image`, which holds at least
+ * that many. The header is skipped, not compared with the count; bytes beyond the count are left.
+ * Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
+ * opened and with "\nErreur de lecture de l'image <nom> \n" if it holds fewer bytes. */
 IMAGEFILES_API void lire_image_pgm(const char* nom_image, unsigned char* image, int nb_octets);
 
-// Creates or empties the file `nom_image` and writes a greymap header and the
-// nb_lignes x nb_colonnes bytes of `image`. Ends the process with
-// "\nPas d'acces en ecriture sur l'image <nom> \n" if the file cannot be opened for writing and
-// with "\nErreur d'ecriture de l'image <nom> \n" if any byte cannot be written, closing included.
+/* Writes a greymap header and the nb_lignes x nb_colonnes bytes of `image` as the file
+ * `nom_image`, replacing it whole if it exists (see above). Ends the process with
+ * "\nPas d'acces en ecriture sur l'image <nom> \n" if the file cannot be created or is not
+ * writable, and with "\nErreur d'ecriture de l'image <nom> \n" if any byte cannot be written; the
+ * file is then as it was. */
 IMAGEFILES_API void ecrire_image_pgm(const char* nom_image, const unsigned char* image,
                                      int nb_lignes, int nb_colonnes);
 
-// Reads the header of the colour file `nom_image` and stores its height in *nb_lignes and its
-// width in *nb_colonnes. A dimension the header does not hold keeps the value it had.
-// Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
-// opened.
+/* Reads the header of the colour file `nom_image` and stores its height in *nb_lignes and its
+ * width in *nb_colonnes. A dimension the header does not hold keeps the value it had.
+ * Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot be
+ * opened. */
 IMAGEFILES_API void lire_nb_lignes_colonnes_image_ppm(const char* nom_image, int* nb_lignes,
                                                       int* nb_colonnes);
 
-// Reads `nb_pixels` pixels (3 x nb_pixels bytes) of the colour file `nom_image` into `image`, which
-// holds at least that many bytes. Note the count is in pixels, where the greymap reader's is in
-// bytes. Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot
-// be opened and with "\nErreur de lecture de l'image <nom> \n" if it holds fewer bytes.
+/* Reads `nb_pixels` pixels (3 x nb_pixels bytes) of the colour file `nom_image` into `image`, which
+ * holds at least that many bytes. Note the count is in pixels, where the greymap reader's is in
+ * bytes. Ends the process with "\nPas d'acces en lecture sur l'image <nom> \n" if the file cannot
+ * be opened and with "\nErreur de lecture de l'image <nom> \n" if it holds fewer bytes. */
 IMAGEFILES_API void lire_image_ppm(const char* nom_image, unsigned char* image, int nb_pixels);
 
-// Creates or empties the file `nom_image` and writes a colour header and the
-// 3 x nb_lignes x nb_colonnes bytes of `image`. Ends the process with
-// "\nPas d'acces en ecriture sur l'image <nom> \n" if the file cannot be opened for writing and
-// with "\nErreur d'ecriture de l'image <nom> \n" if any byte cannot be written, closing included.
+/* Writes a colour header and the 3 x nb_lignes x nb_colonnes bytes of `image` as the file
+ * `nom_image`, replacing it whole if it exists. Ends the process with
+ * "\nPas d'acces en ecriture sur l'image <nom> \n" if the file cannot be created or is not
+ * writable, and with "\nErreur d'ecriture de l'image <nom> \n" if any byte cannot be written; the
+ * file is then as it was. */
 IMAGEFILES_API void ecrire_image_ppm(const char* nom_image, const unsigned char* image,
                                      int nb_lignes, int nb_colonnes);
 
-// Copy one colour of each of the `nb_pixels` pixels of the colour raster `image` (3 x nb_pixels
-// bytes) into `plan` (nb_pixels bytes), which then has the layout of a greymap raster: red for
-// planR, green (vert) for planV, blue (bleu) for planB. A count of 0 or less copies nothing.
+/* Copy one colour of each of the `nb_pixels` pixels of the colour raster `image` (3 x nb_pixels
+ * bytes) into `plan` (nb_pixels bytes), which then has the layout of a greymap raster: red for
+ * planR, green (vert) for planV, blue (bleu) for planB. A count of 0 or less copies nothing. */
 IMAGEFILES_API void planR(unsigned char* plan, const unsigned char* image, int nb_pixels);
 IMAGEFILES_API void planV(unsigned char* plan, const unsigned char* image, int nb_pixels);
 IMAGEFILES_API void planB(unsigned char* plan, const unsigned char* image, int nb_pixels);
 
-#endif  // IMAGEFILES_IMAGEFILES_H
+/* ---- The status-returning functions: a failure is returned --------------------------------------
+ *
+ * Headers are read strictly: the exact magic ("P5" or "P6"); whitespace or comments ('#' to the end
+ * of its line, a line feed or a carriage return) between the fields; unsigned decimal numbers;
+ * width and height at least 1; maximum value 1 to 255; exactly one whitespace byte after the
+ * maximum value; then a raster at least as long as the header announces (bytes after it are
+ * allowed). Samples are returned as stored, from 0 to the maximum value, not scaled. Each file is
+ * opened once per call, so header and raster always come from the same file.
+ */
+
+/* What a status-returning function did. The first four failures are those of the original
+ * functions and have their messages. */
+typedef enum statut_image {
+  IMAGE_OK = 0,
+  IMAGE_PAS_D_ACCES_EN_LECTURE = 1,  /* the file cannot be opened for reading */
+  IMAGE_ERREUR_DE_LECTURE = 2,       /* the file ends before its header or raster does */
+  IMAGE_PAS_D_ACCES_EN_ECRITURE = 3, /* the file cannot be created, or is not writable */
+  IMAGE_ERREUR_D_ECRITURE = 4,       /* not every byte could be written; the file is as it was */
+  IMAGE_PAS_PGM = 5,                 /* not an 8-bit binary greymap file */
+  IMAGE_PAS_PPM = 6,                 /* not an 8-bit binary colour file */
+  IMAGE_16_BITS = 7,                 /* maximum value 256 to 65535: two-byte samples */
+  IMAGE_TAILLE_HORS_LIMITES = 8,     /* more than 2,147,483,647 raster bytes; or, to a writer, a
+                                        dimension below 1 */
+  IMAGE_TAMPON_TROP_PETIT = 9        /* the caller's buffer is smaller than the raster */
+} statut_image;
+
+/* The French text of `statut`, to be followed by a space and the file name, as the original
+ * functions print it: printf("\n%s %s \n", decrire_statut_image(s), nom) prints their message
+ * byte for byte. For example "Pas d'acces en lecture sur l'image". Never NULL. */
+IMAGEFILES_API const char* decrire_statut_image(statut_image statut);
+
+/* Reads the header of the greymap file `nom_image` strictly: on IMAGE_OK stores its height, width
+ * and maximum value in *nb_lignes, *nb_colonnes and *valeur_max (any of them may be NULL). The
+ * raster is not read. On failure nothing is stored. */
+IMAGEFILES_API statut_image lire_entete_image_pgm(const char* nom_image, int* nb_lignes,
+                                                  int* nb_colonnes, int* valeur_max);
+
+/* Reads the greymap file `nom_image` strictly into `image`, whose capacity is `capacite` bytes: the
+ * raster is nb_lignes x nb_colonnes bytes. Stores the dimensions and the maximum value as
+ * lire_entete_image_pgm does, on IMAGE_OK and on IMAGE_TAMPON_TROP_PETIT (so that the caller can
+ * make room); nothing is ever written past `capacite` bytes of `image`. */
+IMAGEFILES_API statut_image charger_image_pgm(const char* nom_image, unsigned char* image,
+                                              size_t capacite, int* nb_lignes, int* nb_colonnes,
+                                              int* valeur_max);
+
+/* Writes the nb_lignes x nb_colonnes bytes of `image` as the greymap file `nom_image`, with the
+ * header above, replacing it whole or leaving it as it was. Both dimensions must be at least 1 and
+ * the raster at most 2,147,483,647 bytes (IMAGE_TAILLE_HORS_LIMITES otherwise, nothing touched). */
+IMAGEFILES_API statut_image enregistrer_image_pgm(const char* nom_image, const unsigned char* image,
+                                                  int nb_lignes, int nb_colonnes);
+
+/* The same for colour files ("P6", three bytes a pixel: the raster is
+ * 3 x nb_lignes x nb_colonnes bytes). */
+IMAGEFILES_API statut_image lire_entete_image_ppm(const char* nom_image, int* nb_lignes,
+                                                  int* nb_colonnes, int* valeur_max);
+IMAGEFILES_API statut_image charger_image_ppm(const char* nom_image, unsigned char* image,
+                                              size_t capacite, int* nb_lignes, int* nb_colonnes,
+                                              int* valeur_max);
+IMAGEFILES_API statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* image,
+                                                  int nb_lignes, int nb_colonnes);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IMAGEFILES_IMAGEFILES_H */

@@ -1,35 +1,65 @@
-// Private to the library: the one implementation behind the greymap and colour functions.
+// Private to the library: the one implementation behind the greymap and colour functions. Every
+// operation here reports a failure as a value; the public functions decide what to do with it.
 
 #ifndef IMAGEFILES_INTERNAL_H
 #define IMAGEFILES_INTERNAL_H
 
+#include <cstddef>
 #include <cstdio>
+
+#include "imagefiles/imagefiles.h"
 
 namespace imagefiles::detail {
 
 // All that tells the two file formats apart.
 struct Format {
-  char magic_digit;     // the digit after 'P'
-  int bytes_per_pixel;  // bytes of one pixel in the raster
+  char magic_digit;           // the digit after 'P'
+  int bytes_per_pixel;        // bytes of one pixel in the raster
+  statut_image not_this_one;  // what a strict reader says of a file of another kind
 };
 
-inline constexpr Format greymap{'5', 1};
-inline constexpr Format colour{'6', 3};
+inline constexpr Format greymap{'5', 1, IMAGE_PAS_PGM};
+inline constexpr Format colour{'6', 3, IMAGE_PAS_PPM};
 
 // Reads a header from `stream`, just opened: the magic "P<digit>" and its whitespace, comment
 // lines, then width, height and maximum value, and the one byte after them. Nothing is validated; a
 // number that cannot be read, and every one after it, leaves its destination unchanged.
 void read_header(std::FILE* stream, char magic_digit, int* width, int* height, int* maximum);
 
-// Writes "P<digit>\r<columns> <rows>\r255\r". Errors surface when the stream is flushed.
-void write_header(std::FILE* stream, char magic_digit, int columns, int rows);
+// A header that a strict reader accepted.
+struct Header {
+  int width;
+  int height;
+  int maximum;
+  std::size_t raster_bytes;  // width x height x bytes per pixel, at most 2,147,483,647
+};
 
-// The file functions of both formats. `count` is the reader's size argument, in pixels; a greymap
-// pixel is one byte, so for greymaps it is also the byte count.
-void query_dimensions(const char* name, Format format, int* rows, int* columns);
-void read_raster(const char* name, Format format, unsigned char* raster, int count);
-void write_raster(const char* name, Format format, const unsigned char* raster, int rows,
-                  int columns);
+// Reads a header from `stream` by the strict rules (see imagefiles.h) and leaves the stream at the
+// first raster byte. IMAGE_OK, or why the file is not one this library reads.
+statut_image read_header_strict(std::FILE* stream, Format format, Header* header);
+
+// Formats "P<digit>\r<columns> <rows>\r255\r" into `text` (room for 32 bytes); returns its length.
+std::size_t format_header(char* text, char magic_digit, int columns, int rows);
+
+// The file operations of both formats. `count` is the lenient reader's size argument, in pixels; a
+// greymap pixel is one byte, so for greymaps it is also the byte count.
+statut_image query_dimensions(const char* name, Format format, int* rows, int* columns);
+statut_image read_raster(const char* name, Format format, unsigned char* raster, int count);
+statut_image query_header_strict(const char* name, Format format, Header* header);
+statut_image read_raster_strict(const char* name, Format format, unsigned char* raster,
+                                std::size_t capacity, Header* header);
+statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,
+                          int columns);
+
+// Writes `head` then `body` as the file `name`, replacing it whole or leaving it as it was (see
+// replace.cpp). `unnamed` false keeps to a named temporary even where an unnamed one is possible
+// (the tests take that path on purpose).
+statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
+                        const void* body, std::size_t body_bytes, bool unnamed = true);
+
+// Prints the message of `status` for the file `name` on standard output (and on standard error
+// too when standard output cannot take it), then ends the process with status 1.
+[[noreturn]] void end_process(statut_image status, const char* name);
 
 }  // namespace imagefiles::detail
 

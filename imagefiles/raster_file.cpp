@@ -1,9 +1,9 @@
-// Opening, reading and writing image files: one implementation for both formats.
+// Opening, reading and writing image files: one implementation for both formats, each failure
+// returned as a status.
 
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -17,23 +17,8 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Each message is printed as "\n<text> <file name> \n".
-constexpr char cannot_open_for_reading[] = "Pas d'acces en lecture sur l'image";
-constexpr char cannot_open_for_writing[] = "Pas d'acces en ecriture sur l'image";
-constexpr char read_error[] = "Erreur de lecture de l'image";
-constexpr char write_error[] = "Erreur d'ecriture de l'image";
-
-// A failure ends the process; an open stream is left for the exit to flush and close, so a file
-// whose raster fell short keeps what was written of it.
-[[noreturn]] void fail(const char* text, const char* name) {
-  std::printf("\n%s %s \n", text, name);
-  std::exit(1);
-}
-
 File open_for_reading(const char* name) {
-  File file(std::fopen(name, "rb"));
-  if (!file) fail(cannot_open_for_reading, name);
-  return file;
+  return File(std::fopen(name, "rb"));
 }
 
 // Bytes in `count` pixels: none for a count of 0 or less, nothing at all (no value) when they
@@ -44,40 +29,60 @@ std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
   return static_cast<std::size_t>(count * format.bytes_per_pixel);
 }
 
-}  // namespace
-
-void query_dimensions(const char* name, Format format, int* rows, int* columns) {
-  const File file = open_for_reading(name);
-  int maximum = 0;
-  read_header(file.get(), format.magic_digit, columns, rows, &maximum);
+bool read_exactly(std::FILE* stream, unsigned char* raster, std::size_t bytes) {
+  return bytes == 0 || std::fread(raster, 1, bytes, stream) == bytes;
 }
 
-void read_raster(const char* name, Format format, unsigned char* raster, int count) {
-  const std::optional<std::size_t> bytes = raster_bytes(count, format);
-  if (!bytes) fail(read_error, name);
+}  // namespace
+
+statut_image query_dimensions(const char* name, Format format, int* rows, int* columns) {
   const File file = open_for_reading(name);
+  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  int maximum = 0;
+  read_header(file.get(), format.magic_digit, columns, rows, &maximum);
+  return IMAGE_OK;
+}
+
+statut_image read_raster(const char* name, Format format, unsigned char* raster, int count) {
+  const std::optional<std::size_t> bytes = raster_bytes(count, format);
+  if (!bytes) return IMAGE_ERREUR_DE_LECTURE;
+  const File file = open_for_reading(name);
+  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
   int width = 0;
   int height = 0;
   int maximum = 0;
   read_header(file.get(), format.magic_digit, &width, &height, &maximum);
-  if (*bytes != 0 && std::fread(raster, 1, *bytes, file.get()) != *bytes) fail(read_error, name);
+  return read_exactly(file.get(), raster, *bytes) ? IMAGE_OK : IMAGE_ERREUR_DE_LECTURE;
 }
 
-void write_raster(const char* name, Format format, const unsigned char* raster, int rows,
-                  int columns) {
+statut_image query_header_strict(const char* name, Format format, Header* header) {
+  const File file = open_for_reading(name);
+  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  return read_header_strict(file.get(), format, header);
+}
+
+statut_image read_raster_strict(const char* name, Format format, unsigned char* raster,
+                                std::size_t capacity, Header* header) {
+  // One opening for header and raster: they cannot come from two different files.
+  const File file = open_for_reading(name);
+  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  if (const statut_image status = read_header_strict(file.get(), format, header);
+      status != IMAGE_OK) {
+    return status;
+  }
+  if (header->raster_bytes > capacity) return IMAGE_TAMPON_TROP_PETIT;
+  return read_exactly(file.get(), raster, header->raster_bytes) ? IMAGE_OK
+                                                                : IMAGE_ERREUR_DE_LECTURE;
+}
+
+statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,
+                          int columns) {
   // Checked before the file is opened, so that an image out of range leaves no file behind.
   const std::optional<std::size_t> bytes = raster_bytes(std::int64_t{rows} * columns, format);
-  if (!bytes) fail(write_error, name);
-  File file(std::fopen(name, "wb"));
-  if (!file) fail(cannot_open_for_writing, name);
-  write_header(file.get(), format.magic_digit, columns, rows);
-  if (*bytes != 0 && std::fwrite(raster, 1, *bytes, file.get()) != *bytes) fail(write_error, name);
-  // A buffered stream may learn only when it is flushed or closed that its bytes did not reach the
-  // file (a full disk): that too is a write failure.
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get()) != 0 ||
-      std::fclose(file.release()) != 0) {
-    fail(write_error, name);
-  }
+  if (!bytes) return IMAGE_ERREUR_D_ECRITURE;
+  char header[32];
+  const std::size_t header_bytes = format_header(header, format.magic_digit, columns, rows);
+  return write_file(name, header, header_bytes, raster, *bytes);
 }
 
 }  // namespace imagefiles::detail

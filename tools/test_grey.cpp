@@ -4,17 +4,21 @@
 //
 // Every pixel at or above the threshold becomes 255, every other 0, and the result is written as a
 // new greymap file. Nothing is printed on success; each failure prints one French message on
-// standard output. The exit status is 1 on every path, success included: scripts rely on it.
+// standard output (and on standard error too when standard output cannot take it). The exit
+// status is 1 on every path, success included: scripts rely on it.
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <imagefiles/imagefiles.h>
 
@@ -31,21 +35,22 @@ constexpr int exit_status = 1;
 // 2 MiB longer (address space only: the slack is never touched), and asks the kernel for
 // transparent huge pages. The read and the binarisation are the first to touch the buffer, and
 // one page fault per 2 MiB instead of one per 4 KiB is a large share of the command's time on
-// big images.
+// big images. The last, partial 2 MiB is advised too: the block reaches to its end.
 class Buffer {
  public:
   // False when the memory cannot be had; a buffer of 0 bytes is empty and null.
   bool allocate(std::size_t bytes) {
     if (bytes == 0) return true;
     constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
-    const std::size_t slack = bytes >= huge_page ? huge_page : 0;
-    block_.reset(static_cast<unsigned char*>(std::calloc(bytes + slack, 1)));
+    const bool huge = bytes >= huge_page;
+    const std::size_t rounded = (bytes + huge_page - 1) & ~(huge_page - 1);
+    block_.reset(static_cast<unsigned char*>(std::calloc(huge ? rounded + huge_page : bytes, 1)));
     if (block_ == nullptr) return false;
     data_ = block_.get();
-    if (slack != 0) {
+    if (huge) {
       const auto start = reinterpret_cast<std::uintptr_t>(data_);
       data_ += ((start + huge_page - 1) & ~(huge_page - 1)) - start;
-      madvise(data_, bytes & ~(huge_page - 1), MADV_HUGEPAGE);
+      madvise(data_, rounded, MADV_HUGEPAGE);
     }
     return true;
   }
@@ -59,14 +64,46 @@ class Buffer {
   unsigned char* data_ = nullptr;
 };
 
-int usage() {
-  std::printf("Usage: ImageIn.pgm ImageOut.pgm Seuil \n");
+// Prints a message on standard output, and on standard error too when standard output cannot take
+// it (a full disk, a closed pipe), so that a failure is never silent.
+int fail(const std::string& message) {
+  std::signal(SIGPIPE, SIG_IGN);
+  if (std::fputs(message.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    std::fputs(message.c_str(), stderr);
+  }
   return exit_status;
 }
 
+int usage() {
+  return fail("Usage: ImageIn.pgm ImageOut.pgm Seuil \n");
+}
+
 int allocation_failure() {
-  std::printf("\n Allocation dynamique impossible pour un pointeur-tableau \n");
-  return exit_status;
+  return fail("\n Allocation dynamique impossible pour un pointeur-tableau \n");
+}
+
+int read_failure(const char* name) {
+  return fail(std::string("\nErreur de lecture de l'image ") + name + " \n");
+}
+
+// What tells one file, unchanged, from any other: the input is read twice (dimensions, then
+// raster), and both reads must see the same file.
+struct Identity {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+  mode_t type;
+  bool operator==(const Identity& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+std::optional<Identity> identity(const char* name) {
+  struct stat st {};
+  if (stat(name, &st) != 0) return std::nullopt;
+  return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_mode & S_IFMT};
 }
 
 // Reads the threshold as a "%d" scan would: leading blanks, an optional sign and digits, whatever
@@ -106,12 +143,16 @@ int main(int argc, char** argv) {
   const std::optional<int> threshold = parse_threshold(argv[3]);
   if (!threshold) return usage();
 
+  // A pipe cannot be read twice: it is refused before it is opened. A name that cannot be looked
+  // up is left to the library, which says it cannot be read.
+  const std::optional<Identity> before = identity(input_name);
+  if (before && before->type != S_IFREG && before->type != S_IFBLK) {
+    return read_failure(input_name);
+  }
+
   int rows = 0;
   int columns = 0;
-  if (!query_dimensions(input_name, &rows, &columns)) {
-    std::printf("\nErreur de lecture de l'image %s \n", input_name);
-    return exit_status;
-  }
+  if (!query_dimensions(input_name, &rows, &columns)) return read_failure(input_name);
   // Both dimensions negative make a positive count: that many bytes are read and written back as
   // zeros, and no pixel is visited.
   const std::int64_t count = std::int64_t{rows} * columns;
@@ -119,6 +160,9 @@ int main(int argc, char** argv) {
   Buffer input;
   if (!allocate(count, &input)) return allocation_failure();
   lire_image_pgm(input_name, input.data(), static_cast<int>(count));
+  // The file whose raster was read must be the one whose dimensions were.
+  const std::optional<Identity> after = identity(input_name);
+  if (!before || !after || !(*before == *after)) return read_failure(input_name);
 
   Buffer output;
   if (!allocate(count, &output)) return allocation_failure();
