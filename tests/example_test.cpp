@@ -1,4 +1,4 @@
-// The plane-splitting example run as a process: each plane file byte for byte.
+// The examples run as processes: each plane file byte for byte, each line of the listing.
 
 #include <gtest/gtest.h>
 
@@ -30,6 +30,21 @@ TEST(SeparerPlans, PrintsUsageForOtherArgumentCounts) {
   const Outcome outcome = run_command({SEPARER_PLANS_PATH, "in.ppm", "r.pgm"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, "Usage: ImageIn.ppm PlanR.pgm PlanV.pgm PlanB.pgm \n");
+}
+
+TEST(Dimensions, GoesOnAfterAFileItCannotRead) {
+  TempDir dir;
+  write_file(dir / "a.pgm", "P5\n# comment\n3 2\n15\nabcdef");
+  write_file(dir / "b.pgm", "P2\n1 1\n255\n7\n");
+  write_file(dir / "c.pgm", "P5 640 480 255\n");  // the header alone is enough
+  const Outcome outcome = run_command(
+      {DIMENSIONS_PATH, dir / "a.pgm", dir / "b.pgm", dir / "missing.pgm", dir / "c.pgm"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, dir / "a.pgm" + ": 3 x 2, maximum value 15\n" + dir / "b.pgm" +
+                             ": Format pgm binaire 8 bits attendu pour l'image " + dir / "b.pgm" +
+                             "\n" + dir / "missing.pgm" + ": Pas d'acces en lecture sur l'image " +
+                             dir / "missing.pgm" + "\n" + dir / "c.pgm" +
+                             ": 640 x 480, maximum value 255\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,17 +14,20 @@
 namespace testing_support {
 namespace {
 
-// Forks; the child sends its standard output into a pipe and runs `child`, which must not return.
-// The parent collects the output and the status.
+// Forks; the child sends its standard output into a pipe, its standard error into a memory file,
+// and runs `child`, which must not return. The parent collects both and the status.
 Outcome fork_and_capture(const std::function<void()>& child) {
   int fds[2];
   if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+  const int err = memfd_create("stderr", MFD_CLOEXEC);
+  if (err < 0) throw std::runtime_error("memfd_create failed");
   std::fflush(nullptr);  // nothing buffered in the parent may be written twice
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     close(fds[0]);
     dup2(fds[1], STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
     close(fds[1]);
     child();
     _exit(126);
@@ -37,7 +41,11 @@ Outcome fork_and_capture(const std::function<void()>& child) {
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  return {status, out};
+  std::string error;
+  lseek(err, 0, SEEK_SET);
+  while ((n = read(err, chunk, sizeof chunk)) > 0) error.append(chunk, static_cast<size_t>(n));
+  close(err);
+  return {status, out, error};
 }
 
 }  // namespace
@@ -51,8 +59,14 @@ Outcome run_in_child(const std::function<void()>& body) {
 }
 
 Outcome run_command(const std::vector<std::string>& args, const std::string& cwd) {
-  return fork_and_capture([&] {
+  return run_command(args, [&] {
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+  });
+}
+
+Outcome run_command(const std::vector<std::string>& args, const std::function<void()>& prepare) {
+  return fork_and_capture([&] {
+    prepare();
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -11,10 +11,11 @@
 namespace testing_support {
 
 // How a child ended: its exit status (128 + signal number if a signal ended it) and every byte it
-// wrote on standard output.
+// wrote on standard output and on standard error.
 struct Outcome {
   int status;
   std::string out;
+  std::string err;
 };
 
 // Runs `body` in a forked child; a body that returns ends the child with status 0.
@@ -22,6 +23,10 @@ Outcome run_in_child(const std::function<void()>& body);
 
 // Runs a program with arguments (args[0] is the program's path), in folder `cwd` if one is given.
 Outcome run_command(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// The same, with `prepare` run in the child just before the program starts (to set limits, the
+// environment, or other standard streams).
+Outcome run_command(const std::vector<std::string>& args, const std::function<void()>& prepare);
 
 // The messages of the library and of the command, byte for byte, with the file name in place.
 std::string read_access_message(const std::string& name);

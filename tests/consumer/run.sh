@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tests/consumer/run.sh BUILD_DIR: installs the project built in BUILD_DIR into a temporary prefix,
-# checks what was installed, then builds and runs a small outside program against it twice: once
-# through find_package, once through pkg-config. A shared build must export the ten functions only.
+# checks what was installed, then builds and runs small outside programs against it: a C++ one
+# through find_package and through pkg-config, a C one through pkg-config. A shared build must
+# export the public functions only, with C linkage.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,12 +23,13 @@ grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/imagefiles/imagefilesConfi
 
 if shared=$(ls "$libdir"/libimagefiles.so.* 2>/dev/null | head -n 1) && [ -n "$shared" ]; then
   objdump -p "$shared" | grep -q "SONAME *libimagefiles.so.${version%%.*}$"
-  exported=$(nm -D --defined-only "$shared" | awk '{print $3}' | c++filt | sed 's/(.*//' | sort)
+  exported=$(nm -D --defined-only "$shared" | awk '{print $3}' | sort)
   expected=$(printf '%s\n' ecrire_image_pgm ecrire_image_ppm ignorer_commentaires lire_image_pgm \
     lire_image_ppm lire_nb_lignes_colonnes_image_pgm lire_nb_lignes_colonnes_image_ppm planB planR \
-    planV | sort)
+    planV decrire_statut_image lire_entete_image_pgm lire_entete_image_ppm charger_image_pgm \
+    charger_image_ppm enregistrer_image_pgm enregistrer_image_ppm | sort)
   [ "$exported" = "$expected" ] || { echo "exported: $exported"; exit 1; }
-  echo "shared library: SONAME and the ten exported functions checked"
+  echo "shared library: SONAME and the seventeen exported functions (C names) checked"
 fi
 
 mkdir "$work/out-cmake" "$work/out-pkg-config"
@@ -39,4 +41,12 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
 c++ -std=c++17 "$here/consumer.cpp" $(pkg-config --cflags --libs imagefiles) -o "$work/with-pkg-config"
 LD_LIBRARY_PATH="$libdir" "$work/with-pkg-config" "$work/out-pkg-config"
-echo "consumers built with find_package and with pkg-config: both ran"
+
+# A C program, linked by the C compiler; a static library brings the C++ runtime through
+# Libs.private.
+mkdir "$work/out-c"
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -Wpedantic -Werror "$here/../c/c_api_test.c" \
+  $(pkg-config --cflags --libs --static imagefiles) -o "$work/with-c"
+LD_LIBRARY_PATH="$libdir" "$work/with-c" "$work/out-c"
+echo "consumers built with find_package and with pkg-config, in C++ and in C: all ran"

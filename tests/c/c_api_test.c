@@ -1,0 +1,70 @@
+/* The library used from C: the header compiles as C11 and every function links. Writes a greymap
+ * and a colour file with the original functions, reads them back with both families, and checks
+ * that a bad file is reported and the program goes on. Ends with status 0 when all held. */
+
+#include <imagefiles/imagefiles.h>
+#include <stdio.h>
+#include <string.h>
+
+static int failures = 0;
+
+static void check(int condition, const char* what) {
+  if (!condition) {
+    printf("failed: %s\n", what);
+    ++failures;
+  }
+}
+
+int main(int argc, char** argv) {
+  char grey[4096], colour[4096], bad[4096];
+  unsigned char plan[2];
+  const unsigned char pixels[6] = {10, 20, 30, 40, 50, 60};
+  unsigned char back[6] = {0};
+  int nb_lignes = 0, nb_colonnes = 0, valeur_max = 0;
+  FILE* file;
+  if (argc != 2) return 2;
+  snprintf(grey, sizeof grey, "%s/grey.pgm", argv[1]);
+  snprintf(colour, sizeof colour, "%s/colour.ppm", argv[1]);
+  snprintf(bad, sizeof bad, "%s/plain.pgm", argv[1]);
+
+  ecrire_image_pgm(grey, pixels, 2, 3);
+  lire_nb_lignes_colonnes_image_pgm(grey, &nb_lignes, &nb_colonnes);
+  lire_image_pgm(grey, back, nb_lignes * nb_colonnes);
+  check(nb_lignes == 2 && nb_colonnes == 3 && memcmp(back, pixels, 6) == 0, "greymap round trip");
+
+  ecrire_image_ppm(colour, pixels, 1, 2);
+  memset(back, 0, sizeof back);
+  check(charger_image_ppm(colour, back, sizeof back, &nb_lignes, &nb_colonnes, &valeur_max) ==
+            IMAGE_OK,
+        "colour file loaded");
+  check(nb_lignes == 1 && nb_colonnes == 2 && valeur_max == 255 && memcmp(back, pixels, 6) == 0,
+        "colour round trip");
+  lire_nb_lignes_colonnes_image_ppm(colour, &nb_lignes, &nb_colonnes);
+  lire_image_ppm(colour, back, nb_lignes * nb_colonnes);
+  planR(plan, back, 2);
+  check(plan[0] == 10 && plan[1] == 40, "red plane");
+  planB(plan, back, 2);
+  check(plan[0] == 30 && plan[1] == 60, "blue plane");
+  planV(plan, back, 2);
+  check(plan[0] == 20 && plan[1] == 50, "green plane");
+  check(enregistrer_image_pgm(grey, plan, 1, 2) == IMAGE_OK, "saved");
+  check(lire_entete_image_pgm(grey, &nb_lignes, &nb_colonnes, NULL) == IMAGE_OK && nb_lignes == 1 &&
+            nb_colonnes == 2,
+        "header read");
+
+  file = fopen(bad, "wb");
+  fputs("P2\n1 1\n255\n7\n", file);
+  fclose(file);
+  check(charger_image_pgm(bad, back, sizeof back, NULL, NULL, NULL) == IMAGE_PAS_PGM,
+        "plain greymap refused");
+  check(strcmp(decrire_statut_image(IMAGE_PAS_D_ACCES_EN_LECTURE),
+               "Pas d'acces en lecture sur l'image") == 0,
+        "text of a status");
+  file = fopen(grey, "rb");
+  fgetc(file);
+  fgetc(file);
+  ignorer_commentaires(file);
+  check(fgetc(file) == '\r', "comment skipper");
+  fclose(file);
+  return failures == 0 ? 0 : 1;
+}
