@@ -1,5 +1,7 @@
-// Fuzzes the header reader and the comment skipper from memory, against the reference reader:
-// same numbers, same bytes consumed, and never a comment left unskipped.
+// Fuzzes the header readers and the comment skipper from memory, against the reference readers:
+// same numbers, same bytes consumed, and never a comment left unskipped; the strict reader gives
+// the same verdict as the reference, and the same numbers and raster start on every header it
+// accepts.
 
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +50,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (int i = 0; i < 3; ++i) check(ours[i] == theirs[i]);
     }
     check(reference::remaining(a.file) == reference::remaining(b.file));
+  }
+
+  for (const imagefiles::detail::Format& format :
+       {imagefiles::detail::greymap, imagefiles::detail::colour}) {
+    Stream stream(bytes);
+    imagefiles::detail::Header header{};
+    const statut_image ours = imagefiles::detail::read_header_strict(stream.file, format, &header);
+    const reference::Strict theirs =
+        reference::read_strict(data, size, format.magic_digit, format.bytes_per_pixel);
+    const int kind = ours == format.not_this_one ? 5 : static_cast<int>(ours);
+    check(kind == theirs.status);
+    if (ours != IMAGE_OK) continue;
+    check(header.width == theirs.width && header.height == theirs.height &&
+          header.maximum == theirs.maximum);
+    check(header.raster_bytes ==
+          std::size_t(theirs.width * theirs.height) * std::size_t(format.bytes_per_pixel));
+    check(reference::remaining(stream.file) == size - theirs.raster_offset);
   }
 
   Stream a(bytes);

@@ -439,4 +439,93 @@ TEST_P(SameThreshold, AsTestGrey) {
 
 INSTANTIATE_TEST_SUITE_P(Tools, SameThreshold, testing::Values("libvips", "GraphicsMagick"));
 
+// The status-returning reader on every variant the tools write: each is read exactly as netpbm
+// reads it (samples as stored, not scaled), or refused with the status that names what it is.
+struct Variant {
+  const char* tool;  // the tool that writes it
+  const char* what;
+  int channels;  // of the file the tool starts from, and of the reader used
+  std::function<Args(const std::string& in)> make;
+  statut_image expected;
+};
+
+TEST(StrictReading, ToolVariantsReadAsNetpbmReadsThemOrAreRefused) {
+  const Tool netpbm = tool_named("netpbm");
+  REQUIRE_TOOL(netpbm);
+  const std::string convert = find_program("convert");
+  const std::string gm = find_program("gm");
+  // netpbm's programs read standard input (some of them only that).
+  const auto from_stdin = [](const std::string& in, const std::string& program,
+                             std::vector<std::string> options) {
+    Args args = {"/bin/sh", "-c", "in=$1; shift; exec \"$@\" < \"$in\"", "sh", in, program};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+  };
+  const auto netpbm_tool = [&](const char* name, std::vector<std::string> options) {
+    return [=](const std::string& in) { return from_stdin(in, find_program(name), options); };
+  };
+  // Samples as netpbm reads them, in a plain file of the same kind (pamtopnm would make a bitmap
+  // of a maximum value of 1).
+  const auto netpbm_view = [&](const std::string& path, int channels) {
+    return parse_plain(output_of(
+        from_stdin(path, find_program(channels == 3 ? "ppmtoppm" : "pgmtopgm"), {"-plain"})));
+  };
+  const auto magick = [&](std::vector<std::string> options, const char* format) {
+    return [=](const std::string& in) {
+      Args args = {convert, in};
+      args.insert(args.end(), options.begin(), options.end());
+      args.push_back(format);
+      return args;
+    };
+  };
+  const std::vector<Variant> variants = {
+      {"netpbm", "plain greymap (P2)", 1, netpbm_tool("pamtopnm", {"-plain"}), IMAGE_PAS_PGM},
+      {"netpbm", "plain colour (P3)", 3, netpbm_tool("pamtopnm", {"-plain"}), IMAGE_PAS_PPM},
+      {"netpbm", "maximum value 15", 1, netpbm_tool("pamdepth", {"15"}), IMAGE_OK},
+      {"netpbm", "maximum value 1", 1, netpbm_tool("pamdepth", {"1"}), IMAGE_OK},
+      {"netpbm", "colour, maximum value 15", 3, netpbm_tool("pamdepth", {"15"}), IMAGE_OK},
+      {"netpbm", "16-bit greymap", 1, netpbm_tool("pamdepth", {"65535"}), IMAGE_16_BITS},
+      {"netpbm", "16-bit colour", 3, netpbm_tool("pamdepth", {"65535"}), IMAGE_16_BITS},
+      {"netpbm", "PAM greymap (P7)", 1, netpbm_tool("pamtopam", {}), IMAGE_PAS_PGM},
+      {"netpbm", "PAM colour (P7)", 3, netpbm_tool("pamtopam", {}), IMAGE_PAS_PPM},
+      {"netpbm", "black-and-white PAM", 1, netpbm_tool("pamthreshold", {"-simple"}), IMAGE_PAS_PGM},
+      {"ImageMagick", "bitmap (P4)", 1, magick({"-monochrome"}, "pbm:-"), IMAGE_PAS_PGM},
+      {"ImageMagick", "plain bitmap (P1)", 1, magick({"-monochrome", "-compress", "none"}, "pbm:-"),
+       IMAGE_PAS_PGM},
+      {"ImageMagick", "comment in the header", 1, magick({"-set", "comment", "a b"}, "pgm:-"),
+       IMAGE_OK},
+      {"ImageMagick", "16-bit greymap", 1, magick({"-depth", "16"}, "pgm:-"), IMAGE_16_BITS},
+      {"ImageMagick", "colour file given to the greymap reader", 1, magick({}, "ppm:-"),
+       IMAGE_PAS_PGM},
+      {"ImageMagick", "greymap given to the colour reader", 3, magick({}, "pgm:-"), IMAGE_PAS_PPM},
+      {"GraphicsMagick", "comment in the header", 3,
+       [&](const std::string& in) { return Args{gm, "convert", "-comment", "a\nb", in, "ppm:-"}; },
+       IMAGE_OK},
+  };
+  TempDir dir;
+  for (const int channels : {1, 3}) {
+    write_with_library(dir / (channels == 3 ? "ours.ppm" : "ours.pgm"), generated(5, 17, channels));
+  }
+  for (const Variant& v : variants) {
+    const Tool tool = tool_named(v.tool);
+    if (!tool.present && std::getenv("CI") == nullptr) continue;  // what is here is still checked
+    // The greymap and colour readers are swapped on purpose in two variants.
+    const bool swapped = std::string(v.what).find("given to") != std::string::npos;
+    const int source = swapped ? 4 - v.channels : v.channels;
+    const std::string path = dir / "variant";
+    write_through(v.make(dir / (source == 3 ? "ours.ppm" : "ours.pgm")), path);
+    std::vector<unsigned char> raster(5 * 17 * 3);
+    Picture ours;
+    ours.channels = v.channels;
+    const statut_image status = (v.channels == 3 ? charger_image_ppm : charger_image_pgm)(
+        path.c_str(), raster.data(), raster.size(), &ours.rows, &ours.columns, &ours.maximum);
+    EXPECT_EQ(status, v.expected) << v.tool << ": " << v.what;
+    if (status != IMAGE_OK) continue;
+    const Picture theirs = netpbm_view(path, v.channels);
+    ours.samples.assign(raster.begin(), raster.begin() + ours.rows * ours.columns * v.channels);
+    EXPECT_EQ(ours, theirs) << v.tool << ": " << v.what;
+    EXPECT_EQ(ours.maximum, theirs.maximum) << v.tool << ": " << v.what;
+  }
+}
+
 }  // namespace
