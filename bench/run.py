@@ -85,12 +85,13 @@ def run(argv, stdout=None):
 class Command:
     """One competitor: how to run it on an input, where its output goes, its expected status."""
 
-    def __init__(self, name, argv, output, stdout=False, status=0):
+    def __init__(self, name, argv, output, stdout=False, status=0, keep_output=False):
         self.name, self.argv, self.output, self.stdout, self.status = name, argv, output, stdout, status
+        self.keep_output = keep_output  # each run then replaces the output of the run before
 
     def once(self):
         """Runs the command once; returns its wall time in seconds."""
-        if os.path.exists(self.output):
+        if os.path.exists(self.output) and not self.keep_output:
             os.unlink(self.output)
         seconds, status = run(self.argv, self.output if self.stdout else None)
         if status != self.status:
@@ -202,6 +203,41 @@ def microbenchmark(program):
     return loop["real_time"] / copy["real_time"]
 
 
+def against_baseline(test_grey, baseline, name, directory, threshold, runs):
+    """This build against the previous release, at 48 MP and 256 MiB, writing a new output and
+    replacing an existing one; runs alternate. Returns {(case, existing): ratio}."""
+    print(f"\nThis build against the previous release, {name} (median of {runs} alternating runs; "
+          "ratio below 1: this build is faster):\n")
+    print("| case | output | this build | previous release | ratio |")
+    print("| --- | --- | ---: | ---: | ---: |")
+    ratios = {}
+    for label, width, height in [("48 MP", 8000, 6000), ("256 MiB", 16384, 16384)]:
+        src = os.path.join(directory, f"in-{width}x{height}.pgm")
+        generate(src, width, height)
+        for existing in (False, True):
+            def command(program, who):
+                out = os.path.join(directory, f"out-{who}.pgm")
+                return Command(who, [program, src, out, str(threshold)], out, status=1,
+                               keep_output=existing)
+            ours, theirs = command(test_grey, "this"), command(baseline, "previous")
+            ours.once()
+            theirs.once()
+            if read_raster(ours.output) != read_raster(theirs.output):
+                raise RuntimeError(f"{label}: this build and the previous release differ")
+            a, b = [], []
+            for _ in range(runs):
+                a.append(ours.once())
+                b.append(theirs.once())
+            ratio = statistics.median(a) / statistics.median(b)
+            ratios[(label, existing)] = ratio
+            print(f"| {label} | {'replaced' if existing else 'new'} | "
+                  f"{statistics.median(a) * 1e3:.1f} ms | {statistics.median(b) * 1e3:.1f} ms | "
+                  f"{ratio:.3f} |", flush=True)
+            for c in (ours, theirs):
+                os.unlink(c.output)
+    return ratios
+
+
 def machine():
     model = "unknown CPU"
     with open("/proc/cpuinfo") as f:
@@ -222,11 +258,20 @@ def main():
     parser.add_argument("--threshold", type=int, default=128)
     parser.add_argument("--microbenchmark", help="the binarise_bench program, run first")
     parser.add_argument("--quick", action="store_true", help="fewer runs, no 256 MP sweep point")
+    parser.add_argument("--baseline", help="test_grey of the previous release, compared last")
+    parser.add_argument("--baseline-name", default="previous release")
+    parser.add_argument("--baseline-only", action="store_true",
+                        help="only the comparison with the previous release")
     args = parser.parse_args()
     test_grey = os.path.abspath(args.test_grey)
     os.makedirs(args.dir, exist_ok=True)
 
     print(f"Machine: {machine()}\n")
+    if args.baseline_only:
+        ratios = against_baseline(test_grey, args.baseline, args.baseline_name, args.dir,
+                                  args.threshold, 9 if args.quick else 21)
+        print_targets(baseline_targets(ratios))
+        return
     loop_ratio = microbenchmark(args.microbenchmark) if args.microbenchmark else None
 
     cases = [("640 x 480", 640, 480, 31 if not args.quick else 9),
@@ -295,6 +340,19 @@ def main():
         ("48 MP in memory, binarise / memcpy (time)", loop_ratio, "<=", 1.5),
         ("scaling above 4 MP, spread of time per MP", spread, "<=", 0.25),
     ]
+    if args.baseline:
+        targets += baseline_targets(against_baseline(test_grey, args.baseline, args.baseline_name,
+                                                     args.dir, args.threshold,
+                                                     9 if args.quick else 21))
+    print_targets(targets)
+
+
+def baseline_targets(ratios):
+    return [(f"{label}, {'replaced' if existing else 'new'} output, this build / previous release",
+             ratio, "<=", 1.05) for (label, existing), ratio in ratios.items()]
+
+
+def print_targets(targets):
     print("\n| target | measured | goal | met |")
     print("| --- | ---: | ---: | --- |")
     for name, value, sense, goal in targets:

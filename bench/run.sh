@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # bench/run.sh [--quick]: builds test_grey and the loop microbenchmark in release mode (in
-# build-bench/), then prints a Markdown report: the loop against memcpy, test_grey against the
-# dd floor and against every image tool installed here, peak memory, and the scaling curve.
+# build-bench/), and test_grey as it was in the previous release (BASELINE_REV, in
+# build-bench/baseline/), then prints a Markdown report: the loop against memcpy, test_grey against
+# the dd floor and against every image tool installed here, peak memory, the scaling curve, and
+# this build against the previous release.
 #
 # Set-up, once (the tools are peers to compare with, not dependencies):
 #   apt-get install -y libvips-tools graphicsmagick imagemagick netpbm python3-pil time
@@ -10,5 +12,16 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
   -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
 cmake --build build-bench -j2 --target test_grey binarise_bench >/dev/null
+# The previous release, 1.0.0: the commit it was cut from.
+baseline_rev=${BASELINE_REV:-65da749}
+baseline=build-bench/baseline
+if [ ! -x "$baseline/build/tools/test_grey" ]; then
+  rm -rf "$baseline" && mkdir -p "$baseline/src"
+  git archive "$baseline_rev" | tar -x -C "$baseline/src"
+  cmake -S "$baseline/src" -B "$baseline/build" -DCMAKE_BUILD_TYPE=Release \
+    -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
+  cmake --build "$baseline/build" -j2 --target test_grey >/dev/null
+fi
 python3 bench/run.py --test-grey build-bench/tools/test_grey \
-  --microbenchmark build-bench/bench/binarise_bench "$@"
+  --microbenchmark build-bench/bench/binarise_bench \
+  --baseline "$baseline/build/tools/test_grey" --baseline-name "1.0.0 ($baseline_rev)" "$@"
