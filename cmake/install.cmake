@@ -44,10 +44,13 @@ endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/imagefiles.pc.in ${PROJECT_BINARY_DIR}/imagefiles.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/imagefiles.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# Manual pages carry the project's version.
-set(VERSION ${PROJECT_VERSION})
+# Manual pages carry the project's version once installed; the pages in the tree read right as
+# they are (man -l man/test_grey.1).
 foreach(page test_grey.1 imagefiles.3)
-  configure_file(${PROJECT_SOURCE_DIR}/man/${page} ${PROJECT_BINARY_DIR}/man/${page} @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
+  file(READ ${PROJECT_SOURCE_DIR}/man/${page} text)
+  string(REPLACE "\"imagefiles\"" "\"imagefiles ${PROJECT_VERSION}\"" text "${text}")
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/man/${page} CONTENT "${text}" @ONLY)
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/man/test_grey.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_BINARY_DIR}/man/imagefiles.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)

@@ -74,11 +74,12 @@ TEST(Command, WritesHeaderOfItsOwn) {
   }
 }
 
-TEST(Sample, IsWhatTheDrawingProgramMakes) {
+TEST(Samples, AreWhatTheDrawingProgramMakes) {
   TempDir dir;
-  const Outcome outcome = run_command({MAKE_SAMPLE_PATH, dir / "sample.pgm"});
+  const Outcome outcome = run_command({MAKE_SAMPLE_PATH, dir / "sample.pgm", dir / "sample.ppm"});
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(read_file(dir / "sample.pgm"), read_file(SAMPLE_PATH));
+  EXPECT_EQ(read_file(dir / "sample.ppm"), read_file(COLOUR_SAMPLE_PATH));
 }
 
 }  // namespace
