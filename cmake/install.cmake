@@ -10,20 +10,25 @@ if(BUILD_SHARED_LIBS AND NOT IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set_target_properties(test_grey PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 endif()
 
-install(TARGETS imagefiles test_grey EXPORT imagefilesTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT development
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Three components, which the Debian packages follow (see packaging.cmake): the shared library
+# (library), what a program built against it needs (development), and the commands (tools).
+install(TARGETS imagefiles EXPORT imagefilesTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(TARGETS test_grey EXPORT imagefilesTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(FILES ${PROJECT_SOURCE_DIR}/imagefiles/imagefiles.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imagefiles)
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imagefiles COMPONENT development)
 
-install(EXPORT imagefilesTargets NAMESPACE imagefiles:: DESTINATION ${IMAGEFILES_CMAKE_DIR})
+install(EXPORT imagefilesTargets NAMESPACE imagefiles:: DESTINATION ${IMAGEFILES_CMAKE_DIR}
+  COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/imagefilesConfig.cmake.in
   ${PROJECT_BINARY_DIR}/imagefilesConfig.cmake INSTALL_DESTINATION ${IMAGEFILES_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/imagefilesConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/imagefilesConfig.cmake
-  ${PROJECT_BINARY_DIR}/imagefilesConfigVersion.cmake DESTINATION ${IMAGEFILES_CMAKE_DIR})
+  ${PROJECT_BINARY_DIR}/imagefilesConfigVersion.cmake DESTINATION ${IMAGEFILES_CMAKE_DIR}
+  COMPONENT development)
 
 # The pkg-config file finds the prefix from its own place, so that it stays true when the prefix
 # is chosen at install time (cmake --install --prefix) or the tree is moved.
@@ -42,15 +47,32 @@ foreach(kind LIBDIR INCLUDEDIR)
   endif()
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/imagefiles.pc.in ${PROJECT_BINARY_DIR}/imagefiles.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/imagefiles.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/imagefiles.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+  COMPONENT development)
 
 # Manual pages carry the project's version once installed; the pages in the tree read right as
-# they are (man -l man/test_grey.1).
-foreach(page test_grey.1 imagefiles.3)
+# they are (man -l man/test_grey.1). Packages have them compressed, as Debian wants.
+set(manual_components test_grey.1 tools imagefiles.3 development)
+while(manual_components)
+  list(POP_FRONT manual_components page component)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
   file(READ ${PROJECT_SOURCE_DIR}/man/${page} text)
   string(REPLACE "\"imagefiles\"" "\"imagefiles ${PROJECT_VERSION}\"" text "${text}")
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/man/${page} CONTENT "${text}" @ONLY)
-endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/man/test_grey.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_BINARY_DIR}/man/imagefiles.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+  string(REGEX REPLACE ".*\\." "" section ${page})
+  set(installed ${PROJECT_BINARY_DIR}/man/${page})
+  if(IMAGEFILES_PACKAGE)
+    add_custom_command(OUTPUT ${installed}.gz
+      COMMAND gzip -9nc ${installed} > ${installed}.gz
+      DEPENDS ${installed} VERBATIM)
+    add_custom_target(manual_${page} ALL DEPENDS ${installed}.gz)
+    set(installed ${installed}.gz)
+  endif()
+  install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+endwhile()
+
+# The licence and the changelog go with the documentation; packages carry them in Debian's form.
+if(NOT IMAGEFILES_PACKAGE)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
+endif()

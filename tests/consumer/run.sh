@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# tests/consumer/run.sh BUILD_DIR: installs the project built in BUILD_DIR into a temporary prefix,
+# tests/consumer/run.sh BUILD_DIR [PREFIX]: installs the project built in BUILD_DIR into a
+# temporary prefix (or takes PREFIX, where it is installed already: the packages unpacked, say),
 # checks what was installed, then builds and runs small outside programs against it: a C++ one
 # through find_package and through pkg-config, a C one through pkg-config. A shared build must
 # export the public functions only, with C linkage.
@@ -8,14 +9,14 @@ build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
+prefix=${2:-$work/prefix}
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
+[ $# -ge 2 ] || cmake --install "$build" --prefix "$prefix" >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 libdir=$(dirname "$(find "$prefix" -name imagefiles.pc)")/..
-for file in bin/test_grey include/imagefiles/imagefiles.h share/man/man1/test_grey.1 \
-  share/man/man3/imagefiles.3; do
-  [ -e "$prefix/$file" ] || { echo "not installed: $file"; exit 1; }
+for file in bin/test_grey include/imagefiles/imagefiles.h share/man/man1/test_grey.1* \
+  share/man/man3/imagefiles.3*; do
+  compgen -G "$prefix/$file" >/dev/null || { echo "not installed: $file"; exit 1; }
 done
 grep -q "Version: $version" "$libdir/pkgconfig/imagefiles.pc"
 grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/imagefiles/imagefilesConfigVersion.cmake"

@@ -1,0 +1,104 @@
+# Packages, made by cpack in a build configured for them:
+#
+#   cmake -S . -B build-package -DBUILD_SHARED_LIBS=ON -DCMAKE_INSTALL_PREFIX=/usr \
+#     -DIMAGEFILES_PACKAGE=ON && cmake --build build-package -j2 && (cd build-package && cpack)
+#
+# gives three Debian packages and one archive of everything:
+# - libimagefiles2: the shared library, named after its SONAME as Debian's policy asks, so that a
+#   program built against 1.x and one built against 2.x can be installed side by side;
+# - libimagefiles-dev: the header, the link-time name, the CMake package, the pkg-config file and
+#   imagefiles(3);
+# - imagefiles-tools: the commands and their manual pages.
+# Each has /usr/share/doc/<package>/copyright (the MIT licence, in Debian's format) and a
+# changelog; dependencies on shared libraries are found from the binaries (dpkg-shlibdeps).
+
+set(CPACK_PACKAGE_NAME imagefiles)
+set(CPACK_PACKAGE_VENDOR "the imagefiles authors")
+# Each package has its own synopsis (the first line of its description): none common to them.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(CPACK_PACKAGE_CONTACT "the imagefiles authors <imagefiles@example.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_SOURCE_GENERATOR "")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+# The archive unpacks anywhere: bin/, lib/, include/ and share/ at its top.
+file(WRITE ${PROJECT_BINARY_DIR}/package-control/per-generator.cmake
+  "if(CPACK_GENERATOR STREQUAL \"TGZ\")\n  set(CPACK_PACKAGING_INSTALL_PREFIX /)\nendif()\n")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package-control/per-generator.cmake)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_PACKAGE_FILE_NAME imagefiles-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/imagefiles)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/imagefiles")
+set(library_package libimagefiles${PROJECT_VERSION_MAJOR})
+set(exact "(= ${PROJECT_VERSION})")
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${library_package})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+# The shlibs file tells dpkg-shlibdeps which package provides the library; the trigger runs
+# ldconfig once after the library is installed or removed.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+file(WRITE ${PROJECT_BINARY_DIR}/package-control/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "binary greymap and colour image files (shared library)
+The imagefiles library reads and writes binary greymap (P5) and colour (P6)
+image files. Its functions are callable from C and C++; one family ends the
+process on a failure, the other returns a status. Writing replaces a file
+whole or leaves it as it was.")
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libimagefiles-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} ${exact}")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "binary greymap and colour image files (development files)
+The imagefiles library reads and writes binary greymap (P5) and colour (P6)
+image files. This package holds what a program built against it needs: the
+header, the link-time library name, a CMake package, a pkg-config file and
+the manual page imagefiles(3).")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME imagefiles-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} ${exact}")
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "binarise binary greymap files with a fixed threshold
+test_grey sets every pixel of a binary greymap (P5) at or above a threshold
+to 255 and every other to 0, and writes the result as a new greymap. Its
+output is replaced whole or left as it was.")
+
+if(IMAGEFILES_PACKAGE)
+  # Debian's copyright file and changelog, in each package's documentation folder.
+  string(TIMESTAMP changelog_date "%a, %d %b %Y 00:00:00 +0000" UTC)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+  string(REGEX REPLACE "^MIT License\n\n[^\n]*\n\n" "" licence "${licence}")
+  string(REGEX REPLACE "\n\n" "\n.\n" licence "${licence}")
+  string(REGEX REPLACE "\n([^\n])" "\n \\1" licence "${licence}")
+  foreach(component library development tools)
+    string(TOUPPER ${component} upper)
+    set(package ${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+    set(doc ${PROJECT_BINARY_DIR}/package-doc/${package})
+    file(WRITE ${doc}/copyright
+      "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+      "Upstream-Name: imagefiles\n\n"
+      "Files: *\nCopyright: 2026 the imagefiles authors\nLicense: MIT\n ${licence}")
+    file(WRITE ${doc}/changelog
+      "imagefiles (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+      "  * Release ${PROJECT_VERSION}; the changes are in CHANGELOG.md.\n\n"
+      " -- ${CPACK_PACKAGE_CONTACT}  ${changelog_date}\n")
+    add_custom_command(OUTPUT ${doc}/changelog.gz
+      COMMAND gzip -9nc ${doc}/changelog > ${doc}/changelog.gz
+      DEPENDS ${doc}/changelog VERBATIM)
+    add_custom_target(changelog_${component} ALL DEPENDS ${doc}/changelog.gz)
+    install(FILES ${doc}/copyright ${doc}/changelog.gz
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  endforeach()
+endif()
+
+include(CPack)
+cpack_add_component(library)
+cpack_add_component(development DEPENDS library)
+cpack_add_component(tools DEPENDS library)
