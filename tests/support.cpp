@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,13 +40,14 @@ Outcome fork_and_capture(const std::function<void()>& child) {
   while ((n = read(fds[0], chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
   close(fds[0]);
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
   const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   std::string error;
   lseek(err, 0, SEEK_SET);
   while ((n = read(err, chunk, sizeof chunk)) > 0) error.append(chunk, static_cast<size_t>(n));
   close(err);
-  return {status, out, error};
+  return {status, out, error, usage.ru_maxrss};
 }
 
 }  // namespace

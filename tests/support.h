@@ -10,12 +10,13 @@
 
 namespace testing_support {
 
-// How a child ended: its exit status (128 + signal number if a signal ended it) and every byte it
-// wrote on standard output and on standard error.
+// How a child ended: its exit status (128 + signal number if a signal ended it), every byte it
+// wrote on standard output and on standard error, and its peak resident memory.
 struct Outcome {
   int status;
   std::string out;
   std::string err;
+  long peak_kib = 0;
 };
 
 // Runs `body` in a forked child; a body that returns ends the child with status 0.

@@ -7,7 +7,6 @@
 // standard output (and on standard error too when standard output cannot take it). The exit
 // status is 1 on every path, success included: scripts rely on it.
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,46 +22,11 @@
 #include <imagefiles/imagefiles.h>
 
 #include "binarise.h"
+#include "buffer.h"
 
 namespace {
 
 constexpr int exit_status = 1;
-
-// A zero-filled image buffer, released on destruction.
-//
-// calloc rather than a value-initialised container: large blocks come from the kernel already
-// zeroed, with no pass over them. A large buffer also starts on a 2 MiB boundary, inside a block
-// 2 MiB longer (address space only: the slack is never touched), and asks the kernel for
-// transparent huge pages. The read and the binarisation are the first to touch the buffer, and
-// one page fault per 2 MiB instead of one per 4 KiB is a large share of the command's time on
-// big images. The last, partial 2 MiB is advised too: the block reaches to its end.
-class Buffer {
- public:
-  // False when the memory cannot be had; a buffer of 0 bytes is empty and null.
-  bool allocate(std::size_t bytes) {
-    if (bytes == 0) return true;
-    constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20;
-    const bool huge = bytes >= huge_page;
-    const std::size_t rounded = (bytes + huge_page - 1) & ~(huge_page - 1);
-    block_.reset(static_cast<unsigned char*>(std::calloc(huge ? rounded + huge_page : bytes, 1)));
-    if (block_ == nullptr) return false;
-    data_ = block_.get();
-    if (huge) {
-      const auto start = reinterpret_cast<std::uintptr_t>(data_);
-      data_ += ((start + huge_page - 1) & ~(huge_page - 1)) - start;
-      madvise(data_, rounded, MADV_HUGEPAGE);
-    }
-    return true;
-  }
-  unsigned char* data() const { return data_; }
-
- private:
-  struct FreeDeleter {
-    void operator()(unsigned char* block) const noexcept { std::free(block); }
-  };
-  std::unique_ptr<unsigned char[], FreeDeleter> block_;
-  unsigned char* data_ = nullptr;
-};
 
 // Prints a message on standard output, and on standard error too when standard output cannot take
 // it (a full disk, a closed pipe), so that a failure is never silent.

@@ -1,0 +1,253 @@
+// seuiller run as a real process: statuses, messages, the files it writes and leaves alone.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+Outcome seuiller(const std::vector<std::string>& args, const std::string& cwd) {
+  std::vector<std::string> command = {SEUILLER_PATH};
+  command.insert(command.end(), args.begin(), args.end());
+  return run_command(command, cwd);
+}
+
+std::string greymap(int columns, int rows, int seed = 0) {
+  std::string raster(std::size_t(columns) * rows, '\0');
+  for (std::size_t i = 0; i < raster.size(); ++i) raster[i] = static_cast<char>(i * 13 + seed);
+  return "P5\n# comment\n" + std::to_string(columns) + " " + std::to_string(rows) + "\n255\n" +
+         raster;
+}
+
+// test_grey's output for the same input, threshold and folder.
+std::string test_grey_output(const std::string& input, const std::string& threshold,
+                             const TempDir& dir) {
+  const std::string out = dir / ".test_grey-output";
+  run_command({TEST_GREY_PATH, input, out, threshold});
+  const std::string bytes = read_file(out);
+  fs::remove(out);
+  return bytes;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+struct UsageCase {
+  const char* what;
+  std::vector<std::string> args;
+};
+
+TEST(Seuiller, UsageErrorsTouchNothing) {
+  const std::vector<UsageCase> cases = {
+      {"no arguments", {}},
+      {"no image", {"128", "out"}},
+      {"unknown option", {"-x", "128", "out", "a.pgm"}},
+      {"no thread", {"-j", "0", "128", "out", "a.pgm"}},
+      {"threads not a number", {"-jdeux", "128", "out", "a.pgm"}},
+      {"threshold with letters", {"128abc", "out", "a.pgm"}},
+      {"threshold in percent", {"50%", "out", "a.pgm"}},
+      {"empty threshold", {"", "out", "a.pgm"}},
+      {"threshold beyond 32 bits", {"2147483648", "out", "a.pgm"}},
+      {"two images, one base name", {"128", "out", "a.pgm", "sub/a.pgm"}},
+      {"folder is a file", {"128", "a.pgm", "b.pgm"}},
+      {"folder under a file", {"128", "a.pgm/out", "b.pgm"}},
+  };
+  for (const UsageCase& c : cases) {
+    TempDir dir;
+    write_file(dir / "a.pgm", greymap(3, 2));
+    write_file(dir / "b.pgm", greymap(3, 2));
+    fs::create_directory(dir.path() / "sub");
+    write_file(dir / "sub/a.pgm", greymap(3, 2));
+    const Outcome outcome = seuiller(c.args, dir.path().string());
+    EXPECT_EQ(outcome.status, 2) << c.what;
+    EXPECT_EQ(outcome.out, "") << c.what;
+    EXPECT_NE(outcome.err.find("Usage: seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm..."),
+              std::string::npos)
+        << c.what;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pgm", "b.pgm", "sub"})) << c.what;
+  }
+}
+
+TEST(Seuiller, WritesTheGoodImagesAndNamesTheBadOnes) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> good = {
+      {"small.pgm", greymap(7, 3)}, {"wide.pgm", greymap(640, 4, 5)}, {"one.pgm", greymap(1, 1)}};
+  // Each bad file with the text its line must give.
+  const std::vector<std::tuple<std::string, std::string, const char*>> bad = {
+      {"colour.pgm", "P6\n1 1\n255\nabc", "Format pgm binaire 8 bits attendu pour l'image"},
+      {"plain.pgm", "P2\n1 1\n255\n7\n", "Format pgm binaire 8 bits attendu pour l'image"},
+      {"deep.pgm", "P5\n1 1\n65535\nab",
+       "Echantillons sur 16 bits non pris en charge dans l'image"},
+      {"cut.pgm", "P5\n4 4\n255\nabc", "Erreur de lecture de l'image"},
+      {"empty.pgm", "", "Erreur de lecture de l'image"},
+      {"zero.pgm", "P5\n0 4\n255\n", "Format pgm binaire 8 bits attendu pour l'image"},
+  };
+  std::vector<std::string> args = {"", "out"};
+  std::vector<std::string> expected_lines;
+  for (const auto& [name, content] : good) {
+    write_file(dir / name, content);
+    args.push_back(name);
+  }
+  for (const auto& [name, content, text] : bad) {
+    write_file(dir / name, content);
+    args.push_back(name);
+    expected_lines.push_back(std::string("seuiller: ") + text + " " + name);
+  }
+  args.push_back("missing.pgm");
+  expected_lines.push_back("seuiller: Pas d'acces en lecture sur l'image missing.pgm");
+  std::sort(expected_lines.begin(), expected_lines.end());
+  for (const char* threads : {"1", "2"}) {
+    for (const char* threshold : {"128", "-3", "300"}) {
+      fs::remove_all(dir.path() / "out");
+      args[0] = threshold;
+      std::vector<std::string> with_threads = {"-j", threads};
+      with_threads.insert(with_threads.end(), args.begin(), args.end());
+      const Outcome outcome = seuiller(with_threads, dir.path().string());
+      EXPECT_EQ(outcome.status, 1) << threads;
+      EXPECT_EQ(outcome.out, "");
+      EXPECT_EQ(lines_of(outcome.err), expected_lines) << threads;
+      std::vector<std::string> written;
+      for (const auto& [name, content] : good) {
+        EXPECT_EQ(read_file(dir / ("out/" + name)), test_grey_output(dir / name, threshold, dir))
+            << name << " at " << threshold << ", " << threads << " threads";
+        written.push_back(name);
+      }
+      std::sort(written.begin(), written.end());
+      std::vector<std::string> found;
+      for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+        found.push_back(entry.path().filename().string());
+      }
+      std::sort(found.begin(), found.end());
+      EXPECT_EQ(found, written);
+    }
+  }
+  // All good: status 0, nothing said, and the folder made with its parents.
+  const Outcome outcome = seuiller({"128", "made/for/it", "small.pgm"}, dir.path().string());
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(read_file(dir / "made/for/it/small.pgm"),
+            test_grey_output(dir / "small.pgm", "128", dir));
+}
+
+TEST(Seuiller, ShowsProgressOnlyOnATerminal) {
+  TempDir dir;
+  write_file(dir / "a.pgm", greymap(5, 5));
+  for (const bool quiet : {false, true}) {
+    // script gives the command a terminal and copies what it shows to its own output.
+    const Outcome outcome = run_command(
+        {"/usr/bin/script", "-qec",
+         std::string(SEUILLER_PATH) + (quiet ? " -q" : "") + " 128 out a.pgm", "/dev/null"},
+        dir.path().string());
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out.find("1/1 images") != std::string::npos, !quiet) << outcome.out;
+    if (!quiet) {
+      EXPECT_EQ(outcome.out.substr(outcome.out.size() - 4), "\r\033[K") << "cleared at the end";
+    }
+  }
+}
+
+// Two threads, images of 16, 1 and 4 MiB: at most 2 x (2 x 16 MiB) and a few MiB.
+TEST(Seuiller, MemoryStaysWithinTwiceTheLargestRasterAThread) {
+  TempDir dir;
+  write_file(dir / "big.pgm", greymap(4096, 4096));
+  write_file(dir / "one.pgm", greymap(1024, 1024));
+  write_file(dir / "four.pgm", greymap(2048, 2048));
+  const Outcome run = seuiller({"-q", "-j", "2", "128", "out", "one.pgm", "big.pgm", "four.pgm"},
+                               dir.path().string());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_LE(run.peak_kib, 2 * 2 * 16 * 1024 + 8 * 1024);
+  EXPECT_GE(run.peak_kib, 16 * 1024);  // the big image was held
+}
+
+TEST(Seuiller, AnInterruptedRunLeavesOnlyWholeFiles) {
+  TempDir dir;
+  std::vector<std::string> argv = {SEUILLER_PATH, "-q", "-j", "1", "128", dir / "out"};
+  const std::string content = greymap(256, 256);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string name = dir / ("in-" + std::to_string(i) + ".pgm");
+    write_file(name, content);
+    argv.push_back(name);
+  }
+  const std::string expected = test_grey_output(argv.back(), "128", dir);
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, pointers[0], nullptr, nullptr, pointers.data(), environ), 0);
+  // Stopped as soon as it has written something.
+  while (!fs::exists(dir.path() / "out") || fs::is_empty(dir.path() / "out")) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  std::size_t written = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "out")) {
+    EXPECT_EQ(entry.path().filename().string().rfind("in-", 0), 0u) << entry.path();
+    EXPECT_EQ(read_file(entry.path()), expected) << entry.path();
+    ++written;
+  }
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, 2000u);
+}
+
+// GNU parallel spreads a list over jobs and relies on each job's status (over hosts with
+// --sshlogin; here, local jobs). The test's name says when it is skipped for want of parallel.
+bool have_parallel() {
+  return access("/usr/bin/parallel", X_OK) == 0;
+}
+
+class Engine : public testing::TestWithParam<std::string> {};
+
+TEST_P(Engine, RunsSeuillerAndReadsItsStatus) {
+  if (!have_parallel()) {
+    if (std::getenv("CI") != nullptr) FAIL() << "GNU parallel is missing: CI installs it";
+    GTEST_SKIP() << "GNU parallel is not installed (apt-get install -y parallel)";
+  }
+  TempDir dir;
+  for (const char* name : {"a.pgm", "b.pgm", "c.pgm", "d.pgm"})
+    write_file(dir / name, greymap(9, 9));
+  const std::vector<std::string> command = {"/usr/bin/parallel",
+                                            "--will-cite",
+                                            "-j2",
+                                            "-N2",
+                                            std::string(SEUILLER_PATH) + " -q 128 out {}",
+                                            ":::"};
+  std::vector<std::string> all = command;
+  for (const char* name : {"a.pgm", "b.pgm", "c.pgm", "d.pgm"}) all.push_back(name);
+  EXPECT_EQ(run_command(all, dir.path().string()).status, 0);
+  EXPECT_EQ(read_file(dir / "out/d.pgm"), test_grey_output(dir / "d.pgm", "128", dir));
+  write_file(dir / "d.pgm", "not an image");
+  // One job fails: parallel's status counts the failed jobs.
+  EXPECT_EQ(run_command(all, dir.path().string()).status, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seuiller, Engine, testing::Values("GNU_parallel"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return have_parallel() ? info.param : info.param + "_not_installed";
+                         });
+
+}  // namespace

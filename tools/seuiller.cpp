@@ -1,0 +1,246 @@
+// seuiller: binarises many greymap files in one run, on every processor.
+//
+//   seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm...
+//
+// Each IMAGE is read strictly and written as DOSSIER/<its base name>: every sample at or above
+// SEUIL becomes 255, every other 0, with the library's header (the bytes test_grey writes). A file
+// that fails is named on standard error with the library's text for its failure, and the others
+// are still written. Exit status: 0 when every image was written, 1 when one failed at least, 2 for
+// a usage error (nothing read or written), 128 + the signal when interrupted (what was written
+// stays whole).
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <imagefiles/imagefiles.h>
+
+#include "binarise.h"
+#include "buffer.h"
+
+namespace {
+
+constexpr int usage_status = 2;
+
+const char usage_text[] =
+    "Usage: seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm...\n"
+    "Binarise chaque IMAGE au SEUIL et l'ecrit dans DOSSIER sous son nom de base.\n"
+    "  -j N  nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
+    "  -q    sans affichage de la progression\n";
+
+int usage(const char* problem, const std::string& detail = "") {
+  std::fprintf(stderr, "seuiller: %s%s\n%s", problem, detail.c_str(), usage_text);
+  return usage_status;
+}
+
+// A decimal integer, optional sign, nothing else, within [low, high].
+std::optional<long> parse_integer(const char* text, long low, long high) {
+  if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE || value < low || value > high) return std::nullopt;
+  return value;
+}
+
+std::string base_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Makes `folder` and its parents; false when it is not a folder or cannot be made.
+bool make_folders(const std::string& folder) {
+  struct stat st {};
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const std::size_t slash = folder.find_last_not_of('/');
+  const std::size_t parent_end = folder.rfind('/', slash);
+  if (parent_end != std::string::npos && parent_end != 0 &&
+      !make_folders(folder.substr(0, parent_end))) {
+    return false;
+  }
+  return mkdir(folder.c_str(), 0777) == 0 ||
+         (errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop(int signal) {
+  stop_signal = signal;
+}
+
+// What every worker shares: the images, the next one to take, and standard error.
+struct Batch {
+  int threshold = 0;
+  std::string folder;
+  std::vector<std::string> images;
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> done{0};
+  std::atomic<bool> failed{false};
+  bool progress = false;
+  std::mutex output;  // one line at a time on standard error
+  std::condition_variable finished;
+};
+
+// The progress line, redrawn in place; cleared before any other line and at the end.
+void clear_progress(const Batch& batch) {
+  if (batch.progress) std::fputs("\r\033[K", stderr);
+}
+
+void report(Batch& batch, statut_image status, const std::string& name) {
+  batch.failed = true;
+  const std::lock_guard<std::mutex> lock(batch.output);
+  clear_progress(batch);
+  std::fprintf(stderr, "seuiller: %s %s\n", decrire_statut_image(status), name.c_str());
+}
+
+// One worker: takes the next image until none is left or a signal asks to stop. Its two buffers
+// grow to the largest image it meets, and are reused for every other.
+void work(Batch& batch) {
+  Buffer input;
+  Buffer output;
+  for (;;) {
+    const std::size_t index = batch.next++;
+    if (index >= batch.images.size() || stop_signal != 0) break;
+    const std::string& name = batch.images[index];
+    int rows = 0;
+    int columns = 0;
+    statut_image status =
+        charger_image_pgm(name.c_str(), input.data(), input.size(), &rows, &columns, nullptr);
+    const std::size_t bytes = std::size_t(rows) * std::size_t(columns);
+    if (status == IMAGE_TAMPON_TROP_PETIT) {
+      // Both buffers for the new size at once: the memory bound holds between the two.
+      if (!input.allocate(bytes) || !output.allocate(bytes)) {
+        status = IMAGE_TAILLE_HORS_LIMITES;
+      } else {
+        status =
+            charger_image_pgm(name.c_str(), input.data(), input.size(), &rows, &columns, nullptr);
+      }
+    }
+    if (status == IMAGE_OK && !output.allocate(bytes)) status = IMAGE_TAILLE_HORS_LIMITES;
+    if (status != IMAGE_OK) {
+      report(batch, status, name);
+    } else {
+      // A reused buffer holds the last image: a threshold no sample reaches must clear it.
+      if (batch.threshold > 255) std::memset(output.data(), 0, bytes);
+      binarise(input.data(), output.data(), bytes, batch.threshold);
+      const std::string written = batch.folder + "/" + base_name(name);
+      status = enregistrer_image_pgm(written.c_str(), output.data(), rows, columns);
+      if (status != IMAGE_OK) report(batch, status, written);
+    }
+    if (++batch.done == batch.images.size()) batch.finished.notify_all();
+  }
+  batch.finished.notify_all();
+}
+
+// Keeps the progress line up to date until the workers are done or stopped.
+void show_progress(Batch& batch) {
+  using clock = std::chrono::steady_clock;
+  const clock::time_point start = clock::now();
+  std::unique_lock<std::mutex> lock(batch.output);
+  for (;;) {
+    const double seconds = std::chrono::duration<double>(clock::now() - start).count();
+    const std::size_t done = batch.done;
+    std::fprintf(stderr, "\r\033[K%zu/%zu images, %.0f images/s", done, batch.images.size(),
+                 seconds > 0 ? done / seconds : 0.0);
+    std::fflush(stderr);
+    if (done == batch.images.size() || stop_signal != 0) break;
+    batch.finished.wait_for(lock, std::chrono::milliseconds(100));
+  }
+}
+
+unsigned default_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned threads = default_threads();
+  bool quiet = false;
+  int at = 1;
+  for (; at < argc && argv[at][0] == '-' && argv[at][1] != '\0'; ++at) {
+    const std::string option = argv[at];
+    if (option == "--") {
+      ++at;
+      break;
+    }
+    if (option == "-q") {
+      quiet = true;
+    } else if (option.compare(0, 2, "-j") == 0) {
+      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
+      const std::optional<long> n = parse_integer(value, 1, 4096);
+      if (!n) return usage("nombre de fils invalide : ", value);
+      threads = static_cast<unsigned>(*n);
+    } else if (parse_integer(option.c_str(), INT_MIN, INT_MAX)) {
+      break;  // a negative threshold
+    } else {
+      return usage("option inconnue : ", option);
+    }
+  }
+  if (argc - at < 3) return usage("il faut un seuil, un dossier et au moins une image");
+  const std::optional<long> threshold = parse_integer(argv[at], INT_MIN, INT_MAX);
+  if (!threshold) return usage("seuil invalide : ", argv[at]);
+
+  Batch batch;
+  batch.threshold = static_cast<int>(*threshold);
+  batch.folder = argv[at + 1];
+  std::set<std::string> names;
+  for (int i = at + 2; i < argc; ++i) {
+    const std::string name = base_name(argv[i]);
+    if (name.empty() || name == "." || name == "..") return usage("pas de nom de base : ", argv[i]);
+    if (!names.insert(name).second) return usage("deux images du meme nom : ", name);
+    batch.images.emplace_back(argv[i]);
+  }
+  if (!make_folders(batch.folder)) {
+    return usage("dossier impossible a creer ou qui n'en est pas un : ", batch.folder);
+  }
+
+  // Interrupted, the workers finish the image they hold (each is written whole or not at all)
+  // and take no other.
+  struct sigaction action {};
+  action.sa_handler = on_stop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  batch.progress = !quiet && isatty(STDERR_FILENO) != 0;
+  threads = std::min<unsigned>(threads, static_cast<unsigned>(batch.images.size()));
+  std::vector<std::thread> workers;
+  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(batch));
+  std::thread progress;
+  if (batch.progress) progress = std::thread(show_progress, std::ref(batch));
+  work(batch);
+  for (std::thread& worker : workers) worker.join();
+  batch.finished.notify_all();
+  if (progress.joinable()) progress.join();
+  {
+    const std::lock_guard<std::mutex> lock(batch.output);
+    clear_progress(batch);
+  }
+  if (stop_signal != 0) return 128 + stop_signal;
+  return batch.failed ? 1 : 0;
+}
