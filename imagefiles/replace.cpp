@@ -90,11 +90,15 @@ std::string hidden_name_beside(const std::string& path, unsigned attempt) {
   return (folder == "/" ? "" : folder) + "/." + base_of(path).substr(0, 200) + unique;
 }
 
+// A folder of /proc: the process's own descriptors, whose names must not be replaced. Told by the
+// file system it is on, which follows every link on the way (/dev/fd, /dev/stdout).
 bool under_proc(const std::string& folder) {
-  char resolved[PATH_MAX];
-  if (::realpath(folder.c_str(), resolved) == nullptr) return false;
-  const std::string real = resolved;
-  return real == "/proc" || real.compare(0, 6, "/proc/") == 0;
+  static const dev_t proc = [] {
+    struct stat st {};
+    return ::stat("/proc", &st) == 0 ? st.st_dev : dev_t(-1);
+  }();
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && st.st_dev == proc;
 }
 
 // Where the bytes for `name` go: the file a chain of symbolic links ends at (which may not exist
@@ -152,10 +156,9 @@ Descriptor create_beside(const std::string& path, const struct stat* existing, b
     if (fd.get() < 0 && errno != EEXIST) break;
   }
   if (fd.get() >= 0 && existing != nullptr) {
-    // Owner first: changing it clears the set-user-ID and set-group-ID bits.
-    if (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) {
-      [[maybe_unused]] const int kept = ::fchown(fd.get(), existing->st_uid, existing->st_gid);
-    }
+    // Owner first, where allowed (a refusal leaves the process's own): changing it clears the
+    // set-user-ID and set-group-ID bits, which the mode then puts back.
+    [[maybe_unused]] const int owned = ::fchown(fd.get(), existing->st_uid, existing->st_gid);
     [[maybe_unused]] const int kept = ::fchmod(fd.get(), existing->st_mode & 07777);
   }
   return fd;

@@ -9,4 +9,7 @@
 // output starts zero-filled, so a threshold that no byte reaches leaves it as it is.
 void binarise(const unsigned char* input, unsigned char* output, std::size_t count, int threshold);
 
+// The same in place: every one of the `count` pixels becomes 255 or 0, whatever the threshold.
+void binarise_in_place(unsigned char* pixels, std::size_t count, int threshold);
+
 #endif  // IMAGEFILES_TOOLS_BINARISE_H

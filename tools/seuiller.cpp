@@ -112,11 +112,10 @@ void report(Batch& batch, statut_image status, const std::string& name) {
   std::fprintf(stderr, "seuiller: %s %s\n", decrire_statut_image(status), name.c_str());
 }
 
-// One worker: takes the next image until none is left or a signal asks to stop. Its two buffers
-// grow to the largest image it meets, and are reused for every other.
+// One worker: takes the next image until none is left or a signal asks to stop. Its buffer grows
+// to the largest image it meets, and is reused for every other; pixels are binarised in place.
 void work(Batch& batch) {
-  Buffer input;
-  Buffer output;
+  Buffer buffer;
   for (;;) {
     const std::size_t index = batch.next++;
     if (index >= batch.images.size() || stop_signal != 0) break;
@@ -124,26 +123,19 @@ void work(Batch& batch) {
     int rows = 0;
     int columns = 0;
     statut_image status =
-        charger_image_pgm(name.c_str(), input.data(), input.size(), &rows, &columns, nullptr);
+        charger_image_pgm(name.c_str(), buffer.data(), buffer.size(), &rows, &columns, nullptr);
     const std::size_t bytes = std::size_t(rows) * std::size_t(columns);
     if (status == IMAGE_TAMPON_TROP_PETIT) {
-      // Both buffers for the new size at once: the memory bound holds between the two.
-      if (!input.allocate(bytes) || !output.allocate(bytes)) {
-        status = IMAGE_TAILLE_HORS_LIMITES;
-      } else {
-        status =
-            charger_image_pgm(name.c_str(), input.data(), input.size(), &rows, &columns, nullptr);
-      }
+      status = buffer.allocate(bytes) ? charger_image_pgm(name.c_str(), buffer.data(),
+                                                          buffer.size(), &rows, &columns, nullptr)
+                                      : IMAGE_TAILLE_HORS_LIMITES;
     }
-    if (status == IMAGE_OK && !output.allocate(bytes)) status = IMAGE_TAILLE_HORS_LIMITES;
     if (status != IMAGE_OK) {
       report(batch, status, name);
     } else {
-      // A reused buffer holds the last image: a threshold no sample reaches must clear it.
-      if (batch.threshold > 255) std::memset(output.data(), 0, bytes);
-      binarise(input.data(), output.data(), bytes, batch.threshold);
+      binarise_in_place(buffer.data(), bytes, batch.threshold);
       const std::string written = batch.folder + "/" + base_name(name);
-      status = enregistrer_image_pgm(written.c_str(), output.data(), rows, columns);
+      status = enregistrer_image_pgm(written.c_str(), buffer.data(), rows, columns);
       if (status != IMAGE_OK) report(batch, status, written);
     }
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
