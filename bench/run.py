@@ -26,14 +26,15 @@ PEER_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tes
 GNU_TIME = "/usr/bin/time"
 
 
-def generate(path, width, height):
+def generate(path, width, height, shift=0):
     """A greymap with a standard header and samples spread over 0..255, rows shifted one from
-    another so that no two neighbouring rows are alike."""
+    another so that no two neighbouring rows are alike; `shift` makes another picture."""
     if os.path.exists(path) and os.path.getsize(path) > width * height:
         return
     period = 65536
     base = bytes(((i * 7) ^ (i >> 6)) & 255 for i in range(period + width))
-    rows = (base[(y * 97) % period:(y * 97) % period + width] for y in range(height))
+    rows = (base[(y * 97 + shift) % period:(y * 97 + shift) % period + width]
+            for y in range(height))
     with open(path, "wb") as out:
         out.write(b"P5\n%d %d\n255\n" % (width, height))
         out.write(b"".join(rows))
@@ -140,7 +141,9 @@ def program_of(tool, name=None):
     return main if main is None or name is None else os.path.join(os.path.dirname(main), name)
 
 
-def competitors(test_grey, src, out_dir, threshold, with_peers):
+def competitors(test_grey, src, out_dir, threshold, with_peers, own=None):
+    """test_grey, and what it is measured against: dd, and with `with_peers` the project's own
+    programs in `own` (seuiller, the copy floor) and every image tool installed here."""
     size = os.path.getsize(src)
     percent = f"{(threshold - 0.5) / 255 * 100:.6f}%"  # v >= T is v > T - 0.5
     def out(name, ext="pgm"):
@@ -151,6 +154,12 @@ def competitors(test_grey, src, out_dir, threshold, with_peers):
                                      f"bs={size}", "status=none"], out("dd"))]
     if not with_peers:
         return ours, others
+    for name, program in (own or {}).items():
+        folder = os.path.join(out_dir, name.split()[0])
+        os.makedirs(folder, exist_ok=True)
+        argv = [program, "-q", "-j", "1", str(threshold), folder, src] if name == "seuiller -j 1" \
+            else [program, "-j", "1", folder, src]
+        others.append(Command(name, argv, os.path.join(folder, os.path.basename(src))))
     tools = {
         "libvips": lambda p: [p, "relational_const", src, out("vips"), "moreeq", str(threshold)],
         "GraphicsMagick": lambda p: [p, "convert", src, "-threshold", percent, out("gm")],
@@ -176,9 +185,14 @@ def competitors(test_grey, src, out_dir, threshold, with_peers):
     return ours, others
 
 
+def copies(command):
+    """Whether a command copies the file rather than binarising it (dd, the copy floor)."""
+    return command.name.startswith(("dd", "copy floor"))
+
+
 def compare(ours, other):
     """Why the two outputs differ, or None when their rasters are byte-identical."""
-    if other.name.startswith("dd"):
+    if copies(other):
         return None  # the floor copies; it does not binarise
     try:
         other.once()
@@ -191,8 +205,8 @@ def compare(ours, other):
     return None
 
 
-def bench_case(label, src, test_grey, out_dir, threshold, runs, with_peers):
-    ours, others = competitors(test_grey, src, out_dir, threshold, with_peers)
+def bench_case(label, src, test_grey, out_dir, threshold, runs, with_peers, own=None):
+    ours, others = competitors(test_grey, src, out_dir, threshold, with_peers, own)
     ours.once()
     rows = []
     for other in others:
@@ -208,7 +222,7 @@ def bench_case(label, src, test_grey, out_dir, threshold, runs, with_peers):
             b.append(other.once())
         rows.append((label, other, statistics.median(a), statistics.median(b),
                      ours.peak_memory(), other.peak_memory(),
-                     "identical" if not other.name.startswith("dd") else "(copy)"))
+                     "identical" if not copies(other) else "(copy)"))
     for other in others + [ours]:
         if os.path.exists(other.output):
             os.unlink(other.output)
@@ -292,6 +306,9 @@ def main():
     parser.add_argument("--baseline-name", default="previous release")
     parser.add_argument("--baseline-only", action="store_true",
                         help="only the comparison with the previous release")
+    parser.add_argument("--seuiller", help="the seuiller program: the batch report")
+    parser.add_argument("--copy-floor", help="the copy_floor program of the benchmark")
+    parser.add_argument("--batch-only", action="store_true", help="only the batch report")
     args = parser.parse_args()
     test_grey = os.path.abspath(args.test_grey)
     os.makedirs(args.dir, exist_ok=True)
@@ -301,6 +318,15 @@ def main():
         ratios = against_baseline(test_grey, args.baseline, args.baseline_name, args.dir,
                                   args.threshold, 9 if args.quick else 21)
         print_targets(baseline_targets(ratios))
+        return
+    own = {}
+    if args.copy_floor:
+        own["copy floor (read, write a new file, rename)"] = os.path.abspath(args.copy_floor)
+    if args.seuiller:
+        own["seuiller -j 1"] = os.path.abspath(args.seuiller)
+    if args.batch_only:
+        print_targets(batch_report(test_grey, own, args.dir, args.threshold,
+                                   5 if args.quick else 11))
         return
     loop_ratio = microbenchmark(args.microbenchmark) if args.microbenchmark else None
 
@@ -316,17 +342,19 @@ def main():
     for label, width, height, runs in cases:
         src = os.path.join(args.dir, f"in-{width}x{height}.pgm")
         generate(src, width, height)
-        for row in bench_case(label, src, test_grey, args.dir, args.threshold, runs, True):
+        for row in bench_case(label, src, test_grey, args.dir, args.threshold, runs, True, own):
             label_, other, ta, tb, ra, rb, note = row
             if ta is None:
                 print(f"| {label_} | {other.name} | - | - | - | - | - | not timed: {note} |")
                 continue
-            floor = other.name.startswith("dd")
+            floor = copies(other)
             ratio = ta / tb if floor else tb / ta
             results[(label_, other.name)] = ratio
             results[(label_, "test_grey peak KiB")] = ra
+            says = (f" (test_grey / {other.name.split(' (')[0]})" if floor else
+                    " (seuiller / test_grey)" if other.name.startswith("seuiller") else "")
             print(f"| {label_} | {other.name} | {tb * 1e3:.1f} ms | {ta * 1e3:.1f} ms | "
-                  f"{ratio:.2f}{' (test_grey / dd)' if floor else ''} | {rb / 1024:.1f} MiB | "
+                  f"{ratio:.2f}{says} | {rb / 1024:.1f} MiB | "
                   f"{ra / 1024:.1f} MiB | {note} |", flush=True)
 
     print("\nScaling of test_grey (4096 columns; median of 9 runs):\n")
@@ -370,11 +398,102 @@ def main():
         ("48 MP in memory, binarise / memcpy (time)", loop_ratio, "<=", 1.5),
         ("scaling above 4 MP, spread of time per MP", spread, "<=", 0.25),
     ]
+    targets.append(("48 MP, seuiller -j 1 / test_grey", results.get((big, "seuiller -j 1")),
+                    "<=", 1.05))
+    if args.seuiller and args.copy_floor:
+        targets += batch_report(test_grey, own, args.dir, args.threshold, 5 if args.quick else 11)
     if args.baseline:
         targets += baseline_targets(against_baseline(test_grey, args.baseline, args.baseline_name,
                                                      args.dir, args.threshold,
                                                      9 if args.quick else 21))
     print_targets(targets)
+
+
+BATCH_FILES, BATCH_WIDTH, BATCH_HEIGHT = 1000, 640, 480
+
+
+def batch_report(test_grey, own, directory, threshold, runs):
+    """seuiller on a thousand greymaps against the other ways of doing them: test_grey under
+    xargs -P2, GraphicsMagick's mogrify in two processes, its own copy floor, and itself on one
+    thread. Every output is checked identical first; runs then alternate with seuiller -j 2's.
+    Returns the targets."""
+    seuiller = own["seuiller -j 1"]
+    floor = next(program for name, program in own.items() if name.startswith("copy floor"))
+    folder = os.path.join(directory, "batch")
+    inputs = os.path.join(folder, "in")
+    os.makedirs(inputs, exist_ok=True)
+    files = [os.path.join(inputs, f"img-{k:04d}.pgm") for k in range(BATCH_FILES)]
+    for k, path in enumerate(files):
+        if not os.path.exists(path):
+            generate(path, BATCH_WIDTH, BATCH_HEIGHT, shift=k * 31)
+    def out(who):
+        path = os.path.join(folder, f"out-{who}")
+        os.makedirs(path, exist_ok=True)
+        return path
+    triples = os.path.join(folder, "xargs-list")
+    with open(triples, "w") as f:
+        for path in files:
+            f.write(f"{path} {os.path.join(out('xargs'), os.path.basename(path))} {threshold}\n")
+    percent = f"{(threshold - 0.5) / 255 * 100:.6f}%"
+    half = len(files) // 2
+    gm = program_of("GraphicsMagick")
+    commands = {
+        "seuiller -j 2": ([seuiller, "-q", "-j", "2", str(threshold), out("j2")] + files, 0),
+        "seuiller -j 1": ([seuiller, "-q", "-j", "1", str(threshold), out("j1")] + files, 0),
+        "xargs -P2 test_grey": (["/bin/sh", "-c", 'exec xargs -P2 -n3 "$0" < "$1"', test_grey,
+                                 triples], 123),
+        "copy floor -j 2": ([floor, "-j", "2", out("floor")] + files, 0),
+    }
+    if gm:
+        # Two processes, half the files each, from the inputs' folder (mogrify writes each file
+        # under the output folder by the name it is given); the status is 0 when both succeed.
+        names = [os.path.basename(path) for path in files]
+        commands["gm mogrify, two processes"] = (
+            ["/bin/sh", "-c", 'cd "$5" && { "$0" mogrify -output-directory "$1" -threshold "$2" $3 '
+             '& a=$!; "$0" mogrify -output-directory "$1" -threshold "$2" $4; b=$?; '
+             'wait $a && [ $b = 0 ]; }',
+             gm, out("gm"), percent, " ".join(names[:half]), " ".join(names[half:]), inputs], 0)
+    timed = {name: Command(name, argv, os.devnull, status=status, keep_output=True)
+             for name, (argv, status) in commands.items()}
+    for command in timed.values():
+        command.once()
+    reference = out("j2")
+    for who in ["j1", "xargs"] + (["gm"] if gm else []):
+        for path in files:
+            name = os.path.basename(path)
+            if read_raster(os.path.join(reference, name)) != \
+                    read_raster(os.path.join(out(who), name)):
+                raise RuntimeError(f"batch: {who} differs from seuiller on {name}")
+    print(f"\n{BATCH_FILES} greymaps of {BATCH_WIDTH} x {BATCH_HEIGHT} in {folder}, threshold "
+          f"{threshold}; every output checked identical to seuiller's (the copy floor's are "
+          f"copies); medians of {runs} runs alternating with seuiller -j 2's:\n")
+    print("| command | median | seuiller -j 2 median | ratio |")
+    print("| --- | ---: | ---: | ---: |")
+    ratios = {}
+    ours = timed["seuiller -j 2"]
+    for name, other in timed.items():
+        if other is ours:
+            continue
+        ours.once()
+        other.once()
+        a, b = [], []
+        for _ in range(runs):
+            a.append(ours.once())
+            b.append(other.once())
+        ta, tb = statistics.median(a), statistics.median(b)
+        floor_row = name.startswith("copy floor")
+        ratios[name] = ta / tb if floor_row else tb / ta
+        says = " (seuiller / floor)" if floor_row else f" ({name.split(',')[0]} / seuiller -j 2)"
+        print(f"| {name} | {tb * 1e3:.1f} ms | {ta * 1e3:.1f} ms | {ratios[name]:.2f}{says} |",
+              flush=True)
+    targets = [
+        ("batch, gm mogrify (two processes) / seuiller -j 2",
+         ratios.get("gm mogrify, two processes"), ">=", 3.5),
+        ("batch, xargs -P2 test_grey / seuiller -j 2", ratios["xargs -P2 test_grey"], ">=", 4),
+        ("batch, seuiller -j 2 / copy floor -j 2", ratios["copy floor -j 2"], "<=", 1.25),
+        ("batch, seuiller -j 1 / seuiller -j 2", ratios["seuiller -j 1"], ">=", 1.7),
+    ]
+    return targets
 
 
 def baseline_targets(ratios):

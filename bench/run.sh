@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# bench/run.sh [--quick]: builds test_grey and the loop microbenchmark in release mode (in
+# bench/run.sh [--quick | --baseline-only | --batch-only]: builds test_grey, seuiller, the copy
+# floor and the loop microbenchmark in release mode (in
 # build-bench/), and test_grey as it was in the previous release (BASELINE_REV, in
 # build-bench/baseline/), then prints a Markdown report: the loop against memcpy, test_grey against
-# the dd floor and against every image tool installed here, peak memory, the scaling curve, and
-# this build against the previous release.
+# dd, the copy floor, seuiller and every image tool installed here, peak memory, the scaling curve,
+# seuiller on a thousand files against test_grey under xargs, GraphicsMagick and the copy floor,
+# and this build against the previous release.
 #
 # Set-up, once (the tools are peers to compare with, not dependencies):
 #   apt-get install -y libvips-tools graphicsmagick imagemagick netpbm python3-pil time
@@ -11,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
   -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target test_grey binarise_bench >/dev/null
+cmake --build build-bench -j2 --target test_grey seuiller binarise_bench copy_floor >/dev/null
 # The previous release, 1.0.0: the commit it was cut from.
 baseline_rev=${BASELINE_REV:-65da749}
 baseline=build-bench/baseline
@@ -24,4 +26,5 @@ if [ ! -x "$baseline/build/tools/test_grey" ]; then
 fi
 python3 bench/run.py --test-grey build-bench/tools/test_grey \
   --microbenchmark build-bench/bench/binarise_bench \
+  --seuiller build-bench/tools/seuiller --copy-floor build-bench/bench/copy_floor \
   --baseline "$baseline/build/tools/test_grey" --baseline-name "1.0.0 ($baseline_rev)" "$@"
