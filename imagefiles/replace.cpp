@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -101,15 +102,16 @@ bool under_proc(const std::string& folder) {
   return ::stat(folder.c_str(), &st) == 0 && st.st_dev == proc;
 }
 
-// Where the bytes for `name` go: the file a chain of symbolic links ends at (which may not exist
-// yet), or nothing when the name must be written directly.
-bool replaceable_path(const std::string& name, std::string* path) {
+// Where the bytes for `name` go: the file a chain of symbolic links ends at, and what is there
+// (nothing yet, when `*exists` is false); false when the name must be written directly.
+bool replaceable_path(const std::string& name, std::string* path, struct stat* existing,
+                      bool* exists) {
   if (name.empty() || name.back() == '/') return false;
   std::string at = name;
   for (int hop = 0; hop < 40; ++hop) {
     if (under_proc(folder_of(at))) return false;
-    struct stat link {};
-    if (::lstat(at.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+    *exists = ::lstat(at.c_str(), existing) == 0;
+    if (!*exists || !S_ISLNK(existing->st_mode)) {
       *path = at;
       return true;
     }
@@ -122,16 +124,29 @@ bool replaceable_path(const std::string& name, std::string* path) {
   return false;  // a loop: opening the name reports it
 }
 
-bool write_all(int fd, const void* data, std::size_t bytes) {
-  const auto* at = static_cast<const unsigned char*>(data);
-  while (bytes > 0) {
-    const ssize_t written = ::write(fd, at, bytes);
+// Writes `head` then `body` whole, in as few system calls as the file takes.
+bool write_all(int fd, const void* head, std::size_t head_bytes, const void* body,
+               std::size_t body_bytes) {
+  iovec parts[] = {{const_cast<void*>(head), head_bytes}, {const_cast<void*>(body), body_bytes}};
+  iovec* at = parts;
+  int left = 2;
+  for (;;) {
+    while (left > 0 && at->iov_len == 0) {
+      ++at;
+      --left;
+    }
+    if (left == 0) return true;
+    ssize_t written = ::writev(fd, at, left);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
-    at += written;
-    bytes -= static_cast<std::size_t>(written);
+    for (; left > 0 && static_cast<std::size_t>(written) >= at->iov_len; ++at, --left) {
+      written -= static_cast<ssize_t>(at->iov_len);
+    }
+    if (left > 0) {
+      at->iov_base = static_cast<char*>(at->iov_base) + written;
+      at->iov_len -= static_cast<std::size_t>(written);
+    }
   }
-  return true;
 }
 
 bool unnamed_files_can_be_linked() {
@@ -158,7 +173,9 @@ Descriptor create_beside(const std::string& path, const struct stat* existing, b
   if (fd.get() >= 0 && existing != nullptr) {
     // Owner first, where allowed (a refusal leaves the process's own): changing it clears the
     // set-user-ID and set-group-ID bits, which the mode then puts back.
-    [[maybe_unused]] const int owned = ::fchown(fd.get(), existing->st_uid, existing->st_gid);
+    if (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) {
+      [[maybe_unused]] const int owned = ::fchown(fd.get(), existing->st_uid, existing->st_gid);
+    }
     [[maybe_unused]] const int kept = ::fchmod(fd.get(), existing->st_mode & 07777);
   }
   return fd;
@@ -183,8 +200,7 @@ statut_image write_directly(const char* name, const void* head, std::size_t head
                             const void* body, std::size_t body_bytes) {
   Descriptor fd(::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
   if (fd.get() < 0) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
-  if (!write_all(fd.get(), head, head_bytes) || !write_all(fd.get(), body, body_bytes) ||
-      !fd.close()) {
+  if (!write_all(fd.get(), head, head_bytes, body, body_bytes) || !fd.close()) {
     return IMAGE_ERREUR_D_ECRITURE;
   }
   return IMAGE_OK;
@@ -195,11 +211,11 @@ statut_image write_directly(const char* name, const void* head, std::size_t head
 statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
                         const void* body, std::size_t body_bytes, bool unnamed) {
   std::string path;
-  if (!replaceable_path(name, &path)) {
+  struct stat existing {};
+  bool exists = false;
+  if (!replaceable_path(name, &path, &existing, &exists)) {
     return write_directly(name, head, head_bytes, body, body_bytes);
   }
-  struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (exists && !S_ISREG(existing.st_mode)) {
     return write_directly(name, head, head_bytes, body, body_bytes);
   }
@@ -216,9 +232,7 @@ statut_image write_file(const char* name, const void* head, std::size_t head_byt
     if (errno == ENOSPC || errno == EDQUOT) return IMAGE_ERREUR_D_ECRITURE;
     return write_directly(name, head, head_bytes, body, body_bytes);
   }
-  if (!write_all(fd.get(), head, head_bytes) || !write_all(fd.get(), body, body_bytes)) {
-    return IMAGE_ERREUR_D_ECRITURE;
-  }
+  if (!write_all(fd.get(), head, head_bytes, body, body_bytes)) return IMAGE_ERREUR_D_ECRITURE;
   if (temporary.path().empty() && !link_in(fd, path, &temporary)) return IMAGE_ERREUR_D_ECRITURE;
   if (!fd.close() || ::rename(temporary.path().c_str(), path.c_str()) != 0) {
     return IMAGE_ERREUR_D_ECRITURE;
