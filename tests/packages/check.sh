@@ -39,7 +39,8 @@ Depends: libimagefiles$major (= $version)" "/usr/include/imagefiles/imagefiles.h
 $lib/pkgconfig/imagefiles.pc $lib/cmake/imagefiles/imagefilesConfig.cmake /usr/share/man/man3/imagefiles.3.gz"
 expect imagefiles-tools "Package: imagefiles-tools
 Section: graphics
-Depends: libimagefiles$major (= $version)" "/usr/bin/test_grey /usr/share/man/man1/test_grey.1.gz"
+Depends: libimagefiles$major (= $version)" "/usr/bin/test_grey /usr/share/man/man1/test_grey.1.gz \
+/usr/bin/seuiller /usr/share/man/man1/seuiller.1.gz"
 # The library package says which package provides the SONAME, and runs ldconfig by trigger.
 dpkg-deb --ctrl-tarfile "$build/libimagefiles${major}_${version}_${arch}.deb" | tar -xO ./shlibs |
   grep -q "^libimagefiles $major libimagefiles$major"
