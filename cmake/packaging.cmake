@@ -8,7 +8,7 @@
 #   program built against 1.x and one built against 2.x can be installed side by side;
 # - libimagefiles-dev: the header, the link-time name, the CMake package, the pkg-config file and
 #   imagefiles(3);
-# - imagefiles-tools: the commands and their manual pages.
+# - imagefiles-tools: the commands (test_grey, seuiller) and their manual pages.
 # Each has /usr/share/doc/<package>/copyright (the MIT licence, in Debian's format) and a
 # changelog; dependencies on shared libraries are found from the binaries (dpkg-shlibdeps).
 
@@ -67,8 +67,10 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} ${exact}")
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "binarise binary greymap files with a fixed threshold
 test_grey sets every pixel of a binary greymap (P5) at or above a threshold
-to 255 and every other to 0, and writes the result as a new greymap. Its
-output is replaced whole or left as it was.")
+to 255 and every other to 0, and writes the result as a new greymap. seuiller
+does the same for many files in one run, on every processor, with the exit
+status that shell tools expect. Outputs are replaced whole or left as they
+were.")
 
 if(IMAGEFILES_PACKAGE)
   # Debian's copyright file and changelog, in each package's documentation folder.
