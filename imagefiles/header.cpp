@@ -45,6 +45,21 @@ void match_magic(std::FILE* stream, char magic_digit) {
   skip_whitespace(stream);
 }
 
+// Reads the digits that start with `c`, already read, and returns their value, saturated one past
+// INT_MAX (enough to tell every saturated value, and the products stay in range). The byte after
+// them stays unread, and is given in *after.
+std::int64_t read_digits(std::FILE* stream, int c, int* after) {
+  constexpr std::int64_t cap = std::int64_t{INT_MAX} + 1;
+  std::int64_t magnitude = 0;
+  do {
+    magnitude = std::min(magnitude * 10 + (c - '0'), cap);
+    c = std::getc(stream);
+  } while (is_digit(c));
+  unread(c, stream);
+  *after = c;
+  return magnitude;
+}
+
 // Reads a decimal integer the way "%d" does: leading whitespace, an optional sign, at least one
 // digit; the first byte after the digits stays unread. A value beyond the 32-bit range saturates.
 bool scan_int(std::FILE* stream, int* value) {
@@ -56,14 +71,7 @@ bool scan_int(std::FILE* stream, int* value) {
     unread(c, stream);
     return false;
   }
-  // One past INT_MAX is enough to tell every saturated value, and keeps the product in range.
-  constexpr std::int64_t cap = std::int64_t{INT_MAX} + 1;
-  std::int64_t magnitude = 0;
-  do {
-    magnitude = std::min(magnitude * 10 + (c - '0'), cap);
-    c = std::getc(stream);
-  } while (is_digit(c));
-  unread(c, stream);
+  const std::int64_t magnitude = read_digits(stream, c, &c);
   const std::int64_t signed_value = negative ? -magnitude : magnitude;
   *value = static_cast<int>(std::clamp<std::int64_t>(signed_value, INT_MIN, INT_MAX));
   return true;
@@ -113,16 +121,8 @@ statut_image scan_unsigned(std::FILE* stream, statut_image not_this_one, std::in
   if (!skip_separators(stream)) return IMAGE_ERREUR_DE_LECTURE;
   int c = std::getc(stream);
   if (!is_digit(c)) return not_this_one;
-  constexpr std::int64_t cap = std::int64_t{INT_MAX} + 1;
-  std::int64_t magnitude = 0;
-  do {
-    magnitude = std::min(magnitude * 10 + (c - '0'), cap);
-    c = std::getc(stream);
-  } while (is_digit(c));
-  if (c == EOF) return IMAGE_ERREUR_DE_LECTURE;
-  unread(c, stream);
-  *value = magnitude;
-  return IMAGE_OK;
+  *value = read_digits(stream, c, &c);
+  return c == EOF ? IMAGE_ERREUR_DE_LECTURE : IMAGE_OK;
 }
 
 }  // namespace
