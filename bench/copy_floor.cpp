@@ -4,9 +4,10 @@
 //
 //   copy_floor [-j N] [-t] DOSSIER FILE...
 //
-// With -t the buffer is faulted in before the clock starts, and the program prints the seconds
-// that the reading, writing and renaming took: the floor of one file's copy, without the start of
-// a process or the first touch of its memory.
+// Buffers are those of the commands (2 MiB aligned, huge pages). With -t the buffer is faulted in
+// before the clock starts, and the program prints the seconds that the reading, writing and
+// renaming took: the floor of one file's copy, without the start of a process or the first touch
+// of its memory.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,15 +23,17 @@
 #include <thread>
 #include <vector>
 
+#include "buffer.h"
+
 namespace {
 
-bool copy(const char* from, const std::string& to, std::vector<unsigned char>& buffer) {
+bool copy(const char* from, const std::string& to, Buffer& buffer) {
   const int in = open(from, O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st {};
   fstat(in, &st);
   const auto size = static_cast<std::size_t>(st.st_size);
-  if (buffer.size() < size) buffer.resize(size);  // value-initialised: faulted in once
+  if (!buffer.allocate(size)) return false;
   std::size_t got = 0;
   for (ssize_t n; got < size && (n = read(in, buffer.data() + got, size - got)) > 0;) got += n;
   close(in);
@@ -63,19 +66,21 @@ int main(int argc, char** argv) {
   const std::string folder = argv[at];
   std::atomic<int> next{at + 1};
   std::atomic<bool> failed{false};
-  std::vector<unsigned char> faulted;
+  Buffer faulted;
   if (timed) {
     std::size_t largest = 0;
     for (int i = at + 1; i < argc; ++i) {
       struct stat st {};
-      if (stat(argv[i], &st) == 0)
+      if (stat(argv[i], &st) == 0) {
         largest = std::max(largest, static_cast<std::size_t>(st.st_size));
+      }
     }
-    faulted.resize(largest);
+    if (!faulted.allocate(largest)) return 1;
+    std::memset(faulted.data(), 1, largest);
   }
   const auto start = std::chrono::steady_clock::now();
   const auto work = [&] {
-    std::vector<unsigned char> buffer = std::move(faulted);
+    Buffer buffer = std::move(faulted);
     for (int i; (i = next++) < argc;) {
       const char* slash = std::strrchr(argv[i], '/');
       if (!copy(argv[i], folder + "/" + (slash ? slash + 1 : argv[i]), buffer)) failed = true;

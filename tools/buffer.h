@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 // A zero-filled image buffer.
 //
@@ -17,6 +18,18 @@
 // big images. The last, partial 2 MiB is advised too: the block reaches to its end.
 class Buffer {
  public:
+  Buffer() = default;
+  Buffer(Buffer&& other) noexcept
+      : block_(std::move(other.block_)),
+        data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)) {}
+  Buffer& operator=(Buffer&& other) noexcept {
+    block_ = std::move(other.block_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+  }
+
   // False when the memory cannot be had; a buffer of 0 bytes is empty and null. A buffer that
   // holds `bytes` already keeps its memory (and its content).
   bool allocate(std::size_t bytes);
