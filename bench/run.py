@@ -508,6 +508,17 @@ def batch_report(test_grey, own, directory, threshold, runs):
         says = " (seuiller / floor)" if floor_row else f" ({name.split(',')[0]} / seuiller -j 2)"
         print(f"| {name} | {tb * 1e3:.1f} ms | {ta * 1e3:.1f} ms | {ratios[name]:.2f}{says} |",
               flush=True)
+    # How far two threads can go here at all: the copy floor's own gain from a second thread.
+    single = Command("copy floor -j 1", [floor, "-j", "1", out("floor")] + files, os.devnull,
+                     keep_output=True)
+    double = timed["copy floor -j 2"]
+    a, b = [], []
+    for _ in range(runs):
+        a.append(double.once())
+        b.append(single.once())
+    print(f"\nThe copy floor on one thread against two: {statistics.median(b) * 1e3:.1f} ms and "
+          f"{statistics.median(a) * 1e3:.1f} ms, "
+          f"{statistics.median(b) / statistics.median(a):.2f} times faster on two.")
     targets = [
         ("batch, gm mogrify (two processes) / seuiller -j 2",
          ratios.get("gm mogrify, two processes"), ">=", 3.5),
