@@ -19,6 +19,8 @@ for file in bin/test_grey bin/seuiller include/imagefiles/imagefiles.h share/man
   compgen -G "$prefix/$file" >/dev/null || { echo "not installed: $file"; exit 1; }
 done
 grep -q "Version: $version" "$libdir/pkgconfig/imagefiles.pc"
+grep -q "MIT" "$libdir/pkgconfig/imagefiles.pc"
+grep -q 'imagefiles_LICENSE "MIT"' "$libdir/cmake/imagefiles/imagefilesConfig.cmake"
 grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/imagefiles/imagefilesConfigVersion.cmake"
 [ -z "$("$prefix/bin/test_grey" 2>&1 | grep -v '^Usage: ImageIn.pgm ImageOut.pgm Seuil $')" ]
 
