@@ -25,7 +25,9 @@ grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/imagefiles/imagefilesConfi
 [ -z "$("$prefix/bin/test_grey" 2>&1 | grep -v '^Usage: ImageIn.pgm ImageOut.pgm Seuil $')" ]
 
 if shared=$(ls "$libdir"/libimagefiles.so.* 2>/dev/null | head -n 1) && [ -n "$shared" ]; then
-  objdump -p "$shared" | grep -q "SONAME *libimagefiles.so.${version%%.*}$"
+  # To a file first: grep -q leaving the pipe early would fail the pipeline.
+  objdump -p "$shared" >"$work/headers"
+  grep -q "SONAME *libimagefiles.so.${version%%.*}$" "$work/headers"
   exported=$(nm -D --defined-only "$shared" | awk '{print $3}' | sort)
   expected=$(printf '%s\n' ecrire_image_pgm ecrire_image_ppm ignorer_commentaires lire_image_pgm \
     lire_image_ppm lire_nb_lignes_colonnes_image_pgm lire_nb_lignes_colonnes_image_ppm planB planR \

@@ -26,7 +26,8 @@ expect() {
   for file in $files /usr/share/doc/$package/copyright /usr/share/doc/$package/changelog.gz; do
     grep -qx -- "$file" "$work/contents" || { echo "$package: lacks $file"; cat "$work/contents"; exit 1; }
   done
-  grep -q "License: MIT" <(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/copyright")
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/copyright" >"$work/copyright"
+  grep -q "License: MIT" "$work/copyright"
   printf '%-34s %6s bytes\n' "$(basename "$deb")" "$(stat -c %s "$deb")"
 }
 lib=/usr/lib/$multiarch
@@ -42,16 +43,19 @@ Section: graphics
 Depends: libimagefiles$major (= $version)" "/usr/bin/test_grey /usr/share/man/man1/test_grey.1.gz \
 /usr/bin/seuiller /usr/share/man/man1/seuiller.1.gz"
 # The library package says which package provides the SONAME, and runs ldconfig by trigger.
-dpkg-deb --ctrl-tarfile "$build/libimagefiles${major}_${version}_${arch}.deb" | tar -xO ./shlibs |
-  grep -q "^libimagefiles $major libimagefiles$major"
+# (Listings go to files first: grep -q leaving a pipe early would fail the pipeline.)
+dpkg-deb --ctrl-tarfile "$build/libimagefiles${major}_${version}_${arch}.deb" | tar -xO ./shlibs \
+  >"$work/shlibs"
+grep -q "^libimagefiles $major libimagefiles$major" "$work/shlibs"
 
 lintian --fail-on error "$build"/*_"${version}"_"${arch}".deb
 echo "lintian: no errors"
 
 archive=$build/imagefiles-$version-Linux-$(uname -m).tar.gz
-for file in bin/test_grey "lib/$multiarch/libimagefiles.so.$version" include/imagefiles/imagefiles.h \
-  "lib/$multiarch/pkgconfig/imagefiles.pc"; do
-  tar -tzf "$archive" | grep -qx "imagefiles-$version-Linux-$(uname -m)/$file" ||
+tar -tzf "$archive" >"$work/archive"
+for file in bin/test_grey bin/seuiller "lib/$multiarch/libimagefiles.so.$version" \
+  include/imagefiles/imagefiles.h "lib/$multiarch/pkgconfig/imagefiles.pc"; do
+  grep -qx "imagefiles-$version-Linux-$(uname -m)/$file" "$work/archive" ||
     { echo "archive lacks $file"; exit 1; }
 done
 printf '%-34s %6s bytes\n' "$(basename "$archive")" "$(stat -c %s "$archive")"
