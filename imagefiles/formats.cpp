@@ -2,7 +2,6 @@
 // pixel; "P6" colour, three) and hands both to the one implementation that serves every format.
 // The original functions end the process on a failure; the status-returning ones return it.
 
-#include <climits>
 #include <cstdint>
 
 #include "imagefiles/imagefiles.h"
@@ -45,7 +44,9 @@ statut_image load(const char* name, Format format, unsigned char* image, size_t 
 
 statut_image save(const char* name, Format format, const unsigned char* image, int rows,
                   int columns) {
-  if (rows < 1 || columns < 1 || std::int64_t{rows} * columns > INT_MAX / format.bytes_per_pixel) {
+  // What the strict readers would refuse is not written.
+  if (rows < 1 || columns < 1 ||
+      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns, format)) {
     return IMAGE_TAILLE_HORS_LIMITES;
   }
   return imagefiles::detail::write_raster(name, format, image, rows, columns);

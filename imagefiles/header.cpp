@@ -146,10 +146,10 @@ statut_image read_header_strict(std::FILE* stream, Format format, Header* header
   const auto [width, height, maximum] = fields;
   if (width < 1 || height < 1 || maximum < 1 || maximum > 65535) return format.not_this_one;
   if (maximum > 255) return IMAGE_16_BITS;
-  // Divided rather than multiplied, so that the check cannot overflow.
-  if (width > INT_MAX / format.bytes_per_pixel / height) return IMAGE_TAILLE_HORS_LIMITES;
-  *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum),
-             static_cast<std::size_t>(width * height * format.bytes_per_pixel)};
+  // Both at most one past INT_MAX: their product stays well within 64 bits.
+  const std::optional<std::size_t> bytes = raster_bytes(width * height, format);
+  if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
+  *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum), *bytes};
   return IMAGE_OK;
 }
 

@@ -5,7 +5,9 @@
 #define IMAGEFILES_INTERNAL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "imagefiles/imagefiles.h"
 
@@ -20,6 +22,11 @@ struct Format {
 
 inline constexpr Format greymap{'5', 1, IMAGE_PAS_PGM};
 inline constexpr Format colour{'6', 3, IMAGE_PAS_PPM};
+
+// Bytes in `count` pixels of `format`: none for a count of 0 or less, and no value at all when they
+// would exceed the library's 32-bit byte counts (2,147,483,647). Every size the library accepts,
+// reading or writing, is checked here.
+std::optional<std::size_t> raster_bytes(std::int64_t count, Format format);
 
 // Reads a header from `stream`, just opened: the magic "P<digit>" and its whitespace, comment
 // lines, then width, height and maximum value, and the one byte after them. Nothing is validated; a

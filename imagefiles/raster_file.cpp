@@ -21,12 +21,11 @@ File open_for_reading(const char* name) {
   return File(std::fopen(name, "rb"));
 }
 
-// Bytes in `count` pixels: none for a count of 0 or less, nothing at all (no value) when they
-// would not fit the 32-bit byte counts of the library.
-std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
-  if (count <= 0) return 0;
-  if (count > INT_MAX / format.bytes_per_pixel) return std::nullopt;
-  return static_cast<std::size_t>(count * format.bytes_per_pixel);
+// Opens `name` and reads its header strictly, leaving `*file` at the first raster byte.
+statut_image open_strict(const char* name, Format format, File* file, Header* header) {
+  *file = open_for_reading(name);
+  if (!*file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  return read_header_strict(file->get(), format, header);
 }
 
 bool read_exactly(std::FILE* stream, unsigned char* raster, std::size_t bytes) {
@@ -34,6 +33,13 @@ bool read_exactly(std::FILE* stream, unsigned char* raster, std::size_t bytes) {
 }
 
 }  // namespace
+
+std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
+  if (count <= 0) return 0;
+  // Divided rather than multiplied, so that the check cannot overflow.
+  if (count > INT_MAX / format.bytes_per_pixel) return std::nullopt;
+  return static_cast<std::size_t>(count * format.bytes_per_pixel);
+}
 
 statut_image query_dimensions(const char* name, Format format, int* rows, int* columns) {
   const File file = open_for_reading(name);
@@ -56,18 +62,15 @@ statut_image read_raster(const char* name, Format format, unsigned char* raster,
 }
 
 statut_image query_header_strict(const char* name, Format format, Header* header) {
-  const File file = open_for_reading(name);
-  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
-  return read_header_strict(file.get(), format, header);
+  File file;
+  return open_strict(name, format, &file, header);
 }
 
 statut_image read_raster_strict(const char* name, Format format, unsigned char* raster,
                                 std::size_t capacity, Header* header) {
   // One opening for header and raster: they cannot come from two different files.
-  const File file = open_for_reading(name);
-  if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
-  if (const statut_image status = read_header_strict(file.get(), format, header);
-      status != IMAGE_OK) {
+  File file;
+  if (const statut_image status = open_strict(name, format, &file, header); status != IMAGE_OK) {
     return status;
   }
   if (header->raster_bytes > capacity) return IMAGE_TAMPON_TROP_PETIT;

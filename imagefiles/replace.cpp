@@ -91,6 +91,21 @@ std::string hidden_name_beside(const std::string& path, unsigned attempt) {
   return (folder == "/" ? "" : folder) + "/." + base_of(path).substr(0, 200) + unique;
 }
 
+// Makes a file under a hidden name beside `path` with `make(candidate)`, which fails with EEXIST
+// when the name is taken: the next name is tried then. The name made is kept in `name`.
+template <typename Make>
+bool claim_hidden_name(const std::string& path, TemporaryName* name, Make make) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = hidden_name_beside(path, attempt);
+    if (make(candidate)) {
+      name->set(std::move(candidate));
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
 // A folder of /proc: the process's own descriptors, whose names must not be replaced. Told by the
 // file system it is on, which follows every link on the way (/dev/fd, /dev/stdout).
 bool under_proc(const std::string& folder) {
@@ -164,11 +179,11 @@ Descriptor create_beside(const std::string& path, const struct stat* existing, b
   if (unnamed && unnamed_files_can_be_linked()) {
     fd = Descriptor(::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   }
-  for (unsigned attempt = 0; fd.get() < 0 && attempt < 100; ++attempt) {
-    std::string candidate = hidden_name_beside(path, attempt);
-    fd = Descriptor(::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
-    if (fd.get() >= 0) name->set(std::move(candidate));
-    if (fd.get() < 0 && errno != EEXIST) break;
+  if (fd.get() < 0) {
+    claim_hidden_name(path, name, [&fd](const std::string& candidate) {
+      fd = Descriptor(::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+      return fd.get() >= 0;
+    });
   }
   if (fd.get() >= 0 && existing != nullptr) {
     // Owner first, where allowed (a refusal leaves the process's own): changing it clears the
@@ -185,15 +200,9 @@ Descriptor create_beside(const std::string& path, const struct stat* existing, b
 bool link_in(const Descriptor& fd, const std::string& path, TemporaryName* name) {
   char proc_entry[40];
   std::snprintf(proc_entry, sizeof proc_entry, "/proc/self/fd/%d", fd.get());
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = hidden_name_beside(path, attempt);
-    if (::linkat(AT_FDCWD, proc_entry, AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      name->set(std::move(candidate));
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
+  return claim_hidden_name(path, name, [&proc_entry](const std::string& candidate) {
+    return ::linkat(AT_FDCWD, proc_entry, AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
 }
 
 statut_image write_directly(const char* name, const void* head, std::size_t head_bytes,
@@ -213,10 +222,8 @@ statut_image write_file(const char* name, const void* head, std::size_t head_byt
   std::string path;
   struct stat existing {};
   bool exists = false;
-  if (!replaceable_path(name, &path, &existing, &exists)) {
-    return write_directly(name, head, head_bytes, body, body_bytes);
-  }
-  if (exists && !S_ISREG(existing.st_mode)) {
+  if (!replaceable_path(name, &path, &existing, &exists) ||
+      (exists && !S_ISREG(existing.st_mode))) {
     return write_directly(name, head, head_bytes, body, body_bytes);
   }
   // A file the process may not write is not replaced behind its back.

@@ -46,8 +46,10 @@ int allocation_failure() {
   return fail("\n Allocation dynamique impossible pour un pointeur-tableau \n");
 }
 
+// The library's own message for a raster that cannot be read.
 int read_failure(const char* name) {
-  return fail(std::string("\nErreur de lecture de l'image ") + name + " \n");
+  return fail(std::string("\n") + decrire_statut_image(IMAGE_ERREUR_DE_LECTURE) + " " + name +
+              " \n");
 }
 
 // What tells one file, unchanged, from any other: the input is read twice (dimensions, then
@@ -60,7 +62,8 @@ struct Identity {
   mode_t type;
   bool operator==(const Identity& o) const {
     return device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           type == o.type;
   }
 };
 
