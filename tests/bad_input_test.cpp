@@ -158,9 +158,7 @@ TEST_P(BadInputs, EndWithStatusOneTheirMessageAndOnlyTheirFiles) {
   TempDir dir;
   for (const auto& [name, content] : c.before) write_file(dir / name, content);
 
-  std::vector<std::string> command = {TEST_GREY_PATH};
-  command.insert(command.end(), c.args.begin(), c.args.end());
-  const Outcome outcome = run_command(command, dir.path().string());
+  const Outcome outcome = run_program(TEST_GREY_PATH, c.args, dir.path().string());
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.out, c.message);
   EXPECT_EQ(outcome.err, "");

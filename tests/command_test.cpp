@@ -14,9 +14,7 @@ namespace {
 using namespace testing_support;
 
 Outcome test_grey(const std::vector<std::string>& args) {
-  std::vector<std::string> command = {TEST_GREY_PATH};
-  command.insert(command.end(), args.begin(), args.end());
-  return run_command(command);
+  return run_program(TEST_GREY_PATH, args);
 }
 
 // A 1 x 6 greymap with the samples 0, 1, 127, 128, 254, 255.

@@ -46,9 +46,7 @@ void limit_file_size(bool survive) {
 }
 
 Outcome test_grey(const std::vector<std::string>& args, const std::function<void()>& prepare) {
-  std::vector<std::string> command = {TEST_GREY_PATH};
-  command.insert(command.end(), args.begin(), args.end());
-  return run_command(command, prepare);
+  return run_program(TEST_GREY_PATH, args, prepare);
 }
 
 struct CutShort {

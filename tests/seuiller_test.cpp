@@ -23,9 +23,7 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 Outcome seuiller(const std::vector<std::string>& args, const std::string& cwd) {
-  std::vector<std::string> command = {SEUILLER_PATH};
-  command.insert(command.end(), args.begin(), args.end());
-  return run_command(command, cwd);
+  return run_program(SEUILLER_PATH, args, cwd);
 }
 
 std::string greymap(int columns, int rows, int seed = 0) {

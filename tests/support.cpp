@@ -50,6 +50,13 @@ Outcome fork_and_capture(const std::function<void()>& child) {
   return {status, out, error, usage.ru_maxrss};
 }
 
+std::vector<std::string> with_program(const std::string& program,
+                                      const std::vector<std::string>& args) {
+  std::vector<std::string> command = {program};
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
 }  // namespace
 
 Outcome run_in_child(const std::function<void()>& body) {
@@ -75,6 +82,16 @@ Outcome run_command(const std::vector<std::string>& args, const std::function<vo
     execv(argv[0], argv.data());
     _exit(127);
   });
+}
+
+Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& cwd) {
+  return run_command(with_program(program, args), cwd);
+}
+
+Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::function<void()>& prepare) {
+  return run_command(with_program(program, args), prepare);
 }
 
 std::string read_access_message(const std::string& name) {

@@ -29,6 +29,12 @@ Outcome run_command(const std::vector<std::string>& args, const std::string& cwd
 // environment, or other standard streams).
 Outcome run_command(const std::vector<std::string>& args, const std::function<void()>& prepare);
 
+// The same for `program` with `args` after it.
+Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& cwd = "");
+Outcome run_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::function<void()>& prepare);
+
 // The messages of the library and of the command, byte for byte, with the file name in place.
 std::string read_access_message(const std::string& name);
 std::string read_error_message(const std::string& name);
