@@ -123,7 +123,7 @@ IMAGEFILES_API void planB(unsigned char* plan, const unsigned char* image, int n
  */
 
 /* What a status-returning function did. The first four failures are those of the original
- * functions and have their messages. */
+ * functions and have their messages. Values are never renumbered; new ones are added at the end. */
 typedef enum statut_image {
   IMAGE_OK = 0,
   IMAGE_PAS_D_ACCES_EN_LECTURE = 1,  /* the file cannot be opened for reading */
@@ -135,7 +135,9 @@ typedef enum statut_image {
   IMAGE_16_BITS = 7,                 /* maximum value 256 to 65535: two-byte samples */
   IMAGE_TAILLE_HORS_LIMITES = 8,     /* more than 2,147,483,647 raster bytes; or, to a writer, a
                                         dimension below 1 */
-  IMAGE_TAMPON_TROP_PETIT = 9        /* the caller's buffer is smaller than the raster */
+  IMAGE_TAMPON_TROP_PETIT = 9,       /* the caller's buffer is smaller than the raster */
+  IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
+  IMAGE_MEMOIRE_INSUFFISANTE = 11    /* the memory the operation needs cannot be had */
 } statut_image;
 
 /* The French text of `statut`, to be followed by a space and the file name, as the original
@@ -172,6 +174,52 @@ IMAGEFILES_API statut_image charger_image_ppm(const char* nom_image, unsigned ch
                                               int* valeur_max);
 IMAGEFILES_API statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* image,
                                                   int nb_lignes, int nb_colonnes);
+
+/* ---- Binarisation of a greymap raster in memory ----------------------------------------------
+ *
+ * Each function writes 255 (white) or 0 (black) for every pixel of `image` into `sortie`, which is
+ * either `image` itself (binarisation in place) or a buffer of the same size that does not overlap
+ * it. Rasters are one byte a pixel, row after row, as the greymap functions read them.
+ */
+
+/* test_grey's rule: 255 where the sample is at or above `seuil`, 0 elsewhere. A threshold of 0 or
+ * less gives an all-white raster, 256 or more an all-black one. Does nothing if a pointer is
+ * NULL. */
+IMAGEFILES_API void binariser(unsigned char* sortie, const unsigned char* image, size_t nb_pixels,
+                              int seuil);
+
+/* Otsu's threshold of the `nb_pixels` samples of `image`, for binariser: the level that maximises
+ * the between-class variance of the 256-bin histogram, plus one, so that binariser keeps white
+ * exactly the pixels above the level (OpenCV's THRESH_OTSU, whose output binariser then matches
+ * byte for byte). Between 1 and 256. An image that no level splits (one value only, or none, or a
+ * NULL image) gives 1: every sample above 0 white. A two-valued image gives its lower value plus
+ * one: the lower value black, the higher white. */
+IMAGEFILES_API int calculer_seuil_otsu(const unsigned char* image, size_t nb_pixels);
+
+/* Local thresholds. For each pixel, the mean m and the standard deviation s (population variance)
+ * of the `fenetre` x `fenetre` window centred on it, the image mirrored at its borders without
+ * repeating the edge pixel, give a threshold T; the pixel is white when its sample is above T.
+ * Results are those of the floating-point formulas below computed in this order on m and s, which
+ * are the window sums (exact integers) divided by fenetre^2, and the square root of the mean of
+ * the squares less m^2, never below 0:
+ *   Sauvola: T = m (1 + k (s / 127.5 - 1))
+ *   Niblack: T = m - k s
+ *   Wolf:    T = m - k (1 - s / Rmax) (m - M), where M is the smallest sample of the image and
+ *            Rmax the largest s over it; an image where Rmax is 0 is uniform, and all white.
+ * `fenetre` is odd, from 3 to 65535; `k` is any finite number. IMAGE_PARAMETRE_INVALIDE for another
+ * window or k, or a NULL pointer; IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 or a raster
+ * beyond 2,147,483,647 bytes; IMAGE_MEMOIRE_INSUFFISANTE when the working memory cannot be had.
+ * On a failure `sortie` is untouched. Working memory: about (fenetre / 2 + 2) rows when in place,
+ * and four 32-bit (beyond a window of 257, 64-bit) sums a column; time a pixel does not depend on
+ * the window. */
+IMAGEFILES_API statut_image binariser_sauvola(unsigned char* sortie, const unsigned char* image,
+                                              int nb_lignes, int nb_colonnes, int fenetre,
+                                              double k);
+IMAGEFILES_API statut_image binariser_niblack(unsigned char* sortie, const unsigned char* image,
+                                              int nb_lignes, int nb_colonnes, int fenetre,
+                                              double k);
+IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned char* image,
+                                           int nb_lignes, int nb_colonnes, int fenetre, double k);
 
 #ifdef __cplusplus
 }

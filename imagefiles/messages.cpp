@@ -28,6 +28,10 @@ const char* decrire_statut_image(statut_image statut) {
       return "Taille hors limites pour l'image";
     case IMAGE_TAMPON_TROP_PETIT:
       return "Tampon trop petit pour l'image";
+    case IMAGE_PARAMETRE_INVALIDE:
+      return "Parametre invalide pour l'image";
+    case IMAGE_MEMOIRE_INSUFFISANTE:
+      return "Memoire insuffisante pour l'image";
   }
   return "Statut inconnu pour l'image";
 }

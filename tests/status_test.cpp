@@ -153,7 +153,7 @@ TEST(Statuses, TextsAreTheOriginalMessages) {
   EXPECT_EQ(message(IMAGE_ERREUR_D_ECRITURE), write_error_message(name));
   // Every status has a text of its own, without accents.
   std::vector<std::string> texts;
-  for (int s = IMAGE_OK; s <= IMAGE_TAMPON_TROP_PETIT + 1; ++s) {
+  for (int s = IMAGE_OK; s <= IMAGE_MEMOIRE_INSUFFISANTE + 1; ++s) {
     const std::string text = decrire_statut_image(static_cast<statut_image>(s));
     for (const char ch : text) EXPECT_TRUE(ch >= ' ' && ch < 127) << text;
     EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;

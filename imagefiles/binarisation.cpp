@@ -1,0 +1,610 @@
+// Binarisation of greymap rasters in memory: a fixed threshold, Otsu's global threshold, and the
+// local thresholds of Sauvola, Niblack and Wolf.
+//
+// The local methods share one running-window core (sums of the samples and of their squares over
+// the window, in exact integers) and differ only in their formula. Their results must equal those
+// of the usual floating-point formula on the window's mean and deviation; deciding every pixel with
+// that formula costs three divisions and a square root a pixel, so each pixel is first decided by a
+// cheaper computation with a proven error bound, and only the pixels that fall within that bound of
+// their threshold are computed the reference way. This file is compiled without FMA contraction and
+// without errno from the square root: neither changes a result, and the first would.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
+
+// The loops that carry most of the time get a copy for each level of the x86-64 vector
+// instruction sets, chosen when the program starts.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define IMAGEFILES_VECTOR_CLONES \
+  __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#else
+#define IMAGEFILES_VECTOR_CLONES
+#endif
+
+namespace {
+
+constexpr int largest_window = 65535;
+
+// ---- Fixed threshold --------------------------------------------------------------------------
+
+// Two loops: with one pointer the compiler vectorises the loop without checking that input and
+// output overlap; with two it checks, and would run the in-place call one byte at a time.
+IMAGEFILES_VECTOR_CLONES
+void threshold_in_place(unsigned char* pixels, std::size_t count, unsigned char level) {
+  for (std::size_t p = 0; p < count; ++p) pixels[p] = pixels[p] >= level ? 255 : 0;
+}
+
+IMAGEFILES_VECTOR_CLONES
+void threshold_copy(unsigned char* __restrict output, const unsigned char* __restrict input,
+                    std::size_t count, unsigned char level) {
+  for (std::size_t p = 0; p < count; ++p) output[p] = input[p] >= level ? 255 : 0;
+}
+
+// ---- Otsu -------------------------------------------------------------------------------------
+
+// The histogram in four tables, so that runs of equal samples do not wait on one counter; in
+// blocks whose counts cannot overflow 32 bits.
+void histogram(const unsigned char* image, std::size_t count, std::uint64_t total[256]) {
+  constexpr std::size_t block = std::size_t{1} << 30;
+  for (std::size_t start = 0; start < count; start += block) {
+    const std::size_t end = std::min(count, start + block);
+    std::uint32_t h[4][256] = {};
+    std::size_t p = start;
+    for (; p + 4 <= end; p += 4) {
+      ++h[0][image[p]];
+      ++h[1][image[p + 1]];
+      ++h[2][image[p + 2]];
+      ++h[3][image[p + 3]];
+    }
+    for (; p < end; ++p) ++h[0][image[p]];
+    for (int v = 0; v < 256; ++v) total[v] += std::uint64_t{h[0][v]} + h[1][v] + h[2][v] + h[3][v];
+  }
+}
+
+// The level that maximises the between-class variance, as the usual implementation computes it,
+// operation for operation (its bins whose class weight is within FLT_EPSILON of 0 or 1 are
+// skipped, and its running class mean is rescaled even on those): the highest sample of the dark
+// class, 0 when no level splits the histogram.
+int otsu_level(const std::uint64_t h[256], std::size_t count) {
+  const double scale = 1. / static_cast<double>(count);
+  double mu = 0;
+  for (int i = 0; i < 256; ++i) mu += i * static_cast<double>(h[i]);
+  mu *= scale;
+  double mu1 = 0;
+  double q1 = 0;
+  double max_sigma = 0;
+  int max_val = 0;
+  const double epsilon = std::numeric_limits<float>::epsilon();
+  for (int i = 0; i < 256; ++i) {
+    const double p_i = static_cast<double>(h[i]) * scale;
+    mu1 *= q1;
+    q1 += p_i;
+    const double q2 = 1. - q1;
+    if (std::min(q1, q2) < epsilon || std::max(q1, q2) > 1. - epsilon) continue;
+    mu1 = (mu1 + i * p_i) / q1;
+    const double mu2 = (mu - q1 * mu1) / q2;
+    const double sigma = q1 * q2 * (mu1 - mu2) * (mu1 - mu2);
+    if (sigma > max_sigma) {
+      max_sigma = sigma;
+      max_val = i;
+    }
+  }
+  return max_val;
+}
+
+// ---- The running window -----------------------------------------------------------------------
+
+// Index `i` of an axis of `size` samples mirrored at both ends without repeating the edge sample
+// (... 2 1 | 0 1 2 ... n-1 | n-2 ...), as often as a window wider than the axis needs.
+std::int64_t mirror(std::int64_t i, std::int64_t size) {
+  if (size == 1) return 0;
+  const std::int64_t period = 2 * (size - 1);
+  i %= period;
+  if (i < 0) i += period;
+  return i < size ? i : period - i;
+}
+
+// The window sums of one row: for each column, the sum of the samples and of their squares over
+// the window centred on it, as differences of running totals. `Sum` is unsigned, and the totals
+// may wrap: each difference is exact as long as the window sums themselves fit.
+template <typename Sum>
+struct RowSums {
+  const Sum* sums;     // window sum of column x: sums[x + window] - sums[x]
+  const Sum* squares;  // the same for the squares
+  int window;
+};
+
+// totals[0] = 0 and totals[j + 1] = totals[j] + values[j], for j below n, for two rows of values
+// at once. Each total depends on the one before; in vectors of four, the totals within a vector
+// come from shifts and additions, and only the carry from one vector to the next waits on the one
+// before, so that the two rows and the vectors overlap.
+template <typename Sum>
+void running_totals(const Sum* values, Sum* totals, const Sum* more_values, Sum* more_totals,
+                    std::size_t n) {
+  Sum sum = 0;
+  Sum more = 0;
+  for (std::size_t j = 0; j < n; ++j) {
+    totals[j] = sum;
+    more_totals[j] = more;
+    sum += values[j];
+    more += more_values[j];
+  }
+  totals[n] = sum;
+  more_totals[n] = more;
+}
+
+#if defined(__SSE2__)
+template <>
+void running_totals(const std::uint32_t* values, std::uint32_t* totals,
+                    const std::uint32_t* more_values, std::uint32_t* more_totals, std::size_t n) {
+  const auto within = [](const std::uint32_t* at) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+    return _mm_add_epi32(v, _mm_slli_si128(v, 8));
+  };
+  totals[0] = 0;
+  more_totals[0] = 0;
+  __m128i carry = _mm_setzero_si128();
+  __m128i more_carry = _mm_setzero_si128();
+  std::size_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m128i v = within(values + j);
+    const __m128i w = within(more_values + j);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(totals + j + 1), _mm_add_epi32(v, carry));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(more_totals + j + 1), _mm_add_epi32(w, more_carry));
+    carry = _mm_add_epi32(carry, _mm_shuffle_epi32(v, 0xFF));
+    more_carry = _mm_add_epi32(more_carry, _mm_shuffle_epi32(w, 0xFF));
+  }
+  for (; j < n; ++j) {
+    totals[j + 1] = totals[j] + values[j];
+    more_totals[j + 1] = more_totals[j] + more_values[j];
+  }
+}
+#endif
+
+// Moves the column sums one row down: `enter` comes into the window, `leave` goes out.
+template <typename Sum>
+IMAGEFILES_VECTOR_CLONES void slide_columns(Sum* __restrict sums, Sum* __restrict squares,
+                                            const unsigned char* enter, const unsigned char* leave,
+                                            std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) {
+    const Sum in = enter[x];
+    const Sum out = leave[x];
+    sums[x] += in - out;
+    squares[x] += (in - out) * (in + out);  // in^2 - out^2, modulo the width of Sum
+  }
+}
+
+// Runs over the rows of a rows x columns raster and hands each row's window sums to
+// `decide(row, original, sums, output)`, which writes that row of `output` (null when the caller
+// only reads). `output` may be `image`: the rows still needed once overwritten are kept in a
+// band of window / 2 + 2 rows. Memory: O(window x columns), never the whole picture.
+template <typename Sum, typename Decide>
+void slide_window(const unsigned char* image, unsigned char* output, int rows, int columns,
+                  int window, Decide&& decide) {
+  const int half = window / 2;
+  const std::size_t width = static_cast<std::size_t>(columns);
+  const bool in_place = output == image;
+  const int band_rows = in_place ? std::min(rows, half + 2) : 0;
+  std::vector<unsigned char> band(static_cast<std::size_t>(band_rows) * width);
+  int overwritten = -1;  // rows up to this one hold output, their samples are in the band
+  const auto original = [&](std::int64_t row) -> const unsigned char* {
+    if (row <= overwritten) return band.data() + static_cast<std::size_t>(row % band_rows) * width;
+    return image + static_cast<std::size_t>(row) * width;
+  };
+
+  // Column sums over the window's rows, kept with `half` columns of margin on each side for the
+  // mirrored borders. The first row's window: how many times each row enters it, then each
+  // distinct row once.
+  const std::size_t margin = static_cast<std::size_t>(half);
+  const std::size_t extended = width + 2 * margin;
+  std::vector<Sum> column_sums(extended);
+  std::vector<Sum> column_squares(extended);
+  {
+    std::vector<Sum> times(static_cast<std::size_t>(std::min(rows, half + 1)));
+    for (std::int64_t dy = -half; dy <= half; ++dy) ++times[mirror(dy, rows)];
+    for (std::size_t row = 0; row < times.size(); ++row) {
+      const unsigned char* line = original(static_cast<std::int64_t>(row));
+      for (std::size_t x = 0; x < width; ++x) {
+        column_sums[margin + x] += times[row] * line[x];
+        column_squares[margin + x] += times[row] * Sum{line[x]} * line[x];
+      }
+    }
+  }
+  std::vector<std::size_t> mirrored(2 * margin);  // where each margin column comes from
+  for (std::size_t j = 0; j < margin; ++j) {
+    mirrored[j] = margin + mirror(std::int64_t(j) - half, columns);
+    mirrored[margin + j] = margin + mirror(std::int64_t(width + j), columns);
+  }
+  std::vector<Sum> totals(extended + 1);
+  std::vector<Sum> total_squares(extended + 1);
+
+  for (int row = 0; row < rows; ++row) {
+    for (std::size_t j = 0; j < margin; ++j) {
+      column_sums[j] = column_sums[mirrored[j]];
+      column_squares[j] = column_squares[mirrored[j]];
+      column_sums[margin + width + j] = column_sums[mirrored[margin + j]];
+      column_squares[margin + width + j] = column_squares[mirrored[margin + j]];
+    }
+    running_totals(column_sums.data(), totals.data(), column_squares.data(), total_squares.data(),
+                   extended);
+
+    const unsigned char* line = original(row);
+    unsigned char* out = nullptr;
+    if (output != nullptr) {
+      out = output + static_cast<std::size_t>(row) * width;
+      if (in_place) {
+        std::memcpy(band.data() + static_cast<std::size_t>(row % band_rows) * width, line, width);
+        line = band.data() + static_cast<std::size_t>(row % band_rows) * width;
+        overwritten = row;
+      }
+    }
+    decide(row, line, RowSums<Sum>{totals.data(), total_squares.data(), window}, out);
+
+    if (row + 1 < rows) {
+      const unsigned char* enter = original(mirror(std::int64_t{row} + 1 + half, rows));
+      const unsigned char* leave = original(mirror(std::int64_t{row} - half, rows));
+      slide_columns(column_sums.data() + margin, column_squares.data() + margin, enter, leave,
+                    width);
+    }
+  }
+}
+
+// ---- The formulas -----------------------------------------------------------------------------
+
+// A local method: its threshold T from the window's mean m and deviation s, both as the reference
+// computes them, and the same threshold as T = a1 m + a0 + (b1 m + b0) s, for the fast decision.
+struct Formula {
+  enum Kind { sauvola, niblack, wolf } kind;
+  double k;
+  double range;    // Sauvola's R; Wolf's largest deviation over the image
+  double minimum;  // Wolf's smallest sample
+  double a1, a0, b1, b0;
+
+  double threshold(double m, double s) const {
+    switch (kind) {
+      case sauvola:
+        return m * (1 + k * ((s / range) - 1));
+      case niblack:
+        return m - k * s;
+      case wolf:
+        return m - k * (1 - s / range) * (m - minimum);
+    }
+    return m;
+  }
+};
+
+Formula make_formula(Formula::Kind kind, double k, double range, double minimum) {
+  Formula f{kind, k, range, minimum, 1, 0, 0, 0};
+  switch (kind) {
+    case Formula::sauvola:
+      f.a1 = 1 - k;
+      f.b1 = k / range;
+      break;
+    case Formula::niblack:
+      f.b0 = -k;
+      break;
+    case Formula::wolf:
+      f.a1 = 1 - k;
+      f.a0 = k * minimum;
+      f.b1 = k / range;
+      f.b0 = -k * minimum / range;
+      break;
+  }
+  return f;
+}
+
+// The reference computation of one pixel's mean and deviation: the window sums (exact integers)
+// divided by the window's size, and the deviation from the mean of the squares less the square of
+// the mean, never below 0.
+struct MeanDeviation {
+  double mean;
+  double deviation;
+};
+
+MeanDeviation mean_deviation(double sum, double squares, double size) {
+  const double m = sum / size;
+  const double g2 = squares / size;
+  const double variance = std::max(g2 - m * m, 0.0);
+  return {m, std::sqrt(variance)};
+}
+
+// The fast pass's mark of a pixel it cannot decide.
+constexpr unsigned char undecided = 1;
+
+struct FastDecision {
+  double a1, a0, b1, b0;
+  double tolerance;  // a bound on |fast T - reference T|
+  double size;       // pixels in the window
+  double inverse_size;
+  double inverse_square_size;
+  bool exact_spread;  // size x squares - sums^2 is computed exactly: 0 means a single value
+};
+
+// The window sum of column x from the running totals, as a signed integer (exact: the sums fit),
+// which every vector instruction set converts to double.
+template <typename Sum>
+using Signed = std::make_signed_t<Sum>;
+
+template <typename Sum>
+double window_sum(const Sum* totals, std::size_t x, int window) {
+  return static_cast<double>(
+      static_cast<Signed<Sum>>(static_cast<Sum>(totals[x + window] - totals[x])));
+}
+
+// Decides a stretch of a row: 255 or 0 where the pixel is further than the tolerance from the
+// fast threshold, `undecided` elsewhere (NaN included); returns how many pixels are undecided. The
+// deviation comes from the exact integer size^2 x variance (computed in doubles: exact while it
+// stays below 2^53, and within 3e-11 of size^2 x variance beyond), the rest in single precision.
+// No branch: the loop is vectorised. Each method's threshold keeps only its own terms.
+template <Formula::Kind kind, typename Sum>
+IMAGEFILES_VECTOR_CLONES std::size_t decide_fast(const unsigned char* __restrict line,
+                                                 const Sum* __restrict sums,
+                                                 const Sum* __restrict squares, int window,
+                                                 std::size_t width, const FastDecision& f,
+                                                 unsigned char* __restrict out) {
+  const double size = f.size;
+  const double inverse_square_size = f.inverse_square_size;
+  const float inverse_size = static_cast<float>(f.inverse_size);
+  const float a1 = static_cast<float>(f.a1);
+  const float a0 = static_cast<float>(f.a0);
+  const float b1 = static_cast<float>(f.b1);
+  const float b0 = static_cast<float>(f.b0);
+  const float tolerance = static_cast<float>(f.tolerance);
+  unsigned left = 0;
+  for (std::size_t x = 0; x < width; ++x) {
+    const auto s1 = static_cast<Signed<Sum>>(static_cast<Sum>(sums[x + window] - sums[x]));
+    const auto s2 = static_cast<Signed<Sum>>(static_cast<Sum>(squares[x + window] - squares[x]));
+    const double spread =
+        size * static_cast<double>(s2) - static_cast<double>(s1) * static_cast<double>(s1);
+    const float m = static_cast<float>(s1) * inverse_size;
+    const float s = std::sqrt(static_cast<float>(spread * inverse_square_size));
+    float t;
+    if constexpr (kind == Formula::sauvola) {
+      t = m * (a1 + b1 * s);
+    } else if constexpr (kind == Formula::niblack) {
+      t = m + b0 * s;
+    } else {
+      t = a1 * m + a0 + (b1 * m + b0) * s;
+    }
+    const float d = line[x] - t;
+    const unsigned char white = d > tolerance;
+    const unsigned char open = !(d > tolerance) & !(d < -tolerance);
+    out[x] = static_cast<unsigned char>((0 - white) | open);
+    left += open;
+  }
+  return left;
+}
+
+// The pixels that the fast pass left, by the reference computation; a window of one value (mean
+// that value, deviation 0 exactly) takes the decision worked out once for each value.
+template <typename Sum>
+void decide_rest(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
+                 const Formula& formula, const FastDecision& f, const unsigned char flat_white[256],
+                 unsigned char* out) {
+  for (std::size_t x = 0; x < width; ++x) {
+    if (out[x] != undecided) continue;
+    const double s1 = window_sum(r.sums, x, r.window);
+    const double s2 = window_sum(r.squares, x, r.window);
+    if (f.exact_spread && f.size * s2 - s1 * s1 == 0) {
+      out[x] = flat_white[line[x]];
+    } else {
+      const MeanDeviation md = mean_deviation(s1, s2, f.size);
+      out[x] = line[x] > formula.threshold(md.mean, md.deviation) ? 255 : 0;
+    }
+  }
+}
+
+template <Formula::Kind kind, typename Sum>
+std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
+                           const FastDecision& f, unsigned char* out) {
+  return decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
+}
+
+template <typename Sum>
+void binarise_locally(unsigned char* output, const unsigned char* image, int rows, int columns,
+                      int window, const Formula& formula) {
+  const double size = static_cast<double>(window) * window;
+  // The fast threshold is within 3e-5 x |b1 m + b0| of the reference one (the single-precision
+  // root, and the deviation of a nearly uniform window, where a variance off by 5e-11 moves the
+  // root by up to 7e-6), plus about ten single-precision roundings (6e-8 each) of terms no larger
+  // than `terms`. The bound is taken wider.
+  const double b = std::abs(formula.b1) * 255 + std::abs(formula.b0);
+  const double terms = 256 + std::abs(formula.a1) * 255 + std::abs(formula.a0) + 128 * b;
+  const FastDecision fast{formula.a1,
+                          formula.a0,
+                          formula.b1,
+                          formula.b0,
+                          4e-5 * b + 1e-6 * terms,
+                          size,
+                          1 / size,
+                          1 / (size * size),
+                          size * size * 65025 < 9007199254740992.0};
+  unsigned char flat_white[256];
+  for (int v = 0; v < 256; ++v) flat_white[v] = v > formula.threshold(v, 0) ? 255 : 0;
+  // A k so large that the bound overflows leaves every pixel to the reference computation.
+  const bool trusted = fast.tolerance < 1;
+  const std::size_t width = static_cast<std::size_t>(columns);
+  const auto fast_stretch = formula.kind == Formula::sauvola ? decide_stretch<Formula::sauvola, Sum>
+                            : formula.kind == Formula::niblack
+                                ? decide_stretch<Formula::niblack, Sum>
+                                : decide_stretch<Formula::wolf, Sum>;
+
+  slide_window<Sum>(image, output, rows, columns, window,
+                    [&](int, const unsigned char* line, const RowSums<Sum>& r, unsigned char* out) {
+                      // In stretches of 64 pixels, so that the few pixels left are found without
+                      // a pass over the whole row.
+                      constexpr std::size_t stretch = 64;
+                      for (std::size_t x = 0; x < width; x += stretch) {
+                        const std::size_t n = std::min(stretch, width - x);
+                        const RowSums<Sum> here{r.sums + x, r.squares + x, r.window};
+                        if (!trusted) {
+                          std::memset(out + x, undecided, n);
+                        } else if (fast_stretch(line + x, here, n, fast, out + x) == 0) {
+                          continue;
+                        }
+                        decide_rest(line + x, here, n, formula, fast, flat_white, out + x);
+                      }
+                    });
+}
+
+// size^2 x variance of a window, from its sums: exact in 64 bits for the 32-bit sums (at most
+// 181^2 x 181^2 x 255^2 < 2^63); in doubles, rounded, for the wider ones.
+std::int64_t spread_of(std::int64_t size, std::int64_t s1, std::int64_t s2) {
+  return size * s2 - s1 * s1;
+}
+double spread_of(double size, double s1, double s2) {
+  return size * s2 - s1 * s1;
+}
+
+template <typename Sum>
+using Spread = std::conditional_t<std::is_same_v<Sum, std::uint32_t>, std::int64_t, double>;
+
+template <typename Sum>
+Spread<Sum> spread_at(const RowSums<Sum>& r, std::size_t x, Spread<Sum> size) {
+  return spread_of(size,
+                   static_cast<Spread<Sum>>(static_cast<Signed<Sum>>(
+                       static_cast<Sum>(r.sums[x + r.window] - r.sums[x]))),
+                   static_cast<Spread<Sum>>(static_cast<Signed<Sum>>(
+                       static_cast<Sum>(r.squares[x + r.window] - r.squares[x]))));
+}
+
+// The largest spread of a row (a vectorised maximum).
+template <typename Sum>
+IMAGEFILES_VECTOR_CLONES Spread<Sum> widest_in_row(const Sum* sums, const Sum* squares, int window,
+                                                   std::size_t width, Spread<Sum> size) {
+  Spread<Sum> widest = -1;
+  const RowSums<Sum> r{sums, squares, window};
+  for (std::size_t x = 0; x < width; ++x) {
+    const Spread<Sum> spread = spread_at(r, x, size);
+    widest = spread > widest ? spread : widest;
+  }
+  return widest;
+}
+
+// Wolf's first pass: the largest deviation over the image, as the reference computes it. The
+// window of the largest spread is the one; its deviation is computed the reference way.
+template <typename Sum>
+double largest_deviation(const unsigned char* image, int rows, int columns, int window) {
+  const auto size = static_cast<Spread<Sum>>(std::int64_t{window} * window);
+  const std::size_t width = static_cast<std::size_t>(columns);
+  Spread<Sum> widest = -1;
+  double at_sum = 0;
+  double at_squares = 0;
+  slide_window<Sum>(image, nullptr, rows, columns, window,
+                    [&](int, const unsigned char*, const RowSums<Sum>& r, unsigned char*) {
+                      if (widest_in_row(r.sums, r.squares, r.window, width, size) <= widest) {
+                        return;
+                      }
+                      for (std::size_t x = 0; x < width; ++x) {
+                        const Spread<Sum> spread = spread_at(r, x, size);
+                        if (spread > widest) {
+                          widest = spread;
+                          at_sum = window_sum(r.sums, x, r.window);
+                          at_squares = window_sum(r.squares, x, r.window);
+                        }
+                      }
+                    });
+  return mean_deviation(at_sum, at_squares, static_cast<double>(size)).deviation;
+}
+
+// Window sums fit a signed 32-bit integer up to a window of 181 (181^2 x 255^2 < 2^31); wider
+// ones take 64 bits.
+bool narrow_sums(int window) {
+  return window <= 181;
+}
+
+statut_image check_local(const unsigned char* output, const unsigned char* image, int rows,
+                         int columns, int window, double k) {
+  if (output == nullptr || image == nullptr || window < 3 || window > largest_window ||
+      window % 2 == 0 || !std::isfinite(k)) {
+    return IMAGE_PARAMETRE_INVALIDE;
+  }
+  if (rows < 1 || columns < 1 ||
+      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns,
+                                        imagefiles::detail::greymap)) {
+    return IMAGE_TAILLE_HORS_LIMITES;
+  }
+  return IMAGE_OK;
+}
+
+statut_image binarise_local(unsigned char* output, const unsigned char* image, int rows,
+                            int columns, int window, double k, Formula::Kind kind) {
+  const statut_image status = check_local(output, image, rows, columns, window, k);
+  if (status != IMAGE_OK) return status;
+  try {
+    double range = 127.5;  // half the range of 8-bit samples
+    double minimum = 0;
+    if (kind == Formula::wolf) {
+      const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
+      minimum = *std::min_element(image, image + count);
+      range = narrow_sums(window) ? largest_deviation<std::uint32_t>(image, rows, columns, window)
+                                  : largest_deviation<std::uint64_t>(image, rows, columns, window);
+      if (range == 0) {
+        // Every window holds one value: the image is uniform, a page with nothing on it.
+        std::memset(output, 255, count);
+        return IMAGE_OK;
+      }
+    }
+    const Formula formula = make_formula(kind, k, range, minimum);
+    if (narrow_sums(window)) {
+      binarise_locally<std::uint32_t>(output, image, rows, columns, window, formula);
+    } else {
+      binarise_locally<std::uint64_t>(output, image, rows, columns, window, formula);
+    }
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+  return IMAGE_OK;
+}
+
+}  // namespace
+
+void binariser(unsigned char* sortie, const unsigned char* image, size_t nb_pixels, int seuil) {
+  if (sortie == nullptr || image == nullptr) return;
+  if (seuil > 255) {
+    std::memset(sortie, 0, nb_pixels);
+    return;
+  }
+  const auto level = static_cast<unsigned char>(std::max(seuil, 0));
+  if (sortie == image) {
+    threshold_in_place(sortie, nb_pixels, level);
+  } else {
+    threshold_copy(sortie, image, nb_pixels, level);
+  }
+}
+
+int calculer_seuil_otsu(const unsigned char* image, size_t nb_pixels) {
+  if (image == nullptr || nb_pixels == 0) return 1;
+  std::uint64_t h[256] = {};
+  histogram(image, nb_pixels, h);
+  return otsu_level(h, nb_pixels) + 1;
+}
+
+statut_image binariser_sauvola(unsigned char* sortie, const unsigned char* image, int nb_lignes,
+                               int nb_colonnes, int fenetre, double k) {
+  return binarise_local(sortie, image, nb_lignes, nb_colonnes, fenetre, k, Formula::sauvola);
+}
+
+statut_image binariser_niblack(unsigned char* sortie, const unsigned char* image, int nb_lignes,
+                               int nb_colonnes, int fenetre, double k) {
+  return binarise_local(sortie, image, nb_lignes, nb_colonnes, fenetre, k, Formula::niblack);
+}
+
+statut_image binariser_wolf(unsigned char* sortie, const unsigned char* image, int nb_lignes,
+                            int nb_colonnes, int fenetre, double k) {
+  return binarise_local(sortie, image, nb_lignes, nb_colonnes, fenetre, k, Formula::wolf);
+}

@@ -1,0 +1,195 @@
+// The binarisation methods against their references (OpenCV's Otsu, scikit-image's local
+// thresholds), their bad arguments, and seuiller's use of them.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <imagefiles/imagefiles.h>
+
+#include "support.h"
+
+namespace {
+
+using namespace testing_support;
+
+struct Picture {
+  std::string name;
+  int rows;
+  int columns;
+  std::vector<unsigned char> pixels;
+};
+
+// Test pictures: smooth, noisy, two-valued, uniform, and smaller than the windows.
+std::vector<Picture> pictures() {
+  std::vector<Picture> all;
+  const auto add = [&](std::string name, int rows, int columns, auto value) {
+    Picture p{std::move(name), rows, columns, {}};
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < columns; ++x) p.pixels.push_back(static_cast<unsigned char>(value(y, x)));
+    }
+    all.push_back(std::move(p));
+  };
+  std::uint32_t seed = 12345;
+  const auto noise = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 24; };
+  add("gradient", 48, 64, [](int y, int x) { return (x * 4 + y) % 256; });
+  add("noise", 61, 97, [&](int, int) { return noise(); });
+  // Dark strokes on a page lit unevenly, with a little noise: what the methods are for.
+  add("page", 90, 130, [&](int y, int x) {
+    const int light = 120 + x + y / 2;
+    const bool ink = (x / 3) % 5 == 0 && (y / 9) % 2 == 0;
+    return std::min(255, (ink ? light / 3 : light) + static_cast<int>(noise() % 9));
+  });
+  add("two-valued", 30, 40, [](int y, int x) { return (x / 5 + y / 5) % 2 ? 200 : 10; });
+  add("uniform", 20, 20, [](int, int) { return 77; });
+  add("1x1", 1, 1, [](int, int) { return 99; });
+  add("1x17", 1, 17, [&](int, int) { return noise(); });
+  add("17x1", 17, 1, [&](int, int) { return noise(); });
+  add("2x3", 2, 3, [&](int, int) { return noise(); });
+  add("6x5", 6, 5, [&](int, int) { return noise(); });
+  Picture sample{"sample", 200, 320, std::vector<unsigned char>(200 * 320)};
+  int rows = 0;
+  int columns = 0;
+  EXPECT_EQ(charger_image_pgm(SAMPLE_PATH, sample.pixels.data(), sample.pixels.size(), &rows,
+                              &columns, nullptr),
+            IMAGE_OK);
+  all.push_back(std::move(sample));
+  return all;
+}
+
+using Local = statut_image (*)(unsigned char*, const unsigned char*, int, int, int, double);
+
+struct Method {
+  std::string name;
+  Local function;  // null for Otsu
+  int window;
+  double k;
+};
+
+const std::vector<Method> kMethods = {
+    {"otsu", nullptr, 0, 0},
+    {"sauvola", binariser_sauvola, 15, 0.2},
+    {"sauvola", binariser_sauvola, 3, 0.5},
+    {"sauvola", binariser_sauvola, 75, 0.34},
+    {"sauvola", binariser_sauvola, 301, 0.2},  // 64-bit sums
+    {"niblack", binariser_niblack, 15, 0.2},
+    {"niblack", binariser_niblack, 5, -0.3},
+    {"wolf", binariser_wolf, 15, 0.5},
+    {"wolf", binariser_wolf, 9, 0.2},
+};
+
+std::vector<unsigned char> ours(const Method& m, const Picture& p) {
+  std::vector<unsigned char> out(p.pixels.size(), 7);
+  if (m.function == nullptr) {
+    binariser(out.data(), p.pixels.data(), p.pixels.size(),
+              calculer_seuil_otsu(p.pixels.data(), p.pixels.size()));
+  } else {
+    EXPECT_EQ(m.function(out.data(), p.pixels.data(), p.rows, p.columns, m.window, m.k), IMAGE_OK);
+  }
+  return out;
+}
+
+std::string pgm(const Picture& p) {
+  return "P5\n" + std::to_string(p.columns) + " " + std::to_string(p.rows) + "\n255\n" +
+         std::string(p.pixels.begin(), p.pixels.end());
+}
+
+// Every method on every picture, in place and not, against the reference of the same window and
+// k (a pixel within 1e-9 of its threshold may go either way); Otsu's level too.
+TEST(Thresholds, EqualTheReferences) {
+  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
+  if (!present && std::getenv("CI") != nullptr) FAIL() << "python3-opencv or python3-skimage missing";
+  if (!present) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
+  TempDir dir;
+  const std::vector<Picture> all = pictures();
+  std::ostringstream jobs;
+  for (std::size_t p = 0; p < all.size(); ++p) {
+    write_file(dir / (all[p].name + ".pgm"), pgm(all[p]));
+    for (std::size_t m = 0; m < kMethods.size(); ++m) {
+      jobs << kMethods[m].name << ' ' << kMethods[m].window << ' ' << kMethods[m].k << ' '
+           << dir / (all[p].name + ".pgm") << ' ' << dir / (std::to_string(p * 100 + m) + ".pgm")
+           << '\n';
+    }
+  }
+  write_file(dir / "jobs", jobs.str());
+  const Outcome reference = run_command(
+      {"/bin/sh", "-c", "/usr/bin/python3 \"$0\" < \"$1\"", REFERENCE_SCRIPT, dir / "jobs"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  std::istringstream otsu_levels(reference.out);
+  for (std::size_t p = 0; p < all.size(); ++p) {
+    for (std::size_t m = 0; m < kMethods.size(); ++m) {
+      const Method& method = kMethods[m];
+      const Picture& picture = all[p];
+      SCOPED_TRACE(method.name + " " + std::to_string(method.window) + " on " + picture.name);
+      const std::string file = read_file(dir / (std::to_string(p * 100 + m) + ".pgm"));
+      const std::string expected = file.substr(file.size() - picture.pixels.size());
+      const std::vector<unsigned char> got = ours(method, picture);
+      int differ = 0;
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        const auto want = static_cast<unsigned char>(expected[i]);
+        differ += want != 128 && got[i] != want;
+      }
+      EXPECT_EQ(differ, 0);
+      std::vector<unsigned char> in_place = picture.pixels;
+      if (method.function == nullptr) {
+        int level = 0;
+        otsu_levels >> level;
+        EXPECT_EQ(calculer_seuil_otsu(picture.pixels.data(), picture.pixels.size()), level + 1);
+        binariser(in_place.data(), in_place.data(), in_place.size(), level + 1);
+      } else {
+        EXPECT_EQ(method.function(in_place.data(), in_place.data(), picture.rows, picture.columns,
+                                  method.window, method.k),
+                  IMAGE_OK);
+      }
+      EXPECT_EQ(in_place, got);
+    }
+  }
+}
+
+// A bad argument is a status, and the output is left untouched.
+TEST(Thresholds, RefuseBadArguments) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<unsigned char> image(64, 100);
+  std::vector<unsigned char> out(64, 7);
+  struct Case {
+    unsigned char* out;
+    const unsigned char* image;
+    int rows, columns, window;
+    double k;
+    statut_image expected;
+  } cases[] = {
+      {out.data(), image.data(), 8, 8, 15, 0.2, IMAGE_OK},
+      {out.data(), image.data(), 8, 8, 1, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 8, 8, 14, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 8, 8, -3, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 8, 8, 65537, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 8, 8, 15, nan, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 8, 8, 15, -inf, IMAGE_PARAMETRE_INVALIDE},
+      {nullptr, image.data(), 8, 8, 15, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), nullptr, 8, 8, 15, 0.2, IMAGE_PARAMETRE_INVALIDE},
+      {out.data(), image.data(), 0, 8, 15, 0.2, IMAGE_TAILLE_HORS_LIMITES},
+      {out.data(), image.data(), 8, -1, 15, 0.2, IMAGE_TAILLE_HORS_LIMITES},
+      {out.data(), image.data(), 65536, 32768, 15, 0.2, IMAGE_TAILLE_HORS_LIMITES},
+  };
+  for (const Local function : {binariser_sauvola, binariser_niblack, binariser_wolf}) {
+    for (const Case& c : cases) {
+      std::fill(out.begin(), out.end(), 7);
+      EXPECT_EQ(function(c.out, c.image, c.rows, c.columns, c.window, c.k), c.expected)
+          << c.rows << " x " << c.columns << ", window " << c.window << ", k " << c.k;
+      if (c.expected != IMAGE_OK) {
+        EXPECT_EQ(out, std::vector<unsigned char>(64, 7));
+      }
+    }
+  }
+  EXPECT_EQ(calculer_seuil_otsu(nullptr, 10), 1);
+  binariser(nullptr, image.data(), 64, 128);  // nothing to do, and no crash
+}
+
+}  // namespace
