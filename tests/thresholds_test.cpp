@@ -104,7 +104,8 @@ std::string pgm(const Picture& p) {
 // k (a pixel within 1e-9 of its threshold may go either way); Otsu's level too.
 TEST(Thresholds, EqualTheReferences) {
   const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
-  if (!present && std::getenv("CI") != nullptr) FAIL() << "python3-opencv or python3-skimage missing";
+  if (!present && std::getenv("CI") != nullptr)
+    FAIL() << "python3-opencv or python3-skimage missing";
   if (!present) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
   TempDir dir;
   const std::vector<Picture> all = pictures();
