@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "binarise.h"
+#include <imagefiles/imagefiles.h>
 
 namespace {
 
@@ -22,7 +22,7 @@ void BM_Binarise(benchmark::State& state) {
   const std::vector<unsigned char> input = greymap(size);
   std::vector<unsigned char> output(size);
   for (auto _ : state) {
-    binarise(input.data(), output.data(), size, 128);
+    binariser(output.data(), input.data(), size, 128);
     benchmark::DoNotOptimize(output.data());
     benchmark::ClobberMemory();
   }

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <imagefiles/imagefiles.h>
+
 #include "support.h"
 
 namespace {
@@ -70,6 +72,14 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
       {"two images, one base name", {"128", "out", "a.pgm", "sub/a.pgm"}},
       {"folder is a file", {"128", "a.pgm", "b.pgm"}},
       {"folder under a file", {"128", "a.pgm/out", "b.pgm"}},
+      {"unknown method", {"sauvol", "out", "a.pgm"}},
+      {"window with a number", {"-f", "15", "128", "out", "a.pgm"}},
+      {"k with otsu", {"-k", "0.2", "otsu", "out", "a.pgm"}},
+      {"even window", {"-f", "16", "sauvola", "out", "a.pgm"}},
+      {"window too small", {"-f1", "niblack", "out", "a.pgm"}},
+      {"window too large", {"-f", "65537", "wolf", "out", "a.pgm"}},
+      {"k not a number", {"-k", "0.2x", "sauvola", "out", "a.pgm"}},
+      {"k not finite", {"-k", "inf", "sauvola", "out", "a.pgm"}},
   };
   for (const UsageCase& c : cases) {
     TempDir dir;
@@ -80,7 +90,7 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
     const Outcome outcome = seuiller(c.args, dir.path().string());
     EXPECT_EQ(outcome.status, 2) << c.what;
     EXPECT_EQ(outcome.out, "") << c.what;
-    EXPECT_NE(outcome.err.find("Usage: seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm..."),
+    EXPECT_NE(outcome.err.find("Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
               std::string::npos)
         << c.what;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pgm", "b.pgm", "sub"})) << c.what;
@@ -162,6 +172,48 @@ TEST(Seuiller, ShowsProgressOnlyOnATerminal) {
     if (!quiet) {
       EXPECT_EQ(outcome.out.substr(outcome.out.size() - 4), "\r\033[K") << "cleared at the end";
     }
+  }
+}
+
+// Each method writes what the library function makes of the image, with the library's header;
+// with the window and k given or by default.
+TEST(Seuiller, EachMethodWritesWhatTheLibraryMakes) {
+  TempDir dir;
+  std::string raster(97 * 61, '\0');
+  for (std::size_t i = 0; i < raster.size(); ++i)
+    raster[i] = static_cast<char>(i * i % 251 + i / 97);
+  write_file(dir / "page.pgm", "P5\n97 61\n255\n" + raster);
+  using Local = statut_image (*)(unsigned char*, const unsigned char*, int, int, int, double);
+  const struct {
+    std::vector<std::string> args;
+    Local function;  // null for otsu
+    int window;
+    double k;
+  } cases[] = {
+      {{"otsu"}, nullptr, 0, 0},
+      {{"sauvola"}, binariser_sauvola, 15, 0.2},
+      {{"niblack"}, binariser_niblack, 15, 0.2},
+      {{"wolf"}, binariser_wolf, 15, 0.5},
+      {{"-f", "31", "-k", "0.34", "sauvola"}, binariser_sauvola, 31, 0.34},
+      {{"-f5", "-k-0.1", "niblack"}, binariser_niblack, 5, -0.1},
+      {{"-k", "0.3", "-f", "7", "wolf"}, binariser_wolf, 7, 0.3},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> expected(raster.begin(), raster.end());
+    if (c.function == nullptr) {
+      binariser(expected.data(), expected.data(), expected.size(),
+                calculer_seuil_otsu(expected.data(), expected.size()));
+    } else {
+      ASSERT_EQ(c.function(expected.data(), expected.data(), 61, 97, c.window, c.k), IMAGE_OK);
+    }
+    std::vector<std::string> args = {"-q"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"out", "page.pgm"});
+    const Outcome run = seuiller(args, dir.path().string());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_file(dir / "out/page.pgm"),
+              "P5\r97 61\r255\r" + std::string(expected.begin(), expected.end()))
+        << c.args.back();
   }
 }
 

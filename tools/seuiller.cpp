@@ -1,9 +1,11 @@
 // seuiller: binarises many greymap files in one run, on every processor.
 //
-//   seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm...
+//   seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...
 //
-// Each IMAGE is read strictly and written as DOSSIER/<its base name>: every sample at or above
-// SEUIL becomes 255, every other 0, with the library's header (the bytes test_grey writes). A file
+// Each IMAGE is read strictly and written as DOSSIER/<its base name>, every pixel 255 or 0, with
+// the library's header. SEUIL is a number (every sample at or above it becomes 255: the bytes
+// test_grey writes) or a method that chooses the threshold itself: otsu, or the local sauvola,
+// niblack and wolf, with the window FENETRE and the factor K. A file
 // that fails is named on standard error with the library's text for its failure, and the others
 // are still written. Exit status: 0 when every image was written, 1 when one failed at least, 2 for
 // a usage error (nothing read or written), 128 + the signal when interrupted (what was written
@@ -18,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
@@ -34,7 +37,6 @@
 
 #include <imagefiles/imagefiles.h>
 
-#include "binarise.h"
 #include "buffer.h"
 
 namespace {
@@ -42,10 +44,19 @@ namespace {
 constexpr int usage_status = 2;
 
 const char usage_text[] =
-    "Usage: seuiller [-j N] [-q] SEUIL DOSSIER IMAGE.pgm...\n"
-    "Binarise chaque IMAGE au SEUIL et l'ecrit dans DOSSIER sous son nom de base.\n"
-    "  -j N  nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
-    "  -q    sans affichage de la progression\n";
+    "Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...\n"
+    "Binarise chaque IMAGE et l'ecrit dans DOSSIER sous son nom de base.\n"
+    "SEUIL : un nombre (blanc a partir de SEUIL, comme test_grey), ou une methode qui le choisit "
+    ":\n"
+    "  otsu     seuil global d'Otsu (blanc au-dessus du niveau qui separe le mieux deux classes)\n"
+    "  sauvola  seuil local T = m (1 + k (s / 127.5 - 1))   (fenetre 15, k 0.2 par defaut)\n"
+    "  niblack  seuil local T = m - k s                      (fenetre 15, k 0.2 par defaut)\n"
+    "  wolf     seuil local T = m - k (1 - s / Smax) (m - M) (fenetre 15, k 0.5 par defaut)\n"
+    "  (m et s : moyenne et ecart type de la fenetre centree sur le pixel ; blanc au-dessus de T)\n"
+    "  -j N        nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
+    "  -q          sans affichage de la progression\n"
+    "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535\n"
+    "  -k K        facteur k des methodes locales\n";
 
 int usage(const char* problem, const std::string& detail = "") {
   std::fprintf(stderr, "seuiller: %s%s\n%s", problem, detail.c_str(), usage_text);
@@ -65,6 +76,55 @@ std::optional<long> parse_integer(const char* text, long low, long high) {
 std::string base_name(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A finite decimal number, nothing else.
+std::optional<double> parse_number(const char* text) {
+  if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (*end != '\0' || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (std::strchr("0123456789+-.eE", *c) == nullptr) return std::nullopt;  // no hex, no inf
+  }
+  return value;
+}
+
+// How the images are binarised: a fixed threshold, or a method that chooses it.
+struct Method {
+  enum Kind { fixed, otsu, sauvola, niblack, wolf } kind = fixed;
+  int threshold = 0;  // fixed
+  int window = 15;    // the local methods
+  double k = 0.2;
+};
+
+std::optional<Method::Kind> method_named(const std::string& name) {
+  if (name == "otsu") return Method::otsu;
+  if (name == "sauvola") return Method::sauvola;
+  if (name == "niblack") return Method::niblack;
+  if (name == "wolf") return Method::wolf;
+  return std::nullopt;
+}
+
+// Binarises a raster in place; the local methods need their band of rows.
+statut_image binarise(const Method& method, unsigned char* pixels, int rows, int columns) {
+  const std::size_t count = std::size_t(rows) * std::size_t(columns);
+  switch (method.kind) {
+    case Method::fixed:
+      binariser(pixels, pixels, count, method.threshold);
+      return IMAGE_OK;
+    case Method::otsu:
+      binariser(pixels, pixels, count, calculer_seuil_otsu(pixels, count));
+      return IMAGE_OK;
+    case Method::sauvola:
+      return binariser_sauvola(pixels, pixels, rows, columns, method.window, method.k);
+    case Method::niblack:
+      return binariser_niblack(pixels, pixels, rows, columns, method.window, method.k);
+    case Method::wolf:
+      return binariser_wolf(pixels, pixels, rows, columns, method.window, method.k);
+  }
+  return IMAGE_PARAMETRE_INVALIDE;
 }
 
 // Makes `folder` and its parents; false when it is not a folder or cannot be made.
@@ -89,7 +149,7 @@ extern "C" void on_stop(int signal) {
 
 // What every worker shares: the images, the next one to take, and standard error.
 struct Batch {
-  int threshold = 0;
+  Method method;
   std::string folder;
   std::vector<std::string> images;
   std::atomic<std::size_t> next{0};
@@ -130,10 +190,10 @@ void work(Batch& batch) {
                                                           buffer.size(), &rows, &columns, nullptr)
                                       : IMAGE_TAILLE_HORS_LIMITES;
     }
+    if (status == IMAGE_OK) status = binarise(batch.method, buffer.data(), rows, columns);
     if (status != IMAGE_OK) {
       report(batch, status, name);
     } else {
-      binarise_in_place(buffer.data(), bytes, batch.threshold);
       const std::string written = batch.folder + "/" + base_name(name);
       status = enregistrer_image_pgm(written.c_str(), buffer.data(), rows, columns);
       if (status != IMAGE_OK) report(batch, status, written);
@@ -173,6 +233,8 @@ unsigned default_threads() {
 int main(int argc, char** argv) {
   unsigned threads = default_threads();
   bool quiet = false;
+  std::optional<long> window;
+  std::optional<double> k;
   int at = 1;
   for (; at < argc && argv[at][0] == '-' && argv[at][1] != '\0'; ++at) {
     const std::string option = argv[at];
@@ -187,6 +249,15 @@ int main(int argc, char** argv) {
       const std::optional<long> n = parse_integer(value, 1, 4096);
       if (!n) return usage("nombre de fils invalide : ", value);
       threads = static_cast<unsigned>(*n);
+    } else if (option.compare(0, 2, "-f") == 0) {
+      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
+      window = parse_integer(value, 3, 65535);
+      if (!window || *window % 2 == 0)
+        return usage("fenetre invalide (impaire, de 3 a 65535) : ", value);
+    } else if (option.compare(0, 2, "-k") == 0) {
+      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
+      k = parse_number(value);
+      if (!k) return usage("k invalide : ", value);
     } else if (parse_integer(option.c_str(), INT_MIN, INT_MAX)) {
       break;  // a negative threshold
     } else {
@@ -194,11 +265,21 @@ int main(int argc, char** argv) {
     }
   }
   if (argc - at < 3) return usage("il faut un seuil, un dossier et au moins une image");
-  const std::optional<long> threshold = parse_integer(argv[at], INT_MIN, INT_MAX);
-  if (!threshold) return usage("seuil invalide : ", argv[at]);
-
   Batch batch;
-  batch.threshold = static_cast<int>(*threshold);
+  if (const std::optional<Method::Kind> kind = method_named(argv[at])) {
+    batch.method.kind = *kind;
+    if (*kind == Method::otsu && (window || k)) {
+      return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
+    }
+    if (*kind == Method::wolf) batch.method.k = 0.5;
+  } else {
+    const std::optional<long> threshold = parse_integer(argv[at], INT_MIN, INT_MAX);
+    if (!threshold) return usage("seuil invalide : ", argv[at]);
+    if (window || k) return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
+    batch.method.threshold = static_cast<int>(*threshold);
+  }
+  if (window) batch.method.window = static_cast<int>(*window);
+  if (k) batch.method.k = *k;
   batch.folder = argv[at + 1];
   std::set<std::string> names;
   for (int i = at + 2; i < argc; ++i) {

@@ -21,7 +21,6 @@
 
 #include <imagefiles/imagefiles.h>
 
-#include "binarise.h"
 #include "buffer.h"
 
 namespace {
@@ -134,7 +133,7 @@ int main(int argc, char** argv) {
   Buffer output;
   if (!allocate(count, &output)) return allocation_failure();
   if (rows > 0 && columns > 0) {
-    binarise(input.data(), output.data(), static_cast<std::size_t>(count), *threshold);
+    binariser(output.data(), input.data(), static_cast<std::size_t>(count), *threshold);
   }
   ecrire_image_pgm(output_name, output.data(), rows, columns);
   return exit_status;
