@@ -127,112 +127,146 @@ struct RowSums {
   int window;
 };
 
-// totals[0] = 0 and totals[j + 1] = totals[j] + values[j], for j below n, for two rows of values
-// at once. Each total depends on the one before; in vectors of four, the totals within a vector
-// come from shifts and additions, and only the carry from one vector to the next waits on the one
-// before, so that the two rows and the vectors overlap.
+// One step of the running totals over n columns: where `enter` is given, the column sums first
+// move one row down (`enter` comes into the window, `leave` goes out); then
+// totals[j + 1] = totals[j] + sums[j], and the same for the squares, totals[0] being given. Each
+// total depends on the one before; in vectors, the totals within a vector come from shifts and
+// additions, and only the carry from one vector to the next waits on the one before.
 template <typename Sum>
-void running_totals(const Sum* values, Sum* totals, const Sum* more_values, Sum* more_totals,
-                    std::size_t n) {
-  Sum sum = 0;
-  Sum more = 0;
+void advance_plainly(const unsigned char* enter, const unsigned char* leave, Sum* sums,
+                     Sum* squares, Sum* totals, Sum* total_squares, std::size_t n) {
+  Sum sum = totals[0];
+  Sum square = total_squares[0];
   for (std::size_t j = 0; j < n; ++j) {
-    totals[j] = sum;
-    more_totals[j] = more;
-    sum += values[j];
-    more += more_values[j];
+    if (enter != nullptr) {
+      const Sum in = enter[j];
+      const Sum out = leave[j];
+      sums[j] += in - out;
+      squares[j] += (in - out) * (in + out);  // in^2 - out^2, modulo the width of Sum
+    }
+    totals[j + 1] = sum += sums[j];
+    total_squares[j + 1] = square += squares[j];
   }
-  totals[n] = sum;
-  more_totals[n] = more;
+}
+
+template <typename Sum>
+void advance(const unsigned char* enter, const unsigned char* leave, Sum* sums, Sum* squares,
+             Sum* totals, Sum* total_squares, std::size_t n) {
+  advance_plainly(enter, leave, sums, squares, totals, total_squares, n);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Sixteen totals a vector: four shifts and additions within the vector, then the carry. (GCC 12
-// takes the undefined vectors inside its own AVX-512 intrinsics for uninitialised variables.)
+#if !defined(__clang__)
+// GCC 12 takes the undefined vectors inside its own AVX-512 intrinsics for uninitialised variables.
 #pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpragmas"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) void running_totals_avx512(const std::uint32_t* values,
-                                                              std::uint32_t* totals,
-                                                              const std::uint32_t* more_values,
-                                                              std::uint32_t* more_totals,
-                                                              std::size_t n) {
+#endif
+// Sixteen columns a step: four shifts and additions within the vector, then the carry.
+template <bool slide>
+__attribute__((target("avx512f"))) void advance_avx512(
+    const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
+    std::uint32_t* squares, std::uint32_t* totals, std::uint32_t* total_squares, std::size_t n) {
   const __m512i zero = _mm512_setzero_si512();
   const __m512i last = _mm512_set1_epi32(15);
-  const auto within = [&](const std::uint32_t* at) __attribute__((target("avx512f"))) {
-    __m512i v = _mm512_loadu_si512(at);
+  const auto within = [&](__m512i v) __attribute__((target("avx512f"))) {
     v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
     v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
     v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
     return _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 8));
   };
-  totals[0] = 0;
-  more_totals[0] = 0;
-  __m512i carry = zero;
-  __m512i more_carry = zero;
+  __m512i carry = _mm512_set1_epi32(static_cast<int>(totals[0]));
+  __m512i more_carry = _mm512_set1_epi32(static_cast<int>(total_squares[0]));
   std::size_t j = 0;
   for (; j + 16 <= n; j += 16) {
-    const __m512i v = within(values + j);
-    const __m512i w = within(more_values + j);
+    __m512i v = _mm512_loadu_si512(sums + j);
+    __m512i w = _mm512_loadu_si512(squares + j);
+    if constexpr (slide) {
+      const __m512i in =
+          _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(enter + j)));
+      const __m512i out =
+          _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leave + j)));
+      const __m512i change = _mm512_sub_epi32(in, out);
+      v = _mm512_add_epi32(v, change);
+      w = _mm512_add_epi32(w, _mm512_mullo_epi32(change, _mm512_add_epi32(in, out)));
+      _mm512_storeu_si512(sums + j, v);
+      _mm512_storeu_si512(squares + j, w);
+    }
+    v = within(v);
+    w = within(w);
     _mm512_storeu_si512(totals + j + 1, _mm512_add_epi32(v, carry));
-    _mm512_storeu_si512(more_totals + j + 1, _mm512_add_epi32(w, more_carry));
+    _mm512_storeu_si512(total_squares + j + 1, _mm512_add_epi32(w, more_carry));
     carry = _mm512_add_epi32(carry, _mm512_permutexvar_epi32(last, v));
     more_carry = _mm512_add_epi32(more_carry, _mm512_permutexvar_epi32(last, w));
   }
-  for (; j < n; ++j) {
-    totals[j + 1] = totals[j] + values[j];
-    more_totals[j + 1] = more_totals[j] + more_values[j];
-  }
+  advance_plainly(slide ? enter + j : nullptr, slide ? leave + j : nullptr, sums + j, squares + j,
+                  totals + j, total_squares + j, n - j);
 }
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 #if defined(__SSE2__)
-// Four totals a vector.
+// Four columns a step (where AVX-512 is, sixteen).
 template <>
-void running_totals(const std::uint32_t* values, std::uint32_t* totals,
-                    const std::uint32_t* more_values, std::uint32_t* more_totals, std::size_t n) {
+void advance(const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
+             std::uint32_t* squares, std::uint32_t* totals, std::uint32_t* total_squares,
+             std::size_t n) {
 #if defined(__x86_64__) && defined(__GNUC__)
   static const bool avx512 = __builtin_cpu_supports("avx512f");
-  if (avx512) return running_totals_avx512(values, totals, more_values, more_totals, n);
+  if (avx512) {
+    return enter != nullptr
+               ? advance_avx512<true>(enter, leave, sums, squares, totals, total_squares, n)
+               : advance_avx512<false>(enter, leave, sums, squares, totals, total_squares, n);
+  }
 #endif
-  const auto within = [](const std::uint32_t* at) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  const auto within = [](__m128i v) {
     v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
     return _mm_add_epi32(v, _mm_slli_si128(v, 8));
   };
-  totals[0] = 0;
-  more_totals[0] = 0;
-  __m128i carry = _mm_setzero_si128();
-  __m128i more_carry = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  __m128i carry = _mm_set1_epi32(static_cast<int>(totals[0]));
+  __m128i more_carry = _mm_set1_epi32(static_cast<int>(total_squares[0]));
   std::size_t j = 0;
   for (; j + 4 <= n; j += 4) {
-    const __m128i v = within(values + j);
-    const __m128i w = within(more_values + j);
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + j));
+    __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(squares + j));
+    if (enter != nullptr) {
+      std::uint32_t in4;
+      std::uint32_t out4;
+      std::memcpy(&in4, enter + j, 4);
+      std::memcpy(&out4, leave + j, 4);
+      const __m128i in16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(in4)), zero);
+      const __m128i out16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(out4)), zero);
+      // Squares of bytes fit 16 bits.
+      const __m128i in2 = _mm_unpacklo_epi16(_mm_mullo_epi16(in16, in16), zero);
+      const __m128i out2 = _mm_unpacklo_epi16(_mm_mullo_epi16(out16, out16), zero);
+      v = _mm_add_epi32(
+          v, _mm_sub_epi32(_mm_unpacklo_epi16(in16, zero), _mm_unpacklo_epi16(out16, zero)));
+      w = _mm_add_epi32(w, _mm_sub_epi32(in2, out2));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), v);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(squares + j), w);
+    }
+    v = within(v);
+    w = within(w);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(totals + j + 1), _mm_add_epi32(v, carry));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(more_totals + j + 1), _mm_add_epi32(w, more_carry));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(total_squares + j + 1),
+                     _mm_add_epi32(w, more_carry));
     carry = _mm_add_epi32(carry, _mm_shuffle_epi32(v, 0xFF));
     more_carry = _mm_add_epi32(more_carry, _mm_shuffle_epi32(w, 0xFF));
   }
   for (; j < n; ++j) {
-    totals[j + 1] = totals[j] + values[j];
-    more_totals[j + 1] = more_totals[j] + more_values[j];
+    if (enter != nullptr) {
+      const std::uint32_t in = enter[j];
+      const std::uint32_t out = leave[j];
+      sums[j] += in - out;
+      squares[j] += in * in - out * out;
+    }
+    totals[j + 1] = totals[j] + sums[j];
+    total_squares[j + 1] = total_squares[j] + squares[j];
   }
 }
 #endif
-
-// Moves the column sums one row down: `enter` comes into the window, `leave` goes out.
-template <typename Sum>
-IMAGEFILES_VECTOR_CLONES void slide_columns(Sum* __restrict sums, Sum* __restrict squares,
-                                            const unsigned char* enter, const unsigned char* leave,
-                                            std::size_t width) {
-  for (std::size_t x = 0; x < width; ++x) {
-    const Sum in = enter[x];
-    const Sum out = leave[x];
-    sums[x] += in - out;
-    squares[x] += (in - out) * (in + out);  // in^2 - out^2, modulo the width of Sum
-  }
-}
 
 // Runs over the rows of a rows x columns raster and hands each row's window sums to
 // `decide(row, original, sums, output)`, which writes that row of `output` (null when the caller
@@ -277,16 +311,39 @@ void slide_window(const unsigned char* image, unsigned char* output, int rows, i
   }
   std::vector<Sum> totals(extended + 1);
   std::vector<Sum> total_squares(extended + 1);
+  Sum* const sums = column_sums.data();
+  Sum* const squares = column_squares.data();
+  const auto fill_margin = [&](std::size_t from, std::size_t to) {
+    for (std::size_t j = 0; j < margin; ++j) {
+      sums[to + j] = sums[mirrored[from + j]];
+      squares[to + j] = squares[mirrored[from + j]];
+    }
+  };
+  // Each row: the columns that the left margin mirrors move down first; then the margin is
+  // filled and totalled, then the rest of the row is moved down and totalled in the same pass,
+  // then the right margin.
+  const std::size_t first = std::min(width, margin + 1);
+  std::vector<Sum> scratch(2 * (first + 1));
 
   for (int row = 0; row < rows; ++row) {
-    for (std::size_t j = 0; j < margin; ++j) {
-      column_sums[j] = column_sums[mirrored[j]];
-      column_squares[j] = column_squares[mirrored[j]];
-      column_sums[margin + width + j] = column_sums[mirrored[margin + j]];
-      column_squares[margin + width + j] = column_squares[mirrored[margin + j]];
+    const unsigned char* enter = nullptr;
+    const unsigned char* leave = nullptr;
+    if (row > 0) {
+      enter = original(mirror(std::int64_t{row} + half, rows));
+      leave = original(mirror(std::int64_t{row} - 1 - half, rows));
+      advance(enter, leave, sums + margin, squares + margin, scratch.data(),
+              scratch.data() + first + 1, first);
+      enter += first;
+      leave += first;
     }
-    running_totals(column_sums.data(), totals.data(), column_squares.data(), total_squares.data(),
-                   extended);
+    fill_margin(0, 0);
+    advance<Sum>(nullptr, nullptr, sums, squares, totals.data(), total_squares.data(),
+                 margin + first);
+    advance(enter, leave, sums + margin + first, squares + margin + first,
+            totals.data() + margin + first, total_squares.data() + margin + first, width - first);
+    fill_margin(margin, margin + width);
+    advance<Sum>(nullptr, nullptr, sums + margin + width, squares + margin + width,
+                 totals.data() + margin + width, total_squares.data() + margin + width, margin);
 
     const unsigned char* line = original(row);
     unsigned char* out = nullptr;
@@ -299,13 +356,6 @@ void slide_window(const unsigned char* image, unsigned char* output, int rows, i
       }
     }
     decide(row, line, RowSums<Sum>{totals.data(), total_squares.data(), window}, out);
-
-    if (row + 1 < rows) {
-      const unsigned char* enter = original(mirror(std::int64_t{row} + 1 + half, rows));
-      const unsigned char* leave = original(mirror(std::int64_t{row} - half, rows));
-      slide_columns(column_sums.data() + margin, column_squares.data() + margin, enter, leave,
-                    width);
-    }
   }
 }
 
@@ -454,9 +504,83 @@ void decide_rest(const unsigned char* line, const RowSums<Sum>& r, std::size_t w
   }
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same decisions, sixteen pixels a step, with AVX-512: the operations of decide_fast in the
+// same order (so its error bound holds), without the compiler's long way of turning comparison
+// masks into bytes. Leaves the last width % 16 pixels to decide_fast.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+template <Formula::Kind kind>
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide_avx512(
+    const unsigned char* line, const std::uint32_t* sums, const std::uint32_t* squares, int window,
+    std::size_t width, const FastDecision& f, unsigned char* out) {
+  const __m512d size = _mm512_set1_pd(f.size);
+  const __m512d inverse_square_size = _mm512_set1_pd(f.inverse_square_size);
+  const __m512 inverse_size = _mm512_set1_ps(static_cast<float>(f.inverse_size));
+  const __m512 a1 = _mm512_set1_ps(static_cast<float>(f.a1));
+  const __m512 a0 = _mm512_set1_ps(static_cast<float>(f.a0));
+  const __m512 b1 = _mm512_set1_ps(static_cast<float>(f.b1));
+  const __m512 b0 = _mm512_set1_ps(static_cast<float>(f.b0));
+  const __m512 high = _mm512_set1_ps(static_cast<float>(f.tolerance));
+  const __m512 low = _mm512_set1_ps(-static_cast<float>(f.tolerance));
+  const __m128i one = _mm_set1_epi8(1);
+  std::size_t left = 0;
+  std::size_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const __m512i s1 =
+        _mm512_sub_epi32(_mm512_loadu_si512(sums + x + window), _mm512_loadu_si512(sums + x));
+    const __m512i s2 =
+        _mm512_sub_epi32(_mm512_loadu_si512(squares + x + window), _mm512_loadu_si512(squares + x));
+    const auto variance = [&](__m256i a, __m256i b) __attribute__((target("avx512f,avx512dq"))) {
+      const __m512d s1d = _mm512_cvtepi32_pd(a);
+      const __m512d spread =
+          _mm512_sub_pd(_mm512_mul_pd(size, _mm512_cvtepi32_pd(b)), _mm512_mul_pd(s1d, s1d));
+      return _mm512_cvtpd_ps(_mm512_mul_pd(spread, inverse_square_size));
+    };
+    const __m256 v0 = variance(_mm512_castsi512_si256(s1), _mm512_castsi512_si256(s2));
+    const __m256 v1 = variance(_mm512_extracti64x4_epi64(s1, 1), _mm512_extracti64x4_epi64(s2, 1));
+    const __m512 s = _mm512_sqrt_ps(_mm512_insertf32x8(_mm512_castps256_ps512(v0), v1, 1));
+    const __m512 m = _mm512_mul_ps(_mm512_cvtepi32_ps(s1), inverse_size);
+    __m512 t;
+    if constexpr (kind == Formula::sauvola) {
+      t = _mm512_mul_ps(m, _mm512_add_ps(a1, _mm512_mul_ps(b1, s)));
+    } else if constexpr (kind == Formula::niblack) {
+      t = _mm512_add_ps(m, _mm512_mul_ps(b0, s));
+    } else {
+      t = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(a1, m), a0),
+                        _mm512_mul_ps(_mm512_add_ps(_mm512_mul_ps(b1, m), b0), s));
+    }
+    const __m512 p = _mm512_cvtepi32_ps(
+        _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x))));
+    const __m512 d = _mm512_sub_ps(p, t);
+    const __mmask16 white = _mm512_cmp_ps_mask(d, high, _CMP_GT_OQ);
+    const __mmask16 black = _mm512_cmp_ps_mask(d, low, _CMP_LT_OQ);
+    const __mmask16 open = static_cast<__mmask16>(~(white | black));  // NaN included
+    const __m128i bytes =
+        _mm_or_si128(_mm_movm_epi8(white), _mm_and_si128(_mm_movm_epi8(open), one));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), bytes);
+    left += static_cast<std::size_t>(__builtin_popcount(open));
+  }
+  return left + decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 template <Formula::Kind kind, typename Sum>
 std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
                            const FastDecision& f, unsigned char* out) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if constexpr (std::is_same_v<Sum, std::uint32_t>) {
+    static const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
+    if (avx512) return decide_avx512<kind>(line, r.sums, r.squares, r.window, width, f, out);
+  }
+#endif
   return decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
 }
 

@@ -66,5 +66,15 @@ int main(int argc, char** argv) {
   ignorer_commentaires(file);
   check(fgetc(file) == '\r', "comment skipper");
   fclose(file);
+
+  /* Binarisation: pixels 10..60 split by Otsu between 30 and 40; each local method in place. */
+  memcpy(back, pixels, 6);
+  binariser(back, back, 6, calculer_seuil_otsu(pixels, 6));
+  check(back[2] == 0 && back[3] == 255, "otsu");
+  check(binariser_sauvola(back, pixels, 2, 3, 3, 0.2) == IMAGE_OK &&
+            binariser_niblack(back, back, 2, 3, 3, 0.2) == IMAGE_OK &&
+            binariser_wolf(back, back, 2, 3, 3, 0.5) == IMAGE_OK,
+        "local thresholds");
+  check(binariser_wolf(back, back, 2, 3, 4, 0.5) == IMAGE_PARAMETRE_INVALIDE, "even window");
   return failures == 0 ? 0 : 1;
 }
