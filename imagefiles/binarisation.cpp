@@ -507,7 +507,8 @@ void decide_rest(const unsigned char* line, const RowSums<Sum>& r, std::size_t w
 #if defined(__x86_64__) && defined(__GNUC__)
 // The same decisions, sixteen pixels a step, with AVX-512: the operations of decide_fast in the
 // same order (so its error bound holds), without the compiler's long way of turning comparison
-// masks into bytes. Leaves the last width % 16 pixels to decide_fast.
+// masks into bytes. Leaves the last width % 16 pixels to decide_fast. Returns 0 when every pixel
+// is decided, and otherwise a count that is not 0 (not the number left).
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -524,9 +525,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
   const __m512 b1 = _mm512_set1_ps(static_cast<float>(f.b1));
   const __m512 b0 = _mm512_set1_ps(static_cast<float>(f.b0));
   const __m512 high = _mm512_set1_ps(static_cast<float>(f.tolerance));
-  const __m512 low = _mm512_set1_ps(-static_cast<float>(f.tolerance));
   const __m128i one = _mm_set1_epi8(1);
-  std::size_t left = 0;
+  __mmask16 any = 0;
   std::size_t x = 0;
   for (; x + 16 <= width; x += 16) {
     const __m512i s1 =
@@ -556,14 +556,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
         _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x))));
     const __m512 d = _mm512_sub_ps(p, t);
     const __mmask16 white = _mm512_cmp_ps_mask(d, high, _CMP_GT_OQ);
-    const __mmask16 black = _mm512_cmp_ps_mask(d, low, _CMP_LT_OQ);
-    const __mmask16 open = static_cast<__mmask16>(~(white | black));  // NaN included
-    const __m128i bytes =
-        _mm_or_si128(_mm_movm_epi8(white), _mm_and_si128(_mm_movm_epi8(open), one));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), bytes);
-    left += static_cast<std::size_t>(__builtin_popcount(open));
+    const __mmask16 open = _mm512_cmp_ps_mask(_mm512_abs_ps(d), high, _CMP_NGT_UQ);  // NaN too
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                     _mm_mask_blend_epi8(open, _mm_movm_epi8(white), one));
+    any = static_cast<__mmask16>(any | open);
   }
-  return left + decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
+  return (any != 0) + decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
 }
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
