@@ -53,6 +53,65 @@ void threshold_copy(unsigned char* __restrict output, const unsigned char* __res
   for (std::size_t p = 0; p < count; ++p) output[p] = input[p] >= level ? 255 : 0;
 }
 
+// A raster larger than the caches is written with non-temporal stores: the output goes to memory
+// without first being read into the cache, which saves a third of the memory traffic.
+constexpr std::size_t streamed = std::size_t{8} << 20;
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx512f,avx512bw"))) void stream_avx512(unsigned char* output,
+                                                               const unsigned char* input,
+                                                               std::size_t count,
+                                                               unsigned char level) {
+  std::size_t p = 0;
+  for (; p < count && reinterpret_cast<std::uintptr_t>(output + p) % 64 != 0; ++p) {
+    output[p] = input[p] >= level ? 255 : 0;
+  }
+  const __m512i threshold = _mm512_set1_epi8(static_cast<char>(level));
+  for (; p + 64 <= count; p += 64) {
+    const __m512i x = _mm512_loadu_si512(input + p);
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(output + p),
+                        _mm512_movm_epi8(_mm512_cmpge_epu8_mask(x, threshold)));
+  }
+  _mm_sfence();
+  for (; p < count; ++p) output[p] = input[p] >= level ? 255 : 0;
+}
+#endif
+
+// False where the processor has no such stores (the caller then uses the plain loops).
+bool threshold_streamed(unsigned char* output, const unsigned char* input, std::size_t count,
+                        unsigned char level) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx512 =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  if (avx512) {
+    stream_avx512(output, input, count, level);
+    return true;
+  }
+#endif
+#if defined(__SSE2__)
+  std::size_t p = 0;
+  for (; p < count && reinterpret_cast<std::uintptr_t>(output + p) % 16 != 0; ++p) {
+    output[p] = input[p] >= level ? 255 : 0;
+  }
+  const __m128i threshold = _mm_set1_epi8(static_cast<char>(level));
+  for (; p + 16 <= count; p += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + p));
+    // x >= level exactly where max(x, level) is x.
+    _mm_stream_si128(reinterpret_cast<__m128i*>(output + p),
+                     _mm_cmpeq_epi8(_mm_max_epu8(x, threshold), x));
+  }
+  _mm_sfence();
+  for (; p < count; ++p) output[p] = input[p] >= level ? 255 : 0;
+  return true;
+#else
+  (void)output;
+  (void)input;
+  (void)count;
+  (void)level;
+  return false;
+#endif
+}
+
 // ---- Otsu -------------------------------------------------------------------------------------
 
 // The histogram in four tables, so that runs of equal samples do not wait on one counter; in
@@ -561,7 +620,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
                      _mm_mask_blend_epi8(open, _mm_movm_epi8(white), one));
     any = static_cast<__mmask16>(any | open);
   }
-  return (any != 0) + decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
+  return (any != 0) +
+         decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
 }
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -748,6 +808,7 @@ void binariser(unsigned char* sortie, const unsigned char* image, size_t nb_pixe
     return;
   }
   const auto level = static_cast<unsigned char>(std::max(seuil, 0));
+  if (nb_pixels >= streamed && threshold_streamed(sortie, image, nb_pixels, level)) return;
   if (sortie == image) {
     threshold_in_place(sortie, nb_pixels, level);
   } else {

@@ -153,6 +153,29 @@ TEST(Thresholds, EqualTheReferences) {
   }
 }
 
+// Rasters beyond the caches take another loop (non-temporal stores): the same rule, at every
+// offset of the output against the vector width.
+TEST(Thresholds, LargeRastersKeepTheFixedRule) {
+  const std::size_t count = (std::size_t{9} << 20) + 77;
+  std::vector<unsigned char> image(count + 64);
+  for (std::size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<unsigned char>(i * 7 + i / 251);
+  std::vector<unsigned char> out(count + 64);
+  for (const std::size_t offset : {0, 1, 63}) {
+    for (const int level : {0, 1, 128, 255}) {
+      binariser(out.data() + offset, image.data(), count, level);
+      std::vector<unsigned char> in_place(image.begin(), image.begin() + count);
+      binariser(in_place.data(), in_place.data(), count, level);
+      std::size_t wrong = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char want = image[i] >= level ? 255 : 0;
+        wrong += (out[offset + i] != want) + (in_place[i] != want);
+      }
+      EXPECT_EQ(wrong, 0u) << "offset " << offset << ", level " << level;
+    }
+  }
+}
+
 // A bad argument is a status, and the output is left untouched.
 TEST(Thresholds, RefuseBadArguments) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
