@@ -749,6 +749,14 @@ double largest_deviation(const unsigned char* image, int rows, int columns, int 
   return mean_deviation(at_sum, at_squares, static_cast<double>(size)).deviation;
 }
 
+// A loop rather than std::min_element, which keeps the position and is not vectorised.
+IMAGEFILES_VECTOR_CLONES unsigned char smallest_sample(const unsigned char* image,
+                                                       std::size_t count) {
+  unsigned char smallest = 255;
+  for (std::size_t p = 0; p < count; ++p) smallest = std::min(smallest, image[p]);
+  return smallest;
+}
+
 // Window sums fit a signed 32-bit integer up to a window of 181 (181^2 x 255^2 < 2^31); wider
 // ones take 64 bits.
 bool narrow_sums(int window) {
@@ -778,7 +786,7 @@ statut_image binarise_local(unsigned char* output, const unsigned char* image, i
     double minimum = 0;
     if (kind == Formula::wolf) {
       const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-      minimum = *std::min_element(image, image + count);
+      minimum = smallest_sample(image, count);
       range = narrow_sums(window) ? largest_deviation<std::uint32_t>(image, rows, columns, window)
                                   : largest_deviation<std::uint64_t>(image, rows, columns, window);
       if (range == 0) {
