@@ -14,8 +14,14 @@ using imagefiles::detail::Header;
 
 namespace {
 
-void or_end_process(statut_image status, const char* name) {
-  if (status != IMAGE_OK) imagefiles::detail::end_process(status, name);
+// The original functions end the process with one of their own four messages: a resource that ran
+// out is, to them, a file that could not be opened.
+void or_end_process(statut_image status, const char* name, statut_image no_access) {
+  if (status == IMAGE_OK) return;
+  if (status == IMAGE_DESCRIPTEURS_EPUISES || status == IMAGE_MEMOIRE_INSUFFISANTE) {
+    status = no_access;
+  }
+  imagefiles::detail::end_process(status, name);
 }
 
 void store(const Header& header, int* rows, int* columns, int* maximum) {
@@ -33,6 +39,7 @@ statut_image read_header(const char* name, Format format, int* rows, int* column
 
 statut_image load(const char* name, Format format, unsigned char* image, size_t capacity, int* rows,
                   int* columns, int* maximum) {
+  if (image == nullptr) capacity = 0;  // a null buffer holds nothing: the dimensions still come
   Header header{};
   const statut_image status =
       imagefiles::detail::read_raster_strict(name, format, image, capacity, &header);
@@ -49,6 +56,8 @@ statut_image save(const char* name, Format format, const unsigned char* image, i
       !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns, format)) {
     return IMAGE_TAILLE_HORS_LIMITES;
   }
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  if (image == nullptr) return IMAGE_PARAMETRE_INVALIDE;
   return imagefiles::detail::write_raster(name, format, image, rows, columns);
 }
 
@@ -56,31 +65,33 @@ statut_image save(const char* name, Format format, const unsigned char* image, i
 
 void lire_nb_lignes_colonnes_image_pgm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
   or_end_process(imagefiles::detail::query_dimensions(nom_image, greymap, nb_lignes, nb_colonnes),
-                 nom_image);
+                 nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 void lire_nb_lignes_colonnes_image_ppm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
   or_end_process(imagefiles::detail::query_dimensions(nom_image, colour, nb_lignes, nb_colonnes),
-                 nom_image);
+                 nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 
 // The greymap count is in bytes, the colour count in pixels: for one byte a pixel they agree.
 void lire_image_pgm(const char* nom_image, unsigned char* image, int nb_octets) {
-  or_end_process(imagefiles::detail::read_raster(nom_image, greymap, image, nb_octets), nom_image);
+  or_end_process(imagefiles::detail::read_raster(nom_image, greymap, image, nb_octets), nom_image,
+                 IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 void lire_image_ppm(const char* nom_image, unsigned char* image, int nb_pixels) {
-  or_end_process(imagefiles::detail::read_raster(nom_image, colour, image, nb_pixels), nom_image);
+  or_end_process(imagefiles::detail::read_raster(nom_image, colour, image, nb_pixels), nom_image,
+                 IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 
 void ecrire_image_pgm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
   or_end_process(
       imagefiles::detail::write_raster(nom_image, greymap, image, nb_lignes, nb_colonnes),
-      nom_image);
+      nom_image, IMAGE_PAS_D_ACCES_EN_ECRITURE);
 }
 void ecrire_image_ppm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
   or_end_process(imagefiles::detail::write_raster(nom_image, colour, image, nb_lignes, nb_colonnes),
-                 nom_image);
+                 nom_image, IMAGE_PAS_D_ACCES_EN_ECRITURE);
 }
 
 statut_image lire_entete_image_pgm(const char* nom_image, int* nb_lignes, int* nb_colonnes,

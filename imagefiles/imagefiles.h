@@ -137,7 +137,8 @@ typedef enum statut_image {
                                         dimension below 1 */
   IMAGE_TAMPON_TROP_PETIT = 9,       /* the caller's buffer is smaller than the raster */
   IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
-  IMAGE_MEMOIRE_INSUFFISANTE = 11    /* the memory the operation needs cannot be had */
+  IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */
+  IMAGE_DESCRIPTEURS_EPUISES = 12    /* the process has no file descriptor left to open the file */
 } statut_image;
 
 /* The French text of `statut`, to be followed by a space and the file name, as the original

@@ -32,6 +32,8 @@ const char* decrire_statut_image(statut_image statut) {
       return "Parametre invalide pour l'image";
     case IMAGE_MEMOIRE_INSUFFISANTE:
       return "Memoire insuffisante pour l'image";
+    case IMAGE_DESCRIPTEURS_EPUISES:
+      return "Plus de descripteur de fichier libre pour l'image";
   }
   return "Statut inconnu pour l'image";
 }
@@ -43,6 +45,7 @@ void end_process(statut_image status, const char* name) {
   // before the message has gone to standard error.
   std::signal(SIGPIPE, SIG_IGN);
   const char* const text = decrire_statut_image(status);
+  if (name == nullptr) name = "(null)";
   const bool shown = std::printf("\n%s %s \n", text, name) >= 0 && std::fflush(stdout) == 0;
   if (!shown) std::fprintf(stderr, "\n%s %s \n", text, name);
   std::exit(1);

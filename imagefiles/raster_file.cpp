@@ -1,6 +1,8 @@
 // Opening, reading and writing image files: one implementation for both formats, each failure
 // returned as a status.
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +23,26 @@ File open_for_reading(const char* name) {
   return File(std::fopen(name, "rb"));
 }
 
+// Why a file could not be opened for reading: a resource that ran out, or no access.
+statut_image failure_to_open() {
+  if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
+  if (errno == ENOMEM) return IMAGE_MEMOIRE_INSUFFISANTE;
+  return IMAGE_PAS_D_ACCES_EN_LECTURE;
+}
+
 // Opens `name` and reads its header strictly, leaving `*file` at the first raster byte.
 statut_image open_strict(const char* name, Format format, File* file, Header* header) {
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
   *file = open_for_reading(name);
-  if (!*file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  if (!*file) return failure_to_open();
   return read_header_strict(file->get(), format, header);
+}
+
+// The largest sample of a raster, in a loop that the compiler vectorises.
+unsigned char largest_sample(const unsigned char* raster, std::size_t bytes) {
+  unsigned char largest = 0;
+  for (std::size_t i = 0; i < bytes; ++i) largest = std::max(largest, raster[i]);
+  return largest;
 }
 
 bool read_exactly(std::FILE* stream, unsigned char* raster, std::size_t bytes) {
@@ -74,8 +91,14 @@ statut_image read_raster_strict(const char* name, Format format, unsigned char* 
     return status;
   }
   if (header->raster_bytes > capacity) return IMAGE_TAMPON_TROP_PETIT;
-  return read_exactly(file.get(), raster, header->raster_bytes) ? IMAGE_OK
-                                                                : IMAGE_ERREUR_DE_LECTURE;
+  if (raster == nullptr && header->raster_bytes > 0) return IMAGE_PARAMETRE_INVALIDE;
+  if (!read_exactly(file.get(), raster, header->raster_bytes)) return IMAGE_ERREUR_DE_LECTURE;
+  // A sample above the maximum value is no sample of this file: netpbm refuses it too. At 255
+  // every byte is one.
+  if (header->maximum < 255 && largest_sample(raster, header->raster_bytes) > header->maximum) {
+    return format.not_this_one;
+  }
+  return IMAGE_OK;
 }
 
 statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,

@@ -1,16 +1,28 @@
 // Writing a file so that it is never left half-written: the bytes go to a new file in the same
-// folder, which takes the name with one rename once all of them are written. A failure at any
-// point, the process killed included, leaves the named file as it was.
+// folder, which takes the name once all of them are written. A failure at any point, the process
+// killed included, leaves the named file as it was.
 //
 // The new file is unnamed where the file system allows (O_TMPFILE): until it is linked in at the
-// end it has no name, so a killed process leaves nothing behind. Elsewhere it is a hidden file with
-// a unique name, removed on every failure path. Outputs that are not regular files (devices,
-// pipes, terminals, the process's own descriptors under /proc) cannot be replaced and are written
+// end it has no name, so a killed process leaves nothing behind; a new output is linked straight to
+// its name. Elsewhere it is a hidden file with a unique name, removed on every failure path. The
+// catchable signals wait while the file takes its name, so that Ctrl-C cannot stop the process
+// between the two steps of a replacement. Outputs that are not regular files (devices, pipes,
+// terminals, the process's own descriptors under /proc) cannot be replaced and are written
 // directly, as is a writable file in a folder that refuses new files.
+//
+// Every step after the folder is found works relative to one open descriptor of that folder, so
+// that a folder renamed during the write cannot redirect it, and only the length of the folder
+// entry matters, not that of the whole path. Symbolic links are followed by this code, as the
+// kernel would follow them under its protection for shared folders (fs.protected_symlinks),
+// whatever that setting says.
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,11 +32,14 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "imagefiles/internal.h"
 
 namespace imagefiles::detail {
 namespace {
+
+constexpr long proc_super_magic = 0x9fa0;  // the file system type of /proc
 
 // A descriptor, closed on destruction unless close() took it first.
 class Descriptor {
@@ -55,18 +70,35 @@ class Descriptor {
 // A name in a folder that nothing else owns yet, removed on destruction unless kept.
 class TemporaryName {
  public:
-  TemporaryName() = default;
+  explicit TemporaryName(int folder) : folder_(folder) {}
   ~TemporaryName() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
   }
   TemporaryName(const TemporaryName&) = delete;
   TemporaryName& operator=(const TemporaryName&) = delete;
-  const std::string& path() const { return path_; }
-  void set(std::string path) { path_ = std::move(path); }
-  void keep() { path_.clear(); }
+  const std::string& name() const { return name_; }
+  void set(std::string name) { name_ = std::move(name); }
+  void keep() { name_.clear(); }
 
  private:
-  std::string path_;
+  int folder_;
+  std::string name_;
+};
+
+// The catchable signals held back for the life of the object (in this thread), then delivered.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
 };
 
 std::string folder_of(const std::string& path) {
@@ -80,23 +112,29 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// ".<name>.<unique part>" beside `path`; the name is cut so that the whole fits a folder entry.
-std::string hidden_name_beside(const std::string& path, unsigned attempt) {
+// What a failure to make or open a file is: a resource that ran out, or no access.
+statut_image failure_to_open() {
+  if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
+  if (errno == ENOMEM) return IMAGE_MEMOIRE_INSUFFISANTE;
+  return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+}
+
+// ".<name>.<unique part>" for `entry`; the name is cut so that the whole fits a folder entry.
+std::string hidden_name_for(const std::string& entry, unsigned attempt) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   char unique[48];
   std::snprintf(unique, sizeof unique, ".%ld-%lx-%u", static_cast<long>(getpid()),
                 static_cast<unsigned long>(now.tv_nsec), attempt);
-  const std::string folder = folder_of(path);
-  return (folder == "/" ? "" : folder) + "/." + base_of(path).substr(0, 200) + unique;
+  return "." + entry.substr(0, 200) + unique;
 }
 
-// Makes a file under a hidden name beside `path` with `make(candidate)`, which fails with EEXIST
+// Makes a file under a hidden name in `folder` with `make(candidate)`, which fails with EEXIST
 // when the name is taken: the next name is tried then. The name made is kept in `name`.
 template <typename Make>
-bool claim_hidden_name(const std::string& path, TemporaryName* name, Make make) {
+bool claim_hidden_name(const std::string& entry, TemporaryName* name, Make make) {
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = hidden_name_beside(path, attempt);
+    std::string candidate = hidden_name_for(entry, attempt);
     if (make(candidate)) {
       name->set(std::move(candidate));
       return true;
@@ -106,37 +144,60 @@ bool claim_hidden_name(const std::string& path, TemporaryName* name, Make make) 
   return false;
 }
 
-// A folder of /proc: the process's own descriptors, whose names must not be replaced. Told by the
-// file system it is on, which follows every link on the way (/dev/fd, /dev/stdout).
-bool under_proc(const std::string& folder) {
-  static const dev_t proc = [] {
-    struct stat st {};
-    return ::stat("/proc", &st) == 0 ? st.st_dev : dev_t(-1);
-  }();
+// Where the bytes go: an entry of an open folder.
+struct Target {
+  Descriptor folder;
+  std::string entry;
+  bool on_proc = false;  // the folder is on /proc: the process's own descriptors
+  bool exists = false;
+  struct stat existing {};
+};
+
+// The kernel's rule for links in shared folders: a link in a sticky folder that everyone may
+// write is followed only when it belongs to the process's user or to the folder's owner.
+bool may_follow(int folder, const struct stat& link) {
   struct stat st {};
-  return ::stat(folder.c_str(), &st) == 0 && st.st_dev == proc;
+  if (::fstat(folder, &st) != 0) return false;
+  const bool shared = (st.st_mode & S_ISVTX) != 0 && (st.st_mode & S_IWOTH) != 0;
+  return !shared || link.st_uid == ::geteuid() || link.st_uid == st.st_uid;
 }
 
-// Where the bytes for `name` go: the file a chain of symbolic links ends at, and what is there
-// (nothing yet, when `*exists` is false); false when the name must be written directly.
-bool replaceable_path(const std::string& name, std::string* path, struct stat* existing,
-                      bool* exists) {
-  if (name.empty() || name.back() == '/') return false;
-  std::string at = name;
+Descriptor open_folder(int at, const std::string& path) {
+  return Descriptor(::openat(at, path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// Follows the chain of symbolic links from `name` to the entry the bytes go to. IMAGE_OK with the
+// target, whose folder is not open when there is no folder to work in (missing, not searchable:
+// the name is then written directly, and opening it tells what is wrong);
+// IMAGE_PAS_D_ACCES_EN_ECRITURE for a link that the kernel's rule forbids to follow, a loop of
+// links, or an entry name too long for the file system.
+statut_image find_target(const std::string& name, Target* target) {
+  target->folder = open_folder(AT_FDCWD, folder_of(name));
+  target->entry = base_of(name);
   for (int hop = 0; hop < 40; ++hop) {
-    if (under_proc(folder_of(at))) return false;
-    *exists = ::lstat(at.c_str(), existing) == 0;
-    if (!*exists || !S_ISLNK(existing->st_mode)) {
-      *path = at;
-      return true;
+    if (target->folder.get() < 0) {
+      return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? failure_to_open() : IMAGE_OK;
     }
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink(at.c_str(), target, sizeof target - 1);
-    if (length <= 0) return false;
-    const std::string next(target, static_cast<std::size_t>(length));
-    at = next[0] == '/' ? next : folder_of(at) + "/" + next;
+    struct statfs fs {};
+    target->on_proc = ::fstatfs(target->folder.get(), &fs) == 0 &&
+                      static_cast<long>(fs.f_type) == proc_super_magic;
+    if (target->on_proc) return IMAGE_OK;
+    target->exists = ::fstatat(target->folder.get(), target->entry.c_str(), &target->existing,
+                               AT_SYMLINK_NOFOLLOW) == 0;
+    if (!target->exists && errno == ENAMETOOLONG) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+    if (!target->exists || !S_ISLNK(target->existing.st_mode)) return IMAGE_OK;
+    if (!may_follow(target->folder.get(), target->existing)) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+    std::vector<char> link(static_cast<std::size_t>(target->existing.st_size) + PATH_MAX);
+    const ssize_t length =
+        ::readlinkat(target->folder.get(), target->entry.c_str(), link.data(), link.size() - 1);
+    if (length <= 0) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+    const std::string next(link.data(), static_cast<std::size_t>(length));
+    // A relative link is read from the link's own folder, through its descriptor.
+    target->folder = open_folder(target->folder.get(), folder_of(next));
+    target->entry = base_of(next);
+    if (target->entry.empty()) return IMAGE_PAS_D_ACCES_EN_ECRITURE;  // a link to a folder
   }
-  return false;  // a loop: opening the name reports it
+  return IMAGE_PAS_D_ACCES_EN_ECRITURE;
 }
 
 // Writes `head` then `body` whole, in as few system calls as the file takes.
@@ -164,54 +225,110 @@ bool write_all(int fd, const void* head, std::size_t head_bytes, const void* bod
   }
 }
 
+// Linking an unnamed file in goes through its /proc/self/fd entry: /proc must be mounted.
 bool unnamed_files_can_be_linked() {
-  // Linking an unnamed file in goes through its /proc/self/fd entry.
-  static const bool proc_mounted = ::access("/proc/self/fd", X_OK) == 0;
+  static const bool proc_mounted = [] {
+    struct statfs fs {};
+    return ::statfs("/proc/self/fd", &fs) == 0 && static_cast<long>(fs.f_type) == proc_super_magic;
+  }();
   return proc_mounted;
 }
 
-// A new file in the folder of `path`, unnamed where possible, or named in `name`. On an existing
-// file, takes its owner and group (where allowed) and its permission bits; otherwise the umask
-// gives the mode. A negative descriptor with errno set when the folder takes no new file.
-Descriptor create_beside(const std::string& path, const struct stat* existing, bool unnamed,
-                         TemporaryName* name) {
+// The extended attributes of the file being replaced (ACLs among them) onto its successor, where
+// the process may read and set them; one that cannot be copied is left out.
+void copy_attributes(const Target& target, int to) {
+  const Descriptor from(::openat(target.folder.get(), target.entry.c_str(),
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (from.get() < 0) return;
+  const ssize_t list_bytes = ::flistxattr(from.get(), nullptr, 0);
+  if (list_bytes <= 0) return;
+  std::vector<char> names(static_cast<std::size_t>(list_bytes));
+  const ssize_t listed = ::flistxattr(from.get(), names.data(), names.size());
+  if (listed <= 0) return;
+  std::vector<char> value;
+  for (const char* attribute = names.data(); attribute < names.data() + listed;
+       attribute += std::char_traits<char>::length(attribute) + 1) {
+    const ssize_t bytes = ::fgetxattr(from.get(), attribute, nullptr, 0);
+    if (bytes < 0) continue;
+    value.resize(static_cast<std::size_t>(bytes) + 1);
+    const ssize_t got = ::fgetxattr(from.get(), attribute, value.data(), value.size());
+    if (got < 0) continue;
+    [[maybe_unused]] const int set =
+        ::fsetxattr(to, attribute, value.data(), static_cast<std::size_t>(got), 0);
+  }
+}
+
+// A new file in the target's folder, unnamed where possible, or named in `name`. On an existing
+// file, takes its owner and group (where allowed), its extended attributes and its permission
+// bits; otherwise the umask gives the mode. A negative descriptor with errno set when the folder
+// takes no new file.
+Descriptor create_beside(const Target& target, bool unnamed, TemporaryName* name) {
   Descriptor fd;
   if (unnamed && unnamed_files_can_be_linked()) {
-    fd = Descriptor(::open(folder_of(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    fd = Descriptor(::openat(target.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   }
   if (fd.get() < 0) {
-    claim_hidden_name(path, name, [&fd](const std::string& candidate) {
-      fd = Descriptor(::open(candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    const int folder = target.folder.get();
+    claim_hidden_name(target.entry, name, [&fd, folder](const std::string& candidate) {
+      fd = Descriptor(
+          ::openat(folder, candidate.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
       return fd.get() >= 0;
     });
   }
-  if (fd.get() >= 0 && existing != nullptr) {
+  if (fd.get() >= 0 && target.exists) {
     // Owner first, where allowed (a refusal leaves the process's own): changing it clears the
     // set-user-ID and set-group-ID bits, which the mode then puts back.
-    if (existing->st_uid != ::geteuid() || existing->st_gid != ::getegid()) {
-      [[maybe_unused]] const int owned = ::fchown(fd.get(), existing->st_uid, existing->st_gid);
+    const struct stat& existing = target.existing;
+    if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+      [[maybe_unused]] const int owned = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
     }
-    [[maybe_unused]] const int kept = ::fchmod(fd.get(), existing->st_mode & 07777);
+    copy_attributes(target, fd.get());
+    [[maybe_unused]] const int kept = ::fchmod(fd.get(), existing.st_mode & 07777);
   }
   return fd;
 }
 
-// Gives the unnamed file behind `fd` a hidden name beside `path`, in `name`.
-bool link_in(const Descriptor& fd, const std::string& path, TemporaryName* name) {
+// Links the unnamed file behind `fd` as `entry` of `folder`.
+bool link_as(const Descriptor& fd, int folder, const char* entry) {
   char proc_entry[40];
   std::snprintf(proc_entry, sizeof proc_entry, "/proc/self/fd/%d", fd.get());
-  return claim_hidden_name(path, name, [&proc_entry](const std::string& candidate) {
-    return ::linkat(AT_FDCWD, proc_entry, AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  });
+  return ::linkat(AT_FDCWD, proc_entry, folder, entry, AT_SYMLINK_FOLLOW) == 0;
 }
 
-statut_image write_directly(const char* name, const void* head, std::size_t head_bytes,
+statut_image write_directly(int folder, const char* entry, const void* head, std::size_t head_bytes,
                             const void* body, std::size_t body_bytes) {
-  Descriptor fd(::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
-  if (fd.get() < 0) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  Descriptor fd(::openat(folder, entry, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+  if (fd.get() < 0) return failure_to_open();
   if (!write_all(fd.get(), head, head_bytes, body, body_bytes) || !fd.close()) {
     return IMAGE_ERREUR_D_ECRITURE;
   }
+  return IMAGE_OK;
+}
+
+// Gives the file written behind `fd` the target's name: linked straight to it when it is new and
+// unnamed, otherwise under a hidden name renamed over it. Closes `fd` (the last check of the data)
+// before the name is taken over.
+statut_image put_in_place(Descriptor* fd, const Target& target, TemporaryName* temporary) {
+  const int folder = target.folder.get();
+  const char* entry = target.entry.c_str();
+  const SignalsHeld held;
+  if (temporary->name().empty()) {
+    if (!target.exists && link_as(*fd, folder, entry)) {
+      if (fd->close()) return IMAGE_OK;
+      ::unlinkat(folder, entry, 0);
+      return IMAGE_ERREUR_D_ECRITURE;
+    }
+    // The name exists (or appeared meanwhile): a hidden name first, then the replacement.
+    if (!claim_hidden_name(target.entry, temporary, [fd, folder](const std::string& candidate) {
+          return link_as(*fd, folder, candidate.c_str());
+        })) {
+      return IMAGE_ERREUR_D_ECRITURE;
+    }
+  }
+  if (!fd->close() || ::renameat(folder, temporary->name().c_str(), folder, entry) != 0) {
+    return IMAGE_ERREUR_D_ECRITURE;
+  }
+  temporary->keep();
   return IMAGE_OK;
 }
 
@@ -219,33 +336,38 @@ statut_image write_directly(const char* name, const void* head, std::size_t head
 
 statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
                         const void* body, std::size_t body_bytes, bool unnamed) {
-  std::string path;
-  struct stat existing {};
-  bool exists = false;
-  if (!replaceable_path(name, &path, &existing, &exists) ||
-      (exists && !S_ISREG(existing.st_mode))) {
-    return write_directly(name, head, head_bytes, body, body_bytes);
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  const std::string path = name;
+  if (path.empty() || path.back() == '/') {
+    return write_directly(AT_FDCWD, name, head, head_bytes, body, body_bytes);
+  }
+  Target target;
+  if (const statut_image found = find_target(path, &target); found != IMAGE_OK) return found;
+  if (target.folder.get() < 0) {
+    return write_directly(AT_FDCWD, name, head, head_bytes, body, body_bytes);
+  }
+  if (target.on_proc || (target.exists && !S_ISREG(target.existing.st_mode))) {
+    return write_directly(target.folder.get(), target.entry.c_str(), head, head_bytes, body,
+                          body_bytes);
   }
   // A file the process may not write is not replaced behind its back.
-  if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (target.exists &&
+      ::faccessat(target.folder.get(), target.entry.c_str(), W_OK, AT_EACCESS) != 0) {
     return IMAGE_PAS_D_ACCES_EN_ECRITURE;
   }
 
-  TemporaryName temporary;
-  Descriptor fd = create_beside(path, exists ? &existing : nullptr, unnamed, &temporary);
+  TemporaryName temporary(target.folder.get());
+  Descriptor fd = create_beside(target, unnamed, &temporary);
   if (fd.get() < 0) {
-    // The folder takes no new file (or is missing, or read-only): writing in place is what is
-    // left, and opening says whether the name can be written at all.
+    // The folder takes no new file (or is read-only): writing in place is what is left, and
+    // opening says whether the name can be written at all.
     if (errno == ENOSPC || errno == EDQUOT) return IMAGE_ERREUR_D_ECRITURE;
-    return write_directly(name, head, head_bytes, body, body_bytes);
+    if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) return failure_to_open();
+    return write_directly(target.folder.get(), target.entry.c_str(), head, head_bytes, body,
+                          body_bytes);
   }
   if (!write_all(fd.get(), head, head_bytes, body, body_bytes)) return IMAGE_ERREUR_D_ECRITURE;
-  if (temporary.path().empty() && !link_in(fd, path, &temporary)) return IMAGE_ERREUR_D_ECRITURE;
-  if (!fd.close() || ::rename(temporary.path().c_str(), path.c_str()) != 0) {
-    return IMAGE_ERREUR_D_ECRITURE;
-  }
-  temporary.keep();
-  return IMAGE_OK;
+  return put_in_place(&fd, target, &temporary);
 }
 
 }  // namespace imagefiles::detail

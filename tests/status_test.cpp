@@ -21,6 +21,7 @@ struct HeaderCase {
   int rows = 0;         // where the header itself is right
   int columns = 0;
   int maximum = 0;
+  bool samples_above = false;  // the header is right, the raster holds samples above its maximum
 };
 
 const std::string kRaster = "abcdefghijklmnopqrstuvwx";  // 24 bytes
@@ -33,8 +34,9 @@ TEST(StrictReading, AcceptsOnlyExactEightBitHeaders) {
       {"P5\r3 2\r255\r", ok, ok, 2, 3, 255},  // what the library writes
       {"P5 3 2 255 ", ok, ok, 2, 3, 255},
       {"P53 2\t255\t", ok, ok, 2, 3, 255},  // nothing needed after the magic
-      {"P5\n# one\n#two\r3 # three\n2\n# four\n15\n", ok, ok, 2, 3, 15},
-      {"P5#x\n003 002 001\n", ok, ok, 2, 3, 1},
+      {"P5\n# one\n#two\r3 # three\n2\n# four\n15\n", IMAGE_PAS_PGM, IMAGE_PAS_PPM, 2, 3, 15,
+       true},  // 'a' is above 15
+      {"P5#x\n003 002 001\n", IMAGE_PAS_PGM, IMAGE_PAS_PPM, 2, 3, 1, true},
       {"P5\n3 2\n255\r\n", ok, ok, 2, 3, 255},  // the line feed is the first raster byte
       {"P5\n1 1\n255\n", ok, ok, 1, 1, 255},    // bytes after the raster are allowed
       {"", short_file, short_file},
@@ -85,8 +87,8 @@ TEST(StrictReading, AcceptsOnlyExactEightBitHeaders) {
       // gives dimensions.
       const statut_image header = (is_colour ? lire_entete_image_ppm : lire_entete_image_pgm)(
           path.c_str(), nullptr, nullptr, nullptr);
-      const bool raster_failure =
-          (expected == short_file && !cut_in_header) || expected == IMAGE_TAMPON_TROP_PETIT;
+      const bool raster_failure = (expected == short_file && !cut_in_header) ||
+                                  expected == IMAGE_TAMPON_TROP_PETIT || c.samples_above;
       EXPECT_EQ(header, raster_failure ? IMAGE_OK : expected) << c.header;
       if (loaded != ok && loaded != IMAGE_TAMPON_TROP_PETIT) {
         EXPECT_EQ(rows, -1) << c.header;  // nothing stored on failure
@@ -102,6 +104,31 @@ TEST(StrictReading, AcceptsOnlyExactEightBitHeaders) {
                 ((crlf ? "\n" : "") + kRaster).substr(0, bytes))
           << c.header;
     }
+  }
+}
+
+// Samples up to the maximum value are read; one above it makes the file no greymap, as netpbm says.
+TEST(StrictReading, RefusesSamplesAboveTheMaximum) {
+  TempDir dir;
+  const struct {
+    std::string file;
+    statut_image expected;
+  } cases[] = {
+      {std::string("P5 3 2 1 ") + '\0' + '\1' + '\1' + '\0' + '\1' + '\0', IMAGE_OK},
+      {std::string("P5 3 2 1 ") + '\0' + '\1' + '\1' + '\0' + '\1' + '\2', IMAGE_PAS_PGM},
+      {"P5 3 2 1 \x05\xff\x01\x01\x01\x01", IMAGE_PAS_PGM},
+      {"P5 3 2 254 \xfe\xfe\xfe\xfe\xfe\xff", IMAGE_PAS_PGM},
+      {"P5 3 2 255 \xff\xff\xff\xff\xff\xff", IMAGE_OK},
+      {"P6 1 2 100 ddddde", IMAGE_PAS_PPM},  // 'e' is 101
+  };
+  for (const auto& c : cases) {
+    write_file(dir / "image", c.file);
+    unsigned char raster[6];
+    const bool colour = c.file[1] == '6';
+    EXPECT_EQ((colour ? charger_image_ppm : charger_image_pgm)(
+                  (dir / "image").c_str(), raster, sizeof raster, nullptr, nullptr, nullptr),
+              c.expected)
+        << c.file;
   }
 }
 
@@ -153,7 +180,7 @@ TEST(Statuses, TextsAreTheOriginalMessages) {
   EXPECT_EQ(message(IMAGE_ERREUR_D_ECRITURE), write_error_message(name));
   // Every status has a text of its own, without accents.
   std::vector<std::string> texts;
-  for (int s = IMAGE_OK; s <= IMAGE_MEMOIRE_INSUFFISANTE + 1; ++s) {
+  for (int s = IMAGE_OK; s <= IMAGE_DESCRIPTEURS_EPUISES + 1; ++s) {
     const std::string text = decrire_statut_image(static_cast<statut_image>(s));
     for (const char ch : text) EXPECT_TRUE(ch >= ' ' && ch < 127) << text;
     EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;
