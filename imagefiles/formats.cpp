@@ -120,3 +120,17 @@ statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* i
                                    int nb_colonnes) {
   return save(nom_image, colour, image, nb_lignes, nb_colonnes);
 }
+
+statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes, int* valeur_max) {
+  if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
+  Header header{};
+  const statut_image status = imagefiles::detail::read_header_strict(flux, greymap, &header);
+  if (status == IMAGE_OK) store(header, nb_lignes, nb_colonnes, valeur_max);
+  return status;
+}
+
+statut_image charger_raster_flux_pgm(FILE* flux, unsigned char* image, size_t nb_octets,
+                                     int valeur_max) {
+  if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
+  return imagefiles::detail::read_raster_from(flux, greymap, image, nb_octets, valeur_max);
+}

@@ -176,6 +176,26 @@ IMAGEFILES_API statut_image charger_image_ppm(const char* nom_image, unsigned ch
 IMAGEFILES_API statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* image,
                                                   int nb_lignes, int nb_colonnes);
 
+/* ---- Greymaps over an open stream (pipes, sockets, standard input) ---------------------------
+ *
+ * The same strict reading as above, over a stream the caller opened: a header read leaves the
+ * stream at the first raster byte, so that a stream that cannot be read twice (a pipe) is read
+ * once, header then raster. Several images one after another in one stream are read by calling
+ * again after each raster. The caller closes the stream.
+ */
+
+/* Reads a greymap header strictly from `flux`, positioned at its magic, and leaves the stream at
+ * the first raster byte; stores height, width and maximum value (any pointer may be NULL).
+ * IMAGE_PARAMETRE_INVALIDE for a NULL stream. */
+IMAGEFILES_API statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes,
+                                                 int* valeur_max);
+
+/* Reads the `nb_octets` raster bytes that follow a header from `flux` into `image`.
+ * IMAGE_ERREUR_DE_LECTURE when the stream ends first; IMAGE_PAS_PGM when `valeur_max` (the
+ * header's) is below 255 and a sample is above it. */
+IMAGEFILES_API statut_image charger_raster_flux_pgm(FILE* flux, unsigned char* image,
+                                                    size_t nb_octets, int valeur_max);
+
 /* ---- Binarisation of a greymap raster in memory ----------------------------------------------
  *
  * Each function writes 255 (white) or 0 (black) for every pixel of `image` into `sortie`, which is

@@ -58,6 +58,11 @@ statut_image read_raster_strict(const char* name, Format format, unsigned char* 
 statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,
                           int columns);
 
+// Reads `bytes` raster bytes from `stream` into `raster`; a sample above `maximum` (when it is below
+// 255) makes the file not one of `format`.
+statut_image read_raster_from(std::FILE* stream, Format format, unsigned char* raster,
+                              std::size_t bytes, int maximum);
+
 // Writes `head` then `body` as the file `name`, replacing it whole or leaving it as it was (see
 // replace.cpp). `unnamed` false keeps to a named temporary even where an unnamed one is possible
 // (the tests take that path on purpose).

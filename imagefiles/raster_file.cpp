@@ -91,13 +91,16 @@ statut_image read_raster_strict(const char* name, Format format, unsigned char* 
     return status;
   }
   if (header->raster_bytes > capacity) return IMAGE_TAMPON_TROP_PETIT;
-  if (raster == nullptr && header->raster_bytes > 0) return IMAGE_PARAMETRE_INVALIDE;
-  if (!read_exactly(file.get(), raster, header->raster_bytes)) return IMAGE_ERREUR_DE_LECTURE;
+  return read_raster_from(file.get(), format, raster, header->raster_bytes, header->maximum);
+}
+
+statut_image read_raster_from(std::FILE* stream, Format format, unsigned char* raster,
+                              std::size_t bytes, int maximum) {
+  if (raster == nullptr && bytes > 0) return IMAGE_PARAMETRE_INVALIDE;
+  if (!read_exactly(stream, raster, bytes)) return IMAGE_ERREUR_DE_LECTURE;
   // A sample above the maximum value is no sample of this file: netpbm refuses it too. At 255
   // every byte is one.
-  if (header->maximum < 255 && largest_sample(raster, header->raster_bytes) > header->maximum) {
-    return format.not_this_one;
-  }
+  if (maximum < 255 && largest_sample(raster, bytes) > maximum) return format.not_this_one;
   return IMAGE_OK;
 }
 

@@ -11,6 +11,7 @@
 // a usage error (nothing read or written), 128 + the signal when interrupted (what was written
 // stays whole).
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,16 +29,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <imagefiles/imagefiles.h>
 
 #include "buffer.h"
+#include "standard_streams.h"
 
 namespace {
 
@@ -58,8 +63,10 @@ const char usage_text[] =
     "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535\n"
     "  -k K        facteur k des methodes locales\n";
 
+std::string shown(const std::string& name);
+
 int usage(const char* problem, const std::string& detail = "") {
-  std::fprintf(stderr, "seuiller: %s%s\n%s", problem, detail.c_str(), usage_text);
+  std::fprintf(stderr, "seuiller: %s%s\n%s", problem, shown(detail).c_str(), usage_text);
   return usage_status;
 }
 
@@ -127,18 +134,107 @@ statut_image binarise(const Method& method, unsigned char* pixels, int rows, int
   return IMAGE_PARAMETRE_INVALIDE;
 }
 
-// Makes `folder` and its parents; false when it is not a folder or cannot be made.
-bool make_folders(const std::string& folder) {
+// Makes `folder` and its parents, and notes each folder made in `made`, deepest last; false when
+// it is not a folder or cannot be made.
+bool make_folders(const std::string& folder, std::vector<std::string>* made) {
   struct stat st {};
   if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   const std::size_t slash = folder.find_last_not_of('/');
   const std::size_t parent_end = folder.rfind('/', slash);
   if (parent_end != std::string::npos && parent_end != 0 &&
-      !make_folders(folder.substr(0, parent_end))) {
+      !make_folders(folder.substr(0, parent_end), made)) {
     return false;
   }
-  return mkdir(folder.c_str(), 0777) == 0 ||
-         (errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  if (mkdir(folder.c_str(), 0777) == 0) {
+    made->push_back(folder);
+    return true;
+  }
+  return errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The output folder and its missing parents, all or none: a usage error leaves nothing made.
+bool make_output_folder(const std::string& folder) {
+  std::vector<std::string> made;
+  if (make_folders(folder, &made)) return true;
+  for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
+  return false;
+}
+
+// `name` as it can be shown on a line of its own: control characters and backslashes escaped as
+// C does (\n, \t, \\, octal for the others), so that a name cannot forge another line.
+std::string shown(const std::string& name) {
+  std::string text;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '\n':
+        text += "\\n";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '\r':
+        text += "\\r";
+        break;
+      case '\\':
+        text += "\\\\";
+        break;
+      default:
+        if (byte < 0x20 || byte == 0x7f) {
+          char octal[8];
+          std::snprintf(octal, sizeof octal, "\\%03o", byte);
+          text += octal;
+        } else {
+          text += c;
+        }
+    }
+  }
+  return text;
+}
+
+// A descriptor, closed on destruction unless released.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+struct StreamCloser {
+  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+};
+
+// Reads the greymap `name` strictly into `buffer`, which grows to hold it: opened once, header
+// then raster. An input that is not a regular file or a block device (a pipe, a FIFO, a terminal)
+// is a read error at once: opening does not wait for a writer, and nothing is read.
+statut_image read_image(const std::string& name, Buffer* buffer, int* rows, int* columns) {
+  Descriptor fd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
+    return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
+  }
+  struct stat st {};
+  if (fstat(fd.get(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+    return IMAGE_ERREUR_DE_LECTURE;
+  }
+  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  const std::unique_ptr<std::FILE, StreamCloser> stream(fdopen(fd.get(), "rb"));
+  if (!stream) return IMAGE_MEMOIRE_INSUFFISANTE;
+  fd.release();
+  int maximum = 0;
+  statut_image status = lire_entete_flux_pgm(stream.get(), rows, columns, &maximum);
+  if (status != IMAGE_OK) return status;
+  const std::size_t bytes = std::size_t(*rows) * std::size_t(*columns);
+  if (!buffer->allocate(bytes)) return IMAGE_MEMOIRE_INSUFFISANTE;
+  return charger_raster_flux_pgm(stream.get(), buffer->data(), bytes, maximum);
 }
 
 volatile std::sig_atomic_t stop_signal = 0;
@@ -165,11 +261,16 @@ void clear_progress(const Batch& batch) {
   if (batch.progress) std::fputs("\r\033[K", stderr);
 }
 
+// One line for a failed image: the library's text, or for memory that ran out, the allocation
+// text of test_grey.
 void report(Batch& batch, statut_image status, const std::string& name) {
   batch.failed = true;
   const std::lock_guard<std::mutex> lock(batch.output);
   clear_progress(batch);
-  std::fprintf(stderr, "seuiller: %s %s\n", decrire_statut_image(status), name.c_str());
+  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
+                         ? "Allocation dynamique impossible pour un pointeur-tableau"
+                         : decrire_statut_image(status);
+  std::fprintf(stderr, "seuiller: %s %s\n", text, shown(name).c_str());
 }
 
 // One worker: takes the next image until none is left or a signal asks to stop. Its buffer grows
@@ -182,14 +283,7 @@ void work(Batch& batch) {
     const std::string& name = batch.images[index];
     int rows = 0;
     int columns = 0;
-    statut_image status =
-        charger_image_pgm(name.c_str(), buffer.data(), buffer.size(), &rows, &columns, nullptr);
-    const std::size_t bytes = std::size_t(rows) * std::size_t(columns);
-    if (status == IMAGE_TAMPON_TROP_PETIT) {
-      status = buffer.allocate(bytes) ? charger_image_pgm(name.c_str(), buffer.data(),
-                                                          buffer.size(), &rows, &columns, nullptr)
-                                      : IMAGE_TAILLE_HORS_LIMITES;
-    }
+    statut_image status = read_image(name, &buffer, &rows, &columns);
     if (status == IMAGE_OK) status = binarise(batch.method, buffer.data(), rows, columns);
     if (status != IMAGE_OK) {
       report(batch, status, name);
@@ -211,8 +305,13 @@ void show_progress(Batch& batch) {
   for (;;) {
     const double seconds = std::chrono::duration<double>(clock::now() - start).count();
     const std::size_t done = batch.done;
-    std::fprintf(stderr, "\r\033[K%zu/%zu images, %.0f images/s", done, batch.images.size(),
-                 seconds > 0 ? done / seconds : 0.0);
+    // A rate over less than a second, or a handful of images, means nothing yet.
+    if (seconds >= 1 && done >= 1) {
+      std::fprintf(stderr, "\r\033[K%zu/%zu images, %.0f images/s", done, batch.images.size(),
+                   done / seconds);
+    } else {
+      std::fprintf(stderr, "\r\033[K%zu/%zu images", done, batch.images.size());
+    }
     std::fflush(stderr);
     if (done == batch.images.size() || stop_signal != 0) break;
     batch.finished.wait_for(lock, std::chrono::milliseconds(100));
@@ -231,6 +330,13 @@ unsigned default_threads() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard error would be taken by an output file, and the error lines written into
+  // images.
+  if (!open_standard_descriptors()) return 1;
+  // A closed pipe or a file-size limit is a write error of that image, with its line; the batch
+  // goes on.
+  ignore_broken_pipes();
+  std::signal(SIGXFSZ, SIG_IGN);
   unsigned threads = default_threads();
   bool quiet = false;
   std::optional<long> window;
@@ -288,7 +394,7 @@ int main(int argc, char** argv) {
     if (!names.insert(name).second) return usage("deux images du meme nom : ", name);
     batch.images.emplace_back(argv[i]);
   }
-  if (!make_folders(batch.folder)) {
+  if (!make_output_folder(batch.folder)) {
     return usage("dossier impossible a creer ou qui n'en est pas un : ", batch.folder);
   }
 
@@ -302,10 +408,20 @@ int main(int argc, char** argv) {
 
   batch.progress = !quiet && isatty(STDERR_FILENO) != 0;
   threads = std::min<unsigned>(threads, static_cast<unsigned>(batch.images.size()));
+  // Threads the system refuses (a process limit, little address space) are done without: the
+  // batch goes on with those it got, this one at least.
   std::vector<std::thread> workers;
-  for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(batch));
+  try {
+    for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work, std::ref(batch));
+  } catch (const std::system_error&) {
+  }
   std::thread progress;
-  if (batch.progress) progress = std::thread(show_progress, std::ref(batch));
+  if (batch.progress) {
+    try {
+      progress = std::thread(show_progress, std::ref(batch));
+    } catch (const std::system_error&) {
+    }
+  }
   work(batch);
   for (std::thread& worker : workers) worker.join();
   batch.finished.notify_all();

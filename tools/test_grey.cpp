@@ -22,6 +22,7 @@
 #include <imagefiles/imagefiles.h>
 
 #include "buffer.h"
+#include "standard_streams.h"
 
 namespace {
 
@@ -103,6 +104,10 @@ bool allocate(std::int64_t count, Buffer* buffer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard output would be taken by the output file, and the messages with it. (A
+  // file-size limit keeps its default, SIGXFSZ: being killed is visible, and the old file whole.)
+  if (!open_standard_descriptors()) return exit_status;
+  ignore_broken_pipes();
   if (argc != 4) return usage();
   const char* input_name = argv[1];
   const char* output_name = argv[2];
