@@ -330,9 +330,20 @@ def main():
     parser.add_argument("--seuiller", help="the seuiller program: the batch report")
     parser.add_argument("--copy-floor", help="the copy_floor program of the benchmark")
     parser.add_argument("--batch-only", action="store_true", help="only the batch report")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the generated files (2.6 GiB) in --dir for the next run")
     args = parser.parse_args()
-    test_grey = os.path.abspath(args.test_grey)
     os.makedirs(args.dir, exist_ok=True)
+    try:
+        report(args)
+    finally:
+        if not args.keep:
+            shutil.rmtree(args.dir, ignore_errors=True)
+
+
+def report(args):
+    """Prints the whole report (see the module's help)."""
+    test_grey = os.path.abspath(args.test_grey)
 
     print(f"Machine: {machine()}\n")
     if args.baseline_only:

@@ -22,8 +22,9 @@
  * Writing never truncates a regular file in place: the image is written as a new file in the same
  * folder and renamed over the old one once every byte is written, so a failed, interrupted or
  * concurrent write leaves the old file whole (the last complete write wins). An existing file keeps
- * its permission bits, and its owner and group where the process may set them; a symbolic link
- * stays a link and its target is replaced. A hard-linked file is replaced by a new one, as editors
+ * its permission bits, its extended attributes, and its owner and group where the process may set
+ * them; a symbolic link stays a link and its target is replaced, unless it is another user's link
+ * in a sticky folder that everyone may write (refused, as the kernel's protection would). A hard-linked file is replaced by a new one, as editors
  * do: its other names keep the old content. No fsync is done: the write is safe against the
  * process failing, not against the machine losing power. Outputs that are not regular files
  * (devices, pipes, terminals), and files in a folder that refuses new files, are written directly.
@@ -118,8 +119,12 @@ IMAGEFILES_API void planB(unsigned char* plan, const unsigned char* image, int n
  * of its line, a line feed or a carriage return) between the fields; unsigned decimal numbers;
  * width and height at least 1; maximum value 1 to 255; exactly one whitespace byte after the
  * maximum value; then a raster at least as long as the header announces (bytes after it are
- * allowed). Samples are returned as stored, from 0 to the maximum value, not scaled. Each file is
- * opened once per call, so header and raster always come from the same file.
+ * allowed), with no sample above the maximum value. Samples are returned as stored, from 0 to the
+ * maximum value, not scaled. Each file is opened once per call, so header and raster always come
+ * from the same file. A NULL name is the access failure of the operation; a NULL image,
+ * IMAGE_PARAMETRE_INVALIDE (a reader given a NULL buffer takes it as empty, and gives the
+ * dimensions with IMAGE_TAMPON_TROP_PETIT). A process out of descriptors gets
+ * IMAGE_DESCRIPTEURS_EPUISES, out of memory IMAGE_MEMOIRE_INSUFFISANTE.
  */
 
 /* What a status-returning function did. The first four failures are those of the original

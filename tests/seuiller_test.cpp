@@ -80,6 +80,8 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
       {"window too large", {"-f", "65537", "wolf", "out", "a.pgm"}},
       {"k not a number", {"-k", "0.2x", "sauvola", "out", "a.pgm"}},
       {"k not finite", {"-k", "inf", "sauvola", "out", "a.pgm"}},
+      {"folder name too long, under folders to make",
+       {"128", "n1/n2/" + std::string(300, 'x'), "a.pgm"}},
   };
   for (const UsageCase& c : cases) {
     TempDir dir;
@@ -90,7 +92,8 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
     const Outcome outcome = seuiller(c.args, dir.path().string());
     EXPECT_EQ(outcome.status, 2) << c.what;
     EXPECT_EQ(outcome.out, "") << c.what;
-    EXPECT_NE(outcome.err.find("Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
+    EXPECT_NE(outcome.err.find(
+                  "Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
               std::string::npos)
         << c.what;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pgm", "b.pgm", "sub"})) << c.what;
@@ -169,6 +172,8 @@ TEST(Seuiller, ShowsProgressOnlyOnATerminal) {
         dir.path().string());
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.out.find("1/1 images") != std::string::npos, !quiet) << outcome.out;
+    // A rate over less than a second would mean nothing.
+    EXPECT_EQ(outcome.out.find("images/s"), std::string::npos) << outcome.out;
     if (!quiet) {
       EXPECT_EQ(outcome.out.substr(outcome.out.size() - 4), "\r\033[K") << "cleared at the end";
     }
