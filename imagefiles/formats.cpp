@@ -7,6 +7,7 @@
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 
+using imagefiles::detail::bitmap;
 using imagefiles::detail::colour;
 using imagefiles::detail::Format;
 using imagefiles::detail::greymap;
@@ -51,9 +52,11 @@ statut_image load(const char* name, Format format, unsigned char* image, size_t 
 
 statut_image save(const char* name, Format format, const unsigned char* image, int rows,
                   int columns) {
-  // What the strict readers would refuse is not written.
+  // What the strict readers would refuse is not written. (A bitmap is one byte a pixel in
+  // memory, as a greymap.)
   if (rows < 1 || columns < 1 ||
-      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns, format)) {
+      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns,
+                                        format.bytes_per_pixel == 0 ? greymap : format)) {
     return IMAGE_TAILLE_HORS_LIMITES;
   }
   if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
@@ -133,4 +136,44 @@ statut_image charger_raster_flux_pgm(FILE* flux, unsigned char* image, size_t nb
                                      int valeur_max) {
   if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
   return imagefiles::detail::read_raster_from(flux, greymap, image, nb_octets, valeur_max);
+}
+
+statut_image enregistrer_image_pbm(const char* nom_image, const unsigned char* image, int nb_lignes,
+                                   int nb_colonnes) {
+  return save(nom_image, bitmap, image, nb_lignes, nb_colonnes);
+}
+
+statut_image charger_image_pbm(const char* nom_image, unsigned char* image, size_t capacite,
+                               int* nb_lignes, int* nb_colonnes) {
+  Header header{};
+  const statut_image status =
+      imagefiles::detail::read_bitmap_strict(nom_image, image, capacite, &header);
+  if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
+    store(header, nb_lignes, nb_colonnes, nullptr);
+  }
+  return status;
+}
+
+namespace {
+
+statut_image save_to(FILE* stream, Format format, const unsigned char* image, int rows,
+                     int columns) {
+  if (stream == nullptr || image == nullptr) return IMAGE_PARAMETRE_INVALIDE;
+  if (rows < 1 || columns < 1 ||
+      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns, greymap)) {
+    return IMAGE_TAILLE_HORS_LIMITES;
+  }
+  return imagefiles::detail::write_raster_to(stream, format, image, rows, columns);
+}
+
+}  // namespace
+
+statut_image enregistrer_flux_pgm(FILE* flux, const unsigned char* image, int nb_lignes,
+                                  int nb_colonnes) {
+  return save_to(flux, greymap, image, nb_lignes, nb_colonnes);
+}
+
+statut_image enregistrer_flux_pbm(FILE* flux, const unsigned char* image, int nb_lignes,
+                                  int nb_colonnes) {
+  return save_to(flux, bitmap, image, nb_lignes, nb_colonnes);
 }

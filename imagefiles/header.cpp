@@ -87,9 +87,12 @@ void read_header(std::FILE* stream, char magic_digit, int* width, int* height, i
   }
 }
 
-std::size_t format_header(char* text, char magic_digit, int columns, int rows) {
+std::size_t format_header(char* text, Format format, int columns, int rows) {
   // At most "P6\r-2147483648 -2147483648\r255\r": 31 bytes and the terminating zero.
-  const int length = std::snprintf(text, 32, "P%c\r%d %d\r255\r", magic_digit, columns, rows);
+  const int length =
+      format.bytes_per_pixel == 0
+          ? std::snprintf(text, 32, "P%c\r%d %d\r", format.magic_digit, columns, rows)
+          : std::snprintf(text, 32, "P%c\r%d %d\r255\r", format.magic_digit, columns, rows);
   return static_cast<std::size_t>(length);
 }
 
@@ -133,21 +136,28 @@ statut_image read_header_strict(std::FILE* stream, Format format, Header* header
     if (c == EOF) return IMAGE_ERREUR_DE_LECTURE;
     if (c != expected) return format.not_this_one;
   }
-  std::int64_t fields[3] = {};
-  for (std::int64_t& field : fields) {
-    const statut_image status = scan_unsigned(stream, format.not_this_one, &field);
+  return read_header_fields(stream, format, header);
+}
+
+statut_image read_header_fields(std::FILE* stream, Format format, Header* header) {
+  // A bitmap has no maximum value: its height ends the header.
+  std::int64_t fields[3] = {0, 0, 1};
+  const std::size_t count = format.bytes_per_pixel == 0 ? 2 : 3;
+  for (std::size_t i = 0; i < count; ++i) {
+    const statut_image status = scan_unsigned(stream, format.not_this_one, &fields[i]);
     if (status != IMAGE_OK) return status;
-    // Width and height end at whitespace or a comment; the maximum value at exactly one
-    // whitespace byte, which is consumed.
+    // Width and height end at whitespace or a comment; the last field at exactly one whitespace
+    // byte, which is consumed.
+    const bool last = i + 1 == count;
     const int next = std::getc(stream);
-    if (&field != &fields[2]) unread(next, stream);
-    if (!is_separator(next) && (&field == &fields[2] || next != '#')) return format.not_this_one;
+    if (!last) unread(next, stream);
+    if (!is_separator(next) && (last || next != '#')) return format.not_this_one;
   }
   const auto [width, height, maximum] = fields;
   if (width < 1 || height < 1 || maximum < 1 || maximum > 65535) return format.not_this_one;
   if (maximum > 255) return IMAGE_16_BITS;
   // Both at most one past INT_MAX: their product stays well within 64 bits.
-  const std::optional<std::size_t> bytes = raster_bytes(width * height, format);
+  const std::optional<std::size_t> bytes = file_raster_bytes(height, width, format);
   if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
   *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum), *bytes};
   return IMAGE_OK;

@@ -24,10 +24,11 @@
  * concurrent write leaves the old file whole (the last complete write wins). An existing file keeps
  * its permission bits, its extended attributes, and its owner and group where the process may set
  * them; a symbolic link stays a link and its target is replaced, unless it is another user's link
- * in a sticky folder that everyone may write (refused, as the kernel's protection would). A hard-linked file is replaced by a new one, as editors
- * do: its other names keep the old content. No fsync is done: the write is safe against the
- * process failing, not against the machine losing power. Outputs that are not regular files
- * (devices, pipes, terminals), and files in a folder that refuses new files, are written directly.
+ * in a sticky folder that everyone may write (refused, as the kernel's protection would). A
+ * hard-linked file is replaced by a new one, as editors do: its other names keep the old content.
+ * No fsync is done: the write is safe against the process failing, not against the machine losing
+ * power. Outputs that are not regular files (devices, pipes, terminals), and files in a folder that
+ * refuses new files, are written directly.
  */
 
 #ifndef IMAGEFILES_IMAGEFILES_H
@@ -143,7 +144,8 @@ typedef enum statut_image {
   IMAGE_TAMPON_TROP_PETIT = 9,       /* the caller's buffer is smaller than the raster */
   IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
   IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */
-  IMAGE_DESCRIPTEURS_EPUISES = 12    /* the process has no file descriptor left to open the file */
+  IMAGE_DESCRIPTEURS_EPUISES = 12,   /* the process has no file descriptor left to open the file */
+  IMAGE_PAS_PBM = 13                 /* not a bitmap file ("P4", or plain "P1") */
 } statut_image;
 
 /* The French text of `statut`, to be followed by a space and the file name, as the original
@@ -181,6 +183,27 @@ IMAGEFILES_API statut_image charger_image_ppm(const char* nom_image, unsigned ch
 IMAGEFILES_API statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* image,
                                                   int nb_lignes, int nb_colonnes);
 
+/* ---- Bitmaps ("P4": one bit a pixel) --------------------------------------------------------
+ *
+ * A bitmap file has the magic "P4", a carriage return, "<columns> <rows>" and a carriage return
+ * (no maximum value), then the rows packed eight pixels a byte, the leftmost pixel in the most
+ * significant bit, each row padded to a whole byte; a bit 1 is black. In memory it is one byte a
+ * pixel, as a greymap: a sample below 128 is written black, and a bitmap is read as 0 (black) and
+ * 255 (white). Written the same loss-free way as the other files.
+ */
+
+/* Writes the nb_lignes x nb_colonnes samples of `image` as the bitmap file `nom_image`. Statuses
+ * as enregistrer_image_pgm. */
+IMAGEFILES_API statut_image enregistrer_image_pbm(const char* nom_image, const unsigned char* image,
+                                                  int nb_lignes, int nb_colonnes);
+
+/* Reads the bitmap file `nom_image` ("P4", or plain "P1": '0' and '1', whitespace between) strictly
+ * into `image`, one byte a pixel, 0 or 255, within `capacite` bytes (rows x columns are needed);
+ * stores its dimensions on IMAGE_OK and IMAGE_TAMPON_TROP_PETIT. IMAGE_PAS_PBM for another kind of
+ * file. */
+IMAGEFILES_API statut_image charger_image_pbm(const char* nom_image, unsigned char* image,
+                                              size_t capacite, int* nb_lignes, int* nb_colonnes);
+
 /* ---- Greymaps over an open stream (pipes, sockets, standard input) ---------------------------
  *
  * The same strict reading as above, over a stream the caller opened: a header read leaves the
@@ -200,6 +223,15 @@ IMAGEFILES_API statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int
  * header's) is below 255 and a sample is above it. */
 IMAGEFILES_API statut_image charger_raster_flux_pgm(FILE* flux, unsigned char* image,
                                                     size_t nb_octets, int valeur_max);
+
+/* Writes a greymap, or a bitmap, with the library's header to `flux` and flushes it. Both
+ * dimensions at least 1 (IMAGE_TAILLE_HORS_LIMITES otherwise); IMAGE_ERREUR_D_ECRITURE when the
+ * stream takes not every byte (a closed pipe, a full disk); IMAGE_PARAMETRE_INVALIDE for a NULL
+ * stream or image. */
+IMAGEFILES_API statut_image enregistrer_flux_pgm(FILE* flux, const unsigned char* image,
+                                                 int nb_lignes, int nb_colonnes);
+IMAGEFILES_API statut_image enregistrer_flux_pbm(FILE* flux, const unsigned char* image,
+                                                 int nb_lignes, int nb_colonnes);
 
 /* ---- Binarisation of a greymap raster in memory ----------------------------------------------
  *

@@ -13,20 +13,29 @@
 
 namespace imagefiles::detail {
 
-// All that tells the two file formats apart.
+// All that tells the file formats apart.
 struct Format {
   char magic_digit;           // the digit after 'P'
-  int bytes_per_pixel;        // bytes of one pixel in the raster
+  int bytes_per_pixel;        // bytes of one pixel in the raster; 0: eight pixels a byte
   statut_image not_this_one;  // what a strict reader says of a file of another kind
 };
 
 inline constexpr Format greymap{'5', 1, IMAGE_PAS_PGM};
 inline constexpr Format colour{'6', 3, IMAGE_PAS_PPM};
+// Rows of bits, most significant first, 1 for black, each row padded to a whole byte; in memory,
+// one byte a pixel, 0 or 255. The header has no maximum value.
+inline constexpr Format bitmap{'4', 0, IMAGE_PAS_PBM};
+inline constexpr Format plain_bitmap{'1', 0, IMAGE_PAS_PBM};  // read only: '0' and '1' in text
 
 // Bytes in `count` pixels of `format`: none for a count of 0 or less, and no value at all when they
 // would exceed the library's 32-bit byte counts (2,147,483,647). Every size the library accepts,
 // reading or writing, is checked here.
 std::optional<std::size_t> raster_bytes(std::int64_t count, Format format);
+
+// Bytes of a rows x columns raster in a file of `format` (for a bitmap, whole bytes a row), with
+// the same limit.
+std::optional<std::size_t> file_raster_bytes(std::int64_t rows, std::int64_t columns,
+                                             Format format);
 
 // Reads a header from `stream`, just opened: the magic "P<digit>" and its whitespace, comment
 // lines, then width, height and maximum value, and the one byte after them. Nothing is validated; a
@@ -45,8 +54,22 @@ struct Header {
 // first raster byte. IMAGE_OK, or why the file is not one this library reads.
 statut_image read_header_strict(std::FILE* stream, Format format, Header* header);
 
-// Formats "P<digit>\r<columns> <rows>\r255\r" into `text` (room for 32 bytes); returns its length.
-std::size_t format_header(char* text, char magic_digit, int columns, int rows);
+// The same after the magic, which the caller has read.
+statut_image read_header_fields(std::FILE* stream, Format format, Header* header);
+
+// Formats "P<digit>\r<columns> <rows>\r255\r" into `text` (room for 32 bytes), without the
+// maximum value for a bitmap; returns its length.
+std::size_t format_header(char* text, Format format, int columns, int rows);
+
+// Packs a row of `columns` samples into bits, most significant first, 1 where a sample is below
+// 128 (black); the last byte is padded with 0 bits.
+void pack_row(const unsigned char* samples, std::size_t columns, unsigned char* bits);
+
+// Unpacks a row of bits into 0 (for 1, black) and 255 bytes.
+void unpack_row(const unsigned char* bits, std::size_t columns, unsigned char* samples);
+
+// Reads a plain bitmap's raster ('0' and '1', whitespace between allowed) into 0 and 255 bytes.
+statut_image read_plain_bits(std::FILE* stream, unsigned char* samples, std::size_t count);
 
 // The file operations of both formats. `count` is the lenient reader's size argument, in pixels; a
 // greymap pixel is one byte, so for greymaps it is also the byte count.
@@ -58,10 +81,18 @@ statut_image read_raster_strict(const char* name, Format format, unsigned char* 
 statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,
                           int columns);
 
-// Reads `bytes` raster bytes from `stream` into `raster`; a sample above `maximum` (when it is below
-// 255) makes the file not one of `format`.
+// Reads `bytes` raster bytes from `stream` into `raster`; a sample above `maximum` (when it is
+// below 255) makes the file not one of `format`.
 statut_image read_raster_from(std::FILE* stream, Format format, unsigned char* raster,
                               std::size_t bytes, int maximum);
+
+// Reads a bitmap file (raw or plain) strictly into one byte a pixel, 0 or 255.
+statut_image read_bitmap_strict(const char* name, unsigned char* raster, std::size_t capacity,
+                                Header* header);
+
+// Writes an image of `format` (greymap, colour or bitmap) to an open stream.
+statut_image write_raster_to(std::FILE* stream, Format format, const unsigned char* raster,
+                             int rows, int columns);
 
 // Writes `head` then `body` as the file `name`, replacing it whole or leaving it as it was (see
 // replace.cpp). `unnamed` false keeps to a named temporary even where an unnamed one is possible

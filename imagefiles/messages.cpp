@@ -34,6 +34,8 @@ const char* decrire_statut_image(statut_image statut) {
       return "Memoire insuffisante pour l'image";
     case IMAGE_DESCRIPTEURS_EPUISES:
       return "Plus de descripteur de fichier libre pour l'image";
+    case IMAGE_PAS_PBM:
+      return "Format pbm attendu pour l'image";
   }
   return "Statut inconnu pour l'image";
 }

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
+#include <vector>
 
 #include "imagefiles/internal.h"
 
@@ -50,6 +52,15 @@ bool read_exactly(std::FILE* stream, unsigned char* raster, std::size_t bytes) {
 }
 
 }  // namespace
+
+std::optional<std::size_t> file_raster_bytes(std::int64_t rows, std::int64_t columns,
+                                             Format format) {
+  if (format.bytes_per_pixel != 0) return raster_bytes(rows * columns, format);
+  if (rows <= 0 || columns <= 0) return 0;
+  const std::int64_t stride = (columns + 7) / 8;
+  if (stride > INT_MAX / rows) return std::nullopt;
+  return static_cast<std::size_t>(rows * stride);
+}
 
 std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
   if (count <= 0) return 0;
@@ -104,14 +115,86 @@ statut_image read_raster_from(std::FILE* stream, Format format, unsigned char* r
   return IMAGE_OK;
 }
 
+namespace {
+
+// A bitmap's rows packed, as the file holds them.
+std::vector<unsigned char> packed(const unsigned char* raster, int rows, int columns,
+                                  std::size_t bytes) {
+  std::vector<unsigned char> bits(bytes);
+  const std::size_t width = static_cast<std::size_t>(columns);
+  const std::size_t stride = (width + 7) / 8;
+  for (std::size_t row = 0; row < static_cast<std::size_t>(rows); ++row) {
+    pack_row(raster + row * width, width, bits.data() + row * stride);
+  }
+  return bits;
+}
+
+}  // namespace
+
 statut_image write_raster(const char* name, Format format, const unsigned char* raster, int rows,
                           int columns) {
   // Checked before the file is opened, so that an image out of range leaves no file behind.
-  const std::optional<std::size_t> bytes = raster_bytes(std::int64_t{rows} * columns, format);
+  const std::optional<std::size_t> bytes = file_raster_bytes(rows, columns, format);
   if (!bytes) return IMAGE_ERREUR_D_ECRITURE;
   char header[32];
-  const std::size_t header_bytes = format_header(header, format.magic_digit, columns, rows);
-  return write_file(name, header, header_bytes, raster, *bytes);
+  const std::size_t header_bytes = format_header(header, format, columns, rows);
+  if (format.bytes_per_pixel != 0) return write_file(name, header, header_bytes, raster, *bytes);
+  try {
+    const std::vector<unsigned char> bits = packed(raster, rows, columns, *bytes);
+    return write_file(name, header, header_bytes, bits.data(), bits.size());
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
+
+statut_image write_raster_to(std::FILE* stream, Format format, const unsigned char* raster,
+                             int rows, int columns) {
+  const std::optional<std::size_t> bytes = file_raster_bytes(rows, columns, format);
+  if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
+  char header[32];
+  const std::size_t header_bytes = format_header(header, format, columns, rows);
+  bool written = std::fwrite(header, 1, header_bytes, stream) == header_bytes;
+  if (format.bytes_per_pixel != 0) {
+    written = written && std::fwrite(raster, 1, *bytes, stream) == *bytes;
+  } else {
+    // Row by row: a pipe gets the first rows while the next are packed.
+    const std::size_t width = static_cast<std::size_t>(columns);
+    std::vector<unsigned char> bits((width + 7) / 8);
+    for (std::size_t row = 0; written && row < static_cast<std::size_t>(rows); ++row) {
+      pack_row(raster + row * width, width, bits.data());
+      written = std::fwrite(bits.data(), 1, bits.size(), stream) == bits.size();
+    }
+  }
+  return written && std::fflush(stream) == 0 ? IMAGE_OK : IMAGE_ERREUR_D_ECRITURE;
+}
+
+statut_image read_bitmap_strict(const char* name, unsigned char* raster, std::size_t capacity,
+                                Header* header) {
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  const File file = open_for_reading(name);
+  if (!file) return failure_to_open();
+  std::FILE* stream = file.get();
+  const int p = std::getc(stream);
+  const int digit = std::getc(stream);
+  if (p == EOF || digit == EOF) return IMAGE_ERREUR_DE_LECTURE;
+  if (p != 'P' || (digit != '4' && digit != '1')) return IMAGE_PAS_PBM;
+  const Format format = digit == '4' ? bitmap : plain_bitmap;
+  if (const statut_image status = read_header_fields(stream, format, header); status != IMAGE_OK) {
+    return status;
+  }
+  // In memory, one byte a pixel.
+  const std::optional<std::size_t> bytes =
+      raster_bytes(std::int64_t{header->height} * header->width, greymap);
+  if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
+  if (*bytes > capacity || raster == nullptr) return IMAGE_TAMPON_TROP_PETIT;
+  if (format.magic_digit == '1') return read_plain_bits(stream, raster, *bytes);
+  const std::size_t width = static_cast<std::size_t>(header->width);
+  std::vector<unsigned char> bits((width + 7) / 8);
+  for (std::size_t row = 0; row < static_cast<std::size_t>(header->height); ++row) {
+    if (!read_exactly(stream, bits.data(), bits.size())) return IMAGE_ERREUR_DE_LECTURE;
+    unpack_row(bits.data(), width, raster + row * width);
+  }
+  return IMAGE_OK;
 }
 
 }  // namespace imagefiles::detail

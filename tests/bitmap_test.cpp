@@ -1,0 +1,144 @@
+// Bitmaps: our writer and reader against each other and against netpbm, at widths around the
+// byte and the vector boundaries; and a greymap and a bitmap written to a stream.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <imagefiles/imagefiles.h>
+
+#include "support.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::vector<unsigned char> picture(int rows, int columns) {
+  std::vector<unsigned char> p(std::size_t(rows) * columns);
+  for (std::size_t i = 0; i < p.size(); ++i) p[i] = static_cast<unsigned char>(i * 37 + i / 11);
+  return p;
+}
+
+// What a bitmap of `p` holds, read back: 0 below 128, 255 elsewhere.
+std::vector<unsigned char> thresholded(std::vector<unsigned char> p) {
+  for (unsigned char& v : p) v = v < 128 ? 0 : 255;
+  return p;
+}
+
+bool netpbm_present() {
+  const bool present = std::system("command -v pnmtoplainpnm pgmtopbm >/dev/null 2>&1") == 0;
+  if (!present && std::getenv("CI") != nullptr)
+    ADD_FAILURE() << "netpbm is missing: CI installs it";
+  return present;
+}
+
+TEST(Bitmaps, RoundTripThroughOurReaderAndNetpbm) {
+  const bool netpbm = netpbm_present();
+  TempDir dir;
+  for (const int columns : {1, 7, 8, 9, 63, 64, 65, 8 * 16 + 1, 8 * 200 + 1}) {
+    SCOPED_TRACE("width " + std::to_string(columns));
+    const int rows = 3;
+    const std::vector<unsigned char> p = picture(rows, columns);
+    const std::string ours = dir / "ours.pbm";
+    ASSERT_EQ(enregistrer_image_pbm(ours.c_str(), p.data(), rows, columns), IMAGE_OK);
+    const std::size_t stride = (std::size_t(columns) + 7) / 8;
+    const std::string header = "P4\r" + std::to_string(columns) + " 3\r";
+    const std::string file = read_file(ours);
+    ASSERT_EQ(file.size(), header.size() + 3 * stride);
+    EXPECT_EQ(file.substr(0, header.size()), header);
+    std::vector<unsigned char> back(p.size() + 1, 7);
+    int r = 0;
+    int c = 0;
+    EXPECT_EQ(charger_image_pbm(ours.c_str(), back.data(), p.size(), &r, &c), IMAGE_OK);
+    back.pop_back();
+    EXPECT_EQ(back, thresholded(p));
+    EXPECT_TRUE(r == rows && c == columns);
+    if (!netpbm) continue;
+    // netpbm reads ours as the same pixels (in plain text, '1' black)...
+    const Outcome plain = run_command({"/bin/sh", "-c", "pnmtoplainpnm \"$0\"", ours});
+    std::string expected_text;
+    for (const unsigned char v : thresholded(p)) expected_text += v == 0 ? '1' : '0';
+    std::string digits;
+    const std::size_t raster = plain.out.find('\n', plain.out.find('\n') + 1) + 1;
+    for (std::size_t i = raster; i < plain.out.size(); ++i) {
+      if (plain.out[i] == '0' || plain.out[i] == '1') digits += plain.out[i];
+    }
+    EXPECT_EQ(digits, expected_text);
+    // ... and we read netpbm's, raw and plain, as the same pixels.
+    ASSERT_EQ(enregistrer_image_pgm((dir / "grey.pgm").c_str(), p.data(), rows, columns), IMAGE_OK);
+    run_command({"/bin/sh", "-c", "pgmtopbm -threshold -value 0.5 \"$0\" > \"$1\"",
+                 dir / "grey.pgm", dir / "theirs.pbm"});
+    run_command(
+        {"/bin/sh", "-c", "pnmtoplainpnm \"$0\" > \"$1\"", dir / "theirs.pbm", dir / "plain.pbm"});
+    for (const char* name : {"theirs.pbm", "plain.pbm"}) {
+      std::fill(back.begin(), back.end(), 7);
+      EXPECT_EQ(charger_image_pbm((dir / name).c_str(), back.data(), back.size(), &r, &c), IMAGE_OK)
+          << name;
+      EXPECT_EQ(back, thresholded(p)) << name;
+    }
+  }
+}
+
+TEST(Bitmaps, StrictReadingAndStatuses) {
+  TempDir dir;
+  const struct {
+    std::string file;
+    statut_image expected;
+  } cases[] = {
+      {"P4\n8 1\n\x0f", IMAGE_OK},
+      {"P1\n3 1\n0 1\n0", IMAGE_OK},
+      {"P4\n8 2\n\x0f", IMAGE_ERREUR_DE_LECTURE},
+      {"P1\n3 1\n0 2 0", IMAGE_PAS_PBM},
+      {"P5\n3 1\n255\nabc", IMAGE_PAS_PBM},
+      {"P4\n0 1\n", IMAGE_PAS_PBM},
+  };
+  for (const auto& c : cases) {
+    write_file(dir / "b.pbm", c.file);
+    unsigned char raster[64];
+    EXPECT_EQ(charger_image_pbm((dir / "b.pbm").c_str(), raster, sizeof raster, nullptr, nullptr),
+              c.expected)
+        << c.file;
+  }
+  unsigned char pixels[8] = {0, 0, 0, 0, 255, 255, 255, 255};
+  EXPECT_EQ(enregistrer_image_pbm((dir / "c.pbm").c_str(), pixels, 0, 8),
+            IMAGE_TAILLE_HORS_LIMITES);
+  EXPECT_EQ(enregistrer_image_pbm(nullptr, pixels, 1, 8), IMAGE_PAS_D_ACCES_EN_ECRITURE);
+}
+
+// Two images one after the other in one stream are read one at a time; a stream writer's output
+// is what the file writer writes.
+TEST(Streams, TwoImagesInOneStreamAndBothWriters) {
+  TempDir dir;
+  const std::vector<unsigned char> a = picture(2, 3);
+  const std::vector<unsigned char> b = picture(4, 5);
+  std::FILE* out = std::fopen((dir / "two.pgm").c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(enregistrer_flux_pgm(out, a.data(), 2, 3), IMAGE_OK);
+  EXPECT_EQ(enregistrer_flux_pgm(out, b.data(), 4, 5), IMAGE_OK);
+  EXPECT_EQ(enregistrer_flux_pbm(out, b.data(), 4, 5), IMAGE_OK);
+  std::fclose(out);
+  ASSERT_EQ(enregistrer_image_pgm((dir / "b.pgm").c_str(), b.data(), 4, 5), IMAGE_OK);
+  ASSERT_EQ(enregistrer_image_pbm((dir / "b.pbm").c_str(), b.data(), 4, 5), IMAGE_OK);
+  EXPECT_EQ(read_file(dir / "two.pgm"), std::string("P5\r3 2\r255\r") +
+                                            std::string(a.begin(), a.end()) +
+                                            read_file(dir / "b.pgm") + read_file(dir / "b.pbm"));
+  std::FILE* in = std::fopen((dir / "two.pgm").c_str(), "rb");
+  for (const auto* image : {&a, &b}) {
+    int rows = 0;
+    int columns = 0;
+    int maximum = 0;
+    ASSERT_EQ(lire_entete_flux_pgm(in, &rows, &columns, &maximum), IMAGE_OK);
+    std::vector<unsigned char> raster(std::size_t(rows) * columns);
+    ASSERT_EQ(charger_raster_flux_pgm(in, raster.data(), raster.size(), maximum), IMAGE_OK);
+    EXPECT_EQ(raster, *image);
+  }
+  EXPECT_EQ(lire_entete_flux_pgm(in, nullptr, nullptr, nullptr), IMAGE_PAS_PGM);  // the bitmap
+  std::fclose(in);
+}
+
+}  // namespace
