@@ -162,18 +162,6 @@ TEST(Hostile, ThreadsThatCannotBeMadeAreDoneWithout) {
   }
 }
 
-// 8. A FIFO given as an image fails at once with the read-error text; nothing waits for a writer.
-TEST(Hostile, AFifoInputFailsAtOnce) {
-  TempDir dir;
-  ASSERT_EQ(mkfifo((dir / "fifo.pgm").c_str(), 0600), 0);
-  write_file(dir / "in.pgm", kInput);
-  const Outcome run =
-      run_program(SEUILLER_PATH, {"-q", "128", dir / "out", dir / "fifo.pgm", dir / "in.pgm"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "seuiller: Erreur de lecture de l'image " + dir / "fifo.pgm" + "\n");
-  EXPECT_EQ(read_file(dir / "out/in.pgm"), kWritten);
-}
-
 // 9 and 12. Null pointers and exhausted descriptors are statuses, never a crash.
 TEST(Hostile, NullPointersAndExhaustedDescriptorsAreStatuses) {
   TempDir dir;

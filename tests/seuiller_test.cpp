@@ -4,11 +4,13 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -80,6 +82,9 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
       {"window too large", {"-f", "65537", "wolf", "out", "a.pgm"}},
       {"k not a number", {"-k", "0.2x", "sauvola", "out", "a.pgm"}},
       {"k not finite", {"-k", "inf", "sauvola", "out", "a.pgm"}},
+      {"- as folder takes one image", {"128", "-", "a.pgm", "b.pgm"}},
+      {"- as image needs - as folder", {"128", "out", "a.pgm", "-"}},
+      {"two bitmaps of one name", {"-b", "128", "out", "a.pgm", "a"}},
       {"folder name too long, under folders to make",
        {"128", "n1/n2/" + std::string(300, 'x'), "a.pgm"}},
   };
@@ -92,9 +97,10 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
     const Outcome outcome = seuiller(c.args, dir.path().string());
     EXPECT_EQ(outcome.status, 2) << c.what;
     EXPECT_EQ(outcome.out, "") << c.what;
-    EXPECT_NE(outcome.err.find(
-                  "Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
-              std::string::npos)
+    EXPECT_NE(
+        outcome.err.find(
+            "Usage: seuiller [-j N] [-q] [-b] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
+        std::string::npos)
         << c.what;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pgm", "b.pgm", "sub"})) << c.what;
   }
@@ -220,6 +226,48 @@ TEST(Seuiller, EachMethodWritesWhatTheLibraryMakes) {
               "P5\r97 61\r255\r" + std::string(expected.begin(), expected.end()))
         << c.args.back();
   }
+}
+
+// Bitmaps, named after their input, and the pipeline: standard input to standard output, a named
+// pipe read as a file is, and a closed standard output as a write error.
+TEST(Seuiller, WritesBitmapsAndWorksInPipelines) {
+  TempDir dir;
+  write_file(dir / "page.pgm", greymap(13, 5));
+  write_file(dir / "scan", greymap(13, 5, 7));
+  std::vector<unsigned char> page(13 * 5);
+  ASSERT_EQ(charger_image_pgm((dir / "page.pgm").c_str(), page.data(), page.size(), nullptr,
+                              nullptr, nullptr),
+            IMAGE_OK);
+  binariser(page.data(), page.data(), page.size(), calculer_seuil_otsu(page.data(), page.size()));
+  ASSERT_EQ(enregistrer_image_pbm((dir / "expected.pbm").c_str(), page.data(), 5, 13), IMAGE_OK);
+  const std::string expected = read_file(dir / "expected.pbm");
+
+  const Outcome batch =
+      seuiller({"-q", "-b", "otsu", "out", "page.pgm", "scan"}, dir.path().string());
+  EXPECT_EQ(batch.status, 0) << batch.err;
+  EXPECT_EQ(read_file(dir / "out/page.pbm"), expected);
+  EXPECT_TRUE(fs::exists(dir / "out/scan.pbm"));
+
+  const Outcome piped = run_program(SEUILLER_PATH, {"-b", "otsu", "-", "-"},
+                                    [&] { freopen((dir / "page.pgm").c_str(), "rb", stdin); });
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, expected);
+
+  ASSERT_EQ(mkfifo((dir / "fifo.pgm").c_str(), 0600), 0);
+  const Outcome from_fifo = run_command(
+      {"/bin/sh", "-c", "cat page.pgm > fifo.pgm & exec \"$0\" -b otsu - fifo.pgm", SEUILLER_PATH},
+      dir.path().string());
+  EXPECT_EQ(from_fifo.status, 0) << from_fifo.err;
+  EXPECT_EQ(from_fifo.out, expected);
+
+  const Outcome closed = run_program(SEUILLER_PATH, {"128", "-", dir / "page.pgm"}, [] {
+    int fds[2];
+    if (pipe(fds) != 0) _exit(77);
+    close(fds[0]);
+    dup2(fds[1], STDOUT_FILENO);
+  });
+  EXPECT_EQ(closed.status, 1);
+  EXPECT_EQ(closed.err, "seuiller: Erreur d'ecriture de l'image -\n");
 }
 
 // Two threads, images of 16, 1 and 4 MiB: at most 2 x (2 x 16 MiB) and a few MiB.

@@ -49,8 +49,10 @@ namespace {
 constexpr int usage_status = 2;
 
 const char usage_text[] =
-    "Usage: seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...\n"
-    "Binarise chaque IMAGE et l'ecrit dans DOSSIER sous son nom de base.\n"
+    "Usage: seuiller [-j N] [-q] [-b] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...\n"
+    "       seuiller [-b] [-f FENETRE] [-k K] SEUIL - IMAGE.pgm|-\n"
+    "Binarise chaque IMAGE et l'ecrit dans DOSSIER sous son nom de base ; avec - comme dossier,\n"
+    "une seule IMAGE (- : l'entree standard) vers la sortie standard.\n"
     "SEUIL : un nombre (blanc a partir de SEUIL, comme test_grey), ou une methode qui le choisit "
     ":\n"
     "  otsu     seuil global d'Otsu (blanc au-dessus du niveau qui separe le mieux deux classes)\n"
@@ -60,6 +62,7 @@ const char usage_text[] =
     "  (m et s : moyenne et ecart type de la fenetre centree sur le pixel ; blanc au-dessus de T)\n"
     "  -j N        nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
     "  -q          sans affichage de la progression\n"
+    "  -b          ecrit des bitmaps (pbm, un bit par pixel) nommes IMAGE.pbm\n"
     "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535\n"
     "  -k K        facteur k des methodes locales\n";
 
@@ -212,29 +215,44 @@ struct StreamCloser {
   void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
 };
 
-// Reads the greymap `name` strictly into `buffer`, which grows to hold it: opened once, header
-// then raster. An input that is not a regular file or a block device (a pipe, a FIFO, a terminal)
-// is a read error at once: opening does not wait for a writer, and nothing is read.
+// Reads a greymap strictly from `stream` into `buffer`, which grows to hold it: header then
+// raster, once.
+statut_image read_from(std::FILE* stream, Buffer* buffer, int* rows, int* columns) {
+  int maximum = 0;
+  const statut_image status = lire_entete_flux_pgm(stream, rows, columns, &maximum);
+  if (status != IMAGE_OK) return status;
+  const std::size_t bytes = std::size_t(*rows) * std::size_t(*columns);
+  if (!buffer->allocate(bytes)) return IMAGE_MEMOIRE_INSUFFISANTE;
+  return charger_raster_flux_pgm(stream, buffer->data(), bytes, maximum);
+}
+
+// Reads the greymap `name` ("-": standard input). Every input is opened once and read once, header
+// then raster, so that a named pipe or /dev/stdin fed by a pipe is read as a file is.
 statut_image read_image(const std::string& name, Buffer* buffer, int* rows, int* columns) {
-  Descriptor fd(open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (name == "-") return read_from(stdin, buffer, rows, columns);
+  Descriptor fd(open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
     return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
   }
-  struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
-    return IMAGE_ERREUR_DE_LECTURE;
-  }
-  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
   const std::unique_ptr<std::FILE, StreamCloser> stream(fdopen(fd.get(), "rb"));
   if (!stream) return IMAGE_MEMOIRE_INSUFFISANTE;
   fd.release();
-  int maximum = 0;
-  statut_image status = lire_entete_flux_pgm(stream.get(), rows, columns, &maximum);
-  if (status != IMAGE_OK) return status;
-  const std::size_t bytes = std::size_t(*rows) * std::size_t(*columns);
-  if (!buffer->allocate(bytes)) return IMAGE_MEMOIRE_INSUFFISANTE;
-  return charger_raster_flux_pgm(stream.get(), buffer->data(), bytes, maximum);
+  return read_from(stream.get(), buffer, rows, columns);
+}
+
+// The name an image is written under: its base name, with its extension .pgm or .pnm (or none)
+// replaced by .pbm for a bitmap.
+std::string output_name(const std::string& image, bool bitmap) {
+  std::string name = base_name(image);
+  if (!bitmap) return name;
+  for (const char* extension : {".pgm", ".pnm"}) {
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, extension) == 0) {
+      name.resize(name.size() - 4);
+      break;
+    }
+  }
+  return name + ".pbm";
 }
 
 volatile std::sig_atomic_t stop_signal = 0;
@@ -246,8 +264,10 @@ extern "C" void on_stop(int signal) {
 // What every worker shares: the images, the next one to take, and standard error.
 struct Batch {
   Method method;
+  bool bitmap = false;  // write bitmaps
   std::string folder;
   std::vector<std::string> images;
+  std::vector<std::string> outputs;  // the name of each image's output in the folder
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
   std::atomic<bool> failed{false};
@@ -288,13 +308,39 @@ void work(Batch& batch) {
     if (status != IMAGE_OK) {
       report(batch, status, name);
     } else {
-      const std::string written = batch.folder + "/" + base_name(name);
-      status = enregistrer_image_pgm(written.c_str(), buffer.data(), rows, columns);
+      const std::string written = batch.folder + "/" + batch.outputs[index];
+      status = (batch.bitmap ? enregistrer_image_pbm : enregistrer_image_pgm)(
+          written.c_str(), buffer.data(), rows, columns);
       if (status != IMAGE_OK) report(batch, status, written);
     }
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
   }
   batch.finished.notify_all();
+}
+
+// One image through a pipeline: read from standard input ("-") or a file, binarised, written to
+// standard output, which is not a file to replace but a stream. Exit status 0 or 1; a failure is
+// one line on standard error, the image named "-" when it is standard input or output.
+int pipe_through(const Method& method, const std::string& image, bool bitmap) {
+  // Large writes: a bitmap is written row by row.
+  std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 20);
+  Buffer buffer;
+  int rows = 0;
+  int columns = 0;
+  statut_image status = read_image(image, &buffer, &rows, &columns);
+  if (status == IMAGE_OK) status = binarise(method, buffer.data(), rows, columns);
+  const char* failed = image.c_str();
+  if (status == IMAGE_OK) {
+    status = (bitmap ? enregistrer_flux_pbm : enregistrer_flux_pgm)(stdout, buffer.data(), rows,
+                                                                    columns);
+    failed = "-";
+  }
+  if (status == IMAGE_OK) return 0;
+  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
+                         ? "Allocation dynamique impossible pour un pointeur-tableau"
+                         : decrire_statut_image(status);
+  std::fprintf(stderr, "seuiller: %s %s\n", text, shown(failed).c_str());
+  return 1;
 }
 
 // Keeps the progress line up to date until the workers are done or stopped.
@@ -339,6 +385,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   unsigned threads = default_threads();
   bool quiet = false;
+  bool bitmap = false;
   std::optional<long> window;
   std::optional<double> k;
   int at = 1;
@@ -350,6 +397,8 @@ int main(int argc, char** argv) {
     }
     if (option == "-q") {
       quiet = true;
+    } else if (option == "-b") {
+      bitmap = true;
     } else if (option.compare(0, 2, "-j") == 0) {
       const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
       const std::optional<long> n = parse_integer(value, 1, 4096);
@@ -386,13 +435,22 @@ int main(int argc, char** argv) {
   }
   if (window) batch.method.window = static_cast<int>(*window);
   if (k) batch.method.k = *k;
+  batch.bitmap = bitmap;
   batch.folder = argv[at + 1];
+  if (batch.folder == "-") {
+    // A pipeline: one image, from standard input or a file, to standard output.
+    if (argc - at != 3) return usage("- comme dossier prend une seule image");
+    return pipe_through(batch.method, argv[at + 2], bitmap);
+  }
   std::set<std::string> names;
   for (int i = at + 2; i < argc; ++i) {
-    const std::string name = base_name(argv[i]);
-    if (name.empty() || name == "." || name == "..") return usage("pas de nom de base : ", argv[i]);
+    if (std::string(argv[i]) == "-") return usage("- comme image demande - comme dossier");
+    const std::string base = base_name(argv[i]);
+    if (base.empty() || base == "." || base == "..") return usage("pas de nom de base : ", argv[i]);
+    const std::string name = output_name(argv[i], bitmap);
     if (!names.insert(name).second) return usage("deux images du meme nom : ", name);
     batch.images.emplace_back(argv[i]);
+    batch.outputs.push_back(name);
   }
   if (!make_output_folder(batch.folder)) {
     return usage("dossier impossible a creer ou qui n'en est pas un : ", batch.folder);
