@@ -2,8 +2,10 @@
 // renamed over it, on N threads; no header parsed, no pixel touched. What seuiller and test_grey
 // do beyond this is their own cost.
 //
-//   copy_floor [-j N] [-t] DOSSIER FILE...
+//   copy_floor [-j N] [-t] [-e] DOSSIER FILE...
 //
+// With -e each output is the first eighth of its input: the floor of writing a bitmap, which is
+// an eighth of its greymap.
 // Buffers are those of the commands (2 MiB aligned, huge pages). With -t the buffer is faulted in
 // before the clock starts, and the program prints the seconds that the reading, writing and
 // renaming took: the floor of one file's copy, without the start of a process or the first touch
@@ -27,7 +29,7 @@
 
 namespace {
 
-bool copy(const char* from, const std::string& to, Buffer& buffer) {
+bool copy(const char* from, const std::string& to, Buffer& buffer, bool eighth) {
   const int in = open(from, O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st {};
@@ -37,6 +39,7 @@ bool copy(const char* from, const std::string& to, Buffer& buffer) {
   std::size_t got = 0;
   for (ssize_t n; got < size && (n = read(in, buffer.data() + got, size - got)) > 0;) got += n;
   close(in);
+  if (eighth) got /= 8;
   const std::string temporary = to + ".tmp";
   const int out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) return false;
@@ -59,8 +62,13 @@ int main(int argc, char** argv) {
     timed = true;
     ++at;
   }
+  bool eighth = false;
+  if (at < argc && std::strcmp(argv[at], "-e") == 0) {
+    eighth = true;
+    ++at;
+  }
   if (argc - at < 2 || threads == 0 || (timed && threads != 1)) {
-    std::fprintf(stderr, "Usage: copy_floor [-j N] [-t] DOSSIER FILE...\n");
+    std::fprintf(stderr, "Usage: copy_floor [-j N] [-t] [-e] DOSSIER FILE...\n");
     return 2;
   }
   const std::string folder = argv[at];
@@ -83,7 +91,9 @@ int main(int argc, char** argv) {
     Buffer buffer = std::move(faulted);
     for (int i; (i = next++) < argc;) {
       const char* slash = std::strrchr(argv[i], '/');
-      if (!copy(argv[i], folder + "/" + (slash ? slash + 1 : argv[i]), buffer)) failed = true;
+      if (!copy(argv[i], folder + "/" + (slash ? slash + 1 : argv[i]), buffer, eighth)) {
+        failed = true;
+      }
     }
   };
   std::vector<std::thread> workers;

@@ -235,23 +235,39 @@ bool unnamed_files_can_be_linked() {
 }
 
 // The extended attributes of the file being replaced (ACLs among them) onto its successor, where
-// the process may read and set them; one that cannot be copied is left out.
+// the process may read and set them; one that cannot be copied is left out. Read by a path through
+// the folder's descriptor where /proc is mounted (one system call for a file that has none),
+// through a descriptor of the file elsewhere.
 void copy_attributes(const Target& target, int to) {
-  const Descriptor from(::openat(target.folder.get(), target.entry.c_str(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (from.get() < 0) return;
-  const ssize_t list_bytes = ::flistxattr(from.get(), nullptr, 0);
+  std::string path;
+  Descriptor from;
+  if (unnamed_files_can_be_linked()) {
+    path = "/proc/self/fd/" + std::to_string(target.folder.get()) + "/" + target.entry;
+  } else {
+    from = Descriptor(::openat(target.folder.get(), target.entry.c_str(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (from.get() < 0) return;
+  }
+  const auto list = [&](char* names, std::size_t size) {
+    return path.empty() ? ::flistxattr(from.get(), names, size)
+                        : ::llistxattr(path.c_str(), names, size);
+  };
+  const auto get = [&](const char* attribute, void* value, std::size_t size) {
+    return path.empty() ? ::fgetxattr(from.get(), attribute, value, size)
+                        : ::lgetxattr(path.c_str(), attribute, value, size);
+  };
+  const ssize_t list_bytes = list(nullptr, 0);
   if (list_bytes <= 0) return;
   std::vector<char> names(static_cast<std::size_t>(list_bytes));
-  const ssize_t listed = ::flistxattr(from.get(), names.data(), names.size());
+  const ssize_t listed = list(names.data(), names.size());
   if (listed <= 0) return;
   std::vector<char> value;
   for (const char* attribute = names.data(); attribute < names.data() + listed;
        attribute += std::char_traits<char>::length(attribute) + 1) {
-    const ssize_t bytes = ::fgetxattr(from.get(), attribute, nullptr, 0);
+    const ssize_t bytes = get(attribute, nullptr, 0);
     if (bytes < 0) continue;
     value.resize(static_cast<std::size_t>(bytes) + 1);
-    const ssize_t got = ::fgetxattr(from.get(), attribute, value.data(), value.size());
+    const ssize_t got = get(attribute, value.data(), value.size());
     if (got < 0) continue;
     [[maybe_unused]] const int set =
         ::fsetxattr(to, attribute, value.data(), static_cast<std::size_t>(got), 0);

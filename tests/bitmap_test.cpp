@@ -84,6 +84,47 @@ TEST(Bitmaps, RoundTripThroughOurReaderAndNetpbm) {
   }
 }
 
+// The usual image tools read our bitmaps as the same pixels: each turns one into a greymap.
+TEST(Bitmaps, ImageToolsReadOurBitmaps) {
+  const struct {
+    const char* tool;
+    const char* program;  // looked up on the PATH
+    const char* command;  // $0 our bitmap, $1 the greymap to make
+  } tools[] = {
+      {"netpbm", "pbmtopgm",
+       "pamfile \"$0\" | grep -q 'PBM raw, 77 by 3' && pbmtopgm 1 1 \"$0\" > \"$1\""},
+      {"ImageMagick", "convert", "convert \"$0\" -depth 8 \"pgm:$1\""},
+      {"libvips", "vips", "vips copy \"$0\" \"$1\""},
+      {"Pillow", "/usr/bin/python3",
+       "/usr/bin/python3 -c 'import sys; from PIL import Image; "
+       "Image.open(sys.argv[1]).convert(\"L\").save(sys.argv[2], \"PPM\")' \"$0\" \"$1\""},
+  };
+  TempDir dir;
+  const std::vector<unsigned char> p = picture(3, 77);
+  ASSERT_EQ(enregistrer_image_pbm((dir / "ours.pbm").c_str(), p.data(), 3, 77), IMAGE_OK);
+  for (const auto& t : tools) {
+    const bool present =
+        std::system(("command -v " + std::string(t.program) + " >/dev/null 2>&1").c_str()) == 0;
+    if (!present) {
+      if (std::getenv("CI") != nullptr) ADD_FAILURE() << t.tool << " is missing: CI installs it";
+      continue;
+    }
+    std::remove((dir / "theirs.pgm").c_str());
+    const Outcome run =
+        run_command({"/bin/sh", "-c", t.command, dir / "ours.pbm", dir / "theirs.pgm"});
+    EXPECT_EQ(run.status, 0) << t.tool << ": " << run.err;
+    std::vector<unsigned char> back(p.size());
+    int maximum = 0;
+    EXPECT_EQ(charger_image_pgm((dir / "theirs.pgm").c_str(), back.data(), back.size(), nullptr,
+                                nullptr, &maximum),
+              IMAGE_OK)
+        << t.tool;
+    for (unsigned char& v : back)
+      v = maximum > 0 ? static_cast<unsigned char>(v * 255 / maximum) : v;
+    EXPECT_EQ(back, thresholded(p)) << t.tool;
+  }
+}
+
 TEST(Bitmaps, StrictReadingAndStatuses) {
   TempDir dir;
   const struct {

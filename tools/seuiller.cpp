@@ -322,8 +322,13 @@ void work(Batch& batch) {
 // standard output, which is not a file to replace but a stream. Exit status 0 or 1; a failure is
 // one line on standard error, the image named "-" when it is standard input or output.
 int pipe_through(const Method& method, const std::string& image, bool bitmap) {
-  // Large writes: a bitmap is written row by row.
+  // Large writes: a bitmap is written row by row. Pipes of 1 MiB rather than 64 KiB: a
+  // fraction of the switches between the processes of the pipeline (where the system allows).
   std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 20);
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO}) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+  }
   Buffer buffer;
   int rows = 0;
   int columns = 0;
