@@ -242,7 +242,9 @@ void copy_attributes(const Target& target, int to) {
   std::string path;
   Descriptor from;
   if (unnamed_files_can_be_linked()) {
-    path = "/proc/self/fd/" + std::to_string(target.folder.get()) + "/" + target.entry;
+    char folder[40];
+    std::snprintf(folder, sizeof folder, "/proc/self/fd/%d/", target.folder.get());
+    path = folder + target.entry;
   } else {
     from = Descriptor(::openat(target.folder.get(), target.entry.c_str(),
                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
