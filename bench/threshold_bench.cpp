@@ -2,8 +2,8 @@
 //
 //   threshold_bench IMAGE.pgm METHOD WINDOW K RUNS OUTPUT.pgm
 //
-// METHOD is fixed (threshold 128), otsu (the threshold and the binarisation), sauvola, niblack or
-// wolf. The image is read and the output buffer faulted in before the clock starts; prints the
+// METHOD is fixed (threshold 128), otsu (the threshold and the binarisation), sauvola, niblack,
+// wolf or auto (WINDOW and K ignored). The image is read and the output buffer faulted in before the clock starts; prints the
 // median of RUNS runs in milliseconds. bench/thresholds.py runs it against the peers.
 
 #include <algorithm>
@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
       status = binariser_niblack(out.data(), image.data(), rows, columns, window, k);
     } else if (method == "wolf") {
       status = binariser_wolf(out.data(), image.data(), rows, columns, window, k);
+    } else if (method == "auto") {
+      status = binariser_auto(out.data(), image.data(), rows, columns);
     } else {
       std::fprintf(stderr, "unknown method %s\n", method.c_str());
       return 2;

@@ -77,6 +77,7 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
       {"unknown method", {"sauvol", "out", "a.pgm"}},
       {"window with a number", {"-f", "15", "128", "out", "a.pgm"}},
       {"k with otsu", {"-k", "0.2", "otsu", "out", "a.pgm"}},
+      {"window with auto", {"-f", "15", "auto", "out", "a.pgm"}},
       {"even window", {"-f", "16", "sauvola", "out", "a.pgm"}},
       {"window too small", {"-f1", "niblack", "out", "a.pgm"}},
       {"window too large", {"-f", "65537", "wolf", "out", "a.pgm"}},
@@ -208,6 +209,12 @@ TEST(Seuiller, EachMethodWritesWhatTheLibraryMakes) {
       {{"-f", "31", "-k", "0.34", "sauvola"}, binariser_sauvola, 31, 0.34},
       {{"-f5", "-k-0.1", "niblack"}, binariser_niblack, 5, -0.1},
       {{"-k", "0.3", "-f", "7", "wolf"}, binariser_wolf, 7, 0.3},
+      {{"auto"},
+       [](unsigned char* o, const unsigned char* i, int r, int c, int, double) {
+         return binariser_auto(o, i, r, c);
+       },
+       0,
+       0},
   };
   for (const auto& c : cases) {
     std::vector<unsigned char> expected(raster.begin(), raster.end());

@@ -176,6 +176,21 @@ TEST(Thresholds, LargeRastersKeepTheFixedRule) {
   }
 }
 
+// The automatic method in place writes what it writes beside the image; a uniform page is white.
+TEST(Thresholds, AutoInPlaceEqualsOutOfPlace) {
+  for (const Picture& p : pictures()) {
+    std::vector<unsigned char> out(p.pixels.size(), 7);
+    ASSERT_EQ(binariser_auto(out.data(), p.pixels.data(), p.rows, p.columns), IMAGE_OK) << p.name;
+    std::vector<unsigned char> in_place = p.pixels;
+    ASSERT_EQ(binariser_auto(in_place.data(), in_place.data(), p.rows, p.columns), IMAGE_OK);
+    EXPECT_EQ(in_place, out) << p.name;
+    for (const unsigned char v : out) ASSERT_TRUE(v == 0 || v == 255) << p.name;
+    if (p.name == "uniform") {
+      EXPECT_EQ(out, std::vector<unsigned char>(out.size(), 255));
+    }
+  }
+}
+
 // A bad argument is a status, and the output is left untouched.
 TEST(Thresholds, RefuseBadArguments) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -211,6 +226,13 @@ TEST(Thresholds, RefuseBadArguments) {
         EXPECT_EQ(out, std::vector<unsigned char>(64, 7));
       }
     }
+  }
+  // The automatic method takes no window nor k: the rest of the table.
+  for (const Case& c : cases) {
+    if (c.window != 15 || std::isnan(c.k) || std::isinf(c.k)) continue;
+    std::fill(out.begin(), out.end(), 7);
+    EXPECT_EQ(binariser_auto(c.out, c.image, c.rows, c.columns), c.expected)
+        << "auto, " << c.rows << " x " << c.columns;
   }
   EXPECT_EQ(calculer_seuil_otsu(nullptr, 10), 1);
   binariser(nullptr, image.data(), 64, 128);  // nothing to do, and no crash

@@ -59,6 +59,8 @@ const char usage_text[] =
     "  sauvola  seuil local T = m (1 + k (s / 127.5 - 1))   (fenetre 15, k 0.2 par defaut)\n"
     "  niblack  seuil local T = m - k s                      (fenetre 15, k 0.2 par defaut)\n"
     "  wolf     seuil local T = m - k (1 - s / Smax) (m - M) (fenetre 15, k 0.5 par defaut)\n"
+    "  auto     sans parametre, pour les pages : le papier ramene a un niveau, puis noir la ou\n"
+    "           Otsu et Wolf voient de l'encre\n"
     "  (m et s : moyenne et ecart type de la fenetre centree sur le pixel ; blanc au-dessus de T)\n"
     "  -j N        nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
     "  -q          sans affichage de la progression\n"
@@ -103,7 +105,7 @@ std::optional<double> parse_number(const char* text) {
 
 // How the images are binarised: a fixed threshold, or a method that chooses it.
 struct Method {
-  enum Kind { fixed, otsu, sauvola, niblack, wolf } kind = fixed;
+  enum Kind { fixed, otsu, sauvola, niblack, wolf, automatic } kind = fixed;
   int threshold = 0;  // fixed
   int window = 15;    // the local methods
   double k = 0.2;
@@ -114,6 +116,7 @@ std::optional<Method::Kind> method_named(const std::string& name) {
   if (name == "sauvola") return Method::sauvola;
   if (name == "niblack") return Method::niblack;
   if (name == "wolf") return Method::wolf;
+  if (name == "auto") return Method::automatic;
   return std::nullopt;
 }
 
@@ -133,6 +136,8 @@ statut_image binarise(const Method& method, unsigned char* pixels, int rows, int
       return binariser_niblack(pixels, pixels, rows, columns, method.window, method.k);
     case Method::wolf:
       return binariser_wolf(pixels, pixels, rows, columns, method.window, method.k);
+    case Method::automatic:
+      return binariser_auto(pixels, pixels, rows, columns);
   }
   return IMAGE_PARAMETRE_INVALIDE;
 }
@@ -428,7 +433,7 @@ int main(int argc, char** argv) {
   Batch batch;
   if (const std::optional<Method::Kind> kind = method_named(argv[at])) {
     batch.method.kind = *kind;
-    if (*kind == Method::otsu && (window || k)) {
+    if ((*kind == Method::otsu || *kind == Method::automatic) && (window || k)) {
       return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
     }
     if (*kind == Method::wolf) batch.method.k = 0.5;
