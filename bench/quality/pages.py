@@ -123,9 +123,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("folder")
     parser.add_argument("--pages", type=int, default=4)
+    parser.add_argument("--kind", choices=KINDS, help="only this kind of page")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
-    for kind in KINDS:
+    for kind in [args.kind] if args.kind else KINDS:
         for number in range(args.pages):
             page, truth, text = make_page(kind, number)
             stem = os.path.join(args.folder, f"{kind}-{number}")

@@ -95,7 +95,7 @@ def methods(tools):
         def run(path, work):
             out = os.path.join(work, "tool.pnm")
             with open(out, "wb") as o:
-                subprocess.run(argv_of(path), stdout=o, check=True)
+                subprocess.run(argv_of(path), stdout=o, stderr=subprocess.DEVNULL, check=True)
             return read_pnm(out)
         return run
 
