@@ -10,6 +10,7 @@
 // without errno from the square root: neither changes a result, and the first would.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -863,14 +864,15 @@ std::vector<float> paper_of_blocks(const unsigned char* image, int rows, int col
     std::fill(counts.begin(), counts.end(), 0);
     const int first = band * block;
     const int last = std::min(rows, first + block);
-    // Every other row and column: a percentile of 256 samples is as good as one of 1,024.
+    // Every other row and every fourth column: a percentile of 128 samples is as good as one of
+    // 1,024 for the paper's level.
     for (int y = first; y < last; y += 2) {
       const unsigned char* line = image + static_cast<std::size_t>(y) * width;
-      for (std::size_t x = 0; x < width; x += 2) ++counts[(x / block) * 256 + line[x]];
+      for (std::size_t x = 0; x < width; x += 4) ++counts[(x / block) * 256 + line[x]];
     }
     for (int g = 0; g < grid_columns; ++g) {
       const int in_block =
-          ((last - first + 1) / 2) * ((std::min(columns, (g + 1) * block) - g * block + 1) / 2);
+          ((last - first + 1) / 2) * ((std::min(columns, (g + 1) * block) - g * block + 3) / 4);
       const int above = in_block / 10;  // samples allowed above the percentile
       int seen = 0;
       int v = 255;
@@ -959,18 +961,19 @@ inline Moments moments(const unsigned char* samples, std::size_t n) {
 
 // A row of the paper's brightness, between block centres: straight lines from one centre to the
 // next, so that each stretch is a ramp (a vectorised loop) rather than a lookup a pixel.
-void interpolate_row(const float* grid_row, const std::vector<Between>& across,
-                     const float* weights, float* out) {
-  const std::size_t width = across.size();
-  std::size_t x = 0;
-  while (x < width) {
-    const Between b = across[x];
-    std::size_t end = x + 1;
-    while (end < width && across[end].first == b.first) ++end;
-    const float from = grid_row[b.first];
-    const float step = grid_row[b.second] - from;
-    for (std::size_t i = x; i < end; ++i) out[i] = from + step * weights[i];
-    x = end;
+struct Ramp {
+  std::size_t begin;
+  std::size_t end;
+  int first;  // the block centres it goes between
+  int second;
+};
+
+void interpolate_row(const float* grid_row, const std::vector<Ramp>& ramps, const float* weights,
+                     float* out) {
+  for (const Ramp& r : ramps) {
+    const float from = grid_row[r.first];
+    const float step = grid_row[r.second] - from;
+    for (std::size_t i = r.begin; i < r.end; ++i) out[i] = from + step * weights[i];
   }
 }
 
@@ -997,12 +1000,20 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     for (int x = 0; x < columns; ++x)
       across[static_cast<std::size_t>(x)] = between(x, columns, grid_columns);
     std::vector<float> weights(width);
-    for (std::size_t x = 0; x < width; ++x) weights[x] = across[x].weight;
+    std::vector<Ramp> ramps;
+    for (std::size_t x = 0; x < width; ++x) {
+      weights[x] = across[x].weight;
+      if (ramps.empty() || ramps.back().first != across[x].first) {
+        ramps.push_back({x, x, across[x].first, across[x].second});
+      }
+      ramps.back().end = x + 1;
+    }
     std::vector<float> grid_row(static_cast<std::size_t>(grid_columns));
     std::vector<float> paper_row(width);
     // The normalised page, with its histogram, its smallest sample, and the deviation of each whole
     // 32 x 32 block (of all the page when none is whole).
     std::uint64_t histogram_of[256] = {};
+    std::vector<std::array<std::uint32_t, 256>> tables(4, std::array<std::uint32_t, 256>{});
     std::vector<std::uint64_t> block_sums(static_cast<std::size_t>(grid_columns));
     std::vector<std::uint64_t> block_squares(static_cast<std::size_t>(grid_columns));
     const bool whole_blocks = rows >= block && columns >= block;
@@ -1017,10 +1028,20 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
             paper[static_cast<std::size_t>(down.first) * grid_columns + g] * (1 - down.weight) +
             paper[static_cast<std::size_t>(down.second) * grid_columns + g] * down.weight;
       }
-      interpolate_row(grid_row.data(), across, weights.data(), paper_row.data());
+      interpolate_row(grid_row.data(), ramps, weights.data(), paper_row.data());
       unsigned char* out = output + static_cast<std::size_t>(y) * width;
       normalise_row(image + static_cast<std::size_t>(y) * width, paper_row.data(), width, out);
       smallest = std::min<int>(smallest, smallest_sample(out, width));
+      // Counted while the row is in the cache, in four tables (runs of one value do not wait on
+      // one counter) that hold a raster's counts in 32 bits.
+      std::size_t x = 0;
+      for (; x + 4 <= width; x += 4) {
+        ++tables[0][out[x]];
+        ++tables[1][out[x + 1]];
+        ++tables[2][out[x + 2]];
+        ++tables[3][out[x + 3]];
+      }
+      for (; x < width; ++x) ++tables[0][out[x]];
       if (whole_blocks) {
         for (std::size_t g = 0; g < static_cast<std::size_t>(columns / block); ++g) {
           const Moments row = moments(out + g * block, block);
@@ -1050,7 +1071,9 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     }
     const double range = std::sqrt(std::max(widest, 0.0));
     const std::size_t count = static_cast<std::size_t>(rows) * width;
-    histogram(output, count, histogram_of);
+    for (int v = 0; v < 256; ++v) {
+      histogram_of[v] = std::uint64_t{tables[0][v]} + tables[1][v] + tables[2][v] + tables[3][v];
+    }
     if (range == 0) {
       std::memset(output, 255, count);  // a page with nothing on it
       return IMAGE_OK;
