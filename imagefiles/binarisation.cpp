@@ -10,7 +10,6 @@
 // without errno from the square root: neither changes a result, and the first would.
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -115,22 +114,33 @@ bool threshold_streamed(unsigned char* output, const unsigned char* input, std::
 
 // ---- Otsu -------------------------------------------------------------------------------------
 
-// The histogram in four tables, so that runs of equal samples do not wait on one counter; in
-// blocks whose counts cannot overflow 32 bits.
+// A histogram in four tables, so that runs of equal samples do not wait on one counter; each
+// table counts in 32 bits.
+struct Tally {
+  std::uint32_t h[4][256] = {};
+
+  void add(const unsigned char* samples, std::size_t count) {
+    std::size_t p = 0;
+    for (; p + 4 <= count; p += 4) {
+      ++h[0][samples[p]];
+      ++h[1][samples[p + 1]];
+      ++h[2][samples[p + 2]];
+      ++h[3][samples[p + 3]];
+    }
+    for (; p < count; ++p) ++h[0][samples[p]];
+  }
+  void add_to(std::uint64_t total[256]) const {
+    for (int v = 0; v < 256; ++v) total[v] += std::uint64_t{h[0][v]} + h[1][v] + h[2][v] + h[3][v];
+  }
+};
+
+// The histogram of a raster, in blocks whose counts fit 32 bits.
 void histogram(const unsigned char* image, std::size_t count, std::uint64_t total[256]) {
   constexpr std::size_t block = std::size_t{1} << 30;
   for (std::size_t start = 0; start < count; start += block) {
-    const std::size_t end = std::min(count, start + block);
-    std::uint32_t h[4][256] = {};
-    std::size_t p = start;
-    for (; p + 4 <= end; p += 4) {
-      ++h[0][image[p]];
-      ++h[1][image[p + 1]];
-      ++h[2][image[p + 2]];
-      ++h[3][image[p + 3]];
-    }
-    for (; p < end; ++p) ++h[0][image[p]];
-    for (int v = 0; v < 256; ++v) total[v] += std::uint64_t{h[0][v]} + h[1][v] + h[2][v] + h[3][v];
+    Tally tally;
+    tally.add(image + start, std::min(count - start, block));
+    tally.add_to(total);
   }
 }
 
@@ -1013,7 +1023,7 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     // The normalised page, with its histogram, its smallest sample, and the deviation of each whole
     // 32 x 32 block (of all the page when none is whole).
     std::uint64_t histogram_of[256] = {};
-    std::vector<std::array<std::uint32_t, 256>> tables(4, std::array<std::uint32_t, 256>{});
+    Tally tally;
     std::vector<std::uint64_t> block_sums(static_cast<std::size_t>(grid_columns));
     std::vector<std::uint64_t> block_squares(static_cast<std::size_t>(grid_columns));
     const bool whole_blocks = rows >= block && columns >= block;
@@ -1032,16 +1042,7 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
       unsigned char* out = output + static_cast<std::size_t>(y) * width;
       normalise_row(image + static_cast<std::size_t>(y) * width, paper_row.data(), width, out);
       smallest = std::min<int>(smallest, smallest_sample(out, width));
-      // Counted while the row is in the cache, in four tables (runs of one value do not wait on
-      // one counter) that hold a raster's counts in 32 bits.
-      std::size_t x = 0;
-      for (; x + 4 <= width; x += 4) {
-        ++tables[0][out[x]];
-        ++tables[1][out[x + 1]];
-        ++tables[2][out[x + 2]];
-        ++tables[3][out[x + 3]];
-      }
-      for (; x < width; ++x) ++tables[0][out[x]];
+      tally.add(out, width);  // while the row is in the cache; a raster's counts fit 32 bits
       if (whole_blocks) {
         for (std::size_t g = 0; g < static_cast<std::size_t>(columns / block); ++g) {
           const Moments row = moments(out + g * block, block);
@@ -1071,9 +1072,7 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     }
     const double range = std::sqrt(std::max(widest, 0.0));
     const std::size_t count = static_cast<std::size_t>(rows) * width;
-    for (int v = 0; v < 256; ++v) {
-      histogram_of[v] = std::uint64_t{tables[0][v]} + tables[1][v] + tables[2][v] + tables[3][v];
-    }
+    tally.add_to(histogram_of);
     if (range == 0) {
       std::memset(output, 255, count);  // a page with nothing on it
       return IMAGE_OK;

@@ -100,6 +100,9 @@ statut_image write_raster_to(std::FILE* stream, Format format, const unsigned ch
 statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
                         const void* body, std::size_t body_bytes, bool unnamed = true);
 
+// What a failure to open a file (errno set) is: a resource that ran out, or `no_access`.
+statut_image open_failure(statut_image no_access);
+
 // Prints the message of `status` for the file `name` on standard output (and on standard error
 // too when standard output cannot take it), then ends the process with status 1.
 [[noreturn]] void end_process(statut_image status, const char* name);

@@ -1,5 +1,6 @@
 // The French text of every status, and the one place where a failure ends the process.
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,12 @@ const char* decrire_statut_image(statut_image statut) {
 }
 
 namespace imagefiles::detail {
+
+statut_image open_failure(statut_image no_access) {
+  if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
+  if (errno == ENOMEM) return IMAGE_MEMOIRE_INSUFFISANTE;
+  return no_access;
+}
 
 void end_process(statut_image status, const char* name) {
   // The process ends here: a closed pipe on standard output must not end it first, by signal,

@@ -25,18 +25,11 @@ File open_for_reading(const char* name) {
   return File(std::fopen(name, "rb"));
 }
 
-// Why a file could not be opened for reading: a resource that ran out, or no access.
-statut_image failure_to_open() {
-  if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
-  if (errno == ENOMEM) return IMAGE_MEMOIRE_INSUFFISANTE;
-  return IMAGE_PAS_D_ACCES_EN_LECTURE;
-}
-
 // Opens `name` and reads its header strictly, leaving `*file` at the first raster byte.
 statut_image open_strict(const char* name, Format format, File* file, Header* header) {
   if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
   *file = open_for_reading(name);
-  if (!*file) return failure_to_open();
+  if (!*file) return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
   return read_header_strict(file->get(), format, header);
 }
 
@@ -172,7 +165,7 @@ statut_image read_bitmap_strict(const char* name, unsigned char* raster, std::si
                                 Header* header) {
   if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
   const File file = open_for_reading(name);
-  if (!file) return failure_to_open();
+  if (!file) return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
   std::FILE* stream = file.get();
   const int p = std::getc(stream);
   const int digit = std::getc(stream);

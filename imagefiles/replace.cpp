@@ -112,11 +112,8 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What a failure to make or open a file is: a resource that ran out, or no access.
 statut_image failure_to_open() {
-  if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
-  if (errno == ENOMEM) return IMAGE_MEMOIRE_INSUFFISANTE;
-  return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  return open_failure(IMAGE_PAS_D_ACCES_EN_ECRITURE);
 }
 
 // ".<name>.<unique part>" for `entry`; the name is cut so that the whole fits a folder entry.
