@@ -41,8 +41,9 @@ def generate(path, width, height, shift=0):
 
 
 def read_raster(path):
-    """Width, height and raster of a P5 or P7 file written by any of the tools, samples scaled to
-    0..255 (netpbm's black-and-white PAM holds 0 and 1)."""
+    """Width, height and raster of a P5, P4 or P7 file written by any of the tools, one byte a
+    pixel, samples scaled to 0..255 (netpbm's black-and-white PAM holds 0 and 1; a bitmap's bit 1,
+    black, is 0)."""
     with open(path, "rb") as f:
         data = f.read()
     if data[:2] == b"P7":
@@ -54,9 +55,11 @@ def read_raster(path):
         if maxval == 1:
             raster = raster.translate(bytes([0, 255]) + bytes(254))
         return width, height, raster
-    # P5: magic, then width, height and maximum value, with comments, then one whitespace byte.
+    # P5: magic, then width, height and maximum value, with comments, then one whitespace byte;
+    # P4 the same without the maximum value.
+    bitmap = data[:2] == b"P4"
     tokens, at = [], 2
-    while len(tokens) < 3:
+    while len(tokens) < (2 if bitmap else 3):
         while data[at:at + 1].isspace():
             at += 1
         if data[at:at + 1] == b"#":
@@ -66,7 +69,13 @@ def read_raster(path):
         while data[at:at + 1].isdigit():
             at += 1
         tokens.append(int(data[start:at]))
-    width, height, _ = tokens
+    width, height = tokens[:2]
+    if bitmap:
+        stride = (width + 7) // 8
+        rows = (data[at + 1 + r * stride:at + 1 + (r + 1) * stride] for r in range(height))
+        return width, height, b"".join(
+            bytes(0 if row[x // 8] & (0x80 >> (x % 8)) else 255 for x in range(width))
+            for row in rows)
     return width, height, data[at + 1:at + 1 + width * height]
 
 

@@ -25,42 +25,16 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import metrics  # noqa: E402
 import pages  # noqa: E402
+from run import read_raster  # noqa: E402  (the main benchmark's reader)
 
 
 def read_pnm(path):
-    """The samples of a P5 greymap, a P4 bitmap or netpbm's black-and-white PAM, as 0..255 with
-    0 for black."""
-    data = open(path, "rb").read()
-    if data[:2] == b"P7":
-        end = data.index(b"ENDHDR\n") + 7
-        fields = dict(l.split(b" ", 1) for l in data[3:end - 7].splitlines() if b" " in l)
-        w, h, maxval = int(fields[b"WIDTH"]), int(fields[b"HEIGHT"]), int(fields[b"MAXVAL"])
-        raster = np.frombuffer(data[end:end + w * h], dtype=np.uint8).reshape(h, w)
-        return (raster.astype(np.int32) * 255 // maxval).astype(np.uint8)
-    magic, tokens, at = data[:2], [], 2
-    needed = 2 if magic == b"P4" else 3
-    while len(tokens) < needed:
-        while data[at:at + 1].isspace():
-            at += 1
-        if data[at:at + 1] == b"#":
-            at = data.index(b"\n", at) + 1
-            continue
-        start = at
-        while data[at:at + 1].isdigit():
-            at += 1
-        tokens.append(int(data[start:at]))
-    w, h = tokens[0], tokens[1]
-    at += 1
-    if magic == b"P4":
-        stride = (w + 7) // 8
-        bits = np.unpackbits(np.frombuffer(data[at:at + stride * h], dtype=np.uint8).reshape(h, stride),
-                             axis=1)[:, :w]
-        return np.where(bits == 1, 0, 255).astype(np.uint8)
-    raster = np.frombuffer(data[at:at + w * h], dtype=np.uint8).reshape(h, w)
-    maxval = tokens[2]
-    return raster if maxval == 255 else (raster.astype(np.int32) * 255 // maxval).astype(np.uint8)
+    """The samples of a greymap, a bitmap or netpbm's black-and-white PAM, 0..255, 0 for black."""
+    width, height, raster = read_raster(path)
+    return np.frombuffer(raster, dtype=np.uint8).reshape(height, width)
 
 
 def binary(image):
