@@ -36,7 +36,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include <imagefiles/imagefiles.h>
@@ -200,22 +199,6 @@ std::string shown(const std::string& name) {
   return text;
 }
 
-// A descriptor, closed on destruction unless released.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 struct StreamCloser {
   void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
 };
@@ -235,14 +218,12 @@ statut_image read_from(std::FILE* stream, Buffer* buffer, int* rows, int* column
 // then raster, so that a named pipe or /dev/stdin fed by a pipe is read as a file is.
 statut_image read_image(const std::string& name, Buffer* buffer, int* rows, int* columns) {
   if (name == "-") return read_from(stdin, buffer, rows, columns);
-  Descriptor fd(open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  // "e": closed on exec, as every descriptor of the process.
+  const std::unique_ptr<std::FILE, StreamCloser> stream(std::fopen(name.c_str(), "rbe"));
+  if (!stream) {
     if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
     return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
   }
-  const std::unique_ptr<std::FILE, StreamCloser> stream(fdopen(fd.get(), "rb"));
-  if (!stream) return IMAGE_MEMOIRE_INSUFFISANTE;
-  fd.release();
   return read_from(stream.get(), buffer, rows, columns);
 }
 
