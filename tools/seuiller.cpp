@@ -89,6 +89,16 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+
+// The line of a failed image: the library's text, or for memory that ran out, the allocation
+// text of test_grey.
+void print_failure(statut_image status, const std::string& name) {
+  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
+                         ? "Allocation dynamique impossible pour un pointeur-tableau"
+                         : decrire_statut_image(status);
+  std::fprintf(stderr, "seuiller: %s %s\n", text, shown(name).c_str());
+}
+
 // A finite decimal number, nothing else.
 std::optional<double> parse_number(const char* text) {
   if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) return std::nullopt;
@@ -267,16 +277,12 @@ void clear_progress(const Batch& batch) {
   if (batch.progress) std::fputs("\r\033[K", stderr);
 }
 
-// One line for a failed image: the library's text, or for memory that ran out, the allocation
-// text of test_grey.
+// One line for a failed image, between progress lines.
 void report(Batch& batch, statut_image status, const std::string& name) {
   batch.failed = true;
   const std::lock_guard<std::mutex> lock(batch.output);
   clear_progress(batch);
-  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
-                         ? "Allocation dynamique impossible pour un pointeur-tableau"
-                         : decrire_statut_image(status);
-  std::fprintf(stderr, "seuiller: %s %s\n", text, shown(name).c_str());
+  print_failure(status, name);
 }
 
 // One worker: takes the next image until none is left or a signal asks to stop. Its buffer grows
@@ -327,10 +333,7 @@ int pipe_through(const Method& method, const std::string& image, bool bitmap) {
     failed = "-";
   }
   if (status == IMAGE_OK) return 0;
-  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
-                         ? "Allocation dynamique impossible pour un pointeur-tableau"
-                         : decrire_statut_image(status);
-  std::fprintf(stderr, "seuiller: %s %s\n", text, shown(failed).c_str());
+  print_failure(status, failed);
   return 1;
 }
 
