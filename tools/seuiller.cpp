@@ -89,7 +89,6 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-
 // The line of a failed image: the library's text, or for memory that ran out, the allocation
 // text of test_grey.
 void print_failure(statut_image status, const std::string& name) {
