@@ -251,7 +251,9 @@ IMAGEFILES_API void binariser(unsigned char* sortie, const unsigned char* image,
  * exactly the pixels above the level (OpenCV's THRESH_OTSU, whose output binariser then matches
  * byte for byte). Between 1 and 256. An image that no level splits (one value only, or none, or a
  * NULL image) gives 1: every sample above 0 white. A two-valued image gives its lower value plus
- * one: the lower value black, the higher white. */
+ * one (the lower value black, the higher white), unless one value makes up less than FLT_EPSILON
+ * (2^-23, about 1.2e-7) of the pixels, fewer than one in 8,388,608: the level is then skipped, as
+ * OpenCV skips it, and the result is 1. */
 IMAGEFILES_API int calculer_seuil_otsu(const unsigned char* image, size_t nb_pixels);
 
 /* Local thresholds. For each pixel, the mean m and the standard deviation s (population variance)
@@ -267,9 +269,10 @@ IMAGEFILES_API int calculer_seuil_otsu(const unsigned char* image, size_t nb_pix
  * `fenetre` is odd, from 3 to 65535; `k` is any finite number. IMAGE_PARAMETRE_INVALIDE for another
  * window or k, or a NULL pointer; IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 or a raster
  * beyond 2,147,483,647 bytes; IMAGE_MEMOIRE_INSUFFISANTE when the working memory cannot be had.
- * On a failure `sortie` is untouched. Working memory: about (fenetre / 2 + 2) rows when in place,
- * and four 32-bit (beyond a window of 257, 64-bit) sums a column; time a pixel does not depend on
- * the window. */
+ * On a failure `sortie` is untouched. Working memory: when in place, a band of
+ * min(nb_lignes, fenetre / 2 + 2) rows, which is a copy of the whole image once fenetre / 2 + 2
+ * reaches nb_lignes; and four sums a column for nb_colonnes + fenetre - 1 columns, 32-bit up to a
+ * window of 181 and 64-bit beyond. The time a pixel does not depend on the window. */
 IMAGEFILES_API statut_image binariser_sauvola(unsigned char* sortie, const unsigned char* image,
                                               int nb_lignes, int nb_colonnes, int fenetre,
                                               double k);
