@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -150,6 +152,58 @@ TEST(Thresholds, EqualTheReferences) {
       }
       EXPECT_EQ(in_place, got);
     }
+  }
+}
+
+// Otsu on two-valued images where one value is one pixel in about 2^23: OpenCV skips a level that
+// leaves less than FLT_EPSILON of the pixels on one side, and so must we (the header says when).
+TEST(Thresholds, OtsuOfARareValueIsOpenCVs) {
+  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
+  if (!present && std::getenv("CI") != nullptr)
+    FAIL() << "python3-opencv or python3-skimage missing";
+  if (!present) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
+  struct Case {
+    const char* name;
+    int rows, columns, rare;
+    unsigned char common, other;
+    bool splits;  // the header's statement: lower value plus one, or 1
+  } cases[] = {
+      {"one light pixel in 8,392,704", 2049, 4096, 1, 100, 200, false},
+      {"one dark pixel in 8,392,704", 2049, 4096, 1, 200, 100, false},
+      {"two light pixels in 8,392,704", 2049, 4096, 2, 100, 200, true},
+      {"one light pixel in 4,194,304", 2048, 2048, 1, 100, 200, true},
+  };
+  TempDir dir;
+  std::vector<Picture> all;
+  std::ostringstream jobs;
+  for (const Case& c : cases) {
+    Picture p{c.name, c.rows, c.columns,
+              std::vector<unsigned char>(std::size_t(c.rows) * c.columns, c.common)};
+    for (int i = 0; i < c.rare; ++i) p.pixels[p.pixels.size() / 3 + std::size_t(i) * 977] = c.other;
+    const std::string n = std::to_string(all.size());
+    write_file(dir / (n + ".pgm"), pgm(p));
+    jobs << "otsu 0 0 " << dir / (n + ".pgm") << ' ' << dir / (n + ".out.pgm") << '\n';
+    all.push_back(std::move(p));
+  }
+  write_file(dir / "jobs", jobs.str());
+  const Outcome reference = run_command(
+      {"/bin/sh", "-c", "/usr/bin/python3 \"$0\" < \"$1\"", REFERENCE_SCRIPT, dir / "jobs"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  std::istringstream levels(reference.out);
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    SCOPED_TRACE(all[i].name);
+    int level = -1;
+    ASSERT_TRUE(levels >> level);
+    const int ours = calculer_seuil_otsu(all[i].pixels.data(), all[i].pixels.size());
+    EXPECT_EQ(ours, level + 1);
+    const int lower = std::min(cases[i].common, cases[i].other);
+    EXPECT_EQ(ours, cases[i].splits ? lower + 1 : 1);
+    const std::string file = read_file(dir / (std::to_string(i) + ".out.pgm"));
+    std::vector<unsigned char> out(all[i].pixels.size());
+    binariser(out.data(), all[i].pixels.data(), out.size(), ours);
+    EXPECT_TRUE(
+        std::equal(out.begin(), out.end(), file.end() - std::ptrdiff_t(out.size()),
+                   [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); }));
   }
 }
 
