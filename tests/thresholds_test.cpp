@@ -102,13 +102,25 @@ std::string pgm(const Picture& p) {
          std::string(p.pixels.begin(), p.pixels.end());
 }
 
+// Whether OpenCV and scikit-image are installed; under CI their absence is a failure.
+bool references_present() {
+  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
+  if (!present && std::getenv("CI") != nullptr)
+    ADD_FAILURE() << "python3-opencv or python3-skimage missing";
+  return present;
+}
+
+// The reference script on `jobs` (one a line); its output holds OpenCV's Otsu levels.
+Outcome run_references(const TempDir& dir, const std::string& jobs) {
+  write_file(dir / "jobs", jobs);
+  return run_command(
+      {"/bin/sh", "-c", "/usr/bin/python3 \"$0\" < \"$1\"", REFERENCE_SCRIPT, dir / "jobs"});
+}
+
 // Every method on every picture, in place and not, against the reference of the same window and
 // k (a pixel within 1e-9 of its threshold may go either way); Otsu's level too.
 TEST(Thresholds, EqualTheReferences) {
-  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
-  if (!present && std::getenv("CI") != nullptr)
-    FAIL() << "python3-opencv or python3-skimage missing";
-  if (!present) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
+  if (!references_present()) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
   TempDir dir;
   const std::vector<Picture> all = pictures();
   std::ostringstream jobs;
@@ -120,9 +132,7 @@ TEST(Thresholds, EqualTheReferences) {
            << '\n';
     }
   }
-  write_file(dir / "jobs", jobs.str());
-  const Outcome reference = run_command(
-      {"/bin/sh", "-c", "/usr/bin/python3 \"$0\" < \"$1\"", REFERENCE_SCRIPT, dir / "jobs"});
+  const Outcome reference = run_references(dir, jobs.str());
   ASSERT_EQ(reference.status, 0) << reference.err;
   std::istringstream otsu_levels(reference.out);
   for (std::size_t p = 0; p < all.size(); ++p) {
@@ -158,10 +168,7 @@ TEST(Thresholds, EqualTheReferences) {
 // Otsu on two-valued images where one value is one pixel in about 2^23: OpenCV skips a level that
 // leaves less than FLT_EPSILON of the pixels on one side, and so must we (the header says when).
 TEST(Thresholds, OtsuOfARareValueIsOpenCVs) {
-  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
-  if (!present && std::getenv("CI") != nullptr)
-    FAIL() << "python3-opencv or python3-skimage missing";
-  if (!present) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
+  if (!references_present()) GTEST_SKIP() << "python3-opencv or python3-skimage not installed";
   struct Case {
     const char* name;
     int rows, columns, rare;
@@ -185,9 +192,7 @@ TEST(Thresholds, OtsuOfARareValueIsOpenCVs) {
     jobs << "otsu 0 0 " << dir / (n + ".pgm") << ' ' << dir / (n + ".out.pgm") << '\n';
     all.push_back(std::move(p));
   }
-  write_file(dir / "jobs", jobs.str());
-  const Outcome reference = run_command(
-      {"/bin/sh", "-c", "/usr/bin/python3 \"$0\" < \"$1\"", REFERENCE_SCRIPT, dir / "jobs"});
+  const Outcome reference = run_references(dir, jobs.str());
   ASSERT_EQ(reference.status, 0) << reference.err;
   std::istringstream levels(reference.out);
   for (std::size_t i = 0; i < all.size(); ++i) {
