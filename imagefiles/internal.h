@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "imagefiles/imagefiles.h"
@@ -93,6 +94,30 @@ statut_image read_bitmap_strict(const char* name, unsigned char* raster, std::si
 // Writes an image of `format` (greymap, colour or bitmap) to an open stream.
 statut_image write_raster_to(std::FILE* stream, Format format, const unsigned char* raster,
                              int rows, int columns);
+
+// A file written in pieces as the replacement of `name`, by the rules of write_file: the bytes go
+// to a new file beside it, which takes the name at commit(). Destroyed before commit() (a failure,
+// an exception, a signal's orderly end), it leaves the old file whole and nothing beside it.
+class ReplacementFile {
+ public:
+  ReplacementFile();
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  statut_image open(const char* name, bool unnamed = true);
+  // Appends `head` then `body`.
+  statut_image write(const void* head, std::size_t head_bytes, const void* body = nullptr,
+                     std::size_t body_bytes = 0);
+  // Writes at an offset: only where seekable() (a new file, or a regular file written directly).
+  statut_image write_at(const void* bytes, std::size_t count, std::uint64_t offset);
+  bool seekable() const;
+  statut_image commit();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Writes `head` then `body` as the file `name`, replacing it whole or leaving it as it was (see
 // replace.cpp). `unnamed` false keeps to a named temporary even where an unnamed one is possible

@@ -28,8 +28,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +81,7 @@ class TemporaryName {
   const std::string& name() const { return name_; }
   void set(std::string name) { name_ = std::move(name); }
   void keep() { name_.clear(); }
+  void in(int folder) { folder_ = folder; }
 
  private:
   int folder_;
@@ -310,16 +313,6 @@ bool link_as(const Descriptor& fd, int folder, const char* entry) {
   return ::linkat(AT_FDCWD, proc_entry, folder, entry, AT_SYMLINK_FOLLOW) == 0;
 }
 
-statut_image write_directly(int folder, const char* entry, const void* head, std::size_t head_bytes,
-                            const void* body, std::size_t body_bytes) {
-  Descriptor fd(::openat(folder, entry, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
-  if (fd.get() < 0) return failure_to_open();
-  if (!write_all(fd.get(), head, head_bytes, body, body_bytes) || !fd.close()) {
-    return IMAGE_ERREUR_D_ECRITURE;
-  }
-  return IMAGE_OK;
-}
-
 // Gives the file written behind `fd` the target's name: linked straight to it when it is new and
 // unnamed, otherwise under a hidden name renamed over it. Closes `fd` (the last check of the data)
 // before the name is taken over.
@@ -347,42 +340,115 @@ statut_image put_in_place(Descriptor* fd, const Target& target, TemporaryName* t
   return IMAGE_OK;
 }
 
+// Writes `bytes` at `offset`, whole.
+bool write_all_at(int fd, const void* bytes, std::size_t count, std::uint64_t offset) {
+  const char* at = static_cast<const char*>(bytes);
+  while (count > 0) {
+    const ssize_t written = ::pwrite(fd, at, count, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    at += written;
+    count -= static_cast<std::size_t>(written);
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
 }  // namespace
 
-statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
-                        const void* body, std::size_t body_bytes, bool unnamed) {
-  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
-  const std::string path = name;
-  if (path.empty() || path.back() == '/') {
-    return write_directly(AT_FDCWD, name, head, head_bytes, body, body_bytes);
-  }
+// Where the bytes go while they are written: a new file beside the target (`replacing`), or the
+// name itself opened for writing when it cannot be replaced.
+struct ReplacementFile::State {
   Target target;
-  if (const statut_image found = find_target(path, &target); found != IMAGE_OK) return found;
-  if (target.folder.get() < 0) {
-    return write_directly(AT_FDCWD, name, head, head_bytes, body, body_bytes);
-  }
-  if (target.on_proc || (target.exists && !S_ISREG(target.existing.st_mode))) {
-    return write_directly(target.folder.get(), target.entry.c_str(), head, head_bytes, body,
-                          body_bytes);
+  TemporaryName temporary{-1};
+  Descriptor fd;
+  bool replacing = false;
+  bool seekable = false;
+  bool failed = false;
+};
+
+ReplacementFile::ReplacementFile() = default;
+ReplacementFile::~ReplacementFile() = default;
+
+statut_image ReplacementFile::open(const char* name, bool unnamed) {
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  state_ = std::make_unique<State>();
+  State& s = *state_;
+  const auto directly = [&s](int folder, const char* entry) {
+    s.fd = Descriptor(
+        ::openat(folder, entry, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+    if (s.fd.get() < 0) return failure_to_open();
+    struct stat st {};
+    s.seekable = ::fstat(s.fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+    return IMAGE_OK;
+  };
+  const std::string path = name;
+  if (path.empty() || path.back() == '/') return directly(AT_FDCWD, name);
+  if (const statut_image found = find_target(path, &s.target); found != IMAGE_OK) return found;
+  if (s.target.folder.get() < 0) return directly(AT_FDCWD, name);
+  if (s.target.on_proc || (s.target.exists && !S_ISREG(s.target.existing.st_mode))) {
+    return directly(s.target.folder.get(), s.target.entry.c_str());
   }
   // A file the process may not write is not replaced behind its back.
-  if (target.exists &&
-      ::faccessat(target.folder.get(), target.entry.c_str(), W_OK, AT_EACCESS) != 0) {
+  if (s.target.exists &&
+      ::faccessat(s.target.folder.get(), s.target.entry.c_str(), W_OK, AT_EACCESS) != 0) {
     return IMAGE_PAS_D_ACCES_EN_ECRITURE;
   }
-
-  TemporaryName temporary(target.folder.get());
-  Descriptor fd = create_beside(target, unnamed, &temporary);
-  if (fd.get() < 0) {
+  s.temporary.in(s.target.folder.get());
+  s.fd = create_beside(s.target, unnamed, &s.temporary);
+  if (s.fd.get() < 0) {
     // The folder takes no new file (or is read-only): writing in place is what is left, and
     // opening says whether the name can be written at all.
     if (errno == ENOSPC || errno == EDQUOT) return IMAGE_ERREUR_D_ECRITURE;
     if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) return failure_to_open();
-    return write_directly(target.folder.get(), target.entry.c_str(), head, head_bytes, body,
-                          body_bytes);
+    return directly(s.target.folder.get(), s.target.entry.c_str());
   }
-  if (!write_all(fd.get(), head, head_bytes, body, body_bytes)) return IMAGE_ERREUR_D_ECRITURE;
-  return put_in_place(&fd, target, &temporary);
+  s.replacing = true;
+  s.seekable = true;
+  return IMAGE_OK;
+}
+
+bool ReplacementFile::seekable() const {
+  return state_ != nullptr && state_->seekable;
+}
+
+statut_image ReplacementFile::write(const void* head, std::size_t head_bytes, const void* body,
+                                    std::size_t body_bytes) {
+  if (state_ == nullptr || state_->fd.get() < 0 || state_->failed) return IMAGE_ERREUR_D_ECRITURE;
+  if (!write_all(state_->fd.get(), head, head_bytes, body, body_bytes)) {
+    state_->failed = true;
+    return IMAGE_ERREUR_D_ECRITURE;
+  }
+  return IMAGE_OK;
+}
+
+statut_image ReplacementFile::write_at(const void* bytes, std::size_t count, std::uint64_t offset) {
+  if (state_ == nullptr || state_->fd.get() < 0 || state_->failed || !state_->seekable) {
+    return IMAGE_ERREUR_D_ECRITURE;
+  }
+  if (!write_all_at(state_->fd.get(), bytes, count, offset)) {
+    state_->failed = true;
+    return IMAGE_ERREUR_D_ECRITURE;
+  }
+  return IMAGE_OK;
+}
+
+statut_image ReplacementFile::commit() {
+  if (state_ == nullptr || state_->fd.get() < 0 || state_->failed) return IMAGE_ERREUR_D_ECRITURE;
+  State& s = *state_;
+  if (!s.replacing) return s.fd.close() ? IMAGE_OK : IMAGE_ERREUR_D_ECRITURE;
+  return put_in_place(&s.fd, s.target, &s.temporary);
+}
+
+statut_image write_file(const char* name, const void* head, std::size_t head_bytes,
+                        const void* body, std::size_t body_bytes, bool unnamed) {
+  ReplacementFile file;
+  if (const statut_image opened = file.open(name, unnamed); opened != IMAGE_OK) return opened;
+  if (const statut_image written = file.write(head, head_bytes, body, body_bytes);
+      written != IMAGE_OK) {
+    return written;
+  }
+  return file.commit();
 }
 
 }  // namespace imagefiles::detail
