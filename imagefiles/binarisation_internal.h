@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/running_window.h"
 
 // The loops that carry most of the time get a copy for each level of the x86-64 vector
 // instruction sets, chosen when the program starts.
@@ -70,6 +72,64 @@ struct Formula {
 };
 
 Formula make_formula(Formula::Kind kind, double k, double range, double minimum);
+
+// The constants of the fast decision of a local method's pixels, T = a1 m + a0 + (b1 m + b0) s.
+struct FastDecision {
+  double a1, a0, b1, b0;
+  double tolerance;  // a bound on |fast T - reference T|
+  double size;       // pixels in the window
+  double inverse_size;
+  double inverse_square_size;
+  bool exact_spread;  // size x squares - sums^2 is computed exactly: 0 means a single value
+};
+
+// Decides the rows of a local method from their window sums: what the whole-image functions and
+// the bands both run on each row. `Sum` as binarise_locally's.
+template <typename Sum>
+class LocalDecider {
+ public:
+  LocalDecider(const Formula& formula, int window);
+  // Writes 255 or 0 for each of the `width` samples of `line`, whose window sums `r` gives.
+  void decide(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
+              unsigned char* out) const;
+
+ private:
+  Formula formula_;
+  FastDecision fast_;
+  unsigned char flat_white_[256];
+};
+
+// size^2 x the variance of a window: exact 64-bit integers for the 32-bit sums, doubles beyond.
+template <typename Sum>
+using Spread = std::conditional_t<std::is_same_v<Sum, std::uint32_t>, std::int64_t, double>;
+
+// Wolf's first pass, a row at a time: the window of the largest spread of the page, the first in
+// reading order, whatever order the rows and strips come in.
+template <typename Sum>
+class WidestWindow {
+ public:
+  // Row `y`'s window sums `r`, for the `width` columns from `first`.
+  void row(int y, int first, const RowSums<Sum>& r, std::size_t width);
+  // The widest of this and another part of the page.
+  void merge(const WidestWindow& other);
+  // The widest window's deviation, as the reference computes it (0 for no window).
+  double deviation() const;
+
+ private:
+  bool before(std::int64_t y, std::int64_t x) const {
+    return y < row_ || (y == row_ && x < column_);
+  }
+  Spread<Sum> widest_ = -1;
+  std::int64_t row_ = 0;
+  std::int64_t column_ = 0;
+  double sum_ = 0;
+  double squares_ = 0;
+  double size_ = 1;
+};
+
+// Window sums fit a signed 32-bit integer up to a window of 181 (181^2 x 255^2 < 2^31); wider
+// ones take 64 bits.
+bool narrow_sums(int window);
 
 // IMAGE_OK when the arguments of a local method are valid, else the status to return.
 statut_image check_local(const unsigned char* output, const unsigned char* image, int rows,

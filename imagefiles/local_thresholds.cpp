@@ -74,15 +74,6 @@ MeanDeviation mean_deviation(double sum, double squares, double size) {
 // The fast pass's mark of a pixel it cannot decide.
 constexpr unsigned char undecided = 1;
 
-struct FastDecision {
-  double a1, a0, b1, b0;
-  double tolerance;  // a bound on |fast T - reference T|
-  double size;       // pixels in the window
-  double inverse_size;
-  double inverse_square_size;
-  bool exact_spread;  // size x squares - sums^2 is computed exactly: 0 means a single value
-};
-
 // The window sum of column x from the running totals, as a signed integer (exact: the sums fit),
 // which every vector instruction set converts to double.
 template <typename Sum>
@@ -243,9 +234,9 @@ void whiten_above(const unsigned char* line, std::size_t n, int ceiling, unsigne
 
 }  // namespace
 
-template <typename Sum>
-void binarise_locally(unsigned char* output, const unsigned char* image, int rows, int columns,
-                      int window, const Formula& formula) {
+namespace {
+
+FastDecision fast_decision(const Formula& formula, int window) {
   const double size = static_cast<double>(window) * window;
   // The fast threshold is within 3e-5 x |b1 m + b0| of the reference one (the single-precision
   // root, and the deviation of a nearly uniform window, where a variance off by 5e-11 moves the
@@ -253,46 +244,65 @@ void binarise_locally(unsigned char* output, const unsigned char* image, int row
   // than `terms`. The bound is taken wider.
   const double b = std::abs(formula.b1) * 255 + std::abs(formula.b0);
   const double terms = 256 + std::abs(formula.a1) * 255 + std::abs(formula.a0) + 128 * b;
-  const FastDecision fast{formula.a1,
-                          formula.a0,
-                          formula.b1,
-                          formula.b0,
-                          4e-5 * b + 1e-6 * terms,
-                          size,
-                          1 / size,
-                          1 / (size * size),
-                          size * size * 65025 < 9007199254740992.0};
-  unsigned char flat_white[256];
+  return {formula.a1,
+          formula.a0,
+          formula.b1,
+          formula.b0,
+          4e-5 * b + 1e-6 * terms,
+          size,
+          1 / size,
+          1 / (size * size),
+          size * size * 65025 < 9007199254740992.0};
+}
+
+}  // namespace
+
+template <typename Sum>
+LocalDecider<Sum>::LocalDecider(const Formula& formula, int window)
+    : formula_(formula), fast_(fast_decision(formula, window)) {
   for (int v = 0; v < 256; ++v) {
-    flat_white[v] = v > formula.ceiling || v > formula.threshold(v, 0) ? 255 : 0;
+    flat_white_[v] = v > formula.ceiling || v > formula.threshold(v, 0) ? 255 : 0;
   }
+}
+
+template <typename Sum>
+void LocalDecider<Sum>::decide(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
+                               unsigned char* out) const {
+  const FastDecision& fast = fast_;
   // A k so large that the bound overflows leaves every pixel to the reference computation.
   const bool trusted = fast.tolerance < 1;
-  const std::size_t width = static_cast<std::size_t>(columns);
-  const auto fast_stretch = formula.kind == Formula::sauvola ? decide_stretch<Formula::sauvola, Sum>
-                            : formula.kind == Formula::niblack
-                                ? decide_stretch<Formula::niblack, Sum>
-                                : decide_stretch<Formula::wolf, Sum>;
+  const auto fast_stretch =
+      formula_.kind == Formula::sauvola   ? decide_stretch<Formula::sauvola, Sum>
+      : formula_.kind == Formula::niblack ? decide_stretch<Formula::niblack, Sum>
+                                          : decide_stretch<Formula::wolf, Sum>;
+  // In stretches of 64 pixels, so that the few pixels left are found without a pass over the
+  // whole row.
+  constexpr std::size_t stretch = 64;
+  for (std::size_t x = 0; x < width; x += stretch) {
+    const std::size_t n = std::min(stretch, width - x);
+    const RowSums<Sum> here{r.sums + x, r.squares + x, r.window};
+    bool left = true;
+    if (!trusted) {
+      std::memset(out + x, undecided, n);
+    } else {
+      left = fast_stretch(line + x, here, n, fast, out + x) != 0;
+    }
+    if (formula_.ceiling < 255) whiten_above(line + x, n, formula_.ceiling, out + x);
+    if (left) decide_rest(line + x, here, n, formula_, fast, flat_white_, out + x);
+  }
+}
 
+template class LocalDecider<std::uint32_t>;
+template class LocalDecider<std::uint64_t>;
+
+template <typename Sum>
+void binarise_locally(unsigned char* output, const unsigned char* image, int rows, int columns,
+                      int window, const Formula& formula) {
+  const LocalDecider<Sum> decider(formula, window);
+  const std::size_t width = static_cast<std::size_t>(columns);
   slide_window<Sum>(image, output, rows, columns, window,
                     [&](int, const unsigned char* line, const RowSums<Sum>& r, unsigned char* out) {
-                      // In stretches of 64 pixels, so that the few pixels left are found without
-                      // a pass over the whole row.
-                      constexpr std::size_t stretch = 64;
-                      for (std::size_t x = 0; x < width; x += stretch) {
-                        const std::size_t n = std::min(stretch, width - x);
-                        const RowSums<Sum> here{r.sums + x, r.squares + x, r.window};
-                        bool left = true;
-                        if (!trusted) {
-                          std::memset(out + x, undecided, n);
-                        } else {
-                          left = fast_stretch(line + x, here, n, fast, out + x) != 0;
-                        }
-                        if (formula.ceiling < 255)
-                          whiten_above(line + x, n, formula.ceiling, out + x);
-                        if (left)
-                          decide_rest(line + x, here, n, formula, fast, flat_white, out + x);
-                      }
+                      decider.decide(line, r, width, out);
                     });
 }
 
@@ -310,9 +320,6 @@ std::int64_t spread_of(std::int64_t size, std::int64_t s1, std::int64_t s2) {
 double spread_of(double size, double s1, double s2) {
   return size * s2 - s1 * s1;
 }
-
-template <typename Sum>
-using Spread = std::conditional_t<std::is_same_v<Sum, std::uint32_t>, std::int64_t, double>;
 
 template <typename Sum>
 Spread<Sum> spread_at(const RowSums<Sum>& r, std::size_t x, Spread<Sum> size) {
@@ -336,30 +343,58 @@ IMAGEFILES_VECTOR_CLONES Spread<Sum> widest_in_row(const Sum* sums, const Sum* s
   return widest;
 }
 
+}  // namespace
+
+template <typename Sum>
+void WidestWindow<Sum>::row(int y, int first, const RowSums<Sum>& r, std::size_t width) {
+  const auto size = static_cast<Spread<Sum>>(std::int64_t{r.window} * r.window);
+  // Only a row that holds a wider window than the widest so far, or as wide and before it, is
+  // looked at pixel by pixel.
+  const Spread<Sum> row_widest = widest_in_row(r.sums, r.squares, r.window, width, size);
+  if (row_widest < widest_ || (row_widest == widest_ && !before(y, first))) return;
+  for (std::size_t x = 0; x < width; ++x) {
+    const Spread<Sum> spread = spread_at(r, x, size);
+    const std::int64_t column = first + static_cast<std::int64_t>(x);
+    if (spread > widest_ || (spread == widest_ && before(y, column))) {
+      widest_ = spread;
+      row_ = y;
+      column_ = column;
+      sum_ = window_sum(r.sums, x, r.window);
+      squares_ = window_sum(r.squares, x, r.window);
+      size_ = static_cast<double>(size);
+    }
+  }
+}
+
+template <typename Sum>
+void WidestWindow<Sum>::merge(const WidestWindow& other) {
+  if (other.widest_ > widest_ || (other.widest_ == widest_ && before(other.row_, other.column_))) {
+    *this = other;
+  }
+}
+
+template <typename Sum>
+double WidestWindow<Sum>::deviation() const {
+  return mean_deviation(sum_, squares_, size_).deviation;
+}
+
+template class WidestWindow<std::uint32_t>;
+template class WidestWindow<std::uint64_t>;
+
+namespace {
+
 // Wolf's first pass: the largest deviation over the image, as the reference computes it. The
-// window of the largest spread is the one; its deviation is computed the reference way.
+// window of the largest spread (the first in reading order) is the one; its deviation is computed
+// the reference way.
 template <typename Sum>
 double largest_deviation(const unsigned char* image, int rows, int columns, int window) {
-  const auto size = static_cast<Spread<Sum>>(std::int64_t{window} * window);
+  WidestWindow<Sum> widest;
   const std::size_t width = static_cast<std::size_t>(columns);
-  Spread<Sum> widest = -1;
-  double at_sum = 0;
-  double at_squares = 0;
   slide_window<Sum>(image, nullptr, rows, columns, window,
-                    [&](int, const unsigned char*, const RowSums<Sum>& r, unsigned char*) {
-                      if (widest_in_row(r.sums, r.squares, r.window, width, size) <= widest) {
-                        return;
-                      }
-                      for (std::size_t x = 0; x < width; ++x) {
-                        const Spread<Sum> spread = spread_at(r, x, size);
-                        if (spread > widest) {
-                          widest = spread;
-                          at_sum = window_sum(r.sums, x, r.window);
-                          at_squares = window_sum(r.squares, x, r.window);
-                        }
-                      }
+                    [&](int y, const unsigned char*, const RowSums<Sum>& r, unsigned char*) {
+                      widest.row(y, 0, r, width);
                     });
-  return mean_deviation(at_sum, at_squares, static_cast<double>(size)).deviation;
+  return widest.deviation();
 }
 
 }  // namespace
@@ -372,15 +407,9 @@ IMAGEFILES_VECTOR_CLONES unsigned char smallest_sample(const unsigned char* imag
   return smallest;
 }
 
-namespace {
-
-// Window sums fit a signed 32-bit integer up to a window of 181 (181^2 x 255^2 < 2^31); wider
-// ones take 64 bits.
 bool narrow_sums(int window) {
   return window <= 181;
 }
-
-}  // namespace
 
 statut_image check_local(const unsigned char* output, const unsigned char* image, int rows,
                          int columns, int window, double k) {

@@ -68,6 +68,134 @@ void advance(const unsigned char* enter, const unsigned char* leave, std::uint32
              std::size_t n);
 #endif
 
+// The columns a running window decides, and those it is fed: the whole row, or a vertical strip
+// of it with the window's overlap on each side (where the page has columns there).
+struct Strip {
+  int columns;    // the page's width
+  int first;      // the first column decided
+  int width;      // how many are decided
+  int fed_first;  // the first column fed
+  int fed_width;  // how many are fed
+};
+
+inline Strip whole_row(int columns) {
+  return {columns, 0, columns, 0, columns};
+}
+
+// Columns [first, first + width) of a page `columns` wide, fed with `margin` more on each side.
+inline Strip strip_of(int columns, int first, int width, int margin) {
+  const int fed_first = std::max(0, first - margin);
+  const int fed_last = std::min(columns, first + width + margin);
+  return {columns, first, width, fed_first, fed_last - fed_first};
+}
+
+// The running window over the rows of a page, one row after the other from the top: next(row,
+// original) gives the window sums of `row`'s decided columns, original(r) being the fed samples of
+// row r (rows row - window / 2 - 1 to row + window / 2 are asked, mirrored at the page's top and
+// bottom). Memory: four sums a column.
+//
+// The column sums are kept over the decided columns and `window / 2` more on each side: those
+// beyond the page's edges are the mirrored columns (... 2 1 | 0 1 2 ...), the others are fed. A
+// strip is fed all the columns it needs, so its sums are those of the whole row: exact integers.
+template <typename Sum>
+class RunningWindow {
+ public:
+  RunningWindow(int rows, int window, const Strip& strip)
+      : rows_(rows),
+        window_(window),
+        half_(window / 2),
+        fed_(static_cast<std::size_t>(strip.fed_width)),
+        left_(static_cast<std::size_t>(strip.fed_first - (strip.first - window / 2))),
+        extended_(static_cast<std::size_t>(strip.width) + 2 * static_cast<std::size_t>(half_)),
+        right_(extended_ - left_ - fed_),
+        first_(std::min(fed_, left_ + 1)),
+        sums_(extended_),
+        squares_(extended_),
+        totals_(extended_ + 1),
+        total_squares_(extended_ + 1),
+        mirrored_(left_ + right_),
+        scratch_(2 * (first_ + 1)) {
+    // Where each column beyond the page's edges comes from, among the sums.
+    const std::int64_t origin = std::int64_t{strip.first} - half_;
+    for (std::size_t j = 0; j < left_; ++j) {
+      mirrored_[j] = left_ + static_cast<std::size_t>(
+                                 mirror(origin + std::int64_t(j), strip.columns) - strip.fed_first);
+    }
+    for (std::size_t j = 0; j < right_; ++j) {
+      mirrored_[left_ + j] =
+          left_ +
+          static_cast<std::size_t>(mirror(origin + std::int64_t(left_ + fed_ + j), strip.columns) -
+                                   strip.fed_first);
+    }
+  }
+
+  template <typename Original>
+  RowSums<Sum> next(int row, Original&& original) {
+    Sum* const sums = sums_.data();
+    Sum* const squares = squares_.data();
+    Sum* const totals = totals_.data();
+    Sum* const total_squares = total_squares_.data();
+    const unsigned char* enter = nullptr;
+    const unsigned char* leave = nullptr;
+    if (row == 0) {
+      // The first row's window: how many times each row enters it, then each distinct row once.
+      std::fill(sums_.begin(), sums_.end(), Sum{0});
+      std::fill(squares_.begin(), squares_.end(), Sum{0});
+      std::vector<Sum> times(static_cast<std::size_t>(std::min(rows_, half_ + 1)));
+      for (std::int64_t dy = -half_; dy <= half_; ++dy) ++times[mirror(dy, rows_)];
+      for (std::size_t r = 0; r < times.size(); ++r) {
+        const unsigned char* line = original(static_cast<std::int64_t>(r));
+        for (std::size_t x = 0; x < fed_; ++x) {
+          sums[left_ + x] += times[r] * line[x];
+          squares[left_ + x] += times[r] * Sum{line[x]} * line[x];
+        }
+      }
+    } else {
+      // The columns that the left margin mirrors move down first; then the margin is filled and
+      // totalled, then the rest of the row is moved down and totalled in the same pass, then the
+      // right margin.
+      enter = original(mirror(std::int64_t{row} + half_, rows_));
+      leave = original(mirror(std::int64_t{row} - 1 - half_, rows_));
+      advance(enter, leave, sums + left_, squares + left_, scratch_.data(),
+              scratch_.data() + first_ + 1, first_);
+      enter += first_;
+      leave += first_;
+    }
+    for (std::size_t j = 0; j < left_; ++j) {
+      sums[j] = sums[mirrored_[j]];
+      squares[j] = squares[mirrored_[j]];
+    }
+    advance<Sum>(nullptr, nullptr, sums, squares, totals, total_squares, left_ + first_);
+    const std::size_t rest = left_ + first_;
+    advance(enter, leave, sums + rest, squares + rest, totals + rest, total_squares + rest,
+            fed_ - first_);
+    const std::size_t end = left_ + fed_;
+    for (std::size_t j = 0; j < right_; ++j) {
+      sums[end + j] = sums[mirrored_[left_ + j]];
+      squares[end + j] = squares[mirrored_[left_ + j]];
+    }
+    advance<Sum>(nullptr, nullptr, sums + end, squares + end, totals + end, total_squares + end,
+                 right_);
+    return RowSums<Sum>{totals, total_squares, window_};
+  }
+
+ private:
+  int rows_;
+  int window_;
+  int half_;
+  std::size_t fed_;       // columns fed
+  std::size_t left_;      // columns beyond the page's left edge, before the fed ones
+  std::size_t extended_;  // decided columns and the window's overlap on each side
+  std::size_t right_;     // columns beyond the page's right edge
+  std::size_t first_;     // fed columns moved down before the left margin is filled
+  std::vector<Sum> sums_;
+  std::vector<Sum> squares_;
+  std::vector<Sum> totals_;
+  std::vector<Sum> total_squares_;
+  std::vector<std::size_t> mirrored_;  // where each column beyond the edges comes from
+  std::vector<Sum> scratch_;
+};
+
 // Runs over the rows of a rows x columns raster and hands each row's window sums to
 // `decide(row, original, sums, output)`, which writes that row of `output` (null when the caller
 // only reads). `output` may be `image`: the rows still needed once overwritten are kept in a
@@ -85,66 +213,9 @@ void slide_window(const unsigned char* image, unsigned char* output, int rows, i
     if (row <= overwritten) return band.data() + static_cast<std::size_t>(row % band_rows) * width;
     return image + static_cast<std::size_t>(row) * width;
   };
-
-  // Column sums over the window's rows, kept with `half` columns of margin on each side for the
-  // mirrored borders. The first row's window: how many times each row enters it, then each
-  // distinct row once.
-  const std::size_t margin = static_cast<std::size_t>(half);
-  const std::size_t extended = width + 2 * margin;
-  std::vector<Sum> column_sums(extended);
-  std::vector<Sum> column_squares(extended);
-  {
-    std::vector<Sum> times(static_cast<std::size_t>(std::min(rows, half + 1)));
-    for (std::int64_t dy = -half; dy <= half; ++dy) ++times[mirror(dy, rows)];
-    for (std::size_t row = 0; row < times.size(); ++row) {
-      const unsigned char* line = original(static_cast<std::int64_t>(row));
-      for (std::size_t x = 0; x < width; ++x) {
-        column_sums[margin + x] += times[row] * line[x];
-        column_squares[margin + x] += times[row] * Sum{line[x]} * line[x];
-      }
-    }
-  }
-  std::vector<std::size_t> mirrored(2 * margin);  // where each margin column comes from
-  for (std::size_t j = 0; j < margin; ++j) {
-    mirrored[j] = margin + mirror(std::int64_t(j) - half, columns);
-    mirrored[margin + j] = margin + mirror(std::int64_t(width + j), columns);
-  }
-  std::vector<Sum> totals(extended + 1);
-  std::vector<Sum> total_squares(extended + 1);
-  Sum* const sums = column_sums.data();
-  Sum* const squares = column_squares.data();
-  const auto fill_margin = [&](std::size_t from, std::size_t to) {
-    for (std::size_t j = 0; j < margin; ++j) {
-      sums[to + j] = sums[mirrored[from + j]];
-      squares[to + j] = squares[mirrored[from + j]];
-    }
-  };
-  // Each row: the columns that the left margin mirrors move down first; then the margin is
-  // filled and totalled, then the rest of the row is moved down and totalled in the same pass,
-  // then the right margin.
-  const std::size_t first = std::min(width, margin + 1);
-  std::vector<Sum> scratch(2 * (first + 1));
-
+  RunningWindow<Sum> running(rows, window, whole_row(columns));
   for (int row = 0; row < rows; ++row) {
-    const unsigned char* enter = nullptr;
-    const unsigned char* leave = nullptr;
-    if (row > 0) {
-      enter = original(mirror(std::int64_t{row} + half, rows));
-      leave = original(mirror(std::int64_t{row} - 1 - half, rows));
-      advance(enter, leave, sums + margin, squares + margin, scratch.data(),
-              scratch.data() + first + 1, first);
-      enter += first;
-      leave += first;
-    }
-    fill_margin(0, 0);
-    advance<Sum>(nullptr, nullptr, sums, squares, totals.data(), total_squares.data(),
-                 margin + first);
-    advance(enter, leave, sums + margin + first, squares + margin + first,
-            totals.data() + margin + first, total_squares.data() + margin + first, width - first);
-    fill_margin(margin, margin + width);
-    advance<Sum>(nullptr, nullptr, sums + margin + width, squares + margin + width,
-                 totals.data() + margin + width, total_squares.data() + margin + width, margin);
-
+    const RowSums<Sum> sums = running.next(row, original);
     const unsigned char* line = original(row);
     unsigned char* out = nullptr;
     if (output != nullptr) {
@@ -155,7 +226,7 @@ void slide_window(const unsigned char* image, unsigned char* output, int rows, i
         overwritten = row;
       }
     }
-    decide(row, line, RowSums<Sum>{totals.data(), total_squares.data(), window}, out);
+    decide(row, line, sums, out);
   }
 }
 
