@@ -42,24 +42,38 @@ bool is_space(int c) {
 }  // namespace
 
 void pack_row(const unsigned char* samples, std::size_t columns, unsigned char* bits) {
+  pack_threshold_row(samples, columns, 128, bits);
+}
+
+void pack_threshold_row(const unsigned char* samples, std::size_t columns, int level,
+                        unsigned char* bits) {
+  if (level > 255) {
+    // Every pixel black: whole bytes of 1 bits, the last one's padding 0.
+    std::memset(bits, 0xff, columns / 8);
+    if (columns % 8 != 0) bits[columns / 8] = static_cast<unsigned char>(0xff00u >> (columns % 8));
+    return;
+  }
+  const auto threshold = static_cast<unsigned char>(level < 0 ? 0 : level);
   std::size_t x = 0;
 #if defined(__SSE2__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Sixty-four pixels a step: a sample is black exactly when its top bit is clear, and the vector
-  // unit gathers the top bits of sixteen bytes at once.
+  // Sixty-four pixels a step: a sample is white exactly where max(sample, level) is the sample,
+  // and the vector unit gathers one bit of each of sixteen comparisons at once.
+  const __m128i at = _mm_set1_epi8(static_cast<char>(threshold));
   for (; x + 64 <= columns; x += 64) {
-    std::uint64_t tops = 0;
+    std::uint64_t white = 0;
     for (int part = 0; part < 4; ++part) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + x + 16 * part));
-      tops |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(v))) << (16 * part);
+      const __m128i kept = _mm_cmpeq_epi8(_mm_max_epu8(v, at), v);
+      white |= std::uint64_t(static_cast<unsigned>(_mm_movemask_epi8(kept))) << (16 * part);
     }
-    const std::uint64_t black = reverse_bits_of_bytes(~tops);
+    const std::uint64_t black = reverse_bits_of_bytes(~white);
     std::memcpy(bits + x / 8, &black, 8);  // the first pixels in the first byte (little-endian)
   }
 #endif
   for (; x < columns; x += 8) {
     unsigned byte = 0;
     const std::size_t end = x + 8 < columns ? x + 8 : columns;
-    for (std::size_t i = x; i < end; ++i) byte |= (samples[i] < 128 ? 0x80u : 0u) >> (i - x);
+    for (std::size_t i = x; i < end; ++i) byte |= (samples[i] < threshold ? 0x80u : 0u) >> (i - x);
     bits[x / 8] = static_cast<unsigned char>(byte);
   }
 }

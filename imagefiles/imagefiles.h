@@ -293,6 +293,113 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);
 
+/* ---- Binarisation in bands of rows -------------------------------------------------------------
+ *
+ * A page larger than memory is binarised a band of rows at a time, with results byte for byte
+ * those of the whole-image functions above. A binariseur is created with the method, its
+ * parameters and the page's dimensions; it is fed the rows from the top, and gives back each row
+ * as soon as it is decided: at once for the fixed threshold and Otsu, fenetre / 2 rows later for
+ * the local methods (15 / 2 for auto), the last rows with the last row fed.
+ *
+ * The fixed threshold, Sauvola and Niblack decide in one pass. Otsu (the histogram), Wolf (the
+ * largest deviation and the smallest sample) and auto (the paper's level and the statistics of
+ * the normalised page) need the whole page first: binariseur_passes says 2 for them, and every row
+ * is then given once to binariseur_statistiques, from the top, before the rows are fed again to
+ * binariseur_lignes (the caller reads its file twice).
+ *
+ * Memory: the object holds the rows its method still needs, at most fenetre + 1 rows for the
+ * local methods (none for the fixed threshold and Otsu), and a few sums a column; auto's first
+ * pass keeps its block grid (one float for 1,024 pixels) and 33 rows.
+ */
+
+/* A method and its parameters: `seuil` for the fixed threshold (binariser's rule), `fenetre` and
+ * `k` for Sauvola, Niblack and Wolf (as binariser_sauvola takes them); a field a method does not
+ * take is not read. */
+typedef enum methode_binarisation {
+  BINARISATION_SEUIL = 0,
+  BINARISATION_OTSU = 1,
+  BINARISATION_SAUVOLA = 2,
+  BINARISATION_NIBLACK = 3,
+  BINARISATION_WOLF = 4,
+  BINARISATION_AUTO = 5
+} methode_binarisation;
+
+typedef struct parametres_binarisation {
+  methode_binarisation methode;
+  int seuil;
+  int fenetre;
+  double k;
+} parametres_binarisation;
+
+typedef struct binariseur binariseur;
+
+/* A binariseur for a page of nb_lignes x nb_colonnes samples with the method `parametres`, or NULL
+ * with *statut (when `statut` is not NULL) set: IMAGE_PARAMETRE_INVALIDE for a NULL `parametres`,
+ * an unknown method, or a window or k the whole-image function refuses;
+ * IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 or a page beyond 2,147,483,647 samples;
+ * IMAGE_MEMOIRE_INSUFFISANTE. Freed with detruire_binariseur. */
+IMAGEFILES_API binariseur* creer_binariseur(const parametres_binarisation* parametres,
+                                            int nb_lignes, int nb_colonnes, statut_image* statut);
+
+/* How many times the rows are read: 1, or 2 for a method that needs the whole page first
+ * (binariseur_statistiques is then the first pass). 0 for a NULL binariseur. */
+IMAGEFILES_API int binariseur_passes(const binariseur* b);
+
+/* The first pass of a two-pass method: `nb_lignes` rows of nb_colonnes samples, the next ones of
+ * the page from the top. The last row of the page ends the pass. IMAGE_PARAMETRE_INVALIDE for a
+ * NULL pointer, a one-pass method, rows beyond the page, or a call after binariseur_lignes. */
+IMAGEFILES_API statut_image binariseur_statistiques(binariseur* b, const unsigned char* lignes,
+                                                    int nb_lignes);
+
+/* Feeds the next `nb_lignes` rows of the page (nb_colonnes samples each) and writes into `sortie`
+ * the rows this decides, in order, 255 (white) or 0 (black) a pixel, storing their number in
+ * *nb_sortie: `sortie` has room for nb_lignes + fenetre / 2 rows (nb_lignes + 7 for auto,
+ * nb_lignes for the others); it does not overlap `lignes`. Every row of the page has come out once
+ * the last is fed. IMAGE_PARAMETRE_INVALIDE for a NULL pointer, a negative count, rows beyond the
+ * page, or a two-pass method whose first pass is not complete; *nb_sortie is then 0 and nothing is
+ * written. */
+IMAGEFILES_API statut_image binariseur_lignes(binariseur* b, const unsigned char* lignes,
+                                              int nb_lignes, unsigned char* sortie, int* nb_sortie);
+
+/* The same with the decided rows packed as a bitmap file's rows: (nb_colonnes + 7) / 8 bytes a
+ * row, the leftmost pixel in the most significant bit, 1 for black, the last byte padded with 0
+ * bits. No byte-a-pixel row is made for the fixed threshold and Otsu. */
+IMAGEFILES_API statut_image binariseur_lignes_pbm(binariseur* b, const unsigned char* lignes,
+                                                  int nb_lignes, unsigned char* sortie,
+                                                  int* nb_sortie);
+
+/* Frees `b` (NULL: nothing). */
+IMAGEFILES_API void detruire_binariseur(binariseur* b);
+
+/* ---- Binarisation of a greymap file or stream in bands ------------------------------------------
+ *
+ * A greymap read strictly (as lire_entete_flux_pgm and charger_raster_flux_pgm) from `entree`,
+ * positioned at its magic, binarised with `parametres` and written as a greymap (`pbm` zero) or a
+ * bitmap (`pbm` not zero) with the library's header, without ever holding the page: memory is
+ * that of a binariseur, and for a very wide page read from a regular file into a file, the local
+ * methods and auto work in vertical strips of the page (with the window's overlap), so that it
+ * stays within a few MiB whatever the width.
+ *
+ * A two-pass method reads a regular file twice; a file that changes, grows short or is replaced
+ * between the passes is IMAGE_ERREUR_DE_LECTURE, and nothing is written. From a stream that
+ * cannot be read twice (a pipe), a two-pass method first copies the raster into an unnamed
+ * temporary file (in $TMPDIR, or /tmp), and a disk that cannot hold it is IMAGE_ERREUR_DE_LECTURE.
+ * The caller closes the streams.
+ */
+
+/* Into the file `nom_sortie`, replaced whole or left as it was (see the top of this file): a
+ * failure, a full disk or a file-size limit in the middle leaves the old file and nothing beside
+ * it. Statuses: those of the readers, the writers and creer_binariseur. */
+IMAGEFILES_API statut_image binariser_flux_vers_fichier(FILE* entree,
+                                                        const parametres_binarisation* parametres,
+                                                        int pbm, const char* nom_sortie);
+
+/* Into the stream `sortie` (a pipe, standard output), flushed at the end; a failure in the middle
+ * leaves the rows already written there. IMAGE_ERREUR_D_ECRITURE when it takes not every byte. */
+IMAGEFILES_API statut_image binariser_flux_vers_flux(FILE* entree,
+                                                     const parametres_binarisation* parametres,
+                                                     int pbm, FILE* sortie);
+
 #ifdef __cplusplus
 }
 #endif

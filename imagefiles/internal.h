@@ -66,6 +66,11 @@ std::size_t format_header(char* text, Format format, int columns, int rows);
 // 128 (black); the last byte is padded with 0 bits.
 void pack_row(const unsigned char* samples, std::size_t columns, unsigned char* bits);
 
+// The same with black below `level` rather than 128: binariser's rule (a level of 0 or less: no
+// pixel black; above 255: every one), decided straight into bits.
+void pack_threshold_row(const unsigned char* samples, std::size_t columns, int level,
+                        unsigned char* bits);
+
 // Unpacks a row of bits into 0 (for 1, black) and 255 bytes.
 void unpack_row(const unsigned char* bits, std::size_t columns, unsigned char* samples);
 

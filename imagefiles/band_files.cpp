@@ -1,0 +1,403 @@
+// Greymap files and streams binarised in bands: the raster is read a block of rows at a time, fed
+// to a band, and the decided rows go to a row sink (the loss-free writer, or a stream) as they
+// come. A page whose band would hold too much for its width is done in vertical strips, each read
+// and decided over every row before the next, its rows written in place in the new file.
+//
+// A two-pass method reads a regular file twice, and the file must be the same one, unchanged, all
+// along; a stream that cannot be read twice is first copied into an unnamed temporary file.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "imagefiles/bands.h"
+#include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
+
+namespace imagefiles::detail {
+namespace {
+
+constexpr std::size_t block_bytes = std::size_t{1} << 20;  // read and written at a time
+
+// Where the decided rows go: a header, then each row's bytes (a strip's part of it, from column
+// `first`, a multiple of 8 for bits); in order, unless the sink takes rows anywhere.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual statut_image begin(int rows, int columns, bool bits) = 0;
+  virtual bool anywhere() const = 0;
+  virtual statut_image put(int row, int first, const unsigned char* bytes, std::size_t count) = 0;
+  virtual statut_image finish() = 0;
+};
+
+// The loss-free writer: a new file beside the named one, which takes its name at the end.
+class FileSink : public RowSink {
+ public:
+  explicit FileSink(const char* name) : name_(name) {}
+
+  statut_image begin(int rows, int columns, bool bits) override {
+    const Format format = bits ? bitmap : greymap;
+    if (!file_raster_bytes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
+    char header[32];
+    header_bytes_ = format_header(header, format, columns, rows);
+    stride_ =
+        bits ? (static_cast<std::size_t>(columns) + 7) / 8 : static_cast<std::size_t>(columns);
+    bits_ = bits;
+    if (const statut_image opened = file_.open(name_); opened != IMAGE_OK) return opened;
+    buffer_.reserve(block_bytes);
+    buffer_.assign(header, header + header_bytes_);
+    return IMAGE_OK;
+  }
+  bool anywhere() const override { return file_.seekable(); }
+  statut_image put(int row, int first, const unsigned char* bytes, std::size_t count) override {
+    if (sequential_) {
+      if (buffer_.size() + count > block_bytes) {
+        if (const statut_image flushed = flush(); flushed != IMAGE_OK) return flushed;
+      }
+      if (count >= block_bytes) return file_.write(bytes, count);
+      buffer_.insert(buffer_.end(), bytes, bytes + count);
+      return IMAGE_OK;
+    }
+    const std::uint64_t at = header_bytes_ + std::uint64_t(row) * stride_ +
+                             static_cast<std::uint64_t>(bits_ ? first / 8 : first);
+    return file_.write_at(bytes, count, at);
+  }
+  // Rows in strips are written in place: the header first.
+  statut_image in_strips() {
+    sequential_ = false;
+    return flush();
+  }
+  statut_image finish() override {
+    if (const statut_image flushed = flush(); flushed != IMAGE_OK) return flushed;
+    return file_.commit();
+  }
+
+ private:
+  statut_image flush() {
+    const statut_image written = file_.write(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return written;
+  }
+
+  const char* name_;
+  ReplacementFile file_;
+  std::vector<unsigned char> buffer_;
+  std::size_t header_bytes_ = 0;
+  std::size_t stride_ = 0;
+  bool bits_ = false;
+  bool sequential_ = true;
+};
+
+// A stream the caller opened (a pipe, standard output): rows in order.
+class StreamSink : public RowSink {
+ public:
+  explicit StreamSink(std::FILE* stream) : stream_(stream) {}
+
+  statut_image begin(int rows, int columns, bool bits) override {
+    const Format format = bits ? bitmap : greymap;
+    if (!file_raster_bytes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
+    char header[32];
+    const std::size_t bytes = format_header(header, format, columns, rows);
+    return put(0, 0, reinterpret_cast<const unsigned char*>(header), bytes);
+  }
+  bool anywhere() const override { return false; }
+  statut_image put(int, int, const unsigned char* bytes, std::size_t count) override {
+    return std::fwrite(bytes, 1, count, stream_) == count ? IMAGE_OK : IMAGE_ERREUR_D_ECRITURE;
+  }
+  statut_image finish() override {
+    return std::fflush(stream_) == 0 && !std::ferror(stream_) ? IMAGE_OK : IMAGE_ERREUR_D_ECRITURE;
+  }
+
+ private:
+  std::FILE* stream_;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+};
+
+// A file with no name, for a stream's raster that must be read twice: in $TMPDIR (or /tmp), gone
+// when closed, whatever ends the process.
+std::unique_ptr<std::FILE, FileCloser> unnamed_file() {
+  const char* folder = std::getenv("TMPDIR");
+  if (folder == nullptr || *folder == '\0') folder = "/tmp";
+  int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string name = std::string(folder) + "/.imagefiles-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fdopen(fd, "w+b");
+  if (stream == nullptr) ::close(fd);
+  return std::unique_ptr<std::FILE, FileCloser>(stream);
+}
+
+// The largest sample of a block, in a loop that the compiler vectorises.
+unsigned char largest_sample(const unsigned char* samples, std::size_t count) {
+  unsigned char largest = 0;
+  for (std::size_t i = 0; i < count; ++i) largest = std::max(largest, samples[i]);
+  return largest;
+}
+
+// The raster of a greymap whose header has been read: in order, or (a regular file) from any
+// row and column, and again from the top.
+class Raster {
+ public:
+  Raster(std::FILE* stream, const Header& header) : stream_(stream), header_(header) {
+    struct stat st {};
+    const off_t at = ::ftello(stream);
+    seekable_ = at >= 0 && ::fstat(::fileno(stream), &st) == 0 && S_ISREG(st.st_mode);
+    start_ = at;
+    identity_ = st;
+  }
+
+  bool seekable() const { return seekable_; }
+  const Header& header() const { return header_; }
+
+  // Reads `count` samples of row `row` from column `first` (the next ones in order when the
+  // raster is not seekable).
+  statut_image read(int row, int first, std::size_t count, unsigned char* into) {
+    if (seekable_) {
+      const std::uint64_t at =
+          std::uint64_t(row) * static_cast<std::uint64_t>(header_.width) + std::uint64_t(first);
+      if (at != position_) {
+        if (::fseeko(stream_, start_ + static_cast<off_t>(at), SEEK_SET) != 0) {
+          return IMAGE_ERREUR_DE_LECTURE;
+        }
+      }
+      position_ = at + count;
+    }
+    if (count > 0 && std::fread(into, 1, count, stream_) != count) return IMAGE_ERREUR_DE_LECTURE;
+    // A sample above the maximum value is no sample of this file.
+    if (header_.maximum < 255 && largest_sample(into, count) > header_.maximum) {
+      return IMAGE_PAS_PGM;
+    }
+    return IMAGE_OK;
+  }
+
+  // The file is the one first read, as it was: same file, same size, not written since.
+  statut_image unchanged() const {
+    if (!seekable_) return IMAGE_OK;
+    struct stat st {};
+    if (::fstat(::fileno(stream_), &st) != 0) return IMAGE_ERREUR_DE_LECTURE;
+    const bool same = st.st_dev == identity_.st_dev && st.st_ino == identity_.st_ino &&
+                      st.st_size == identity_.st_size &&
+                      st.st_mtim.tv_sec == identity_.st_mtim.tv_sec &&
+                      st.st_mtim.tv_nsec == identity_.st_mtim.tv_nsec &&
+                      st.st_ctim.tv_sec == identity_.st_ctim.tv_sec &&
+                      st.st_ctim.tv_nsec == identity_.st_ctim.tv_nsec;
+    return same ? IMAGE_OK : IMAGE_ERREUR_DE_LECTURE;
+  }
+
+  // The raster copied to `spill`, which is then read in its place.
+  statut_image spill_to(std::FILE* spill) {
+    std::vector<unsigned char> block(block_bytes);
+    std::size_t left = header_.raster_bytes;
+    while (left > 0) {
+      const std::size_t n = std::min(left, block.size());
+      if (const statut_image got = read(0, 0, n, block.data()); got != IMAGE_OK) return got;
+      if (std::fwrite(block.data(), 1, n, spill) != n) return IMAGE_ERREUR_DE_LECTURE;
+      left -= n;
+    }
+    if (std::fflush(spill) != 0 || ::fseeko(spill, 0, SEEK_SET) != 0) {
+      return IMAGE_ERREUR_DE_LECTURE;
+    }
+    *this = Raster(spill, header_);
+    header_.maximum = 255;  // checked on the way
+    return IMAGE_OK;
+  }
+
+ private:
+  std::FILE* stream_;
+  Header header_;
+  bool seekable_ = false;
+  off_t start_ = 0;
+  std::uint64_t position_ = 0;
+  struct stat identity_ {};
+};
+
+// The strips a page is done in: one, the whole width, unless the band would keep more than the
+// budget for it and the raster and the sink take rows anywhere. Strips are a multiple of 64
+// columns wide, so that a bitmap's rows split at whole bytes.
+std::vector<Strip> strips_for(const parametres_binarisation& method, const Header& header,
+                              bool anywhere, std::size_t strip_budget) {
+  const int columns = header.width;
+  const int margin = Band::margin(method);
+  const std::size_t per_column = Band::bytes_per_column(method, header.height);
+  std::vector<Strip> strips;
+  const bool wide = per_column * static_cast<std::size_t>(columns) > strip_budget;
+  if (!anywhere || !wide || method.methode == BINARISATION_AUTO) {
+    strips.push_back(whole_row(columns));
+    return strips;
+  }
+  // Each strip at least four windows wide, so that the overlap stays a small part of it.
+  const std::size_t fits = strip_budget / per_column;
+  const int width = static_cast<int>(
+      std::max<std::size_t>(fits, 8 * static_cast<std::size_t>(margin) + 64) / 64 * 64);
+  for (int first = 0; first < columns; first += width) {
+    strips.push_back(strip_of(columns, first, std::min(width, columns - first), margin));
+  }
+  return strips;
+}
+
+// Feeds the rows of `strip` to `each(row, samples)`, reading a block of rows at a time when the
+// strip is the whole width.
+template <typename Each>
+statut_image over_rows(Raster& raster, const Strip& strip, std::vector<unsigned char>& block,
+                       const StreamOptions& options, int pass, Each&& each) {
+  const int rows = raster.header().height;
+  const std::size_t fed = static_cast<std::size_t>(strip.fed_width);
+  const bool whole = strip.fed_width == strip.columns;
+  const int at_once = whole ? static_cast<int>(std::max<std::size_t>(1, block_bytes / fed)) : 1;
+  const int in_block = std::min(rows, at_once);
+  if (block.size() < static_cast<std::size_t>(in_block) * fed) {
+    block.assign(static_cast<std::size_t>(in_block) * fed, 0);
+  }
+  for (int row = 0; row < rows; row += in_block) {
+    const int n = std::min(in_block, rows - row);
+    if (options.at_row) options.at_row(pass, row);
+    if (const statut_image got =
+            raster.read(row, strip.fed_first, static_cast<std::size_t>(n) * fed, block.data());
+        got != IMAGE_OK) {
+      return got;
+    }
+    for (int r = 0; r < n; ++r) {
+      if (const statut_image done = each(row + r, block.data() + static_cast<std::size_t>(r) * fed);
+          done != IMAGE_OK) {
+        return done;
+      }
+    }
+  }
+  return IMAGE_OK;
+}
+
+bool two_passes(methode_binarisation method) {
+  return method == BINARISATION_OTSU || method == BINARISATION_WOLF || method == BINARISATION_AUTO;
+}
+
+statut_image binarise_stream(std::FILE* in, const parametres_binarisation* method, bool bits,
+                             RowSink& sink, FileSink* file, const StreamOptions& options) {
+  if (in == nullptr || Band::check(method, 1, 1) != IMAGE_OK) return IMAGE_PARAMETRE_INVALIDE;
+  Header header{};
+  if (const statut_image read = read_header_strict(in, greymap, &header); read != IMAGE_OK) {
+    return read;
+  }
+  if (const statut_image valid = Band::check(method, header.height, header.width);
+      valid != IMAGE_OK) {
+    return valid;
+  }
+  Raster raster(in, header);
+  std::unique_ptr<std::FILE, FileCloser> spill;
+  if (two_passes(method->methode) && !raster.seekable()) {
+    spill = unnamed_file();
+    if (spill == nullptr) return IMAGE_ERREUR_DE_LECTURE;
+    if (const statut_image copied = raster.spill_to(spill.get()); copied != IMAGE_OK) {
+      return copied;
+    }
+  }
+  std::vector<unsigned char> block;
+  // The first pass, strip by strip as the second will go (a sink that takes rows anywhere is only
+  // known once opened: the first pass plans as if it did, which gives the same statistics).
+  FirstPass page;
+  if (two_passes(method->methode) && method->methode != BINARISATION_AUTO) {
+    for (const Strip& strip :
+         strips_for(*method, header, raster.seekable(), options.strip_budget)) {
+      const std::unique_ptr<Band> band = Band::make(*method, header.height, strip);
+      const statut_image read =
+          over_rows(raster, strip, block, options, 1, [&](int, const unsigned char* row) {
+            band->gather(row);
+            return IMAGE_OK;
+          });
+      if (read != IMAGE_OK) return read;
+      page.merge(band->first_pass());
+    }
+    if (const statut_image same = raster.unchanged(); same != IMAGE_OK) return same;
+  }
+  if (const statut_image begun = sink.begin(header.height, header.width, bits); begun != IMAGE_OK) {
+    return begun;
+  }
+  const std::vector<Strip> strips =
+      strips_for(*method, header, raster.seekable() && sink.anywhere(), options.strip_budget);
+  if (strips.size() > 1 && file != nullptr) {
+    if (const statut_image ready = file->in_strips(); ready != IMAGE_OK) return ready;
+  }
+  for (const Strip& strip : strips) {
+    const std::unique_ptr<Band> band = Band::make(*method, header.height, strip);
+    band->use(page);
+    if (method->methode == BINARISATION_AUTO) {
+      // Auto's band keeps the page from its first pass, over the whole width.
+      const statut_image read =
+          over_rows(raster, strip, block, options, 1, [&](int, const unsigned char* row) {
+            band->gather(row);
+            return IMAGE_OK;
+          });
+      if (read != IMAGE_OK) return read;
+    }
+    const std::size_t out_bytes = bits ? (static_cast<std::size_t>(strip.width) + 7) / 8
+                                       : static_cast<std::size_t>(strip.width);
+    std::vector<unsigned char> out(out_bytes);
+    int decided = 0;
+    const statut_image done =
+        over_rows(raster, strip, block, options, 2, [&](int, const unsigned char* row) {
+          band->feed(row);
+          while (band->next(out.data(), bits)) {
+            if (const statut_image put = sink.put(decided++, strip.first, out.data(), out_bytes);
+                put != IMAGE_OK) {
+              return put;
+            }
+          }
+          return IMAGE_OK;
+        });
+    if (done != IMAGE_OK) return done;
+  }
+  if (const statut_image same = raster.unchanged(); same != IMAGE_OK) return same;
+  return sink.finish();
+}
+
+}  // namespace
+
+statut_image binarise_to_file(std::FILE* in, const parametres_binarisation* method, bool bits,
+                              const char* name, const StreamOptions& options) {
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  try {
+    FileSink sink(name);
+    return binarise_stream(in, method, bits, sink, &sink, options);
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
+
+statut_image binarise_to_stream(std::FILE* in, const parametres_binarisation* method, bool bits,
+                                std::FILE* out, const StreamOptions& options) {
+  if (out == nullptr) return IMAGE_PARAMETRE_INVALIDE;
+  try {
+    StreamSink sink(out);
+    return binarise_stream(in, method, bits, sink, nullptr, options);
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
+
+}  // namespace imagefiles::detail
+
+statut_image binariser_flux_vers_fichier(FILE* entree, const parametres_binarisation* parametres,
+                                         int pbm, const char* nom_sortie) {
+  return imagefiles::detail::binarise_to_file(entree, parametres, pbm != 0, nom_sortie, {});
+}
+
+statut_image binariser_flux_vers_flux(FILE* entree, const parametres_binarisation* parametres,
+                                      int pbm, FILE* sortie) {
+  return imagefiles::detail::binarise_to_stream(entree, parametres, pbm != 0, sortie, {});
+}

@@ -1,0 +1,338 @@
+// Binarisation in bands against the whole-image functions, byte for byte: every method, on a table
+// of shapes and windows, fed a row, seven rows or the whole page at a time, into bytes and bits;
+// the stream functions in one strip and in narrow strips; and the faults of a stream in the middle.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <imagefiles/imagefiles.h>
+
+#include "imagefiles/bands.h"
+#include "support.h"
+
+namespace {
+
+using namespace testing_support;
+
+struct Shape {
+  int rows;
+  int columns;
+};
+
+// 1 x N, N x 1, heights that are no multiple of the bands, widths around the strips' (64
+// columns and its multiples, with a strip budget of 4 KiB below).
+const Shape kShapes[] = {{1, 1},   {1, 300}, {300, 1}, {2, 3},    {37, 53},
+                         {50, 63}, {9, 64},  {12, 65}, {40, 129}, {23, 700}};
+
+const parametres_binarisation kMethods[] = {
+    {BINARISATION_SEUIL, 128, 0, 0},     {BINARISATION_SEUIL, 0, 0, 0},
+    {BINARISATION_SEUIL, 300, 0, 0},     {BINARISATION_OTSU, 0, 0, 0},
+    {BINARISATION_SAUVOLA, 0, 3, 0.5},   {BINARISATION_SAUVOLA, 0, 15, 0.2},
+    {BINARISATION_SAUVOLA, 0, 75, 0.34}, {BINARISATION_SAUVOLA, 0, 183, 0.2},
+    {BINARISATION_NIBLACK, 0, 15, 0.2},  {BINARISATION_NIBLACK, 0, 7, -0.3},
+    {BINARISATION_WOLF, 0, 15, 0.5},     {BINARISATION_WOLF, 0, 181, 0.5},
+    {BINARISATION_WOLF, 0, 201, 0.3},    {BINARISATION_AUTO, 0, 0, 0},
+};
+
+std::string name_of(const parametres_binarisation& m) {
+  const char* names[] = {"seuil", "otsu", "sauvola", "niblack", "wolf", "auto"};
+  return std::string(names[m.methode]) + " " + std::to_string(m.seuil) + " " +
+         std::to_string(m.fenetre) + " " + std::to_string(m.k);
+}
+
+// A page of strokes on paper lit unevenly, with noise: every method has work on it.
+std::vector<unsigned char> page(const Shape& s, unsigned seed) {
+  std::vector<unsigned char> pixels;
+  for (int y = 0; y < s.rows; ++y) {
+    for (int x = 0; x < s.columns; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      const int light = 110 + (x * 3 + y) % 120;
+      const bool ink = (x / 4) % 6 == 0 && (y / 5) % 3 != 0;
+      pixels.push_back(static_cast<unsigned char>((ink ? light / 3 : light) + (seed >> 28)));
+    }
+  }
+  return pixels;
+}
+
+// The whole-image function's result.
+std::vector<unsigned char> whole(const parametres_binarisation& m, const Shape& s,
+                                 const std::vector<unsigned char>& in) {
+  std::vector<unsigned char> out(in.size(), 7);
+  switch (m.methode) {
+    case BINARISATION_SEUIL:
+      binariser(out.data(), in.data(), in.size(), m.seuil);
+      break;
+    case BINARISATION_OTSU:
+      binariser(out.data(), in.data(), in.size(), calculer_seuil_otsu(in.data(), in.size()));
+      break;
+    case BINARISATION_SAUVOLA:
+      EXPECT_EQ(binariser_sauvola(out.data(), in.data(), s.rows, s.columns, m.fenetre, m.k),
+                IMAGE_OK);
+      break;
+    case BINARISATION_NIBLACK:
+      EXPECT_EQ(binariser_niblack(out.data(), in.data(), s.rows, s.columns, m.fenetre, m.k),
+                IMAGE_OK);
+      break;
+    case BINARISATION_WOLF:
+      EXPECT_EQ(binariser_wolf(out.data(), in.data(), s.rows, s.columns, m.fenetre, m.k), IMAGE_OK);
+      break;
+    case BINARISATION_AUTO:
+      EXPECT_EQ(binariser_auto(out.data(), in.data(), s.rows, s.columns), IMAGE_OK);
+      break;
+  }
+  return out;
+}
+
+// A file's bytes as a stream writer writes them (the reference of the files).
+std::string file_of(const std::vector<unsigned char>& raster, const Shape& s, bool bits) {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = open_memstream(&text, &size);
+  EXPECT_EQ((bits ? enregistrer_flux_pbm : enregistrer_flux_pgm)(stream, raster.data(), s.rows,
+                                                                 s.columns),
+            IMAGE_OK);
+  std::fclose(stream);
+  std::string bytes(text, size);
+  std::free(text);
+  return bytes;
+}
+
+std::string greymap(const std::vector<unsigned char>& raster, const Shape& s) {
+  return "P5\n" + std::to_string(s.columns) + " " + std::to_string(s.rows) + "\n255\n" +
+         std::string(raster.begin(), raster.end());
+}
+
+struct Binariseur {
+  binariseur* b;
+  ~Binariseur() { detruire_binariseur(b); }
+};
+
+// Fed `band` rows at a time (both passes), into bytes or bits: the rows as they come out.
+std::string banded(const parametres_binarisation& m, const Shape& s,
+                   const std::vector<unsigned char>& in, int band, bool bits) {
+  statut_image status = IMAGE_PARAMETRE_INVALIDE;
+  const Binariseur b{creer_binariseur(&m, s.rows, s.columns, &status)};
+  EXPECT_EQ(status, IMAGE_OK);
+  if (b.b == nullptr) return "";
+  const std::size_t width = static_cast<std::size_t>(s.columns);
+  const std::size_t out_width = bits ? (width + 7) / 8 : width;
+  if (binariseur_passes(b.b) == 2) {
+    for (int y = 0; y < s.rows; y += band) {
+      EXPECT_EQ(binariseur_statistiques(b.b, in.data() + y * width, std::min(band, s.rows - y)),
+                IMAGE_OK);
+    }
+  }
+  std::string out;
+  // Room for the rows fed and the window's half, as the header says; the rest must stay.
+  std::vector<unsigned char> rows(static_cast<std::size_t>(band + m.fenetre / 2 + 1) * out_width);
+  for (int y = 0; y < s.rows; y += band) {
+    std::fill(rows.begin(), rows.end(), 0x5a);
+    int n = -1;
+    const int fed = std::min(band, s.rows - y);
+    EXPECT_EQ((bits ? binariseur_lignes_pbm : binariseur_lignes)(b.b, in.data() + y * width, fed,
+                                                                 rows.data(), &n),
+              IMAGE_OK);
+    EXPECT_LE(n, fed + m.fenetre / 2);
+    EXPECT_EQ(rows[static_cast<std::size_t>(n) * out_width], 0x5a) << "written past its rows";
+    out.append(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(n * out_width));
+  }
+  return out;
+}
+
+// The table: every method, shape and band, against the whole-image function.
+TEST(Bands, EqualTheWholeImageFunctions) {
+  for (const Shape& s : kShapes) {
+    const std::vector<unsigned char> in = page(s, static_cast<unsigned>(s.rows * 7 + s.columns));
+    for (const parametres_binarisation& m : kMethods) {
+      SCOPED_TRACE(name_of(m) + " on " + std::to_string(s.rows) + " x " +
+                   std::to_string(s.columns));
+      const std::vector<unsigned char> expected = whole(m, s, in);
+      const std::string bytes(expected.begin(), expected.end());
+      const std::string packed = file_of(expected, s, true)
+                                     .substr(file_of(expected, s, true).size() -
+                                             static_cast<std::size_t>(s.rows) *
+                                                 ((static_cast<std::size_t>(s.columns) + 7) / 8));
+      for (const int band : {1, 7, s.rows}) {
+        EXPECT_TRUE(banded(m, s, in, band, false) == bytes) << "band of " << band;
+        EXPECT_TRUE(banded(m, s, in, band, true) == packed) << "band of " << band << ", bits";
+      }
+    }
+  }
+}
+
+// The stream functions: from a file (in one strip, and in strips of 64 columns and more), and
+// from a stream that cannot be read twice, into files and streams, greymaps and bitmaps.
+TEST(Bands, StreamsEqualTheWholeImageFunctions) {
+  TempDir dir;
+  for (const Shape& s : kShapes) {
+    const std::vector<unsigned char> in = page(s, static_cast<unsigned>(s.rows + s.columns));
+    write_file(dir / "in.pgm", greymap(in, s));
+    for (const parametres_binarisation& m : kMethods) {
+      SCOPED_TRACE(name_of(m) + " on " + std::to_string(s.rows) + " x " +
+                   std::to_string(s.columns));
+      const std::vector<unsigned char> expected = whole(m, s, in);
+      for (const bool bits : {false, true}) {
+        const std::string want = file_of(expected, s, bits);
+        for (const std::size_t budget : {std::size_t{4} << 20, std::size_t{4096}}) {
+          imagefiles::detail::StreamOptions options;
+          options.strip_budget = budget;
+          std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
+          ASSERT_NE(input, nullptr);
+          EXPECT_EQ(
+              imagefiles::detail::binarise_to_file(input, &m, bits, (dir / "out").c_str(), options),
+              IMAGE_OK);
+          std::fclose(input);
+          EXPECT_TRUE(read_file(dir / "out") == want) << "budget " << budget << ", bits " << bits;
+        }
+        // A stream in memory cannot be read twice: the two-pass methods copy it first.
+        const std::string file = greymap(in, s);
+        std::FILE* input = fmemopen(const_cast<char*>(file.data()), file.size(), "rb");
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* output = open_memstream(&text, &size);
+        EXPECT_EQ(binariser_flux_vers_flux(input, &m, bits, output), IMAGE_OK);
+        std::fclose(input);
+        std::fclose(output);
+        EXPECT_TRUE(std::string(text, size) == want) << "from a stream, bits " << bits;
+        std::free(text);
+      }
+    }
+  }
+}
+
+// Misuse is a status, with nothing written.
+TEST(Bands, RefuseMisuse) {
+  const parametres_binarisation sauvola{BINARISATION_SAUVOLA, 0, 15, 0.2};
+  const parametres_binarisation otsu{BINARISATION_OTSU, 0, 0, 0};
+  const parametres_binarisation bad[] = {{BINARISATION_SAUVOLA, 0, 14, 0.2},
+                                         {BINARISATION_WOLF, 0, 1, 0.5},
+                                         {static_cast<methode_binarisation>(9), 0, 15, 0.2}};
+  statut_image status = IMAGE_OK;
+  for (const parametres_binarisation& m : bad) {
+    EXPECT_EQ(creer_binariseur(&m, 4, 4, &status), nullptr);
+    EXPECT_EQ(status, IMAGE_PARAMETRE_INVALIDE);
+  }
+  EXPECT_EQ(creer_binariseur(nullptr, 4, 4, &status), nullptr);
+  EXPECT_EQ(status, IMAGE_PARAMETRE_INVALIDE);
+  EXPECT_EQ(creer_binariseur(&sauvola, 0, 4, &status), nullptr);
+  EXPECT_EQ(status, IMAGE_TAILLE_HORS_LIMITES);
+  EXPECT_EQ(creer_binariseur(&sauvola, 65536, 32768, &status), nullptr);
+  EXPECT_EQ(status, IMAGE_TAILLE_HORS_LIMITES);
+
+  const std::vector<unsigned char> rows(5 * 4, 100);
+  std::vector<unsigned char> out(16, 7);
+  int n = -1;
+  const Binariseur one{creer_binariseur(&sauvola, 4, 4, &status)};
+  EXPECT_EQ(binariseur_passes(one.b), 1);
+  EXPECT_EQ(binariseur_statistiques(one.b, rows.data(), 1), IMAGE_PARAMETRE_INVALIDE);
+  EXPECT_EQ(binariseur_lignes(one.b, rows.data(), 5, out.data(), &n), IMAGE_PARAMETRE_INVALIDE);
+  EXPECT_EQ(n, 0);
+  const Binariseur two{creer_binariseur(&otsu, 4, 4, &status)};
+  EXPECT_EQ(binariseur_passes(two.b), 2);
+  EXPECT_EQ(binariseur_lignes(two.b, rows.data(), 1, out.data(), &n), IMAGE_PARAMETRE_INVALIDE);
+  EXPECT_EQ(binariseur_statistiques(two.b, rows.data(), 5), IMAGE_PARAMETRE_INVALIDE);
+  EXPECT_EQ(out, std::vector<unsigned char>(16, 7));
+  EXPECT_EQ(binariseur_passes(nullptr), 0);
+  detruire_binariseur(nullptr);
+}
+
+// A fault in the middle of a stream into a file: the old output stays whole, nothing is left
+// beside it. Each row: a method, strips or not, and what happens before a block of rows.
+TEST(Bands, FaultsLeaveTheOldOutputWhole) {
+  const Shape s{60, 200};
+  const std::vector<unsigned char> in = page(s, 5);
+  const parametres_binarisation otsu{BINARISATION_OTSU, 0, 0, 0};
+  const parametres_binarisation wolf{BINARISATION_WOLF, 0, 15, 0.5};
+  const parametres_binarisation sauvola{BINARISATION_SAUVOLA, 0, 15, 0.2};
+  enum Fault { cut, rewritten, grown, size_limit, interrupted };
+  struct Case {
+    const char* name;
+    parametres_binarisation method;
+    std::size_t budget;
+    Fault fault;
+    int pass;
+    statut_image expected;  // for the faults that return
+  } cases[] = {
+      {"otsu, file cut between the passes", otsu, 4 << 20, cut, 2, IMAGE_ERREUR_DE_LECTURE},
+      {"wolf, file cut in the first pass", wolf, 4 << 20, cut, 1, IMAGE_ERREUR_DE_LECTURE},
+      {"wolf in strips, file cut", wolf, 4096, cut, 2, IMAGE_ERREUR_DE_LECTURE},
+      {"otsu, same size rewritten", otsu, 4 << 20, rewritten, 2, IMAGE_ERREUR_DE_LECTURE},
+      {"wolf in strips, rewritten", wolf, 4096, rewritten, 2, IMAGE_ERREUR_DE_LECTURE},
+      {"wolf, file grown", wolf, 4 << 20, grown, 2, IMAGE_ERREUR_DE_LECTURE},
+      {"sauvola, size limit", sauvola, 4 << 20, size_limit, 2, IMAGE_ERREUR_D_ECRITURE},
+      {"sauvola in strips, size limit", sauvola, 4096, size_limit, 2, IMAGE_ERREUR_D_ECRITURE},
+      {"otsu, size limit", otsu, 4 << 20, size_limit, 2, IMAGE_ERREUR_D_ECRITURE},
+      {"sauvola, interrupted", sauvola, 4 << 20, interrupted, 2, IMAGE_OK},
+      {"wolf in strips, interrupted", wolf, 4096, interrupted, 2, IMAGE_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string input = dir / "in.pgm";
+    const std::string output = dir / "out.pgm";
+    write_file(input, greymap(in, s));
+    const std::string old(5000, 'o');
+    write_file(output, old);
+    const Outcome outcome = run_in_child([&] {
+      imagefiles::detail::StreamOptions options;
+      options.strip_budget = c.budget;
+      bool done = false;
+      options.at_row = [&](int pass, int row) {
+        // Once, at the pass's first block of rows, or a third of the way down a strip.
+        if (done || pass != c.pass || (row != 0 && row != 20)) return;
+        done = true;
+        switch (c.fault) {
+          case cut:
+            truncate(input.c_str(), 1000);
+            break;
+          case rewritten: {
+            // The same size, other samples, a moment later: another file's content.
+            usleep(20000);
+            std::FILE* f = std::fopen(input.c_str(), "r+b");
+            std::fseek(f, 100, SEEK_SET);
+            std::fputc(3, f);
+            std::fclose(f);
+            break;
+          }
+          case grown: {
+            std::FILE* f = std::fopen(input.c_str(), "ab");
+            std::fputs("more", f);
+            std::fclose(f);
+            break;
+          }
+          case size_limit: {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{3000, 3000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            break;
+          }
+          case interrupted:
+            raise(SIGINT);
+            break;
+        }
+      };
+      std::FILE* stream = std::fopen(input.c_str(), "rb");
+      const statut_image status =
+          imagefiles::detail::binarise_to_file(stream, &c.method, false, output.c_str(), options);
+      std::fclose(stream);
+      std::_Exit(status);
+    });
+    if (c.fault == interrupted) {
+      EXPECT_EQ(outcome.status, 128 + SIGINT);
+    } else {
+      EXPECT_EQ(outcome.status, c.expected);
+    }
+    EXPECT_EQ(read_file(output), old);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.pgm", "out.pgm"}));
+  }
+}
+
+}  // namespace
