@@ -40,7 +40,6 @@
 
 #include <imagefiles/imagefiles.h>
 
-#include "buffer.h"
 #include "standard_streams.h"
 
 namespace {
@@ -128,26 +127,12 @@ std::optional<Method::Kind> method_named(const std::string& name) {
   return std::nullopt;
 }
 
-// Binarises a raster in place; the local methods need their band of rows.
-statut_image binarise(const Method& method, unsigned char* pixels, int rows, int columns) {
-  const std::size_t count = std::size_t(rows) * std::size_t(columns);
-  switch (method.kind) {
-    case Method::fixed:
-      binariser(pixels, pixels, count, method.threshold);
-      return IMAGE_OK;
-    case Method::otsu:
-      binariser(pixels, pixels, count, calculer_seuil_otsu(pixels, count));
-      return IMAGE_OK;
-    case Method::sauvola:
-      return binariser_sauvola(pixels, pixels, rows, columns, method.window, method.k);
-    case Method::niblack:
-      return binariser_niblack(pixels, pixels, rows, columns, method.window, method.k);
-    case Method::wolf:
-      return binariser_wolf(pixels, pixels, rows, columns, method.window, method.k);
-    case Method::automatic:
-      return binariser_auto(pixels, pixels, rows, columns);
-  }
-  return IMAGE_PARAMETRE_INVALIDE;
+// The library's description of a method.
+parametres_binarisation parameters_of(const Method& method) {
+  static const methode_binarisation kinds[] = {BINARISATION_SEUIL,   BINARISATION_OTSU,
+                                               BINARISATION_SAUVOLA, BINARISATION_NIBLACK,
+                                               BINARISATION_WOLF,    BINARISATION_AUTO};
+  return {kinds[method.kind], method.threshold, method.window, method.k};
 }
 
 // Makes `folder` and its parents, and notes each folder made in `made`, deepest last; false when
@@ -212,28 +197,28 @@ struct StreamCloser {
   void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
 };
 
-// Reads a greymap strictly from `stream` into `buffer`, which grows to hold it: header then
-// raster, once.
-statut_image read_from(std::FILE* stream, Buffer* buffer, int* rows, int* columns) {
-  int maximum = 0;
-  const statut_image status = lire_entete_flux_pgm(stream, rows, columns, &maximum);
-  if (status != IMAGE_OK) return status;
-  const std::size_t bytes = std::size_t(*rows) * std::size_t(*columns);
-  if (!buffer->allocate(bytes)) return IMAGE_MEMOIRE_INSUFFISANTE;
-  return charger_raster_flux_pgm(stream, buffer->data(), bytes, maximum);
-}
-
-// Reads the greymap `name` ("-": standard input). Every input is opened once and read once, header
-// then raster, so that a named pipe or /dev/stdin fed by a pipe is read as a file is.
-statut_image read_image(const std::string& name, Buffer* buffer, int* rows, int* columns) {
-  if (name == "-") return read_from(stdin, buffer, rows, columns);
+// Opens the greymap `name` ("-": standard input). Every input is opened once and read in bands
+// from there (a regular file twice for a method that needs the whole page first), so that a named
+// pipe or /dev/stdin fed by a pipe is read as a file is.
+statut_image open_image(const std::string& name, std::unique_ptr<std::FILE, StreamCloser>* stream,
+                        std::FILE** in) {
+  if (name == "-") {
+    *in = stdin;
+    return IMAGE_OK;
+  }
   // "e": closed on exec, as every descriptor of the process.
-  const std::unique_ptr<std::FILE, StreamCloser> stream(std::fopen(name.c_str(), "rbe"));
-  if (!stream) {
+  stream->reset(std::fopen(name.c_str(), "rbe"));
+  if (!*stream) {
     if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
     return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
   }
-  return read_from(stream.get(), buffer, rows, columns);
+  *in = stream->get();
+  return IMAGE_OK;
+}
+
+// A failure of the writing side names the output; the others, the image.
+bool writing_failed(statut_image status) {
+  return status == IMAGE_PAS_D_ACCES_EN_ECRITURE || status == IMAGE_ERREUR_D_ECRITURE;
 }
 
 // The name an image is written under: its base name, with its extension .pgm or .pnm (or none)
@@ -284,26 +269,22 @@ void report(Batch& batch, statut_image status, const std::string& name) {
   print_failure(status, name);
 }
 
-// One worker: takes the next image until none is left or a signal asks to stop. Its buffer grows
-// to the largest image it meets, and is reused for every other; pixels are binarised in place.
+// One worker: takes the next image until none is left or a signal asks to stop. Each image is
+// read, binarised and written in bands: memory does not grow with the images.
 void work(Batch& batch) {
-  Buffer buffer;
+  const parametres_binarisation parameters = parameters_of(batch.method);
   for (;;) {
     const std::size_t index = batch.next++;
     if (index >= batch.images.size() || stop_signal != 0) break;
     const std::string& name = batch.images[index];
-    int rows = 0;
-    int columns = 0;
-    statut_image status = read_image(name, &buffer, &rows, &columns);
-    if (status == IMAGE_OK) status = binarise(batch.method, buffer.data(), rows, columns);
-    if (status != IMAGE_OK) {
-      report(batch, status, name);
-    } else {
-      const std::string written = batch.folder + "/" + batch.outputs[index];
-      status = (batch.bitmap ? enregistrer_image_pbm : enregistrer_image_pgm)(
-          written.c_str(), buffer.data(), rows, columns);
-      if (status != IMAGE_OK) report(batch, status, written);
+    const std::string written = batch.folder + "/" + batch.outputs[index];
+    std::unique_ptr<std::FILE, StreamCloser> stream;
+    std::FILE* in = nullptr;
+    statut_image status = open_image(name, &stream, &in);
+    if (status == IMAGE_OK) {
+      status = binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str());
     }
+    if (status != IMAGE_OK) report(batch, status, writing_failed(status) ? written : name);
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
   }
   batch.finished.notify_all();
@@ -320,19 +301,13 @@ int pipe_through(const Method& method, const std::string& image, bool bitmap) {
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   }
-  Buffer buffer;
-  int rows = 0;
-  int columns = 0;
-  statut_image status = read_image(image, &buffer, &rows, &columns);
-  if (status == IMAGE_OK) status = binarise(method, buffer.data(), rows, columns);
-  const char* failed = image.c_str();
-  if (status == IMAGE_OK) {
-    status = (bitmap ? enregistrer_flux_pbm : enregistrer_flux_pgm)(stdout, buffer.data(), rows,
-                                                                    columns);
-    failed = "-";
-  }
+  const parametres_binarisation parameters = parameters_of(method);
+  std::unique_ptr<std::FILE, StreamCloser> stream;
+  std::FILE* in = nullptr;
+  statut_image status = open_image(image, &stream, &in);
+  if (status == IMAGE_OK) status = binariser_flux_vers_flux(in, &parameters, bitmap, stdout);
   if (status == IMAGE_OK) return 0;
-  print_failure(status, failed);
+  print_failure(status, writing_failed(status) ? "-" : image.c_str());
   return 1;
 }
 
