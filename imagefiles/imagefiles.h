@@ -298,8 +298,8 @@ IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned
  * A page larger than memory is binarised a band of rows at a time, with results byte for byte
  * those of the whole-image functions above. A binariseur is created with the method, its
  * parameters and the page's dimensions; it is fed the rows from the top, and gives back each row
- * as soon as it is decided: at once for the fixed threshold and Otsu, fenetre / 2 rows later for
- * the local methods (15 / 2 for auto), the last rows with the last row fed.
+ * as soon as it is decided: at once for the fixed threshold, Otsu and auto, fenetre / 2 rows later
+ * for the local methods, the last rows with the last row fed.
  *
  * The fixed threshold, Sauvola and Niblack decide in one pass. Otsu (the histogram), Wolf (the
  * largest deviation and the smallest sample) and auto (the paper's level and the statistics of
@@ -308,8 +308,9 @@ IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned
  * binariseur_lignes (the caller reads its file twice).
  *
  * Memory: the object holds the rows its method still needs, at most fenetre + 1 rows for the
- * local methods (none for the fixed threshold and Otsu), and a few sums a column; auto's first
- * pass keeps its block grid (one float for 1,024 pixels) and 33 rows.
+ * local methods (none for the fixed threshold and Otsu), and a few sums a column; auto keeps the
+ * page from its first pass (its estimates of the paper are made over the whole page before any
+ * pixel is normalised), and its stream functions hold the page.
  */
 
 /* A method and its parameters: `seuil` for the fixed threshold (binariser's rule), `fenetre` and
@@ -353,8 +354,8 @@ IMAGEFILES_API statut_image binariseur_statistiques(binariseur* b, const unsigne
 
 /* Feeds the next `nb_lignes` rows of the page (nb_colonnes samples each) and writes into `sortie`
  * the rows this decides, in order, 255 (white) or 0 (black) a pixel, storing their number in
- * *nb_sortie: `sortie` has room for nb_lignes + fenetre / 2 rows (nb_lignes + 7 for auto,
- * nb_lignes for the others); it does not overlap `lignes`. Every row of the page has come out once
+ * *nb_sortie: `sortie` has room for nb_lignes + fenetre / 2 rows (nb_lignes for the fixed
+ * threshold, Otsu and auto); it does not overlap `lignes`. Every row of the page has come out once
  * the last is fed. IMAGE_PARAMETRE_INVALIDE for a NULL pointer, a negative count, rows beyond the
  * page, or a two-pass method whose first pass is not complete; *nb_sortie is then 0 and nothing is
  * written. */

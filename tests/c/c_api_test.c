@@ -76,5 +76,43 @@ int main(int argc, char** argv) {
             binariser_wolf(back, back, 2, 3, 3, 0.5) == IMAGE_OK,
         "local thresholds");
   check(binariser_wolf(back, back, 2, 3, 4, 0.5) == IMAGE_PARAMETRE_INVALIDE, "even window");
+
+  /* In bands: Otsu's two passes, a row at a time, packed; then a greymap file streamed. */
+  {
+    const parametres_binarisation otsu = {BINARISATION_OTSU, 0, 0, 0.0};
+    statut_image status = IMAGE_PARAMETRE_INVALIDE;
+    binariseur* b = creer_binariseur(&otsu, 2, 3, &status);
+    unsigned char bits[2];
+    int n = 0;
+    int out = 0;
+    check(b != NULL && status == IMAGE_OK && binariseur_passes(b) == 2, "binariseur");
+    check(binariseur_statistiques(b, pixels, 1) == IMAGE_OK &&
+              binariseur_statistiques(b, pixels + 3, 1) == IMAGE_OK,
+          "first pass");
+    check(binariseur_lignes_pbm(b, pixels, 1, bits, &n) == IMAGE_OK && n == 1 &&
+              binariseur_lignes_pbm(b, pixels + 3, 1, bits + 1, &n) == IMAGE_OK && n == 1,
+          "second pass");
+    check(bits[0] == 0xe0 && bits[1] == 0x00, "rows packed");
+    detruire_binariseur(b);
+    file = fopen(grey, "rb");
+    status = binariser_flux_vers_fichier(file, &otsu, 0, bad);
+    fclose(file);
+    check(
+        status == IMAGE_OK &&
+            charger_image_pgm(bad, back, sizeof back, &nb_lignes, &nb_colonnes, NULL) == IMAGE_OK &&
+            back[2] == 0 && back[3] == 255,
+        "file in bands");
+    file = fopen(grey, "rb");
+    {
+      FILE* out_stream = tmpfile();
+      check(out_stream != NULL &&
+                binariser_flux_vers_flux(file, &otsu, 1, out_stream) == IMAGE_OK &&
+                ftell(out_stream) == 7 + 2, /* "P4\r3 2\r", two rows of one byte */
+            "stream in bands");
+      if (out_stream != NULL) fclose(out_stream);
+    }
+    fclose(file);
+    (void)out;
+  }
   return failures == 0 ? 0 : 1;
 }
