@@ -94,6 +94,8 @@ int main(int argc, char** argv) {
           "second pass");
     check(bits[0] == 0xe0 && bits[1] == 0x00, "rows packed");
     detruire_binariseur(b);
+    ecrire_image_pgm(grey, pixels, 2, 3);
+    memset(back, 7, sizeof back);
     file = fopen(grey, "rb");
     status = binariser_flux_vers_fichier(file, &otsu, 0, bad);
     fclose(file);
