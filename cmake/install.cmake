@@ -7,7 +7,7 @@ set(IMAGEFILES_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/imagefiles)
 # An installed command finds a shared library beside it, wherever the prefix is.
 if(BUILD_SHARED_LIBS AND NOT IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   file(RELATIVE_PATH bin_to_lib "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
-  set_target_properties(test_grey seuiller PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+  set_target_properties(test_grey seuiller evaluer PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 endif()
 
 # Three components, which the Debian packages follow (see packaging.cmake): the shared library
@@ -15,7 +15,7 @@ endif()
 install(TARGETS imagefiles EXPORT imagefilesTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(TARGETS test_grey seuiller EXPORT imagefilesTargets
+install(TARGETS test_grey seuiller evaluer EXPORT imagefilesTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 install(FILES ${PROJECT_SOURCE_DIR}/imagefiles/imagefiles.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imagefiles COMPONENT development)
@@ -52,7 +52,8 @@ install(FILES ${PROJECT_BINARY_DIR}/imagefiles.pc DESTINATION ${CMAKE_INSTALL_LI
 
 # Manual pages carry the project's version once installed; the pages in the tree read right as
 # they are (man -l man/test_grey.1). Packages have them compressed, as Debian wants.
-set(manual_components test_grey.1 tools seuiller.1 tools imagefiles.3 development)
+set(manual_components test_grey.1 tools seuiller.1 tools evaluer.1 tools imagefiles.3
+  development)
 while(manual_components)
   list(POP_FRONT manual_components page component)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})

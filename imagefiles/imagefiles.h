@@ -282,6 +282,20 @@ IMAGEFILES_API statut_image binariser_niblack(unsigned char* sortie, const unsig
 IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes, int fenetre, double k);
 
+/* The odd window that a local method should use on this page, from the size of its writing. The
+ * page is divided by its paper's brightness over a coarse grid (16 x 16 blocks at most, so that a
+ * shadow does not move the split), then split halfway between its ink's and its paper's levels
+ * (those of Otsu's two classes). The stroke width is the length of the horizontal run of ink that
+ * the median ink pixel lies in; the letter height is the median height of the ink's connected
+ * components (8-neighbours), specks, rules and shapes cut by the sample left out. The window is
+ * about one letter height, never below three stroke widths, odd, from 3 to 255. Only a sample is
+ * read: about 260,000 pixels of rows spread over the page for the runs, and about 520,000 for the
+ * components, in bands of whole rows spread over the page (every second pixel or wider where the
+ * strokes allow), so that the time hardly grows beyond a few megapixels. A page with no writing
+ * (uniform, or with no letter-like component), a NULL image and a dimension below 1 give 15, the
+ * local methods' default. */
+IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes, int nb_colonnes);
+
 /* The automatic method, with no parameter, for document pages (scans and photos): the page is
  * first divided by the brightness of its paper, estimated over blocks of 32 x 32 pixels (which
  * evens out shadows, a dark corner, stains); on that normalised page a pixel is black when both
@@ -400,6 +414,39 @@ IMAGEFILES_API statut_image binariser_flux_vers_fichier(FILE* entree,
 IMAGEFILES_API statut_image binariser_flux_vers_flux(FILE* entree,
                                                      const parametres_binarisation* parametres,
                                                      int pbm, FILE* sortie);
+
+/* ---- Measures of a binarisation against its ground truth ------------------------------------
+ *
+ * The measures of the document-binarisation contests, ink as the foreground: a sample 0 is ink,
+ * any other value paper, in both images. TP, FP, FN, TN count the pixels that are ink in both,
+ * ink in the result only, in the truth only, in neither.
+ */
+typedef struct mesures_binarisation {
+  double f_mesure;        /* 2 P R / (P + R) in percent, P = TP / (TP + FP), R = TP / (TP + FN);
+                             100 when neither image holds ink, 0 when TP is 0 */
+  double pseudo_f_mesure; /* the same with R the share of the truth's skeleton (its ink thinned
+                             to one-pixel lines) that the result makes ink */
+  double psnr;            /* 10 log10(1 / MSE), MSE the share of pixels that differ, in dB;
+                             infinite when none differs */
+  double drd;             /* distance-reciprocal distortion: each pixel that differs weighs the
+                             share of the truth's 5 x 5 neighbourhood (inverse distances, the truth
+                             mirrored at its borders) that differs from it; their sum over the
+                             number of whole 8 x 8 blocks of the truth that hold ink and paper (1
+                             when none does) */
+  double nrm;             /* negative rate: (FN / (FN + TP) + FP / (FP + TN)) / 2, a ratio of 0 over
+                             0 counted 0 */
+  double mcc;             /* Matthews' correlation coefficient, -1 to 1; where a factor of its
+                             denominator is 0, 1 when the images agree and 0 otherwise */
+} mesures_binarisation;
+
+/* Measures the binarisation `resultat` against the ground truth `verite`, both nb_lignes x
+ * nb_colonnes samples, into *mesures. IMAGE_PARAMETRE_INVALIDE for a NULL pointer,
+ * IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 or a raster beyond 2,147,483,647 bytes,
+ * IMAGE_MEMOIRE_INSUFFISANTE when the copy of the truth that the skeleton needs cannot be had; on
+ * a failure *mesures is untouched. */
+IMAGEFILES_API statut_image evaluer_binarisation(const unsigned char* verite,
+                                                 const unsigned char* resultat, int nb_lignes,
+                                                 int nb_colonnes, mesures_binarisation* mesures);
 
 #ifdef __cplusplus
 }

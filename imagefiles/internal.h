@@ -137,6 +137,16 @@ statut_image open_failure(statut_image no_access);
 // too when standard output cannot take it), then ends the process with status 1.
 [[noreturn]] void end_process(statut_image status, const char* name);
 
+// The scale of a page's writing (see fenetre_conseillee): the median horizontal run of ink and
+// the median height of its letter-like components, in pixels, and the window for a local method;
+// all 0 when the page shows no writing.
+struct PageScale {
+  int stroke;
+  int letter;
+  int window;
+};
+PageScale measure_page_scale(const unsigned char* image, int rows, int columns);
+
 }  // namespace imagefiles::detail
 
 #endif  // IMAGEFILES_INTERNAL_H

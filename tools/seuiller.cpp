@@ -5,11 +5,11 @@
 // Each IMAGE is read strictly and written as DOSSIER/<its base name>, every pixel 255 or 0, with
 // the library's header. SEUIL is a number (every sample at or above it becomes 255: the bytes
 // test_grey writes) or a method that chooses the threshold itself: otsu, or the local sauvola,
-// niblack and wolf, with the window FENETRE and the factor K. A file
-// that fails is named on standard error with the library's text for its failure, and the others
-// are still written. Exit status: 0 when every image was written, 1 when one failed at least, 2 for
-// a usage error (nothing read or written), 128 + the signal when interrupted (what was written
-// stays whole).
+// niblack and wolf, with the window FENETRE (or, for -f auto, the one fenetre_conseillee measures
+// on each image) and the factor K. A file that fails is named on standard error with the library's
+// text for its failure, and the others are still written. Exit status: 0 when every image was
+// written, 1 when one failed at least, 2 for a usage error (nothing read or written), 128 + the
+// signal when interrupted (what was written stays whole).
 
 #include <fcntl.h>
 #include <sched.h>
@@ -63,7 +63,8 @@ const char usage_text[] =
     "  -j N        nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
     "  -q          sans affichage de la progression\n"
     "  -b          ecrit des bitmaps (pbm, un bit par pixel) nommes IMAGE.pbm\n"
-    "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535\n"
+    "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535 ; auto : mesuree\n"
+    "              sur chaque image d'apres la taille de son ecriture\n"
     "  -k K        facteur k des methodes locales\n";
 
 std::string shown(const std::string& name);
@@ -114,7 +115,7 @@ std::optional<double> parse_number(const char* text) {
 struct Method {
   enum Kind { fixed, otsu, sauvola, niblack, wolf, automatic } kind = fixed;
   int threshold = 0;  // fixed
-  int window = 15;    // the local methods
+  int window = 15;    // the local methods; 0: the window measured on each image
   double k = 0.2;
 };
 
@@ -133,6 +134,47 @@ parametres_binarisation parameters_of(const Method& method) {
                                                BINARISATION_SAUVOLA, BINARISATION_NIBLACK,
                                                BINARISATION_WOLF,    BINARISATION_AUTO};
   return {kinds[method.kind], method.threshold, method.window, method.k};
+}
+
+// A local method with the window measured on the image (-f auto): the window needs the whole page,
+// so the image is read into memory, binarised there and written whole. Into the file `name`, or
+// into `out` when `name` is null.
+statut_image binarise_measured(const Method& method, std::FILE* in, bool bitmap, const char* name,
+                               std::FILE* out) {
+  int rows = 0;
+  int columns = 0;
+  int maximum = 0;
+  statut_image status = lire_entete_flux_pgm(in, &rows, &columns, &maximum);
+  if (status != IMAGE_OK) return status;
+  const std::size_t count = std::size_t(rows) * std::size_t(columns);
+  std::vector<unsigned char> pixels;
+  try {
+    pixels.resize(count);
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+  status = charger_raster_flux_pgm(in, pixels.data(), count, maximum);
+  if (status != IMAGE_OK) return status;
+  const int window = fenetre_conseillee(pixels.data(), rows, columns);
+  unsigned char* p = pixels.data();
+  switch (method.kind) {
+    case Method::sauvola:
+      status = binariser_sauvola(p, p, rows, columns, window, method.k);
+      break;
+    case Method::niblack:
+      status = binariser_niblack(p, p, rows, columns, window, method.k);
+      break;
+    default:
+      status = binariser_wolf(p, p, rows, columns, window, method.k);
+      break;
+  }
+  if (status != IMAGE_OK) return status;
+  if (name != nullptr) {
+    return bitmap ? enregistrer_image_pbm(name, p, rows, columns)
+                  : enregistrer_image_pgm(name, p, rows, columns);
+  }
+  return bitmap ? enregistrer_flux_pbm(out, p, rows, columns)
+                : enregistrer_flux_pgm(out, p, rows, columns);
 }
 
 // Makes `folder` and its parents, and notes each folder made in `made`, deepest last; false when
@@ -270,7 +312,8 @@ void report(Batch& batch, statut_image status, const std::string& name) {
 }
 
 // One worker: takes the next image until none is left or a signal asks to stop. Each image is
-// read, binarised and written in bands: memory does not grow with the images.
+// read, binarised and written in bands: memory does not grow with the images (but with -f auto,
+// which reads each image whole).
 void work(Batch& batch) {
   const parametres_binarisation parameters = parameters_of(batch.method);
   for (;;) {
@@ -282,7 +325,9 @@ void work(Batch& batch) {
     std::FILE* in = nullptr;
     statut_image status = open_image(name, &stream, &in);
     if (status == IMAGE_OK) {
-      status = binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str());
+      status = batch.method.window == 0
+                   ? binarise_measured(batch.method, in, batch.bitmap, written.c_str(), nullptr)
+                   : binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str());
     }
     if (status != IMAGE_OK) report(batch, status, writing_failed(status) ? written : name);
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
@@ -305,7 +350,10 @@ int pipe_through(const Method& method, const std::string& image, bool bitmap) {
   std::unique_ptr<std::FILE, StreamCloser> stream;
   std::FILE* in = nullptr;
   statut_image status = open_image(image, &stream, &in);
-  if (status == IMAGE_OK) status = binariser_flux_vers_flux(in, &parameters, bitmap, stdout);
+  if (status == IMAGE_OK) {
+    status = method.window == 0 ? binarise_measured(method, in, bitmap, nullptr, stdout)
+                                : binariser_flux_vers_flux(in, &parameters, bitmap, stdout);
+  }
   if (status == IMAGE_OK) return 0;
   print_failure(status, writing_failed(status) ? "-" : image.c_str());
   return 1;
@@ -374,9 +422,10 @@ int main(int argc, char** argv) {
       threads = static_cast<unsigned>(*n);
     } else if (option.compare(0, 2, "-f") == 0) {
       const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
-      window = parse_integer(value, 3, 65535);
-      if (!window || *window % 2 == 0)
-        return usage("fenetre invalide (impaire, de 3 a 65535) : ", value);
+      window =
+          std::string(value) == "auto" ? std::optional<long>(0) : parse_integer(value, 3, 65535);
+      if (!window || (*window != 0 && *window % 2 == 0))
+        return usage("fenetre invalide (impaire, de 3 a 65535, ou auto) : ", value);
     } else if (option.compare(0, 2, "-k") == 0) {
       const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
       k = parse_number(value);

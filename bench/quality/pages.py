@@ -36,21 +36,24 @@ def text_lines(rng, count):
     return lines
 
 
-def render(rng, width=WIDTH, height=HEIGHT):
-    """Black text on white: the ink coverage in 0..1 and the text, line by line."""
+def render(rng, width=WIDTH, height=HEIGHT, scale=1.0, faces=None):
+    """Black text on white: the ink coverage in 0..1 and the text, line by line. `scale` multiplies
+    the letters and the margins (the page keeps its size in pixels: larger letters, fewer lines)."""
     page = Image.new("L", (width, height), 255)
     draw = ImageDraw.Draw(page)
-    y, text = 80, []
-    while y < height - 120:
-        size = int(rng.choice([14, 18, 22, 28, 36]))
-        font = ImageFont.truetype(os.path.join(FONTS, FACES[rng.integers(0, len(FACES))]), size)
+    margin = int(round(80 * scale))
+    y, text = margin, []
+    while y < height - margin - 40 * scale:
+        size = int(round(int(rng.choice([14, 18, 22, 28, 36])) * scale))
+        face = (faces or FACES)[rng.integers(0, len(faces or FACES))]
+        font = ImageFont.truetype(face if os.path.isabs(face) else os.path.join(FONTS, face), size)
         for line in text_lines(rng, int(rng.integers(2, 6))):
             # Cut the line to the page's width.
-            while draw.textlength(line, font=font) > width - 160 and " " in line:
+            while draw.textlength(line, font=font) > width - 2 * margin and " " in line:
                 line = line.rsplit(" ", 1)[0]
-            if y + size * 1.5 > height - 80:
+            if y + size * 1.5 > height - margin:
                 break
-            draw.text((80, y), line, fill=0, font=font)
+            draw.text((margin, y), line, fill=0, font=font)
             text.append(line)
             y += int(size * 1.45)
         y += size

@@ -14,8 +14,8 @@ prefix=${2:-$work/prefix}
 [ $# -ge 2 ] || cmake --install "$build" --prefix "$prefix" >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 libdir=$(dirname "$(find "$prefix" -name imagefiles.pc)")/..
-for file in bin/test_grey bin/seuiller include/imagefiles/imagefiles.h share/man/man1/test_grey.1* \
-  share/man/man1/seuiller.1* share/man/man3/imagefiles.3*; do
+for file in bin/test_grey bin/seuiller bin/evaluer include/imagefiles/imagefiles.h share/man/man1/test_grey.1* \
+  share/man/man1/seuiller.1* share/man/man1/evaluer.1* share/man/man3/imagefiles.3*; do
   compgen -G "$prefix/$file" >/dev/null || { echo "not installed: $file"; exit 1; }
 done
 grep -q "Version: $version" "$libdir/pkgconfig/imagefiles.pc"

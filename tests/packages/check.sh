@@ -41,7 +41,7 @@ $lib/pkgconfig/imagefiles.pc $lib/cmake/imagefiles/imagefilesConfig.cmake /usr/s
 expect imagefiles-tools "Package: imagefiles-tools
 Section: graphics
 Depends: libimagefiles$major (= $version)" "/usr/bin/test_grey /usr/share/man/man1/test_grey.1.gz \
-/usr/bin/seuiller /usr/share/man/man1/seuiller.1.gz"
+/usr/bin/seuiller /usr/share/man/man1/seuiller.1.gz /usr/bin/evaluer /usr/share/man/man1/evaluer.1.gz"
 # The library package says which package provides the SONAME, and runs ldconfig by trigger.
 # (Listings go to files first: grep -q leaving a pipe early would fail the pipeline.)
 dpkg-deb --ctrl-tarfile "$build/libimagefiles${major}_${version}_${arch}.deb" | tar -xO ./shlibs \

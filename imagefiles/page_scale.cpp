@@ -1,0 +1,331 @@
+// The scale of a page's writing, measured on the page: the width of its strokes and the height of
+// its letters, and the window a local threshold should use there.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
+
+namespace imagefiles::detail {
+namespace {
+
+// Samples that each measure reads at most: enough for a stable median on any page, and a small
+// share of a large one.
+constexpr std::size_t run_budget = std::size_t{1} << 18;
+constexpr std::size_t component_budget = std::size_t{1} << 19;
+
+// The paper's brightness over a coarse grid of the page (at most 16 x 16 blocks, whatever the
+// size of the writing, so that a block is larger than the letters of any page but a poster),
+// each block's 90th percentile of up to 32 x 32 samples spread over it; and rows of the page
+// divided by it, so that a shadow or a dark corner does not move the global split.
+class CoarsePaper {
+ public:
+  CoarsePaper(const unsigned char* image, int rows, int columns)
+      : image_(image), rows_(rows), columns_(columns) {
+    grid_rows_ = std::min(16, rows);
+    grid_columns_ = std::min(16, columns);
+    paper_.resize(static_cast<std::size_t>(grid_rows_) * grid_columns_);
+    for (int by = 0; by < grid_rows_; ++by) {
+      const std::int64_t top = std::int64_t{by} * rows / grid_rows_;
+      const std::int64_t bottom = std::int64_t{by + 1} * rows / grid_rows_;
+      for (int bx = 0; bx < grid_columns_; ++bx) {
+        const std::int64_t left = std::int64_t{bx} * columns / grid_columns_;
+        const std::int64_t right = std::int64_t{bx + 1} * columns / grid_columns_;
+        std::uint32_t counts[256] = {};
+        const std::int64_t ny = std::min<std::int64_t>(32, bottom - top);
+        const std::int64_t nx = std::min<std::int64_t>(32, right - left);
+        for (std::int64_t i = 0; i < ny; ++i) {
+          const unsigned char* line =
+              image + static_cast<std::size_t>(top + (2 * i + 1) * (bottom - top) / (2 * ny)) *
+                          static_cast<std::size_t>(columns);
+          for (std::int64_t j = 0; j < nx; ++j) {
+            ++counts[line[left + (2 * j + 1) * (right - left) / (2 * nx)]];
+          }
+        }
+        const std::int64_t above = ny * nx / 10;
+        std::int64_t seen = 0;
+        int v = 255;
+        for (; v > 1; --v) {
+          seen += counts[v];
+          if (seen > above) break;
+        }
+        paper_[static_cast<std::size_t>(by) * grid_columns_ + bx] = static_cast<float>(v);
+      }
+    }
+  }
+
+  // Row `y`, every `step`-th column, divided by the paper's brightness, into `out`.
+  void row(int y, int step, std::vector<unsigned char>& out) {
+    const std::size_t n = static_cast<std::size_t>((columns_ + step - 1) / step);
+    if (step != step_) {  // where each sample falls between the blocks, once for each step
+      step_ = step;
+      across_.resize(n);
+      for (std::size_t g = 0; g < n; ++g) {
+        across_[g] = between(static_cast<int>(g) * step, columns_, grid_columns_);
+      }
+    }
+    out.resize(n);
+    const Between down = between(y, rows_, grid_rows_);
+    float level[16];
+    for (int bx = 0; bx < grid_columns_; ++bx) {
+      level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
+    }
+    const unsigned char* line = image_ + static_cast<std::size_t>(y) * columns_;
+    for (std::size_t g = 0; g < n; ++g) {
+      const Between& b = across_[g];
+      const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
+      out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * line[g * step] / paper));
+    }
+  }
+
+ private:
+  struct Between {
+    int first, second;
+    float weight;
+  };
+  // Where `i` falls between the centres of the blocks of an axis.
+  static Between between(int i, int size, int blocks) {
+    const float at =
+        (static_cast<float>(i) + 0.5f) * static_cast<float>(blocks) / static_cast<float>(size) -
+        0.5f;
+    const float clamped = std::clamp(at, 0.0f, static_cast<float>(blocks - 1));
+    const int first = static_cast<int>(clamped);
+    return {first, std::min(first + 1, blocks - 1), clamped - static_cast<float>(first)};
+  }
+  float at(int by, int bx) const {
+    return paper_[static_cast<std::size_t>(by) * grid_columns_ + bx];
+  }
+
+  const unsigned char* image_;
+  int rows_, columns_, grid_rows_, grid_columns_;
+  std::vector<float> paper_;
+  int step_ = 0;
+  std::vector<Between> across_;
+};
+
+// The median of a histogram of positive values (index 0 unused); 0 when it is empty.
+int median_of(const std::vector<std::uint64_t>& counts) {
+  const std::uint64_t total = std::accumulate(counts.begin(), counts.end(), std::uint64_t{0});
+  if (total == 0) return 0;
+  std::uint64_t seen = 0;
+  for (std::size_t v = 0; v < counts.size(); ++v) {
+    seen += counts[v];
+    if (2 * seen >= total) return static_cast<int>(v);
+  }
+  return static_cast<int>(counts.size() - 1);
+}
+
+// Halfway between the ink and the paper: the ink's level the 10th percentile of the samples at
+// or below Otsu's level and the paper's the median of those above.
+int halfway_level(const std::uint64_t histogram_of[256], int otsu) {
+  std::uint64_t dark = 0;
+  std::uint64_t light = 0;
+  for (int v = 0; v < 256; ++v) (v <= otsu ? dark : light) += histogram_of[v];
+  if (dark == 0 || light == 0) return otsu;
+  const auto level_at = [&](int from, std::uint64_t rank) {
+    for (int v = from; v < 256; ++v) {
+      if (rank < histogram_of[v]) return v;
+      rank -= histogram_of[v];
+    }
+    return 255;
+  };
+  return (level_at(0, dark / 10) + level_at(otsu + 1, light / 2)) / 2;
+}
+
+// A connected set of ink samples of one band, while the band is labelled.
+struct Component {
+  int top, bottom, left, right;  // in samples of the band's grid
+  std::uint64_t area;
+  bool cut;  // it touches a side of the band that is not a side of the page
+};
+
+// Labels the ink of a grid (every `step`-th pixel of every `step`-th row, rows [first, last) of
+// the page) by runs, 8-neighbours joined, and adds the height in pixels of each whole component
+// that looks like writing to `heights`.
+class Labeller {
+ public:
+  Labeller(CoarsePaper& paper, int rows, int columns, int level, int step, int stroke)
+      : paper_(paper),
+        rows_(rows),
+        columns_(columns),
+        level_(level),
+        step_(step),
+        stroke_(stroke) {}
+
+  void band(int first, int last, std::vector<std::uint64_t>& heights) {
+    parent_.clear();
+    components_.clear();
+    previous_.clear();
+    const int grid_columns = (columns_ + step_ - 1) / step_;
+    for (int y = first; y < last; y += step_) {
+      current_.clear();
+      paper_.row(y, step_, line_);
+      const unsigned char* line = line_.data();
+      const int g = (y - first) / step_;
+      const bool edge = (y == first && first > 0) || (y + step_ >= last && last < rows_);
+      for (int x = 0; x < grid_columns;) {
+        if (line[x] >= level_) {
+          ++x;
+          continue;
+        }
+        const int begin = x;
+        while (x < grid_columns && line[x] < level_) ++x;
+        const int label = static_cast<int>(parent_.size());
+        parent_.push_back(label);
+        components_.push_back({g, g, begin, x - 1, std::uint64_t(x - begin), edge});
+        current_.push_back({begin, x, label});
+      }
+      // Runs of this row and of the one above that touch, diagonals included, are one component.
+      std::size_t j = 0;
+      for (const Run& run : current_) {
+        while (j < previous_.size() && previous_[j].end < run.begin) ++j;
+        for (std::size_t k = j; k < previous_.size() && previous_[k].begin <= run.end; ++k) {
+          join(run.label, previous_[k].label);
+        }
+      }
+      std::swap(previous_, current_);
+    }
+    for (std::size_t c = 0; c < components_.size(); ++c) {
+      if (parent_[c] != static_cast<int>(c)) continue;
+      const Component& k = components_[c];
+      const std::int64_t height = std::int64_t{k.bottom - k.top + 1} * step_;
+      const std::int64_t width = std::int64_t{k.right - k.left + 1} * step_;
+      const std::int64_t area = static_cast<std::int64_t>(k.area) * step_ * step_;
+      // Specks (smaller than a stroke's square, or not taller than a stroke) and rules (far wider
+      // than tall) are not letters.
+      if (k.cut || height < 2 * stroke_ || area < 2 * std::int64_t{stroke_} * stroke_ ||
+          width > 12 * height || height >= std::int64_t(heights.size())) {
+        continue;
+      }
+      ++heights[static_cast<std::size_t>(height)];
+    }
+  }
+
+ private:
+  struct Run {
+    int begin, end;  // grid columns, end excluded
+    int label;
+  };
+
+  int find(int i) {
+    while (parent_[i] != i) i = parent_[i] = parent_[parent_[i]];
+    return i;
+  }
+
+  void join(int a, int b) {
+    a = find(a);
+    b = find(b);
+    if (a == b) return;
+    if (a > b) std::swap(a, b);
+    parent_[b] = a;
+    Component& into = components_[a];
+    const Component& from = components_[b];
+    into.top = std::min(into.top, from.top);
+    into.bottom = std::max(into.bottom, from.bottom);
+    into.left = std::min(into.left, from.left);
+    into.right = std::max(into.right, from.right);
+    into.area += from.area;
+    into.cut = into.cut || from.cut;
+  }
+
+  CoarsePaper& paper_;
+  int rows_, columns_, level_, step_, stroke_;
+  std::vector<unsigned char> line_;
+  std::vector<int> parent_;
+  std::vector<Component> components_;
+  std::vector<Run> previous_, current_;
+};
+
+}  // namespace
+
+PageScale measure_page_scale(const unsigned char* image, int rows, int columns) {
+  PageScale scale{};
+  if (image == nullptr || rows < 1 || columns < 1 ||
+      !raster_bytes(std::int64_t{rows} * columns, greymap)) {
+    return scale;
+  }
+  try {
+    const std::size_t width = static_cast<std::size_t>(columns);
+    // Rows spread evenly over the page, copied one after another: Otsu's split of their samples
+    // and their horizontal runs of ink.
+    const std::size_t sampled_rows =
+        std::clamp<std::size_t>(run_budget / width, 1, static_cast<std::size_t>(rows));
+    CoarsePaper paper(image, rows, columns);
+    std::vector<unsigned char> sample(sampled_rows * width);
+    std::vector<unsigned char> line;
+    for (std::size_t i = 0; i < sampled_rows; ++i) {
+      const std::size_t y = (2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows);
+      paper.row(static_cast<int>(y), 1, line);
+      std::copy_n(line.data(), width, sample.data() + i * width);
+    }
+    const auto [low, high] = std::minmax_element(sample.begin(), sample.end());
+    if (*low == *high) return scale;  // nothing written
+    // Ink below the level halfway between the ink's and the paper's (Otsu's split alone would
+    // take show-through and noise on the paper for ink).
+    std::uint64_t histogram_of[256] = {};
+    for (const unsigned char v : sample) ++histogram_of[v];
+    const int level =
+        halfway_level(histogram_of, calculer_seuil_otsu(sample.data(), sample.size()) - 1) + 1;
+    std::vector<std::uint64_t> runs(1025);
+    for (std::size_t i = 0; i < sampled_rows; ++i) {
+      const unsigned char* line = sample.data() + i * width;
+      for (std::size_t x = 0; x < width;) {
+        if (line[x] >= level) {
+          ++x;
+          continue;
+        }
+        const std::size_t begin = x;
+        while (x < width && line[x] < level) ++x;
+        // Counted once for each of its pixels: the stroke width is the run that the median ink
+        // pixel lies in, which specks of noise (many short runs, few pixels) do not move.
+        runs[std::min<std::size_t>(x - begin, runs.size() - 1)] += x - begin;
+      }
+    }
+    const int stroke = median_of(runs);
+    if (stroke == 0) return scale;
+    scale.stroke = stroke;
+
+    // Components on a grid that keeps at least three samples across a stroke, in bands tall
+    // enough for a few lines of letters (letters are rarely more than 15 strokes tall), as many
+    // as the budget allows, spread over the page.
+    const int step = std::max(1, stroke / 3);
+    const std::int64_t grid_columns = (columns + step - 1) / step;
+    const int band_rows = std::max(64, 60 * stroke / step) * step;
+    const std::int64_t bands = std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / step)));
+    std::vector<std::uint64_t> heights(static_cast<std::size_t>(band_rows / 2));
+    Labeller labeller(paper, rows, columns, level, step, stroke);
+    if (bands * band_rows >= rows) {
+      heights.resize(static_cast<std::size_t>(rows) + 1);
+      labeller.band(0, rows, heights);
+    } else {
+      for (std::int64_t b = 0; b < bands; ++b) {
+        const auto first = static_cast<int>((2 * b + 1) * (rows - band_rows) / (2 * bands));
+        labeller.band(first, first + band_rows, heights);
+      }
+    }
+    const int letter = median_of(heights);
+    if (letter == 0) return scale;
+    scale.letter = letter;
+    // About one letter height, which holds ink and paper around each stroke: narrower ones leave
+    // the inside of thick strokes white, wider ones follow uneven paper less closely.
+    const int window = std::max(3 * stroke, letter);
+    scale.window = std::clamp(window | 1, 3, 255);
+  } catch (const std::bad_alloc&) {
+    return PageScale{};
+  }
+  return scale;
+}
+
+}  // namespace imagefiles::detail
+
+int fenetre_conseillee(const unsigned char* image, int nb_lignes, int nb_colonnes) {
+  const imagefiles::detail::PageScale scale =
+      imagefiles::detail::measure_page_scale(image, nb_lignes, nb_colonnes);
+  return scale.window != 0 ? scale.window : 15;
+}
