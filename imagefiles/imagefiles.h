@@ -285,9 +285,9 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
 /* The odd window that a local method should use on this page, from the size of its writing. The
  * page is divided by its paper's brightness over a coarse grid (16 x 16 blocks at most, so that a
  * shadow does not move the split), then split halfway between its ink's and its paper's levels
- * (those of Otsu's two classes). The stroke width is the length of the horizontal run of ink that
- * the median ink pixel lies in; the letter height is the median height of the ink's connected
- * components (8-neighbours), specks, rules and shapes cut by the sample left out. The window is
+ * (those of Otsu's two classes). The stroke width is the median length of the horizontal runs of
+ * ink; the letter height is the height of the connected component (8-neighbours) that the median
+ * ink pixel lies in, specks, rules and shapes cut by the sample left out. The window is
  * about one letter height, never below three stroke widths, odd, from 3 to 255. Only a sample is
  * read: about 260,000 pixels of rows spread over the page for the runs, and about 520,000 for the
  * components, in bands of whole rows spread over the page (every second pixel or wider where the

@@ -202,7 +202,9 @@ class Labeller {
           width > 12 * height || height >= std::int64_t(heights.size())) {
         continue;
       }
-      ++heights[static_cast<std::size_t>(height)];
+      // Counted once for each of its pixels: the letter height is that of the component the
+      // median ink pixel lies in, which specks of noise (many, small) do not move.
+      heights[static_cast<std::size_t>(height)] += static_cast<std::uint64_t>(area);
     }
   }
 
@@ -281,9 +283,7 @@ PageScale measure_page_scale(const unsigned char* image, int rows, int columns) 
         }
         const std::size_t begin = x;
         while (x < width && line[x] < level) ++x;
-        // Counted once for each of its pixels: the stroke width is the run that the median ink
-        // pixel lies in, which specks of noise (many short runs, few pixels) do not move.
-        runs[std::min<std::size_t>(x - begin, runs.size() - 1)] += x - begin;
+        ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
       }
     }
     const int stroke = median_of(runs);
@@ -295,7 +295,7 @@ PageScale measure_page_scale(const unsigned char* image, int rows, int columns) 
     // as the budget allows, spread over the page.
     const int step = std::max(1, stroke / 3);
     const std::int64_t grid_columns = (columns + step - 1) / step;
-    const int band_rows = std::max(64, 60 * stroke / step) * step;
+    const int band_rows = std::max(192, 60 * stroke / step) * step;
     const std::int64_t bands = std::max<std::int64_t>(
         1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / step)));
     std::vector<std::uint64_t> heights(static_cast<std::size_t>(band_rows / 2));

@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "evaluer: %s %s\n", decrire_statut_image(status), argv[2]);
     return 1;
   }
-  const int written = std::printf(
-      "f_mesure %.9g\npseudo_f_mesure %.9g\npsnr %.9g\ndrd %.9g\nnrm %.9g\nmcc %.9g\n",
-      m.f_mesure, m.pseudo_f_mesure, m.psnr, m.drd, m.nrm, m.mcc);
+  const int written =
+      std::printf("f_mesure %.9g\npseudo_f_mesure %.9g\npsnr %.9g\ndrd %.9g\nnrm %.9g\nmcc %.9g\n",
+                  m.f_mesure, m.pseudo_f_mesure, m.psnr, m.drd, m.nrm, m.mcc);
   return written < 0 || std::fflush(stdout) != 0 ? 1 : 0;
 }

@@ -1,0 +1,209 @@
+// The binarisation measures on cases worked out by hand, the window measured on pages drawn at
+// several scales, the automatic method on a page whose only ink lies in its last rows, and bad
+// input for each of them.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <imagefiles/imagefiles.h>
+
+namespace {
+
+constexpr int kSide = 16;
+
+// A 16 x 16 truth with one stroke of 8 rows x 3 columns (rows 4-11, columns 6-8): 24 ink pixels,
+// whose skeleton is the middle column.
+std::vector<unsigned char> stroke_truth() {
+  std::vector<unsigned char> truth(kSide * kSide, 255);
+  for (int y = 4; y < 12; ++y) {
+    for (int x = 6; x < 9; ++x) truth[y * kSide + x] = 0;
+  }
+  return truth;
+}
+
+// Results against the stroke, and their measures worked out by hand: TP, FP, FN, TN give F, PSNR,
+// NRM and MCC; the skeleton (the middle column) gives the pseudo-F-measure; DRD where it is simple
+// (a lone pixel weighs its whole 5 x 5 neighbourhood, 1, over the 4 blocks of 8 x 8 that the
+// stroke crosses).
+TEST(Measures, HandCheckedCases) {
+  const std::vector<unsigned char> truth = stroke_truth();
+  struct Case {
+    std::string name;
+    std::vector<std::pair<int, int>> ink;  // the result's ink pixels (row, column)
+    double f, pseudo_f, psnr, drd, nrm, mcc;
+  };
+  std::vector<std::pair<int, int>> stroke, left, middle;
+  for (int y = 4; y < 12; ++y) {
+    for (int x = 6; x < 9; ++x) stroke.push_back({y, x});
+    left.push_back({y, 6});
+    middle.push_back({y, 7});
+  }
+  std::vector<std::pair<int, int>> speck = stroke;
+  speck.push_back({0, 0});
+  const double inf = std::numeric_limits<double>::infinity();
+  const double p25 = 24.0 / 25;
+  const std::vector<Case> cases = {
+      {"exact", stroke, 100, 100, inf, 0, 0, 1},
+      // TP 24, FP 1, FN 0, TN 231.
+      {"one speck", speck, 200 * p25 / (1 + p25), 200 * p25 / (1 + p25), 10 * std::log10(256.0),
+       0.25, (1.0 / 232) / 2, 24 * 231 / std::sqrt(25.0 * 24 * 231 * 232)},
+      // TP 8, FP 0, FN 16, TN 232: a third of the ink, none of the skeleton.
+      {"left column", left, 50, 0, 10 * std::log10(256.0 / 16), -1, (16.0 / 24) / 2,
+       8 * 232 / std::sqrt(8.0 * 24 * 232 * 248)},
+      // The same counts, and all of the skeleton.
+      {"middle column", middle, 50, 100, 10 * std::log10(256.0 / 16), -1, (16.0 / 24) / 2,
+       8 * 232 / std::sqrt(8.0 * 24 * 232 * 248)},
+      // No ink: recall 0, and an MCC with a zero factor in its denominator.
+      {"blank", {}, 0, 0, 10 * std::log10(256.0 / 24), -1, 0.5, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<unsigned char> result(kSide * kSide, 255);
+    for (const auto& [y, x] : c.ink) result[y * kSide + x] = 0;
+    mesures_binarisation m{};
+    ASSERT_EQ(evaluer_binarisation(truth.data(), result.data(), kSide, kSide, &m), IMAGE_OK);
+    SCOPED_TRACE(c.name);
+    EXPECT_NEAR(m.f_mesure, c.f, 1e-9);
+    EXPECT_NEAR(m.pseudo_f_mesure, c.pseudo_f, 1e-9);
+    if (std::isinf(c.psnr)) {
+      EXPECT_EQ(m.psnr, c.psnr);
+    } else {
+      EXPECT_NEAR(m.psnr, c.psnr, 1e-9);
+    }
+    if (c.drd >= 0) {
+      EXPECT_NEAR(m.drd, c.drd, 1e-12);
+    }
+    EXPECT_NEAR(m.nrm, c.nrm, 1e-12);
+    EXPECT_NEAR(m.mcc, c.mcc, 1e-12);
+  }
+}
+
+// A page of letter-like shapes (rectangular rings, with a bar across), `height` pixels tall and
+// strokes of height / 7, dark on light paper, in lines over the page.
+std::vector<unsigned char> letters(int rows, int columns, int height) {
+  std::vector<unsigned char> page(static_cast<std::size_t>(rows) * columns, 215);
+  const int stroke = std::max(1, height / 7);
+  const int width = height * 3 / 5;
+  for (int top = height; top + height < rows; top += 2 * height) {
+    for (int left = height; left + width < columns; left += width + height / 2) {
+      for (int y = top; y < top + height; ++y) {
+        for (int x = left; x < left + width; ++x) {
+          const bool ring = y < top + stroke || y >= top + height - stroke || x < left + stroke ||
+                            x >= left + width - stroke;
+          const bool bar = std::abs(y - (top + height / 2)) < (stroke + 1) / 2;
+          if (ring || bar) page[static_cast<std::size_t>(y) * columns + x] = 35;
+        }
+      }
+    }
+  }
+  return page;
+}
+
+// The window follows the letters: about one letter height, at every scale.
+TEST(SuggestedWindow, FollowsTheLetters) {
+  for (const int height : {9, 14, 28, 56, 112}) {
+    const int rows = 30 * height;
+    const int columns = 40 * height;
+    const std::vector<unsigned char> page = letters(rows, columns, height);
+    const int window = fenetre_conseillee(page.data(), rows, columns);
+    EXPECT_EQ(window % 2, 1) << height;
+    EXPECT_GE(window, height * 8 / 10) << height;
+    EXPECT_LE(window, height * 13 / 10 + 1) << height;
+  }
+}
+
+// Pages with no writing, and pages that are not pages: 15 or an odd window, never a crash.
+TEST(SuggestedWindow, BadInput) {
+  std::vector<unsigned char> noise(200 * 300);
+  std::uint32_t seed = 7;
+  for (unsigned char& v : noise)
+    v = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 24);
+  const std::vector<unsigned char> grey(200 * 300, 128);
+  const std::vector<unsigned char> black(200 * 300, 0);
+  const std::vector<unsigned char> line = letters(1, 400, 9);
+  struct Case {
+    const unsigned char* image;
+    int rows, columns;
+    int expected;  // 0: any odd window from 3 to 255
+  } cases[] = {
+      {nullptr, 10, 10, 15},           {grey.data(), 0, 10, 15},     {grey.data(), 10, -1, 15},
+      {grey.data(), 200, 300, 15},     {black.data(), 200, 300, 15}, {noise.data(), 200, 300, 0},
+      {noise.data(), 1, 300, 0},       {noise.data(), 300, 1, 0},    {line.data(), 1, 400, 15},
+      {grey.data(), 65536, 65536, 15},
+  };
+  for (const Case& c : cases) {
+    const int window = fenetre_conseillee(c.image, c.rows, c.columns);
+    if (c.expected != 0) {
+      EXPECT_EQ(window, c.expected) << c.rows << " x " << c.columns;
+    } else {
+      EXPECT_TRUE(window % 2 == 1 && window >= 3 && window <= 255) << window;
+    }
+  }
+}
+
+// An A4 page at 150 dpi with one line of ink in the bottom rows only, in the last, partial band of
+// any 32-row grid: every method keeps it; auto as Otsu does.
+TEST(AutoMethod, InkInTheLastRowsIsKept) {
+  const int rows = 1754;
+  const int columns = 1240;
+  std::vector<unsigned char> page(static_cast<std::size_t>(rows) * columns, 225);
+  for (int y = 1735; y < 1745; ++y) {
+    for (int x = 100; x < 1100; ++x) page[static_cast<std::size_t>(y) * columns + x] = 15;
+  }
+  std::vector<unsigned char> out(page.size(), 7);
+  ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
+  std::vector<unsigned char> otsu(page.size());
+  binariser(otsu.data(), page.data(), page.size(), calculer_seuil_otsu(page.data(), page.size()));
+  EXPECT_EQ(out, otsu);
+  std::size_t black = 0;
+  for (const unsigned char v : out) black += v == 0;
+  EXPECT_EQ(black, 10000u);
+}
+
+// Bad input to the measures: a status, and the measures untouched.
+TEST(Measures, BadInput) {
+  const std::vector<unsigned char> truth = stroke_truth();
+  std::vector<unsigned char> noise(truth.size());
+  std::uint32_t seed = 3;
+  for (unsigned char& v : noise)
+    v = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 24);
+  const std::vector<unsigned char> grey(truth.size(), 128);
+  mesures_binarisation m{};
+  struct Case {
+    const unsigned char* truth;
+    const unsigned char* result;
+    int rows, columns;
+    mesures_binarisation* out;
+    statut_image expected;
+  } cases[] = {
+      {nullptr, truth.data(), kSide, kSide, &m, IMAGE_PARAMETRE_INVALIDE},
+      {truth.data(), nullptr, kSide, kSide, &m, IMAGE_PARAMETRE_INVALIDE},
+      {truth.data(), truth.data(), kSide, kSide, nullptr, IMAGE_PARAMETRE_INVALIDE},
+      {truth.data(), truth.data(), 0, kSide, &m, IMAGE_TAILLE_HORS_LIMITES},
+      {truth.data(), truth.data(), kSide, -4, &m, IMAGE_TAILLE_HORS_LIMITES},
+      {truth.data(), truth.data(), 65536, 32768, &m, IMAGE_TAILLE_HORS_LIMITES},
+      {grey.data(), grey.data(), kSide, kSide, &m, IMAGE_OK},    // uniform, no ink
+      {truth.data(), noise.data(), kSide, kSide, &m, IMAGE_OK},  // noise
+      {noise.data(), truth.data(), 1, kSide * kSide, &m, IMAGE_OK},
+      {noise.data(), truth.data(), kSide * kSide, 1, &m, IMAGE_OK},
+  };
+  for (const Case& c : cases) {
+    m = mesures_binarisation{-1, -1, -1, -1, -1, -1};
+    EXPECT_EQ(evaluer_binarisation(c.truth, c.result, c.rows, c.columns, c.out), c.expected)
+        << c.rows << " x " << c.columns;
+    if (c.expected != IMAGE_OK) {
+      EXPECT_EQ(m.f_mesure, -1);
+      EXPECT_EQ(m.mcc, -1);
+    } else {
+      EXPECT_TRUE(m.f_mesure >= 0 && m.f_mesure <= 100 && m.pseudo_f_mesure >= 0 &&
+                  m.pseudo_f_mesure <= 100 && m.psnr > 0 && m.drd >= 0 && m.nrm >= 0 &&
+                  m.nrm <= 1 && m.mcc >= -1 && m.mcc <= 1);
+    }
+  }
+}
+
+}  // namespace
