@@ -68,7 +68,7 @@ def smooth_field(rng, height, width, scale):
     return np.asarray(field, dtype=np.float64) / 255
 
 
-def degrade(kind, coverage, rng):
+def degrade(kind, coverage, rng, scale=1.0):
     """The greymap of a page of `kind` from its ink coverage: ink on paper (with the back's text
     showing through), then lit (shadows and stains darken ink and paper alike), blurred, noisy."""
     h, w = coverage.shape
@@ -80,10 +80,10 @@ def degrade(kind, coverage, rng):
         ink, paper = 120.0, 170.0
     paper_field = np.full((h, w), paper)
     if kind == "bleed" or both:
-        back, _ = render(np.random.default_rng(rng.integers(1 << 30)))
+        back, _ = render(np.random.default_rng(rng.integers(1 << 30)), scale=scale)
         back = np.fliplr(back)
         back = np.asarray(Image.fromarray((back * 255).astype(np.uint8)).filter(
-            ImageFilter.GaussianBlur(1.5)), dtype=np.float64) / 255
+            ImageFilter.GaussianBlur(1.5 * scale)), dtype=np.float64) / 255
         paper_field = paper_field - (60 if not both else 45) * back
     picture = paper_field * (1 - coverage) + ink * coverage
     light = np.ones((h, w))
@@ -95,13 +95,13 @@ def degrade(kind, coverage, rng):
     if kind == "stains" or both:
         y, x = np.ogrid[0:h, 0:w]
         for _ in range(int(rng.integers(4, 8))):
-            cy, cx, r = rng.integers(0, h), rng.integers(0, w), rng.integers(60, 220)
+            cy, cx, r = rng.integers(0, h), rng.integers(0, w), rng.integers(60, 220) * scale
             blot = np.exp(-(((y - cy) ** 2 + (x - cx) ** 2) / (2.0 * r * r)) ** 2)
             light = light * (1 - 0.35 * blot * rng.uniform(0.6, 1))
     picture = picture * light
     if kind == "blur" or both:
         picture = np.asarray(Image.fromarray(np.clip(picture, 0, 255).astype(np.uint8)).filter(
-            ImageFilter.GaussianBlur(1.2 if not both else 0.8)), dtype=np.float64)
+            ImageFilter.GaussianBlur((1.2 if not both else 0.8) * scale)), dtype=np.float64)
     if kind == "noise" or both:
         picture = picture + rng.normal(0, 18 if not both else 10, (h, w))
     return np.clip(np.rint(picture), 0, 255).astype(np.uint8)
@@ -113,13 +113,14 @@ def write_pgm(path, pixels):
         out.write(pixels.tobytes())
 
 
-def make_page(kind, number):
-    """The degraded page, its ground truth (0 ink, 255 paper) and its text."""
+def make_page(kind, number, scale=1.0):
+    """The degraded page, its ground truth (0 ink, 255 paper) and its text; `scale` multiplies the
+    letters and the sizes of the degradations (blur, stains, show-through), not the page."""
     seed = KINDS.index(kind) * 1000 + number
     rng = np.random.default_rng(seed)
-    coverage, text = render(rng)
+    coverage, text = render(rng, scale=scale)
     truth = np.where(coverage >= 0.5, 0, 255).astype(np.uint8)
-    return degrade(kind, coverage, rng), truth, text
+    return degrade(kind, coverage, rng, scale), truth, text
 
 
 def main():
@@ -127,12 +128,14 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--pages", type=int, default=4)
     parser.add_argument("--kind", choices=KINDS, help="only this kind of page")
+    parser.add_argument("--scale", type=float, default=1.0, help="letters' size, 1 today's")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     for kind in [args.kind] if args.kind else KINDS:
         for number in range(args.pages):
-            page, truth, text = make_page(kind, number)
-            stem = os.path.join(args.folder, f"{kind}-{number}")
+            page, truth, text = make_page(kind, number, args.scale)
+            suffix = "" if args.scale == 1 else f"-x{args.scale:g}"
+            stem = os.path.join(args.folder, f"{kind}{suffix}-{number}")
             write_pgm(stem + ".pgm", page)
             write_pgm(stem + ".truth.pgm", truth)
             with open(stem + ".txt", "w") as out:

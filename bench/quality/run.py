@@ -3,17 +3,23 @@
 the pages' ground truth, and printed as Markdown tables.
 
     /usr/bin/python3 bench/quality/run.py --tools build-bench/tools [--pages N] [--no-ocr]
+        [--scales 0.6,1,2,4] [--readme bench/README.md]
 
 Makes N pages (4 by default) of each kind with pages.py, runs ours (test_grey at 128 and each
 method of seuiller at its defaults), scikit-image's, OpenCV's, netpbm's pamthreshold and
 ImageMagick's -lat on each, and gives one table per measure (F-measure, PSNR, DRD; rows the
 methods, columns the kinds of page and the mean) and the time per page. Where tesseract is
 installed, the character error rate of its reading of each result, on the first page of each kind.
-A method whose tool is missing is left out and named. Needs python3-opencv, python3-skimage and
+Then one page of each kind at each
+scale of the letters (0.6, 1, 2 and 4 times today's), and the OCR of a real photographed page
+(scikit-image's). Gatos's and NICK's methods are implemented here (numpy, scipy). A method whose
+tool is missing is left out and named. Needs python3-opencv, python3-skimage and
 python3-pil (Debian), run with /usr/bin/python3.
 """
 
 import argparse
+import contextlib
+import io
 import os
 import shutil
 import subprocess
@@ -42,6 +48,40 @@ def binary(image):
     return np.where(np.asarray(image) < 128, 0, 255).astype(np.uint8)
 
 
+def nick(image, window=19, k=-0.1):
+    """NICK's local threshold (Khurshid et al.): T = m + k sqrt((sum p^2 - m^2) / NP) over the
+    window of NP pixels; white above T."""
+    from scipy.ndimage import uniform_filter
+    i = np.asarray(image, dtype=np.float64)
+    m = uniform_filter(i, window, mode="mirror")
+    squares = uniform_filter(i * i, window, mode="mirror")
+    t = m + k * np.sqrt(np.maximum(squares - m * m / (window * window), 0))
+    return np.where(i > t, 255, 0)
+
+
+def gatos(image, window=15, background=61, q=0.6, p1=0.5, p2=0.8):
+    """Gatos, Pratikakis and Perantonis's method: a Wiener filter; a first estimate of the text
+    (Sauvola, k 0.2); the background interpolated under it (the mean of the paper around each text
+    pixel); then ink where the background exceeds the sample by more than a distance that follows
+    the background (q, p1, p2 the published values). No post-processing."""
+    from scipy.ndimage import uniform_filter
+    from scipy.signal import wiener
+    from skimage.filters import threshold_sauvola
+    i = np.nan_to_num(wiener(np.asarray(image, dtype=np.float64), 3), nan=255.0)
+    text = i <= threshold_sauvola(i, window, 0.2, r=127.5)  # R of 8-bit samples, on floats
+    paper = uniform_filter(np.where(text, 0, i), background, mode="mirror")
+    weight = uniform_filter((~text).astype(np.float64), background, mode="mirror")
+    fallback = i[~text].mean() if (~text).any() else 255.0
+    b = np.where(text, np.where(weight > 1e-9, paper / np.maximum(weight, 1e-9), fallback), i)
+    if not text.any():
+        return np.full(i.shape, 255)
+    delta = (b - i)[text].mean()
+    mean_paper = b[~text].mean() if (~text).any() else 255.0
+    d = q * delta * ((1 - p2) / (1 + np.exp(-4 * b / (mean_paper * (1 - p1)) +
+                                            2 * (1 + p1) / (1 - p1))) + p2)
+    return np.where(b - i > d, 0, 255)
+
+
 def methods(tools):
     """(name, function(page path, work folder) -> binary image, or None when missing)."""
     import cv2
@@ -50,10 +90,10 @@ def methods(tools):
     test_grey = os.path.join(tools, "test_grey")
     seuiller = os.path.join(tools, "seuiller")
 
-    def ours_seuiller(method):
+    def ours_seuiller(method, *options):
         def run(path, work):
-            out = os.path.join(work, "seuiller-" + method)
-            subprocess.run([seuiller, "-q", "-j1", method, out, path], check=True)
+            out = os.path.join(work, "seuiller-" + method + "".join(options))
+            subprocess.run([seuiller, "-q", "-j1", *options, method, out, path], check=True)
             return read_pnm(os.path.join(out, os.path.basename(path)))
         return run
 
@@ -77,10 +117,13 @@ def methods(tools):
     found += [("ours: test_grey 128", ours_test_grey)]
     found += [(f"ours: seuiller {m}", ours_seuiller(m))
               for m in ("otsu", "sauvola", "niblack", "wolf", "auto")]
+    found += [("ours: seuiller -f auto sauvola", ours_seuiller("sauvola", "-f", "auto"))]
     found += [
         ("scikit-image: Otsu", lambda p, w: (lambda i: i > threshold_otsu(i))(image_of(p)) * 255),
         ("scikit-image: Sauvola", lambda p, w: (lambda i: i > threshold_sauvola(i))(image_of(p)) * 255),
         ("scikit-image: Niblack", lambda p, w: (lambda i: i > threshold_niblack(i))(image_of(p)) * 255),
+        ("NICK 19, -0.1 (numpy)", lambda p, w: nick(image_of(p))),
+        ("Gatos (numpy)", lambda p, w: gatos(image_of(p))),
         ("OpenCV: Otsu", lambda p, w: cv2.threshold(image_of(p), 0, 255,
                                                     cv2.THRESH_BINARY + cv2.THRESH_OTSU)[1]),
         ("OpenCV: adaptive gaussian 11, 2", lambda p, w: cv2.adaptiveThreshold(
@@ -123,39 +166,54 @@ def table(title, names, kinds, values, fmt, better):
         print(f"| {name} | " + " | ".join(fmt(v) for v in row) + f" | {fmt(np.mean(row))} |")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--tools", required=True, help="the folder of test_grey and seuiller")
-    parser.add_argument("--pages", type=int, default=4)
-    parser.add_argument("--dir", default="/dev/shm/imagefiles-quality")
-    parser.add_argument("--no-ocr", dest="ocr", action="store_false")
-    args = parser.parse_args()
+# The real page: scikit-image's photographed book page (skimage.data.page(), BSD licence) and what
+# it says, read by eye; judged by OCR only (it has no pixel ground truth).
+REAL_PAGE_TEXT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "truth", "page.txt")
+
+
+def measure(found, stems, work, seconds):
+    """F-measure, PSNR and DRD of each method on each page; the first page's result too."""
+    values = {n: {"f": [], "p": [], "d": []} for n, _ in found}
+    firsts = {}
+    for index, stem in enumerate(stems):
+        truth = read_pnm(stem + ".truth.pgm")
+        for name, run in found:
+            start = time.perf_counter()
+            result = binary(run(stem + ".pgm", work))
+            seconds[name] += time.perf_counter() - start
+            values[name]["f"].append(metrics.f_measure(result, truth))
+            values[name]["p"].append(metrics.psnr(result, truth))
+            values[name]["d"].append(metrics.drd(result, truth))
+            if index == 0:
+                firsts[name] = result
+    return values, firsts
+
+
+def report(args):
     shutil.rmtree(args.dir, ignore_errors=True)
     folder = os.path.join(args.dir, "pages")
-    subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "pages.py"), folder,
-                    "--pages", str(args.pages)], check=True)
+    generator = os.path.join(os.path.dirname(os.path.abspath(__file__)), "pages.py")
+    subprocess.run([sys.executable, generator, folder, "--pages", str(args.pages)], check=True)
+    scales = [float(v) for v in args.scales.split(",") if v]
+    for scale in scales:
+        if scale != 1:
+            subprocess.run([sys.executable, generator, folder, "--pages", "1", "--scale",
+                            f"{scale:g}"], check=True)
     kinds = pages.KINDS
     found = methods(os.path.abspath(args.tools))
     names = [name for name, _ in found]
-    f_values = {n: {k: [] for k in kinds} for n in names}
-    p_values = {n: {k: [] for k in kinds} for n in names}
-    d_values = {n: {k: [] for k in kinds} for n in names}
     seconds = {n: 0.0 for n in names}
-    firsts = {}  # the first page of each kind, for the OCR
     work = tempfile.mkdtemp(dir=args.dir)
+    by_kind = {}
+    firsts = {}
     for kind in kinds:
-        for number in range(args.pages):
-            stem = os.path.join(folder, f"{kind}-{number}")
-            truth = read_pnm(stem + ".truth.pgm")
-            for name, run in found:
-                start = time.perf_counter()
-                result = binary(run(stem + ".pgm", work))
-                seconds[name] += time.perf_counter() - start
-                f_values[name][kind].append(metrics.f_measure(result, truth))
-                p_values[name][kind].append(metrics.psnr(result, truth))
-                d_values[name][kind].append(metrics.drd(result, truth))
-                if number == 0:
-                    firsts[(name, kind)] = result
+        stems = [os.path.join(folder, f"{kind}-{n}") for n in range(args.pages)]
+        by_kind[kind], first = measure(found, stems, work, seconds)
+        for name in names:
+            firsts[(name, kind)] = first[name]
+    f_values = {n: {k: by_kind[k][n]["f"] for k in kinds} for n in names}
+    p_values = {n: {k: by_kind[k][n]["p"] for k in kinds} for n in names}
+    d_values = {n: {k: by_kind[k][n]["d"] for k in kinds} for n in names}
     count = len(kinds) * args.pages
     print(f"## Binarisation quality: {args.pages} pages of each kind, A4 at 150 dpi "
           f"({pages.WIDTH} x {pages.HEIGHT})")
@@ -166,16 +224,40 @@ def main():
     table("PSNR, dB (a perfect page counted as 60)", names, kinds, capped, lambda v: f"{v:.1f}",
           "higher")
     table("DRD", names, kinds, d_values, lambda v: f"{v:.2f}", "lower")
+    if len(scales) > 1:
+        # One page of each kind at each scale; the letters (and blur, stains, show-through) that
+        # many times today's, on a page of the same size in pixels.
+        by_scale = {n: {} for n in names}
+        for scale in scales:
+            suffix = "" if scale == 1 else f"-x{scale:g}"
+            stems = [os.path.join(folder, f"{kind}{suffix}-0") for kind in kinds]
+            values, _ = measure(found, stems, work, {n: 0.0 for n in names})
+            for name in names:
+                by_scale[name][f"x{scale:g}"] = values[name]["f"]
+        table("F-measure by scale of the letters (one page of each kind, mean over the kinds), %",
+              names, [f"x{s:g}" for s in scales], by_scale, lambda v: f"{v:.1f}", "higher")
     if args.ocr and shutil.which("tesseract"):
         texts = {k: open(os.path.join(folder, f"{k}-0.txt")).read() for k in kinds}
         jobs = {(n, k): firsts[(n, k)] for n in names for k in kinds}
+        real = None
+        try:
+            from skimage import data
+            real = os.path.join(args.dir, "real-page.pgm")
+            pages.write_pgm(real, data.page())
+            for name, run in found:
+                jobs[(name, "real page")] = binary(run(real, work))
+            texts["real page"] = open(REAL_PAGE_TEXT).read()
+        except ImportError:
+            print("\nscikit-image is not installed: the real page left out")
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
             read = dict(zip(jobs, pool.map(
                 lambda item: ocr(item[1], work, f"{abs(hash(item[0]))}"), jobs.items())))
-        cer = {n: {k: [metrics.character_error_rate(read[(n, k)], texts[k])] for k in kinds}
+        columns = kinds + (["real page"] if real else [])
+        cer = {n: {k: [metrics.character_error_rate(read[(n, k)], texts[k])] for k in columns}
                for n in names}
-        table("OCR character error rate (tesseract, first page of each kind), %", names, kinds,
-              cer, lambda v: f"{v:.1f}", "lower")
+        table("OCR character error rate (tesseract, first page of each kind; the real page: "
+              "scikit-image's photographed book page, 191 x 384, against its text read by eye), %",
+              names, columns, cer, lambda v: f"{v:.1f}", "lower")
     elif args.ocr:
         print("\ntesseract is not installed (apt-get install -y tesseract-ocr tesseract-ocr-eng): "
               "no OCR table")
@@ -186,6 +268,33 @@ def main():
     for name in names:
         print(f"| {name} | {seconds[name] / count * 1e3:.0f} |")
     shutil.rmtree(args.dir, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--tools", required=True, help="the folder of test_grey and seuiller")
+    parser.add_argument("--pages", type=int, default=4)
+    parser.add_argument("--scales", default="0.6,1,2,4",
+                        help="scales of the letters for the table by scale (1 alone: none)")
+    parser.add_argument("--dir", default="/dev/shm/imagefiles-quality")
+    parser.add_argument("--no-ocr", dest="ocr", action="store_false")
+    parser.add_argument("--readme", help="also write the report into this file, between the "
+                        "markers <!-- begin quality --> and <!-- end quality -->")
+    args = parser.parse_args()
+    text = io.StringIO()
+    with contextlib.redirect_stdout(text):
+        report(args)
+    sys.stdout.write(text.getvalue())
+    if args.readme:
+        begin, end = "<!-- begin quality -->", "<!-- end quality -->"
+        old = open(args.readme).read() if os.path.exists(args.readme) else ""
+        block = f"{begin}\n{text.getvalue().strip()}\n{end}"
+        if begin in old and end in old:
+            new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
+        else:
+            new = old + ("\n" if old else "") + block + "\n"
+        with open(args.readme, "w") as out:
+            out.write(new)
 
 
 if __name__ == "__main__":
