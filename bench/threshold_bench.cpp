@@ -3,8 +3,9 @@
 //   threshold_bench IMAGE.pgm METHOD WINDOW K RUNS OUTPUT.pgm
 //
 // METHOD is fixed (threshold 128), otsu (the threshold and the binarisation), sauvola, niblack,
-// wolf or auto (WINDOW and K ignored). The image is read and the output buffer faulted in before the clock starts; prints the
-// median of RUNS runs in milliseconds. bench/thresholds.py runs it against the peers.
+// wolf, auto or fenetre (fenetre_conseillee alone; WINDOW and K ignored). The image is read and the
+// output buffer faulted in before the clock starts; prints the median of RUNS runs in milliseconds.
+// bench/thresholds.py runs it against the peers.
 
 #include <algorithm>
 #include <chrono>
@@ -54,12 +55,16 @@ int main(int argc, char** argv) {
       status = binariser_wolf(out.data(), image.data(), rows, columns, window, k);
     } else if (method == "auto") {
       status = binariser_auto(out.data(), image.data(), rows, columns);
+    } else if (method == "fenetre") {
+      // The window measured, written into the output so that the call is not left out.
+      out[0] = static_cast<unsigned char>(fenetre_conseillee(image.data(), rows, columns));
     } else {
       std::fprintf(stderr, "unknown method %s\n", method.c_str());
       return 2;
     }
     times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
     if (status != IMAGE_OK) {
       std::fprintf(stderr, "%s\n", decrire_statut_image(status));
       return 1;
