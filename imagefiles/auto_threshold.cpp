@@ -18,6 +18,7 @@
 
 #include "imagefiles/binarisation_internal.h"
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
 
 namespace {
 
@@ -30,27 +31,6 @@ using imagefiles::detail::smallest_sample;
 using imagefiles::detail::Tally;
 
 constexpr int block = 32;
-
-// The global threshold: halfway between the ink and the paper, the ink's level the 10th percentile
-// of the samples at or below Otsu's level and the paper's the median of those above. Otsu's level
-// itself lies nearer the paper on a page of text, whose ink is a small class: strokes came out
-// thicker than they are.
-int halfway(const std::uint64_t histogram_of[256], int otsu) {
-  std::uint64_t dark = 0;
-  std::uint64_t light = 0;
-  for (int v = 0; v < 256; ++v) (v <= otsu ? dark : light) += histogram_of[v];
-  if (dark == 0 || light == 0) return otsu;
-  const auto level_at = [&](int from, std::uint64_t rank) {
-    for (int v = from; v < 256; ++v) {
-      if (rank < histogram_of[v]) return v;
-      rank -= histogram_of[v];
-    }
-    return 255;
-  };
-  const int ink = level_at(0, dark / 10);
-  const int paper = level_at(otsu + 1, light / 2);
-  return (ink + paper) / 2;
-}
 
 // The paper's brightness for each block: the 90th percentile of the block's samples.
 std::vector<float> paper_of_blocks(const unsigned char* image, int rows, int columns, int grid_rows,
@@ -208,16 +188,19 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     }
     std::vector<float> grid_row(static_cast<std::size_t>(grid_columns));
     std::vector<float> paper_row(width);
-    // The normalised page, with its histogram, its smallest sample, and the deviation of each whole
-    // 32 x 32 block (of all the page when none is whole).
+    // The normalised page, with its histogram, its smallest sample, and the deviation of each
+    // block of about 32 x 32 pixels. Every pixel lies in a block: the rows and columns left over
+    // at the ends join the last blocks (32 to 63 pixels wide), and a page narrower than a block
+    // is one block across.
     std::uint64_t histogram_of[256] = {};
     Tally tally;
-    std::vector<std::uint64_t> block_sums(static_cast<std::size_t>(grid_columns));
-    std::vector<std::uint64_t> block_squares(static_cast<std::size_t>(grid_columns));
-    const bool whole_blocks = rows >= block && columns >= block;
+    const int band_blocks = std::max(1, rows / block);
+    const int column_blocks = std::max(1, columns / block);
+    const std::size_t last_block = static_cast<std::size_t>(column_blocks - 1) * block;
+    std::vector<std::uint64_t> block_sums(static_cast<std::size_t>(column_blocks));
+    std::vector<std::uint64_t> block_squares(static_cast<std::size_t>(column_blocks));
     double widest = 0;
-    std::uint64_t all_sum = 0;
-    std::uint64_t all_squares = 0;
+    int band_top = 0;
     int smallest = 255;
     for (int y = 0; y < rows; ++y) {
       const Between down = between(y, rows, grid_rows);
@@ -231,32 +214,28 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
       normalise_row(image + static_cast<std::size_t>(y) * width, paper_row.data(), width, out);
       smallest = std::min<int>(smallest, smallest_sample(out, width));
       tally.add(out, width);  // while the row is in the cache; a raster's counts fit 32 bits
-      if (whole_blocks) {
-        for (std::size_t g = 0; g < static_cast<std::size_t>(columns / block); ++g) {
-          const Moments row = moments(out + g * block, block);
-          block_sums[g] += row.sum;
-          block_squares[g] += row.squares;
-        }
-      } else {
-        const Moments row = moments(out, width);
-        all_sum += row.sum;
-        all_squares += row.squares;
+      for (std::size_t g = 0; g < static_cast<std::size_t>(column_blocks); ++g) {
+        const std::size_t begin = g * block;
+        const Moments row =
+            moments(out + begin,
+                    g + 1 < std::size_t(column_blocks) ? std::size_t{block} : width - last_block);
+        block_sums[g] += row.sum;
+        block_squares[g] += row.squares;
       }
-      if (whole_blocks && y % block == block - 1) {
-        for (int g = 0; g + 1 <= columns / block; ++g) {
-          const double n = double(block) * block;
-          const double mean = double(block_sums[static_cast<std::size_t>(g)]) / n;
-          widest = std::max(widest,
-                            double(block_squares[static_cast<std::size_t>(g)]) / n - mean * mean);
+      const bool band_ends =
+          y == rows - 1 || (y % block == block - 1 && y / block < band_blocks - 1);
+      if (band_ends) {
+        for (std::size_t g = 0; g < static_cast<std::size_t>(column_blocks); ++g) {
+          const std::size_t block_width =
+              g + 1 < std::size_t(column_blocks) ? std::size_t{block} : width - last_block;
+          const double n = double(y + 1 - band_top) * double(block_width);
+          const double mean = double(block_sums[g]) / n;
+          widest = std::max(widest, double(block_squares[g]) / n - mean * mean);
         }
         std::fill(block_sums.begin(), block_sums.end(), 0);
         std::fill(block_squares.begin(), block_squares.end(), 0);
+        band_top = y + 1;
       }
-    }
-    if (!whole_blocks) {
-      const double n = double(rows) * columns;
-      const double mean = double(all_sum) / n;
-      widest = double(all_squares) / n - mean * mean;
     }
     const double range = std::sqrt(std::max(widest, 0.0));
     const std::size_t count = static_cast<std::size_t>(rows) * width;
@@ -266,7 +245,8 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
       return IMAGE_OK;
     }
     Formula formula = make_formula(Formula::wolf, 0.5, range, smallest);
-    formula.ceiling = halfway(histogram_of, otsu_level(histogram_of, count));
+    formula.ceiling =
+        imagefiles::detail::halfway_level(histogram_of, otsu_level(histogram_of, count));
     binarise_locally<std::uint32_t>(output, output, rows, columns, 15, formula);
   } catch (const std::bad_alloc&) {
     return IMAGE_MEMOIRE_INSUFFISANTE;

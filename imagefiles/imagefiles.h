@@ -300,9 +300,10 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * first divided by the brightness of its paper, estimated over blocks of 32 x 32 pixels (which
  * evens out shadows, a dark corner, stains); on that normalised page a pixel is black when both
  * a global threshold (halfway between the ink's and the paper's levels, which Otsu's split of the
- * histogram gives) and Wolf's local one (window 15, k 0.5, its largest deviation that of the
- * 32 x 32 blocks) make it black. `sortie` may be `image`; memory: the block grid (one float
- * for 1,024 pixels) and a band of rows, as the local methods. Statuses as theirs; a page whose
+ * histogram gives) and Wolf's local one (window 15, k 0.5, its largest deviation that of blocks
+ * of about 32 x 32 pixels, every pixel in one: the rows and columns left over at the ends join
+ * the last blocks) make it black. `sortie` may be `image`; memory: the block grid (one float for
+ * 1,024 pixels) and a band of rows, as the local methods. Statuses as theirs; a page whose
  * normalised self is uniform is all white. */
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);

@@ -137,6 +137,12 @@ statut_image open_failure(statut_image no_access);
 // too when standard output cannot take it), then ends the process with status 1.
 [[noreturn]] void end_process(statut_image status, const char* name);
 
+// The global threshold of the automatic method and of the page's scale: halfway between the ink
+// and the paper, the ink's level the 10th percentile of the samples at or below Otsu's level
+// `otsu` and the paper's the median of those above. Otsu's level itself lies nearer the paper on
+// a page of text, whose ink is a small class: strokes came out thicker than they are.
+int halfway_level(const std::uint64_t histogram_of[256], int otsu);
+
 // The scale of a page's writing (see fenetre_conseillee): the median horizontal run of ink and
 // the median height of its letter-like components, in pixels, and the window for a local method;
 // all 0 when the page shows no writing.

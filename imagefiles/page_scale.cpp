@@ -120,23 +120,6 @@ int median_of(const std::vector<std::uint64_t>& counts) {
   return static_cast<int>(counts.size() - 1);
 }
 
-// Halfway between the ink and the paper: the ink's level the 10th percentile of the samples at
-// or below Otsu's level and the paper's the median of those above.
-int halfway_level(const std::uint64_t histogram_of[256], int otsu) {
-  std::uint64_t dark = 0;
-  std::uint64_t light = 0;
-  for (int v = 0; v < 256; ++v) (v <= otsu ? dark : light) += histogram_of[v];
-  if (dark == 0 || light == 0) return otsu;
-  const auto level_at = [&](int from, std::uint64_t rank) {
-    for (int v = from; v < 256; ++v) {
-      if (rank < histogram_of[v]) return v;
-      rank -= histogram_of[v];
-    }
-    return 255;
-  };
-  return (level_at(0, dark / 10) + level_at(otsu + 1, light / 2)) / 2;
-}
-
 // A connected set of ink samples of one band, while the band is labelled.
 struct Component {
   int top, bottom, left, right;  // in samples of the band's grid
@@ -244,6 +227,21 @@ class Labeller {
 };
 
 }  // namespace
+
+int halfway_level(const std::uint64_t histogram_of[256], int otsu) {
+  std::uint64_t dark = 0;
+  std::uint64_t light = 0;
+  for (int v = 0; v < 256; ++v) (v <= otsu ? dark : light) += histogram_of[v];
+  if (dark == 0 || light == 0) return otsu;
+  const auto level_at = [&](int from, std::uint64_t rank) {
+    for (int v = from; v < 256; ++v) {
+      if (rank < histogram_of[v]) return v;
+      rank -= histogram_of[v];
+    }
+    return 255;
+  };
+  return (level_at(0, dark / 10) + level_at(otsu + 1, light / 2)) / 2;
+}
 
 PageScale measure_page_scale(const unsigned char* image, int rows, int columns) {
   PageScale scale{};
