@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
 #include "imagefiles/running_window.h"
 
 // The loops that carry most of the time get a copy for each level of the x86-64 vector
@@ -108,6 +109,17 @@ using Spread = std::conditional_t<std::is_same_v<Sum, std::uint32_t>, std::int64
 template <typename Sum>
 class WidestWindow {
  public:
+  WidestWindow() = default;
+  // A pass carried from elsewhere, over windows of `window` x `window`.
+  WidestWindow(const Widest& state, int window)
+      : widest_(static_cast<Spread<Sum>>(state.spread)),
+        row_(state.row),
+        column_(state.column),
+        sum_(state.sum),
+        squares_(state.squares),
+        size_(static_cast<double>(window) * window) {}
+  // Where the pass stands, to be carried elsewhere.
+  Widest state() const { return {static_cast<double>(widest_), sum_, squares_, row_, column_}; }
   // Row `y`'s window sums `r`, for the `width` columns from `first`.
   void row(int y, int first, const RowSums<Sum>& r, std::size_t width);
   // The widest of this and another part of the page.

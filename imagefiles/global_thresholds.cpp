@@ -11,6 +11,7 @@
 
 #include "imagefiles/binarisation_internal.h"
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
 
 namespace {
 
@@ -133,6 +134,16 @@ int otsu_level(const std::uint64_t h[256], std::size_t count) {
   return max_val;
 }
 
+void count_samples(const unsigned char* image, std::size_t count, std::uint64_t histogram_of[256]) {
+  histogram(image, count, histogram_of);
+}
+
+int otsu_threshold(const std::uint64_t histogram_of[256]) {
+  std::uint64_t count = 0;
+  for (int v = 0; v < 256; ++v) count += histogram_of[v];
+  return count == 0 ? 1 : otsu_level(histogram_of, count) + 1;
+}
+
 }  // namespace imagefiles::detail
 
 void binariser(unsigned char* sortie, const unsigned char* image, size_t nb_pixels, int seuil) {
@@ -154,5 +165,5 @@ int calculer_seuil_otsu(const unsigned char* image, size_t nb_pixels) {
   if (image == nullptr || nb_pixels == 0) return 1;
   std::uint64_t h[256] = {};
   histogram(image, nb_pixels, h);
-  return imagefiles::detail::otsu_level(h, nb_pixels) + 1;
+  return imagefiles::detail::otsu_threshold(h);
 }

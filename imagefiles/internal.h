@@ -153,6 +153,37 @@ struct PageScale {
 };
 PageScale measure_page_scale(const unsigned char* image, int rows, int columns);
 
+// ---- Binarisation in parts: what a caller that cuts an image into blocks needs to get the whole
+// image's result (the Python package's Dask functions).
+
+// Otsu's threshold, as calculer_seuil_otsu gives it, of an image whose histogram is given.
+int otsu_threshold(const std::uint64_t histogram_of[256]);
+
+// Where Wolf's first pass stands, to be carried between processes: the window of the largest
+// spread (size x squares - sum^2, exact below a window of 182), its place and its sums; spread -1
+// when there is none.
+struct Widest {
+  double spread;
+  double sum;
+  double squares;
+  std::int64_t row;
+  std::int64_t column;
+};
+
+// Wolf's first pass over the pixels [top, top + inner_rows) x [left, left + inner_columns) of an
+// image (the rest of it is their windows' surroundings), its place counted from the region's
+// corner; the image's largest deviation is that of the widest window of all the parts, the first
+// in reading order of the whole image among equal ones.
+Widest widest_window_within(const unsigned char* image, int rows, int columns, int window, int top,
+                            int left, int inner_rows, int inner_columns);
+
+// The deviation of a widest window, as binariser_wolf computes it (0 for none).
+double deviation_of(const Widest& widest, int window);
+
+// binariser_wolf with the image's smallest sample and largest deviation given.
+statut_image binarise_wolf_given(unsigned char* output, const unsigned char* image, int rows,
+                                 int columns, int window, double k, int minimum, double range);
+
 }  // namespace imagefiles::detail
 
 #endif  // IMAGEFILES_INTERNAL_H

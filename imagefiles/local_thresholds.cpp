@@ -427,25 +427,37 @@ statut_image check_local(const unsigned char* output, const unsigned char* image
 
 namespace {
 
+// Wolf's second pass, with the image's smallest sample and largest deviation given; an image where
+// that deviation is 0 is uniform, a page with nothing on it, and all white.
+void binarise_wolf_with(unsigned char* output, const unsigned char* image, int rows, int columns,
+                        int window, double k, double minimum, double range) {
+  if (range == 0) {
+    std::memset(output, 255, static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+    return;
+  }
+  const Formula formula = make_formula(Formula::wolf, k, range, minimum);
+  if (narrow_sums(window)) {
+    binarise_locally<std::uint32_t>(output, image, rows, columns, window, formula);
+  } else {
+    binarise_locally<std::uint64_t>(output, image, rows, columns, window, formula);
+  }
+}
+
 statut_image binarise_local(unsigned char* output, const unsigned char* image, int rows,
                             int columns, int window, double k, Formula::Kind kind) {
   const statut_image status = check_local(output, image, rows, columns, window, k);
   if (status != IMAGE_OK) return status;
   try {
-    double range = 127.5;  // half the range of 8-bit samples
-    double minimum = 0;
     if (kind == Formula::wolf) {
       const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns);
-      minimum = smallest_sample(image, count);
-      range = narrow_sums(window) ? largest_deviation<std::uint32_t>(image, rows, columns, window)
-                                  : largest_deviation<std::uint64_t>(image, rows, columns, window);
-      if (range == 0) {
-        // Every window holds one value: the image is uniform, a page with nothing on it.
-        std::memset(output, 255, count);
-        return IMAGE_OK;
-      }
+      const double range = narrow_sums(window)
+                               ? largest_deviation<std::uint32_t>(image, rows, columns, window)
+                               : largest_deviation<std::uint64_t>(image, rows, columns, window);
+      binarise_wolf_with(output, image, rows, columns, window, k, smallest_sample(image, count),
+                         range);
+      return IMAGE_OK;
     }
-    const Formula formula = make_formula(kind, k, range, minimum);
+    const Formula formula = make_formula(kind, k, 127.5, 0);  // R: half the range of 8-bit samples
     if (narrow_sums(window)) {
       binarise_locally<std::uint32_t>(output, image, rows, columns, window, formula);
     } else {
@@ -457,7 +469,48 @@ statut_image binarise_local(unsigned char* output, const unsigned char* image, i
   return IMAGE_OK;
 }
 
+// Wolf's first pass over a region of the image.
+template <typename Sum>
+Widest widest_within(const unsigned char* image, int rows, int columns, int window, int top,
+                     int left, int inner_rows, int inner_columns) {
+  WidestWindow<Sum> widest;
+  const std::size_t from = static_cast<std::size_t>(left);
+  slide_window<Sum>(image, nullptr, rows, columns, window,
+                    [&](int y, const unsigned char*, const RowSums<Sum>& r, unsigned char*) {
+                      if (y < top || y - top >= inner_rows) return;
+                      widest.row(y - top, 0,
+                                 RowSums<Sum>{r.sums + from, r.squares + from, r.window},
+                                 static_cast<std::size_t>(inner_columns));
+                    });
+  return widest.state();
+}
+
 }  // namespace
+
+Widest widest_window_within(const unsigned char* image, int rows, int columns, int window, int top,
+                            int left, int inner_rows, int inner_columns) {
+  return narrow_sums(window) ? widest_within<std::uint32_t>(image, rows, columns, window, top, left,
+                                                            inner_rows, inner_columns)
+                             : widest_within<std::uint64_t>(image, rows, columns, window, top, left,
+                                                            inner_rows, inner_columns);
+}
+
+double deviation_of(const Widest& widest, int window) {
+  return narrow_sums(window) ? WidestWindow<std::uint32_t>(widest, window).deviation()
+                             : WidestWindow<std::uint64_t>(widest, window).deviation();
+}
+
+statut_image binarise_wolf_given(unsigned char* output, const unsigned char* image, int rows,
+                                 int columns, int window, double k, int minimum, double range) {
+  const statut_image status = check_local(output, image, rows, columns, window, k);
+  if (status != IMAGE_OK) return status;
+  try {
+    binarise_wolf_with(output, image, rows, columns, window, k, minimum, range);
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+  return IMAGE_OK;
+}
 
 }  // namespace imagefiles::detail
 
