@@ -1,0 +1,401 @@
+// imagefiles._imagefiles: the library's functions on 2-D uint8 numpy arrays. An input array is
+// read where it lies (a non-contiguous one is copied once); the interpreter's lock is released
+// around every computation and file operation, so that threads binarise in parallel. A failure
+// raises one of the exceptions of imagefiles/_errors.py, with the library's status.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <tuple>
+#include <utility>
+
+#include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// A failure, turned into a Python exception by the translator registered below (which holds the
+// interpreter's lock: a Failure is only thrown with the lock held).
+struct Failure : std::exception {
+  statut_image status;
+  int error;            // errno of a file failure, 0 otherwise
+  py::object path;      // the file's name as the caller gave it, or None
+  std::string message;  // the message of an argument refused here; empty for the library's statuses
+
+  Failure(statut_image s, int e, py::object p, std::string w)
+      : status(s), error(e), path(std::move(p)), message(std::move(w)) {}
+  const char* what() const noexcept override { return "imagefiles failure"; }
+};
+
+[[noreturn]] void refuse(const std::string& message,
+                         statut_image status = IMAGE_PARAMETRE_INVALIDE) {
+  throw Failure(status, 0, py::none(), message);
+}
+
+void check(statut_image status) {
+  if (status != IMAGE_OK) throw Failure(status, 0, py::none(), "");
+}
+
+// A 2-D array of bytes as the library takes it: C-contiguous (the caller's array, or one copy of
+// it), with dimensions that fit an int.
+struct Raster {
+  py::array array;
+  int rows = 0;
+  int columns = 0;
+
+  const unsigned char* data() const { return static_cast<const unsigned char*>(array.data()); }
+  std::size_t size() const { return static_cast<std::size_t>(rows) * std::size_t(columns); }
+};
+
+void check_shape(const py::array& a, const char* what) {
+  if (a.dtype().kind() != 'u' || a.itemsize() != 1) {
+    refuse(std::string(what) + " must have dtype uint8, not " +
+           py::str(a.dtype()).cast<std::string>());
+  }
+  if (a.ndim() != 2) {
+    refuse(std::string(what) + " must be 2-D (rows, columns), not " + std::to_string(a.ndim()) +
+           "-D");
+  }
+  if (a.shape(0) < 1 || a.shape(1) < 1) {
+    refuse(std::string(what) + " is empty", IMAGE_TAILLE_HORS_LIMITES);
+  }
+  if (a.shape(0) > INT_MAX || a.shape(1) > INT_MAX) {
+    refuse(std::string(what) + " has a dimension beyond 2,147,483,647", IMAGE_TAILLE_HORS_LIMITES);
+  }
+}
+
+Raster raster_of(const py::handle& object, const char* what) {
+  if (!py::isinstance<py::array>(object)) refuse(std::string(what) + " must be a numpy array");
+  auto a = py::reinterpret_borrow<py::array>(object);
+  check_shape(a, what);
+  if (!(a.flags() & py::array::c_style)) {
+    // The library reads rows with nothing between them: a view with strides is copied once.
+    a = py::module_::import("numpy").attr("ascontiguousarray")(a);
+  }
+  return {a, static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1))};
+}
+
+// Where the result goes: `out` when given (checked), else a new array.
+py::array output_for(const Raster& image, const py::object& out) {
+  if (out.is_none()) {
+    return py::array_t<std::uint8_t>({py::ssize_t{image.rows}, py::ssize_t{image.columns}});
+  }
+  if (!py::isinstance<py::array>(out)) refuse("out must be a numpy array");
+  auto o = py::reinterpret_borrow<py::array>(out);
+  check_shape(o, "out");
+  if (o.shape(0) != image.rows || o.shape(1) != image.columns) {
+    refuse("out must have the shape of the image");
+  }
+  if (!o.writeable()) refuse("out is read-only");
+  if (!(o.flags() & py::array::c_style)) refuse("out must be C-contiguous");
+  return o;
+}
+
+unsigned char* bytes_of(py::array& a) {
+  return static_cast<unsigned char*>(a.mutable_data());
+}
+
+// The input as the library may read it while writing `output`: itself, or, when the two overlap
+// without being the same raster, a copy.
+Raster apart_from(Raster image, const py::array& output) {
+  const auto* in = image.data();
+  const auto* out = static_cast<const unsigned char*>(output.data());
+  const std::size_t n = image.size();
+  const auto a = reinterpret_cast<std::uintptr_t>(in);
+  const auto b = reinterpret_cast<std::uintptr_t>(out);
+  if (a != b && a < b + n && b < a + n) {
+    image.array = py::array(image.array.dtype(), {image.rows, image.columns}, in);
+  }
+  return image;
+}
+
+// A Python integer clamped to an int (a threshold or a window beyond it behaves as the nearest
+// limit does: all black or all white, or a window out of range).
+int clamped_int(const py::handle& value, const char* what) {
+  if (!py::isinstance<py::int_>(value)) refuse(std::string(what) + " must be an integer");
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  if (overflow != 0) return overflow > 0 ? INT_MAX : INT_MIN;
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+double real_of(const py::handle& value, const char* what) {
+  if (!py::isinstance<py::float_>(value) && !py::isinstance<py::int_>(value)) {
+    refuse(std::string(what) + " must be a real number");
+  }
+  return value.cast<double>();
+}
+
+// A file name as the system takes it: bytes, from str, bytes or os.PathLike.
+std::string file_name(const py::object& path) {
+  const py::bytes encoded = py::module_::import("os").attr("fsencode")(path);
+  std::string name = encoded;
+  if (name.find('\0') != std::string::npos) refuse("the file name holds a null character");
+  return name;
+}
+
+// A file operation's failure; errno is kept where the system gave the reason.
+[[noreturn]] void fail_on_file(statut_image status, int error, const py::object& path) {
+  const bool from_system = status == IMAGE_PAS_D_ACCES_EN_LECTURE ||
+                           status == IMAGE_PAS_D_ACCES_EN_ECRITURE ||
+                           status == IMAGE_ERREUR_DE_LECTURE || status == IMAGE_ERREUR_D_ECRITURE ||
+                           status == IMAGE_DESCRIPTEURS_EPUISES;
+  throw Failure(status, from_system ? error : 0, path, "");
+}
+
+// Calls a file operation without the interpreter's lock; a failure keeps errno.
+template <typename Operation>
+void on_file(const py::object& path, Operation&& operation) {
+  statut_image status;
+  int error;
+  {
+    py::gil_scoped_release unlocked;
+    errno = 0;
+    status = operation();
+    error = errno;
+  }
+  if (status != IMAGE_OK) fail_on_file(status, error, path);
+}
+
+// ---- The functions --------------------------------------------------------------------------
+
+int threshold_otsu(const py::object& a) {
+  const Raster image = raster_of(a, "the image");
+  py::gil_scoped_release unlocked;
+  return calculer_seuil_otsu(image.data(), image.size());
+}
+
+py::array binarize(const py::object& a, const py::object& method, const py::object& window,
+                   const py::object& k, const py::object& out) {
+  Raster image = raster_of(a, "the image");
+  py::array output = output_for(image, out);
+  image = apart_from(image, output);
+  unsigned char* to = bytes_of(output);
+  const unsigned char* from = image.data();
+  const int rows = image.rows;
+  const int columns = image.columns;
+
+  if (py::isinstance<py::int_>(method)) {
+    const int level = clamped_int(method, "a threshold");
+    py::gil_scoped_release unlocked;
+    binariser(to, from, image.size(), level);
+    return output;
+  }
+  if (!py::isinstance<py::str>(method)) {
+    refuse("method must be \"auto\", \"otsu\", \"sauvola\", \"niblack\", \"wolf\" or an integer");
+  }
+  const std::string name = method.cast<std::string>();
+  statut_image status = IMAGE_OK;
+  if (name == "auto") {
+    py::gil_scoped_release unlocked;
+    status = binariser_auto(to, from, rows, columns);
+  } else if (name == "otsu") {
+    py::gil_scoped_release unlocked;
+    binariser(to, from, image.size(), calculer_seuil_otsu(from, image.size()));
+  } else if (name == "sauvola" || name == "niblack" || name == "wolf") {
+    const int w = clamped_int(window, "window");
+    const double kk = k.is_none() ? (name == "wolf" ? 0.5 : 0.2) : real_of(k, "k");
+    if (w < 3 || w > 65535 || w % 2 == 0) refuse("window must be odd, from 3 to 65535");
+    if (!std::isfinite(kk)) refuse("k must be a finite number");
+    const auto local = name == "sauvola"   ? binariser_sauvola
+                       : name == "niblack" ? binariser_niblack
+                                           : binariser_wolf;
+    py::gil_scoped_release unlocked;
+    status = local(to, from, rows, columns, w, kk);
+  } else {
+    refuse("unknown method \"" + name +
+           "\": \"auto\", \"otsu\", \"sauvola\", \"niblack\", \"wolf\" or an integer");
+  }
+  check(status);
+  return output;
+}
+
+py::array read_greymap(const py::object& path) {
+  const std::string name = file_name(path);
+  // The header gives the size; a file replaced between the two reads is read again.
+  for (int attempt = 0;; ++attempt) {
+    int rows = 0;
+    int columns = 0;
+    on_file(path, [&] { return lire_entete_image_pgm(name.c_str(), &rows, &columns, nullptr); });
+    py::array_t<std::uint8_t> image({py::ssize_t{rows}, py::ssize_t{columns}});
+    unsigned char* to = bytes_of(image);
+    const std::size_t capacity = static_cast<std::size_t>(rows) * std::size_t(columns);
+    statut_image status;
+    int error;
+    {
+      py::gil_scoped_release unlocked;
+      errno = 0;
+      status = charger_image_pgm(name.c_str(), to, capacity, &rows, &columns, nullptr);
+      error = errno;
+    }
+    if (status == IMAGE_OK && image.shape(0) == rows && image.shape(1) == columns) return image;
+    if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
+      if (attempt < 3) continue;
+      status = IMAGE_ERREUR_DE_LECTURE;  // the file keeps changing size
+    }
+    fail_on_file(status, error, path);
+  }
+}
+
+void write_greymap(const py::object& path, const py::object& a) {
+  const Raster image = raster_of(a, "the image");
+  const std::string name = file_name(path);
+  on_file(path, [&] {
+    return enregistrer_image_pgm(name.c_str(), image.data(), image.rows, image.columns);
+  });
+}
+
+void write_bitmap(const py::object& path, const py::object& a) {
+  const Raster image = raster_of(a, "the image");
+  const std::string name = file_name(path);
+  on_file(path, [&] {
+    return enregistrer_image_pbm(name.c_str(), image.data(), image.rows, image.columns);
+  });
+}
+
+// ---- What imagefiles.dask needs to give the whole image's result block by block ------------
+
+py::array_t<std::uint64_t> histogram(const py::object& a) {
+  const Raster image = raster_of(a, "the image");
+  py::array_t<std::uint64_t> counts(256);
+  std::uint64_t* h = counts.mutable_data();
+  std::fill(h, h + 256, 0);
+  py::gil_scoped_release unlocked;
+  imagefiles::detail::count_samples(image.data(), image.size(), h);
+  return counts;
+}
+
+int otsu_of_histogram(
+    const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& h) {
+  if (h.ndim() != 1 || h.shape(0) != 256) refuse("a histogram has 256 counts");
+  return imagefiles::detail::otsu_threshold(h.data());
+}
+
+using Widest = std::tuple<double, double, double, int, int>;
+
+Widest widest_window(const py::object& a, int window, int top, int left, int inner_rows,
+                     int inner_columns) {
+  const Raster image = raster_of(a, "the block");
+  if (window < 3 || window > 65535 || window % 2 == 0)
+    refuse("window must be odd, from 3 to 65535");
+  if (top < 0 || left < 0 || inner_rows < 1 || inner_columns < 1 ||
+      top + std::int64_t{inner_rows} > image.rows ||
+      left + std::int64_t{inner_columns} > image.columns) {
+    refuse("the region is not within the block");
+  }
+  imagefiles::detail::Widest w;
+  {
+    py::gil_scoped_release unlocked;
+    w = imagefiles::detail::widest_window_within(image.data(), image.rows, image.columns, window,
+                                                 top, left, inner_rows, inner_columns);
+  }
+  return {w.spread, w.sum, w.squares, w.row, w.column};
+}
+
+double deviation_of(const Widest& w, int window) {
+  const imagefiles::detail::Widest widest{std::get<0>(w), std::get<1>(w), std::get<2>(w),
+                                          std::get<3>(w), std::get<4>(w)};
+  return imagefiles::detail::deviation_of(widest, window);
+}
+
+py::array binarize_wolf_given(const py::object& a, int window, double k, int minimum,
+                              double range) {
+  const Raster image = raster_of(a, "the block");
+  py::array output = output_for(image, py::none());
+  unsigned char* to = bytes_of(output);
+  statut_image status;
+  {
+    py::gil_scoped_release unlocked;
+    status = imagefiles::detail::binarise_wolf_given(to, image.data(), image.rows, image.columns,
+                                                     window, k, minimum, range);
+  }
+  check(status);
+  return output;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_imagefiles, m) {
+  m.doc() = "The C library's functions; use the package imagefiles, which documents them.";
+  m.attr("__version__") = IMAGEFILES_VERSION;
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const Failure& f) {
+      const py::object exception =
+          py::module_::import("imagefiles._errors")
+              .attr("_from_status")(static_cast<int>(f.status), f.error, f.path, f.message);
+      PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+    }
+  });
+
+  m.def("threshold_otsu", &threshold_otsu, py::arg("a"), R"(threshold_otsu(a) -> int
+
+Otsu's threshold of the 2-D uint8 array `a`, for binarize(a, t): the level that maximises the
+between-class variance of the histogram, plus one, so that exactly the pixels above the level are
+white (OpenCV's cv2.threshold with THRESH_OTSU returns the level itself: this is that level + 1).
+Between 1 and 256; 1 for an image that no level splits.)");
+
+  m.def("binarize", &binarize, py::arg("a"), py::arg("method") = "auto", py::arg("window") = 15,
+        py::arg("k") = py::none(), py::arg("out") = py::none(),
+        R"(binarize(a, method="auto", window=15, k=None, out=None) -> ndarray
+
+Binarises the 2-D uint8 array `a` into 255 (white) and 0 (black), returned as a new array or
+written into `out` (a writable C-contiguous uint8 array of a's shape; `out=a` binarises in place).
+
+method:
+  "auto"     for document pages: the paper brought to one level, then both a global and a local
+             threshold (no parameter).
+  "otsu"     white above Otsu's level (threshold_otsu).
+  "sauvola"  white above m (1 + k (s / 127.5 - 1)), k 0.2 by default,
+  "niblack"  white above m - k s, k 0.2 by default,
+  "wolf"     white above m - k (1 - s / Smax) (m - M), k 0.5 by default: m and s the mean and
+             standard deviation of the window x window pixels around (the image mirrored at its
+             borders), M the image's smallest sample and Smax the largest s.
+  an int t   white where the sample is at or above t.
+`window` (odd, 3 to 65535) and `k` (finite) are used by the three local methods only.
+
+`a` is read in place when C-contiguous; another layout is copied once. The computation runs
+without the interpreter's lock. Raises ValueError (bad dtype, dimensions, window, k, out) and
+MemoryError, both imagefiles.ImageError with the library's `.status`.)");
+
+  m.def("read", &read_greymap, py::arg("path"), R"(read(path) -> ndarray
+
+Reads the binary greymap ("P5") file `path` (str, bytes or os.PathLike) into a new 2-D uint8 array,
+its samples as stored. Raises OSError (imagefiles.ImageError, with `.errno` where the system gave
+one, `.filename` and `.status`) when the file cannot be read or is not an 8-bit greymap.)");
+
+  m.def("write", &write_greymap, py::arg("path"), py::arg("a"), R"(write(path, a) -> None
+
+Writes the 2-D uint8 array `a` as the binary greymap file `path`, replacing it whole: the image is
+written beside it and renamed over it, so that a failed or interrupted write leaves the old file
+as it was. Raises OSError (imagefiles.ImageError) when the file cannot be written.)");
+
+  m.def("write_bitmap", &write_bitmap, py::arg("path"), py::arg("a"),
+        R"(write_bitmap(path, a) -> None
+
+Writes the 2-D uint8 array `a` as the bitmap file ("P4", one bit a pixel) `path`: a sample below 128
+is black. Replaces the file whole, as write does.)");
+
+  m.def("_histogram", &histogram, py::arg("a"));
+  m.def("_otsu_of_histogram", &otsu_of_histogram, py::arg("histogram"));
+  m.def("_widest_window", &widest_window, py::arg("a"), py::arg("window"), py::arg("top"),
+        py::arg("left"), py::arg("inner_rows"), py::arg("inner_columns"));
+  m.def("_deviation_of", &deviation_of, py::arg("widest"), py::arg("window"));
+  m.def("_binarize_wolf_given", &binarize_wolf_given, py::arg("a"), py::arg("window"), py::arg("k"),
+        py::arg("minimum"), py::arg("range"));
+}
