@@ -156,6 +156,9 @@ PageScale measure_page_scale(const unsigned char* image, int rows, int columns);
 // ---- Binarisation in parts: what a caller that cuts an image into blocks needs to get the whole
 // image's result (the Python package's Dask functions).
 
+// Adds the histogram of `count` samples to `histogram_of`.
+void count_samples(const unsigned char* image, std::size_t count, std::uint64_t histogram_of[256]);
+
 // Otsu's threshold, as calculer_seuil_otsu gives it, of an image whose histogram is given.
 int otsu_threshold(const std::uint64_t histogram_of[256]);
 
