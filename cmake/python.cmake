@@ -19,6 +19,12 @@ if(NOT Python3_FOUND OR NOT pybind11_FOUND)
                  "python3-dev pybind11-dev python3-numpy)")
   return()
 endif()
+# One version for the library and the package.
+file(READ ${PROJECT_SOURCE_DIR}/python/pyproject.toml pyproject)
+string(REGEX MATCH "\nversion = \"([^\"]*)\"" _ "${pyproject}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "python/pyproject.toml has version ${CMAKE_MATCH_1}, the library ${PROJECT_VERSION}")
+endif()
 message(STATUS "Python module: yes (Python ${Python3_VERSION} at ${Python3_EXECUTABLE}, "
                "pybind11 ${pybind11_VERSION})")
 set(IMAGEFILES_PYTHON_MODULE ON)
