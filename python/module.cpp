@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
@@ -326,6 +328,33 @@ py::array binarize_wolf_given(const py::object& a, int window, double k, int min
   return output;
 }
 
+// For the benchmark of the binding's cost: the seconds of each of `repeats` calls of the library's
+// function for `method` on `a` into `out`, with nothing of Python between them.
+std::vector<double> seconds_in_c(const py::object& a, const std::string& method, int window,
+                                 double k, const py::object& out, int repeats) {
+  const Raster image = raster_of(a, "the image");
+  py::array output = output_for(image, out);
+  unsigned char* to = bytes_of(output);
+  std::vector<double> seconds;
+  py::gil_scoped_release unlocked;
+  for (int r = 0; r < repeats; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    if (method == "otsu") {
+      binariser(to, image.data(), image.size(), calculer_seuil_otsu(image.data(), image.size()));
+    } else if (method == "threshold_otsu") {
+      volatile int t = calculer_seuil_otsu(image.data(), image.size());
+      (void)t;
+    } else if (method == "sauvola") {
+      binariser_sauvola(to, image.data(), image.rows, image.columns, window, k);
+    } else if (method == "auto") {
+      binariser_auto(to, image.data(), image.rows, image.columns);
+    }
+    seconds.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return seconds;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_imagefiles, m) {
@@ -396,6 +425,8 @@ is black. Replaces the file whole, as write does.)");
   m.def("_widest_window", &widest_window, py::arg("a"), py::arg("window"), py::arg("top"),
         py::arg("left"), py::arg("inner_rows"), py::arg("inner_columns"));
   m.def("_deviation_of", &deviation_of, py::arg("widest"), py::arg("window"));
+  m.def("_seconds_in_c", &seconds_in_c, py::arg("a"), py::arg("method"), py::arg("window"),
+        py::arg("k"), py::arg("out"), py::arg("repeats"));
   m.def("_binarize_wolf_given", &binarize_wolf_given, py::arg("a"), py::arg("window"), py::arg("k"),
         py::arg("minimum"), py::arg("range"));
 }
