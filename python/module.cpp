@@ -15,10 +15,13 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
@@ -88,10 +91,22 @@ Raster raster_of(const py::handle& object, const char* what) {
   return {a, static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1))};
 }
 
+// A new rows x columns array; numpy's MemoryError becomes the library's status.
+py::array new_raster(int rows, int columns) {
+  try {
+    return py::array_t<std::uint8_t>({py::ssize_t{rows}, py::ssize_t{columns}});
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_MemoryError)) throw;
+    throw Failure(IMAGE_MEMOIRE_INSUFFISANTE, 0, py::none(),
+                  "not enough memory for " + std::to_string(rows) + " x " +
+                      std::to_string(columns) + " pixels");
+  }
+}
+
 // Where the result goes: `out` when given (checked), else a new array.
 py::array output_for(const Raster& image, const py::object& out) {
   if (out.is_none()) {
-    return py::array_t<std::uint8_t>({py::ssize_t{image.rows}, py::ssize_t{image.columns}});
+    return new_raster(image.rows, image.columns);
   }
   if (!py::isinstance<py::array>(out)) refuse("out must be a numpy array");
   auto o = py::reinterpret_borrow<py::array>(out);
@@ -225,31 +240,54 @@ py::array binarize(const py::object& a, const py::object& method, const py::obje
   return output;
 }
 
+// A stream closed however the function is left.
+struct Close {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
 py::array read_greymap(const py::object& path) {
   const std::string name = file_name(path);
-  // The header gives the size; a file replaced between the two reads is read again.
-  for (int attempt = 0;; ++attempt) {
-    int rows = 0;
-    int columns = 0;
-    on_file(path, [&] { return lire_entete_image_pgm(name.c_str(), &rows, &columns, nullptr); });
-    py::array_t<std::uint8_t> image({py::ssize_t{rows}, py::ssize_t{columns}});
-    unsigned char* to = bytes_of(image);
-    const std::size_t capacity = static_cast<std::size_t>(rows) * std::size_t(columns);
-    statut_image status;
-    int error;
-    {
-      py::gil_scoped_release unlocked;
-      errno = 0;
-      status = charger_image_pgm(name.c_str(), to, capacity, &rows, &columns, nullptr);
-      error = errno;
+  // One open, header then raster from it: a named pipe or /dev/stdin is read once, and a file
+  // replaced meanwhile cannot give the header of one and the raster of another. Close-on-exec:
+  // the program may start others.
+  std::unique_ptr<std::FILE, Close> file;
+  int rows = 0;
+  int columns = 0;
+  int maximum = 0;
+  statut_image status;
+  int error;
+  {
+    py::gil_scoped_release unlocked;
+    errno = 0;
+    file.reset(std::fopen(name.c_str(), "rbe"));
+    if (!file) {
+      status = imagefiles::detail::open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
+    } else {
+      status = lire_entete_flux_pgm(file.get(), &rows, &columns, &maximum);
+      // A regular file shorter than its header announces is refused before the memory is taken:
+      // a few bytes must not make the process reserve gigabytes.
+      struct stat about;
+      const long at = std::ftell(file.get());
+      if (status == IMAGE_OK && at >= 0 && fstat(fileno(file.get()), &about) == 0 &&
+          S_ISREG(about.st_mode) &&
+          about.st_size - at < std::int64_t{rows} * std::int64_t{columns}) {
+        status = IMAGE_ERREUR_DE_LECTURE;
+      }
     }
-    if (status == IMAGE_OK && image.shape(0) == rows && image.shape(1) == columns) return image;
-    if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
-      if (attempt < 3) continue;
-      status = IMAGE_ERREUR_DE_LECTURE;  // the file keeps changing size
-    }
-    fail_on_file(status, error, path);
+    error = errno;
   }
+  if (status != IMAGE_OK) fail_on_file(status, error, path);
+  py::array image = new_raster(rows, columns);
+  unsigned char* to = bytes_of(image);
+  {
+    py::gil_scoped_release unlocked;
+    errno = 0;
+    status =
+        charger_raster_flux_pgm(file.get(), to, std::size_t(rows) * std::size_t(columns), maximum);
+    error = errno;
+  }
+  if (status != IMAGE_OK) fail_on_file(status, error, path);
+  return image;
 }
 
 void write_greymap(const py::object& path, const py::object& a) {

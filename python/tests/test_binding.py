@@ -182,3 +182,42 @@ def test_threads_get_the_results_of_one_thread():
 def test_help_shows_the_docstrings():
     assert "window" in imagefiles.binarize.__doc__ and "THRESH_OTSU" in imagefiles.threshold_otsu.__doc__
     assert "imagefiles.binarize" in imagefiles.dask.binarize.__doc__ if hasattr(imagefiles, "dask") else True
+
+
+def test_hostile_files(tmp_path):
+    image = page(9, 11, seed=5)
+    # Control characters and bytes that are not UTF-8 in a name.
+    for name in ("a\nb\tc\x01.pgm", os.fsencode(str(tmp_path)) + b"/\xff\xfe.pgm"):
+        path = name if isinstance(name, bytes) else tmp_path / name
+        imagefiles.write(path, image)
+        np.testing.assert_array_equal(imagefiles.read(path), image)
+    # A named pipe is opened once: header and raster from the one writer.
+    fifo = tmp_path / "pipe.pgm"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=lambda: fifo.write_bytes(b"P5\n11 9\n255\n" + image.tobytes()))
+    writer.start()
+    np.testing.assert_array_equal(imagefiles.read(fifo), image)
+    writer.join()
+    # A header of 2 GB over a few bytes is refused before the memory is taken: under a 1 GB
+    # address-space limit, a reservation would be a MemoryError.
+    (tmp_path / "bomb.pgm").write_bytes(b"P5\n46340 46340\n255\n" + bytes(100))
+    child = (
+        "import resource, sys, imagefiles\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))\n"
+        "try:\n    imagefiles.read(sys.argv[1])\n"
+        "except Exception as e:\n    print(type(e).__name__, e.status.name)\n"
+    )
+    result = subprocess.run([os.sys.executable, "-c", child, str(tmp_path / "bomb.pgm")], capture_output=True, text=True)
+    assert result.stdout.split() == ["ImageOSError", "ERREUR_DE_LECTURE"], result.stderr
+
+
+def test_memory_that_cannot_be_had_is_a_memory_error():
+    child = (
+        "import resource, numpy, imagefiles\n"
+        "image = numpy.zeros((20000, 20000), numpy.uint8)\n"
+        "resource.setrlimit(resource.RLIMIT_AS, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024 + (200 << 20),) * 2)\n"
+        "try:\n    imagefiles.binarize(image, 'sauvola')\n"
+        "except MemoryError as e:\n    print(type(e).__name__, e.status.name)\n"
+    )
+    result = subprocess.run([os.sys.executable, "-c", child], capture_output=True, text=True)
+    assert result.stdout.split() == ["ImageMemoryError", "MEMOIRE_INSUFFISANTE"], result.stderr
