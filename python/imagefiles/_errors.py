@@ -51,6 +51,11 @@ class ImageOSError(ImageError, OSError):
     """A file that cannot be read or written: `errno` (None when the file itself is at fault, as
     one that is not a greymap), `strerror`, `filename` and `status`."""
 
+    def __str__(self):
+        if self.errno is None:
+            return "%r %s" % (self.filename, self.strerror)
+        return OSError.__str__(self)
+
 
 class ImageValueError(ImageError, ValueError):
     """A bad argument: dtype, dimensions, window, k, out."""
