@@ -139,21 +139,34 @@ Raster apart_from(Raster image, const py::array& output) {
 
 // A Python integer clamped to an int (a threshold or a window beyond it behaves as the nearest
 // limit does: all black or all white, or a window out of range).
+// Any integer type (numpy's too) is taken, through the index protocol.
+bool is_integer(const py::handle& value) {
+  return PyIndex_Check(value.ptr()) != 0;
+}
+
 int clamped_int(const py::handle& value, const char* what) {
-  if (!py::isinstance<py::int_>(value)) refuse(std::string(what) + " must be an integer");
+  if (!is_integer(value)) refuse(std::string(what) + " must be an integer");
+  const auto integer = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!integer) throw py::error_already_set();
   int overflow = 0;
-  const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+  const long long v = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
   if (overflow != 0) return overflow > 0 ? INT_MAX : INT_MIN;
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
   return static_cast<int>(v);
 }
 
+// Any real number (numpy's too); not a string, which Python would not take as one either.
 double real_of(const py::handle& value, const char* what) {
-  if (!py::isinstance<py::float_>(value) && !py::isinstance<py::int_>(value)) {
+  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value)) {
     refuse(std::string(what) + " must be a real number");
   }
-  return value.cast<double>();
+  const double v = PyFloat_AsDouble(value.ptr());
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    refuse(std::string(what) + " must be a real number");
+  }
+  return v;
 }
 
 // A file name as the system takes it: bytes, from str, bytes or os.PathLike.
@@ -205,7 +218,7 @@ py::array binarize(const py::object& a, const py::object& method, const py::obje
   const int rows = image.rows;
   const int columns = image.columns;
 
-  if (py::isinstance<py::int_>(method)) {
+  if (is_integer(method)) {
     const int level = clamped_int(method, "a threshold");
     py::gil_scoped_release unlocked;
     binariser(to, from, image.size(), level);

@@ -72,6 +72,14 @@ def test_equals_the_command(tmp_path, seuiller, shape, method, window, k):
     np.testing.assert_array_equal(imagefiles.binarize(wide[:, ::2], method, window, k), expected)
 
 
+def test_numpy_scalars_as_arguments():
+    image = page(30, 20)
+    np.testing.assert_array_equal(imagefiles.binarize(image, np.uint8(100)), imagefiles.binarize(image, 100))
+    np.testing.assert_array_equal(
+        imagefiles.binarize(image, "wolf", np.int64(7), np.float32(0.25)), imagefiles.binarize(image, "wolf", 7, 0.25)
+    )
+
+
 def test_out_overlapping_the_input_is_read_before_written():
     image = page(40, 50)
     block = np.zeros((41, 50), np.uint8)
