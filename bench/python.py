@@ -162,11 +162,11 @@ def main():
         readme = HERE / "README.md"
         text = readme.read_text() if readme.exists() else "# Benchmarks\n"
         begin, end = "<!-- begin %s -->" % SECTION, "<!-- end %s -->" % SECTION
-        block = "%s\n%s\n%s" % (begin, section, end)
+        block = "%s\n## From Python\n\n%s\n%s" % (begin, section, end)
         if begin in text and end in text:
             text = text[: text.index(begin)] + block + text[text.index(end) + len(end):]
         else:
-            text = text.rstrip("\n") + "\n\n## Python\n\n" + block + "\n"
+            text = text.rstrip("\n") + "\n\n" + block + "\n"
         readme.write_text(text)
 
 

@@ -337,7 +337,7 @@ int otsu_of_histogram(
   return imagefiles::detail::otsu_threshold(h.data());
 }
 
-using Widest = std::tuple<double, double, double, int, int>;
+using Widest = std::tuple<double, double, double, std::int64_t, std::int64_t>;
 
 Widest widest_window(const py::object& a, int window, int top, int left, int inner_rows,
                      int inner_columns) {

@@ -123,7 +123,7 @@ def _wolf_part(block, window, half, location, count, start):
     spread, total, squares, row, column = _c._widest_window(
         block, window, top, left, bottom - top, right - left
     )
-    place = (int(start[0]) + row - top, int(start[1]) + column - left)
+    place = (int(start[0]) + row, int(start[1]) + column)
     return int(block[top:bottom, left:right].min()), (spread, place, total, squares, row, column)
 
 
