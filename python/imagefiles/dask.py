@@ -26,9 +26,8 @@ def binarize(darray, method="auto", window=15, k=None):
     """binarize(darray, method="auto", window=15, k=None) -> dask.array.Array
 
     The lazy equivalent of imagefiles.binarize(darray.compute(), method, window, k) on a 2-D uint8
-    dask array, equal to it pixel for pixel, in the same chunks (chunks narrower than window // 2
-    for the local methods, and "auto", come out in other chunks: rechunk if they matter). Arguments
-    are checked at once, with imagefiles.binarize's exceptions.
+    dask array, equal to it pixel for pixel, in the same chunks. Arguments are checked at once, with
+    imagefiles.binarize's exceptions.
     """
     if not isinstance(darray, da.Array):
         darray = da.asarray(darray)
@@ -68,8 +67,10 @@ def binarize(darray, method="auto", window=15, k=None):
             for j in range(x.numblocks[1])
         ]
         whole = dask.delayed(_wolf_whole)(parts, window)
-        return x.map_overlap(_wolf_block, window=window, k=k, whole=whole, half=depth, **common)
-    return x.map_overlap(_local_block, method=method, window=window, k=k, half=depth, **common)
+        result = x.map_overlap(_wolf_block, window=window, k=k, whole=whole, half=depth, **common)
+    else:
+        result = x.map_overlap(_local_block, method=method, window=window, k=k, half=depth, **common)
+    return result if result.chunks == darray.chunks else result.rechunk(darray.chunks)
 
 
 def _refused(message, status=Status.PARAMETRE_INVALIDE):
