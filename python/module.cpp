@@ -208,6 +208,12 @@ int threshold_otsu(const py::object& a) {
   return calculer_seuil_otsu(image.data(), image.size());
 }
 
+int suggested_window(const py::object& a) {
+  const Raster image = raster_of(a, "the image");
+  py::gil_scoped_release unlocked;
+  return fenetre_conseillee(image.data(), image.rows, image.columns);
+}
+
 py::array binarize(const py::object& a, const py::object& method, const py::object& window,
                    const py::object& k, const py::object& out) {
   Raster image = raster_of(a, "the image");
@@ -429,6 +435,14 @@ Otsu's threshold of the 2-D uint8 array `a`, for binarize(a, t): the level that 
 between-class variance of the histogram, plus one, so that exactly the pixels above the level are
 white (OpenCV's cv2.threshold with THRESH_OTSU returns the level itself: this is that level + 1).
 Between 1 and 256; 1 for an image that no level splits.)");
+
+  m.def("suggested_window", &suggested_window, py::arg("a"), R"(suggested_window(a) -> int
+
+The odd window that a local method ("sauvola", "niblack", "wolf") should use on the page `a`, from
+the size of its writing: about one letter height, never below three stroke widths, from 3 to 255;
+15 for a page with no writing. Only a sample of the page is read.
+
+    bw = imagefiles.binarize(page, "sauvola", window=imagefiles.suggested_window(page)))");
 
   m.def("binarize", &binarize, py::arg("a"), py::arg("method") = "auto", py::arg("window") = 15,
         py::arg("k") = py::none(), py::arg("out") = py::none(),

@@ -22,7 +22,15 @@ from ._errors import (
     ImageValueError,
     Status,
 )
-from ._imagefiles import __version__, binarize, read, threshold_otsu, write, write_bitmap
+from ._imagefiles import (
+    __version__,
+    binarize,
+    read,
+    suggested_window,
+    threshold_otsu,
+    write,
+    write_bitmap,
+)
 
 METHODS = ("auto", "otsu", "sauvola", "niblack", "wolf")
 
@@ -39,6 +47,7 @@ __all__ = [
     "__version__",
     "binarize",
     "read",
+    "suggested_window",
     "threshold_otsu",
     "write",
     "write_bitmap",

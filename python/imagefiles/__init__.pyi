@@ -41,6 +41,9 @@ class ImageIsADirectoryError(ImageOSError, IsADirectoryError): ...
 def threshold_otsu(a: _Image) -> int:
     """Otsu's threshold of a 2-D uint8 array, for binarize(a, t): OpenCV's level + 1."""
 
+def suggested_window(a: _Image) -> int:
+    """The odd window for a local method on this page, from the size of its writing (3 to 255)."""
+
 def binarize(
     a: _Image,
     method: Method = "auto",

@@ -80,6 +80,18 @@ def test_numpy_scalars_as_arguments():
     )
 
 
+@pytest.mark.parametrize("shape", [(1, 1), (40, 33), (300, 420)])
+def test_suggested_window_is_the_commands(tmp_path, seuiller, shape):
+    """seuiller -f auto takes the library's suggested window: the same binarisation."""
+    image = page(*shape, seed=2)
+    window = imagefiles.suggested_window(image)
+    assert window % 2 == 1 and 3 <= window <= 255
+    imagefiles.write(tmp_path / "page.pgm", image)
+    output = subprocess.run([seuiller, "-f", "auto", "sauvola", "-", str(tmp_path / "page.pgm")], capture_output=True, check=True).stdout
+    expected = np.frombuffer(output[-image.size :], np.uint8).reshape(image.shape)
+    np.testing.assert_array_equal(imagefiles.binarize(image, "sauvola", window), expected)
+
+
 def test_out_overlapping_the_input_is_read_before_written():
     image = page(40, 50)
     block = np.zeros((41, 50), np.uint8)
@@ -100,6 +112,7 @@ BAD_CALLS = [
     ("int16 image", lambda: imagefiles.threshold_otsu(np.zeros((4, 4), np.int16)), ValueError, "dtype"),
     ("3-D image", lambda: imagefiles.binarize(np.zeros((4, 4, 3), np.uint8)), ValueError, "2-D"),
     ("1-D image", lambda: imagefiles.threshold_otsu(np.zeros(4, np.uint8)), ValueError, "2-D"),
+    ("3-D page for a window", lambda: imagefiles.suggested_window(np.zeros((2, 4, 4), np.uint8)), ValueError, "2-D"),
     ("empty image", lambda: imagefiles.binarize(np.zeros((0, 5), np.uint8), "otsu"), ValueError, "empty"),
     ("empty columns", lambda: imagefiles.threshold_otsu(np.zeros((5, 0), np.uint8)), ValueError, "empty"),
     ("a list", lambda: imagefiles.binarize([[1, 2]]), ValueError, "numpy array"),
