@@ -6,8 +6,10 @@
 
 Writes, for each kind of page and each page number, `<kind>-<n>.pgm` (the degraded greymap),
 `<kind>-<n>.truth.pgm` (0 for ink, 255 for paper) and `<kind>-<n>.txt` (the text rendered, for the
-OCR's error rate). Seeded: every run makes the same pages. Needs Pillow and numpy (Debian's
-python3-pil and python3-numpy) and fonts-dejavu-core.
+OCR's error rate). Seeded: every run makes the same pages. With `--held-out N`, the held-out
+pages instead (`held-<kind>-<n>-x<scale>`): N of each kind on seeds of their own, at scales that
+vary with the kind, never used to tune a method, reported apart. Needs Pillow and numpy (Debian's
+python3-pil and python3-numpy) and fonts-dejavu-core and fonts-dejavu-extra.
 """
 
 import argparse
@@ -20,7 +22,12 @@ WIDTH, HEIGHT = 1240, 1754  # A4 at 150 dpi
 FONTS = "/usr/share/fonts/truetype/dejavu"
 FACES = ["DejaVuSans.ttf", "DejaVuSerif.ttf", "DejaVuSansMono.ttf", "DejaVuSans-Bold.ttf",
          "DejaVuSerif-Italic.ttf", "DejaVuSansCondensed.ttf"]
-KINDS = ["clean", "faint", "contrast", "shadow", "stains", "bleed", "blur", "noise", "all"]
+# New kinds go last: a page's seed follows its kind's place in this list.
+KINDS = ["clean", "faint", "contrast", "shadow", "stains", "bleed", "blur", "noise", "all",
+         "handwriting", "thick"]
+SCALES = [0.6, 1, 2, 4]
+HAND_FACES = ["DejaVuSerif-Italic.ttf", "DejaVuSans-Oblique.ttf", "DejaVuSerifCondensed-Italic.ttf",
+              "DejaVuSansCondensed-Oblique.ttf"]
 WORDS = ("the of and to in is was that for on with as by at from this which or be are an not his "
          "page ink paper light scan archive letter records binary threshold window image pixel "
          "document history river north quality measure found market council library notes "
@@ -107,6 +114,147 @@ def degrade(kind, coverage, rng, scale=1.0):
     return np.clip(np.rint(picture), 0, 255).astype(np.uint8)
 
 
+def _paste(layer, tile, x, y):
+    """The brighter of `layer` and `tile` (ink amounts) with `tile`'s corner at (x, y), clipped."""
+    h, w = layer.shape
+    x0, y0, x1, y1 = max(x, 0), max(y, 0), min(x + tile.shape[1], w), min(y + tile.shape[0], h)
+    if x0 < x1 and y0 < y1:
+        part = tile[y0 - y:y1 - y, x0 - x:x1 - x]
+        layer[y0:y1, x0:x1] = np.maximum(layer[y0:y1, x0:x1], part)
+
+
+def render_hand(rng, scale=1.0, width=WIDTH, height=HEIGHT):
+    """Handwriting-like lines: each word in an oblique face with its own size, slant, tilt, pen
+    width and height above a wandering baseline, some joined to the next by a curved stroke. The
+    ink coverage in 0..1 and the text. Draws as many random values at every scale."""
+    layer = np.zeros((height, width), dtype=np.uint8)
+    draw_joins = Image.new("L", (width, height), 0)
+    joins = ImageDraw.Draw(draw_joins)
+    margin = int(round(90 * scale))
+    y, text = margin, []
+    while y < height - margin - 60 * scale:
+        size = float(rng.choice([24, 30, 36])) * scale
+        face = os.path.join(FONTS, HAND_FACES[rng.integers(0, len(HAND_FACES))])
+        drift = 0.0
+        for line in text_lines(rng, int(rng.integers(2, 5))):
+            if y + size * 1.8 > height - margin:
+                break
+            x, kept, last = margin + int(rng.integers(0, 30) * scale), [], None
+            for word in line.split():
+                s, pen = rng.uniform(0.85, 1.15), rng.choice([0, 0.5, 1])
+                shear, tilt = rng.uniform(-0.1, 0.3), rng.uniform(-3, 3)
+                drift += rng.normal(0, 0.6)
+                join = rng.random() < 0.3
+                font = ImageFont.truetype(face, max(6, int(round(size * s))))
+                stroke = int(round(pen * scale))
+                left, top, right, bottom = font.getbbox(word, stroke_width=stroke)
+                pad = int(size)
+                tile = Image.new("L", (right + 2 * pad, bottom + 2 * pad), 0)
+                ImageDraw.Draw(tile).text((pad, pad), word, fill=255, font=font,
+                                          stroke_width=stroke, stroke_fill=255)
+                # The slant of the hand, then the tilt of the word.
+                tile = tile.transform(tile.size, Image.AFFINE,
+                                      (1, shear, -shear * tile.height / 2, 0, 1, 0),
+                                      resample=Image.BILINEAR)
+                tile = tile.rotate(tilt, resample=Image.BILINEAR)
+                top_y = int(round(y + drift * scale)) - pad
+                if x + right - left > width - margin:
+                    break
+                _paste(layer, np.asarray(tile), x - pad - left, top_y)
+                base = top_y + pad + int(size * s * 0.8)
+                if last is not None:
+                    # A curved stroke from the end of the last word to this one, at the baseline.
+                    (x0, y0), x1 = last, x - left
+                    t = np.linspace(0, 1, 12)[:, None]
+                    points = (1 - t) ** 2 * [x0, y0] + 2 * t * (1 - t) * [(x0 + x1) / 2, y0 + size
+                                                                          * 0.25] + t * t * [x1, base]
+                    joins.line([tuple(p) for p in points], fill=255,
+                               width=max(1, int(round((1 + pen) * scale))))
+                last = (x + right - left, base) if join else None
+                kept.append(word)
+                x += right - left + int(size * rng.uniform(0.3, 0.6))
+            if kept:
+                text.append(" ".join(kept))
+            y += int(size * 1.7)
+        y += int(size * 0.8)
+    coverage = np.maximum(layer, np.asarray(draw_joins)).astype(np.float64) / 255
+    return coverage, text
+
+
+def render_thick(rng, scale=1.0, width=WIDTH, height=HEIGHT):
+    """Heavy letters (strokes about 8 pixels, capitals about 40 pixels tall at scale 1) and the thin
+    strokes a broad pen leaves beside them: crossbars and hairlines about 2 pixels wide across
+    the words, as a layer of their own. The two coverages in 0..1 and the text."""
+    page, hair = Image.new("L", (width, height), 0), Image.new("L", (width, height), 0)
+    draw, thin = ImageDraw.Draw(page), ImageDraw.Draw(hair)
+    size = int(round(55 * scale))
+    font = ImageFont.truetype(os.path.join(FONTS, "DejaVuSans-Bold.ttf"), size)
+    margin = int(round(80 * scale))
+    y, text = margin, []
+    for line in text_lines(rng, 64):
+        words = line.split()
+        if y + size * 1.3 > height - margin:
+            break
+        x, kept = margin, []
+        for word in words:
+            left, top, right, bottom = font.getbbox(word)
+            lines = [(rng.uniform(0, 1), rng.uniform(0, 1), rng.uniform(0.3, 0.7),
+                      rng.uniform(-0.15, 0.15)) for _ in range(int(rng.integers(1, 4)))]
+            if x + right > width - margin:
+                continue
+            draw.text((x, y), word, fill=255, font=font)
+            for a, b, height_share, slope in lines:
+                # A hairline over part of the word at a share of the capitals' height.
+                x0, x1 = sorted((x + left + a * (right - left), x + left + b * (right - left)))
+                if x1 - x0 < 0.3 * size:
+                    x1 = min(x + right, x0 + 0.6 * size)
+                y0 = y + top + height_share * (bottom - top)
+                thin.line([(x0, y0), (x1, y0 + slope * (x1 - x0))], fill=255,
+                          width=max(1, int(round(2 * scale))))
+            kept.append(word)
+            x += right + int(size * 0.35)
+        if kept:
+            text.append(" ".join(kept))
+        y += int(size * 1.5)
+    return (np.asarray(page, dtype=np.float64) / 255, np.asarray(hair, dtype=np.float64) / 255,
+            text)
+
+
+def photograph(picture, rng, scale, blur, noise):
+    """Uneven light across the page (a photograph), a little blur and sensor noise."""
+    h, w = picture.shape
+    light = 1 - 0.25 * smooth_field(rng, h, w, 600)
+    picture = picture * light
+    picture = np.asarray(Image.fromarray(np.clip(picture, 0, 255).astype(np.uint8)).filter(
+        ImageFilter.GaussianBlur(blur * scale)), dtype=np.float64)
+    picture = picture + rng.normal(0, noise, (h, w))
+    return np.clip(np.rint(picture), 0, 255).astype(np.uint8)
+
+
+def drawn_page(kind, rng, scale):
+    """A handwriting-like or a thick-stroke page: its greymap, ground truth and text."""
+    h, w = HEIGHT, WIDTH
+    paper = 220 + 10 * (smooth_field(rng, h, w, max(2, int(8 * scale))) - 0.5)
+    share = rng.uniform(0.65, 0.85)  # drawn first: the same at every scale
+    if kind == "handwriting":
+        coverage, text = render_hand(rng, scale)
+        # The pen's pressure: the ink's darkness wanders along the strokes.
+        ink = 30 + 90 * smooth_field(rng, h, w, max(2, int(40 * scale)))
+        picture = paper * (1 - coverage) + ink * coverage
+        truth = coverage >= 0.5
+        blur, noise = 0.6, 4
+    else:
+        heavy, hair, text = render_thick(rng, scale)
+        # Hairlines a little more than halfway from the paper to the ink, then blurred fainter.
+        faint = paper - share * (paper - 45)
+        picture = paper * (1 - heavy) + 45 * heavy
+        picture = np.minimum(picture, paper * (1 - hair) + faint * hair)
+        truth = (heavy >= 0.5) | (hair >= 0.5)
+        blur, noise = 0.7, 5
+    picture = photograph(picture, rng, scale, blur, noise)
+    return picture, np.where(truth, 0, 255).astype(np.uint8), text
+
+
 def write_pgm(path, pixels):
     with open(path, "wb") as out:
         out.write(b"P5\n%d %d\n255\n" % (pixels.shape[1], pixels.shape[0]))
@@ -118,9 +266,18 @@ def make_page(kind, number, scale=1.0):
     letters and the sizes of the degradations (blur, stains, show-through), not the page."""
     seed = KINDS.index(kind) * 1000 + number
     rng = np.random.default_rng(seed)
+    if kind in ("handwriting", "thick"):
+        return drawn_page(kind, rng, scale)
     coverage, text = render(rng, scale=scale)
     truth = np.where(coverage >= 0.5, 0, 255).astype(np.uint8)
     return degrade(kind, coverage, rng, scale), truth, text
+
+
+def held_out(count=1):
+    """The held-out pages as (kind, number, scale): `count` of each kind, numbers from 900 (seeds no
+    page of the main set uses), the scale turning with the kind. Never used to tune a method."""
+    return [(kind, 900 + i, SCALES[(k + i) % len(SCALES)]) for k, kind in enumerate(KINDS)
+            for i in range(count)]
 
 
 def main():
@@ -129,17 +286,25 @@ def main():
     parser.add_argument("--pages", type=int, default=4)
     parser.add_argument("--kind", choices=KINDS, help="only this kind of page")
     parser.add_argument("--scale", type=float, default=1.0, help="letters' size, 1 today's")
+    parser.add_argument("--held-out", type=int, default=0, metavar="N",
+                        help="write the N held-out pages of each kind instead")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
-    for kind in [args.kind] if args.kind else KINDS:
-        for number in range(args.pages):
-            page, truth, text = make_page(kind, number, args.scale)
-            suffix = "" if args.scale == 1 else f"-x{args.scale:g}"
-            stem = os.path.join(args.folder, f"{kind}{suffix}-{number}")
-            write_pgm(stem + ".pgm", page)
-            write_pgm(stem + ".truth.pgm", truth)
-            with open(stem + ".txt", "w") as out:
-                out.write("\n".join(text) + "\n")
+    if args.held_out:
+        jobs = [(kind, number, scale, f"held-{kind}-{number}-x{scale:g}")
+                for kind, number, scale in held_out(args.held_out)
+                if not args.kind or kind == args.kind]
+    else:
+        suffix = "" if args.scale == 1 else f"-x{args.scale:g}"
+        jobs = [(kind, number, args.scale, f"{kind}{suffix}-{number}")
+                for kind in ([args.kind] if args.kind else KINDS) for number in range(args.pages)]
+    for kind, number, scale, name in jobs:
+        page, truth, text = make_page(kind, number, scale)
+        stem = os.path.join(args.folder, name)
+        write_pgm(stem + ".pgm", page)
+        write_pgm(stem + ".truth.pgm", truth)
+        with open(stem + ".txt", "w") as out:
+            out.write("\n".join(text) + "\n")
 
 
 if __name__ == "__main__":
