@@ -166,8 +166,8 @@ def render_hand(rng, scale=1.0, width=WIDTH, height=HEIGHT):
                     # A curved stroke from the end of the last word to this one, at the baseline.
                     (x0, y0), x1 = last, x - left
                     t = np.linspace(0, 1, 12)[:, None]
-                    points = (1 - t) ** 2 * [x0, y0] + 2 * t * (1 - t) * [(x0 + x1) / 2, y0 + size
-                                                                          * 0.25] + t * t * [x1, base]
+                    middle = [(x0 + x1) / 2, y0 + size * 0.25]
+                    points = (1 - t) ** 2 * [x0, y0] + 2 * t * (1 - t) * middle + t * t * [x1, base]
                     joins.line([tuple(p) for p in points], fill=255,
                                width=max(1, int(round((1 + pen) * scale))))
                 last = (x + right - left, base) if join else None

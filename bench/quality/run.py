@@ -3,7 +3,7 @@
 the pages' ground truth, and printed as Markdown tables.
 
     /usr/bin/python3 bench/quality/run.py --tools build-bench/tools [--pages N] [--no-ocr]
-        [--scales 0.6,1,2,4] [--readme bench/README.md]
+        [--scales 0.6,1,2,4] [--held-out N] [--readme bench/README.md]
 
 Makes N pages (4 by default) of each kind with pages.py, runs ours (test_grey at 128 and each
 method of seuiller at its defaults), scikit-image's, OpenCV's, netpbm's pamthreshold and
@@ -11,9 +11,10 @@ ImageMagick's -lat on each, and gives one table per measure (F-measure, PSNR, DR
 methods, columns the kinds of page and the mean) and the time per page. Where tesseract is
 installed, the character error rate of its reading of each result, on the first page of each kind.
 Then one page of each kind at each
-scale of the letters (0.6, 1, 2 and 4 times today's), and the OCR of a real photographed page
-(scikit-image's). Gatos's and NICK's methods are implemented here (numpy, scipy). A method whose
-tool is missing is left out and named. Needs python3-opencv, python3-skimage and
+scale of the letters (0.6, 1, 2 and 4 times today's), the held-out pages (pages.py --held-out,
+1 of each kind by default), two real photographed pages against their ground truths (truth/), and
+the OCR of one of them. Gatos's and NICK's methods are implemented here (numpy, scipy). A method
+whose tool is missing is left out and named. Needs python3-opencv, python3-skimage and
 python3-pil (Debian), run with /usr/bin/python3.
 """
 
@@ -117,7 +118,8 @@ def methods(tools):
     found += [("ours: test_grey 128", ours_test_grey)]
     found += [(f"ours: seuiller {m}", ours_seuiller(m))
               for m in ("otsu", "sauvola", "niblack", "wolf", "auto")]
-    found += [("ours: seuiller -f auto sauvola", ours_seuiller("sauvola", "-f", "auto"))]
+    found += [(f"ours: seuiller -f auto {m}", ours_seuiller(m, "-f", "auto"))
+              for m in ("sauvola", "niblack", "wolf")]
     found += [
         ("scikit-image: Otsu", lambda p, w: (lambda i: i > threshold_otsu(i))(image_of(p)) * 255),
         ("scikit-image: Sauvola", lambda p, w: (lambda i: i > threshold_sauvola(i))(image_of(p)) * 255),
@@ -166,9 +168,11 @@ def table(title, names, kinds, values, fmt, better):
         print(f"| {name} | " + " | ".join(fmt(v) for v in row) + f" | {fmt(np.mean(row))} |")
 
 
-# The real page: scikit-image's photographed book page (skimage.data.page(), BSD licence) and what
-# it says, read by eye; judged by OCR only (it has no pixel ground truth).
-REAL_PAGE_TEXT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "truth", "page.txt")
+# The real pages: photographs scikit-image ships, their pixel ground truths made by
+# truth/make_truth.py, and what the book page says, read by eye (truth/README.md).
+TRUTH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "truth")
+REAL_PAGE_TEXT = os.path.join(TRUTH, "page.txt")
+REAL_PAGES = ["page", "text"]
 
 
 def measure(found, stems, work, seconds):
@@ -236,19 +240,47 @@ def report(args):
                 by_scale[name][f"x{scale:g}"] = values[name]["f"]
         table("F-measure by scale of the letters (one page of each kind, mean over the kinds), %",
               names, [f"x{s:g}" for s in scales], by_scale, lambda v: f"{v:.1f}", "higher")
+    if args.held_out:
+        # Pages on seeds of their own at varied scales, never used to tune a method.
+        subprocess.run([sys.executable, generator, folder, "--held-out", str(args.held_out)],
+                       check=True)
+        held = {n: {} for n in names}
+        for kind in kinds:
+            stems = [os.path.join(folder, f"held-{k}-{number}-x{scale:g}")
+                     for k, number, scale in pages.held_out(args.held_out) if k == kind]
+            values, _ = measure(found, stems, work, {n: 0.0 for n in names})
+            for name in names:
+                held[name][kind] = values[name]["f"]
+        table(f"Held-out pages: F-measure, {args.held_out} page(s) of each kind on seeds never "
+              "used for tuning, the scale turning with the kind (0.6, 1, 2, 4), %", names, kinds,
+              held, lambda v: f"{v:.1f}", "higher")
+    real_results = {}
+    try:
+        from skimage import data
+        real_f = {n: {} for n in names}
+        for page in REAL_PAGES:
+            stem = os.path.join(args.dir, "real-" + page)
+            pages.write_pgm(stem + ".pgm", getattr(data, page)())
+            truth = read_pnm(os.path.join(TRUTH, page + ".truth.pbm"))
+            pages.write_pgm(stem + ".truth.pgm", truth)
+            values, results = measure(found, [stem], work, {n: 0.0 for n in names})
+            for name in names:
+                real_f[name][page] = values[name]["f"]
+                real_results[(name, page)] = results[name]
+        table("Real pages: F-measure against the pixel ground truths of truth/ (page: "
+              "scikit-image's photographed book page, 384 x 191; text: its handwritten formulas "
+              "on ruled paper, 448 x 172), %", names, REAL_PAGES, real_f, lambda v: f"{v:.1f}",
+              "higher")
+    except ImportError:
+        print("\nscikit-image is not installed: the real pages left out")
     if args.ocr and shutil.which("tesseract"):
         texts = {k: open(os.path.join(folder, f"{k}-0.txt")).read() for k in kinds}
         jobs = {(n, k): firsts[(n, k)] for n in names for k in kinds}
-        real = None
-        try:
-            from skimage import data
-            real = os.path.join(args.dir, "real-page.pgm")
-            pages.write_pgm(real, data.page())
-            for name, run in found:
-                jobs[(name, "real page")] = binary(run(real, work))
+        real = bool(real_results)
+        if real:
+            for name in names:
+                jobs[(name, "real page")] = real_results[(name, "page")]
             texts["real page"] = open(REAL_PAGE_TEXT).read()
-        except ImportError:
-            print("\nscikit-image is not installed: the real page left out")
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
             read = dict(zip(jobs, pool.map(
                 lambda item: ocr(item[1], work, f"{abs(hash(item[0]))}"), jobs.items())))
@@ -276,6 +308,8 @@ def main():
     parser.add_argument("--pages", type=int, default=4)
     parser.add_argument("--scales", default="0.6,1,2,4",
                         help="scales of the letters for the table by scale (1 alone: none)")
+    parser.add_argument("--held-out", type=int, default=1, metavar="N",
+                        help="held-out pages of each kind (0: none)")
     parser.add_argument("--dir", default="/dev/shm/imagefiles-quality")
     parser.add_argument("--no-ocr", dest="ocr", action="store_false")
     parser.add_argument("--readme", help="also write the report into this file, between the "
