@@ -154,8 +154,10 @@ def ocr(image, work, name):
     """Tesseract's reading of a binary image."""
     path = os.path.join(work, name + ".pgm")
     pages.write_pgm(path, binary(image))
+    # One thread each: the pool runs several, and tesseract's own threads spin against them.
     result = subprocess.run(["tesseract", path, "stdout", "-l", "eng", "--psm", "4"],
-                            capture_output=True, text=True)
+                            capture_output=True, text=True,
+                            env=dict(os.environ, OMP_THREAD_LIMIT="1"))
     return result.stdout
 
 
@@ -288,7 +290,7 @@ def report(args):
         cer = {n: {k: [metrics.character_error_rate(read[(n, k)], texts[k])] for k in columns}
                for n in names}
         table("OCR character error rate (tesseract, first page of each kind; the real page: "
-              "scikit-image's photographed book page, 191 x 384, against its text read by eye), %",
+              "scikit-image's photographed book page, 384 x 191, against its text read by eye), %",
               names, columns, cer, lambda v: f"{v:.1f}", "lower")
     elif args.ocr:
         print("\ntesseract is not installed (apt-get install -y tesseract-ocr tesseract-ocr-eng): "
