@@ -3,6 +3,7 @@
 // The original functions end the process on a failure; the status-returning ones return it.
 
 #include <cstdint>
+#include <exception>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
@@ -14,6 +15,17 @@ using imagefiles::detail::greymap;
 using imagefiles::detail::Header;
 
 namespace {
+
+// No exception may leave a function of the C interface: the only ones the standard library throws
+// here (std::bad_alloc, std::length_error) say that memory could not be had.
+template <typename Operation>
+statut_image guarded(Operation operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::exception&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
 
 // The original functions end the process with one of their own four messages: a resource that ran
 // out is, to them, a file that could not be opened.
@@ -33,7 +45,8 @@ void store(const Header& header, int* rows, int* columns, int* maximum) {
 
 statut_image read_header(const char* name, Format format, int* rows, int* columns, int* maximum) {
   Header header{};
-  const statut_image status = imagefiles::detail::query_header_strict(name, format, &header);
+  const statut_image status =
+      guarded([&] { return imagefiles::detail::query_header_strict(name, format, &header); });
   if (status == IMAGE_OK) store(header, rows, columns, maximum);
   return status;
 }
@@ -42,8 +55,9 @@ statut_image load(const char* name, Format format, unsigned char* image, size_t 
                   int* columns, int* maximum) {
   if (image == nullptr) capacity = 0;  // a null buffer holds nothing: the dimensions still come
   Header header{};
-  const statut_image status =
-      imagefiles::detail::read_raster_strict(name, format, image, capacity, &header);
+  const statut_image status = guarded([&] {
+    return imagefiles::detail::read_raster_strict(name, format, image, capacity, &header);
+  });
   if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
     store(header, rows, columns, maximum);
   }
@@ -54,46 +68,57 @@ statut_image save(const char* name, Format format, const unsigned char* image, i
                   int columns) {
   // What the strict readers would refuse is not written. (A bitmap is one byte a pixel in
   // memory, as a greymap.)
-  if (rows < 1 || columns < 1 ||
-      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns,
-                                        format.bytes_per_pixel == 0 ? greymap : format)) {
-    return IMAGE_TAILLE_HORS_LIMITES;
-  }
+  if (!imagefiles::detail::checked_sizes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
   if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
   if (image == nullptr) return IMAGE_PARAMETRE_INVALIDE;
-  return imagefiles::detail::write_raster(name, format, image, rows, columns);
+  return guarded(
+      [&] { return imagefiles::detail::write_raster(name, format, image, rows, columns); });
 }
 
 }  // namespace
 
 void lire_nb_lignes_colonnes_image_pgm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
-  or_end_process(imagefiles::detail::query_dimensions(nom_image, greymap, nb_lignes, nb_colonnes),
+  or_end_process(guarded([&] {
+                   return imagefiles::detail::query_dimensions(nom_image, greymap, nb_lignes,
+                                                               nb_colonnes);
+                 }),
                  nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 void lire_nb_lignes_colonnes_image_ppm(const char* nom_image, int* nb_lignes, int* nb_colonnes) {
-  or_end_process(imagefiles::detail::query_dimensions(nom_image, colour, nb_lignes, nb_colonnes),
+  or_end_process(guarded([&] {
+                   return imagefiles::detail::query_dimensions(nom_image, colour, nb_lignes,
+                                                               nb_colonnes);
+                 }),
                  nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 
 // The greymap count is in bytes, the colour count in pixels: for one byte a pixel they agree.
 void lire_image_pgm(const char* nom_image, unsigned char* image, int nb_octets) {
-  or_end_process(imagefiles::detail::read_raster(nom_image, greymap, image, nb_octets), nom_image,
-                 IMAGE_PAS_D_ACCES_EN_LECTURE);
+  or_end_process(guarded([&] {
+                   return imagefiles::detail::read_raster(nom_image, greymap, image, nb_octets);
+                 }),
+                 nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 void lire_image_ppm(const char* nom_image, unsigned char* image, int nb_pixels) {
-  or_end_process(imagefiles::detail::read_raster(nom_image, colour, image, nb_pixels), nom_image,
-                 IMAGE_PAS_D_ACCES_EN_LECTURE);
+  or_end_process(
+      guarded([&] { return imagefiles::detail::read_raster(nom_image, colour, image, nb_pixels); }),
+      nom_image, IMAGE_PAS_D_ACCES_EN_LECTURE);
 }
 
 void ecrire_image_pgm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
-  or_end_process(
-      imagefiles::detail::write_raster(nom_image, greymap, image, nb_lignes, nb_colonnes),
-      nom_image, IMAGE_PAS_D_ACCES_EN_ECRITURE);
+  or_end_process(guarded([&] {
+                   return imagefiles::detail::write_raster(nom_image, greymap, image, nb_lignes,
+                                                           nb_colonnes);
+                 }),
+                 nom_image, IMAGE_PAS_D_ACCES_EN_ECRITURE);
 }
 void ecrire_image_ppm(const char* nom_image, const unsigned char* image, int nb_lignes,
                       int nb_colonnes) {
-  or_end_process(imagefiles::detail::write_raster(nom_image, colour, image, nb_lignes, nb_colonnes),
+  or_end_process(guarded([&] {
+                   return imagefiles::detail::write_raster(nom_image, colour, image, nb_lignes,
+                                                           nb_colonnes);
+                 }),
                  nom_image, IMAGE_PAS_D_ACCES_EN_ECRITURE);
 }
 
@@ -127,7 +152,8 @@ statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* i
 statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes, int* valeur_max) {
   if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
   Header header{};
-  const statut_image status = imagefiles::detail::read_header_strict(flux, greymap, &header);
+  const statut_image status =
+      guarded([&] { return imagefiles::detail::read_header_strict(flux, greymap, &header); });
   if (status == IMAGE_OK) store(header, nb_lignes, nb_colonnes, valeur_max);
   return status;
 }
@@ -135,7 +161,9 @@ statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes, 
 statut_image charger_raster_flux_pgm(FILE* flux, unsigned char* image, size_t nb_octets,
                                      int valeur_max) {
   if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
-  return imagefiles::detail::read_raster_from(flux, greymap, image, nb_octets, valeur_max);
+  return guarded([&] {
+    return imagefiles::detail::read_raster_from(flux, greymap, image, nb_octets, valeur_max);
+  });
 }
 
 statut_image enregistrer_image_pbm(const char* nom_image, const unsigned char* image, int nb_lignes,
@@ -146,8 +174,8 @@ statut_image enregistrer_image_pbm(const char* nom_image, const unsigned char* i
 statut_image charger_image_pbm(const char* nom_image, unsigned char* image, size_t capacite,
                                int* nb_lignes, int* nb_colonnes) {
   Header header{};
-  const statut_image status =
-      imagefiles::detail::read_bitmap_strict(nom_image, image, capacite, &header);
+  const statut_image status = guarded(
+      [&] { return imagefiles::detail::read_bitmap_strict(nom_image, image, capacite, &header); });
   if (status == IMAGE_OK || status == IMAGE_TAMPON_TROP_PETIT) {
     store(header, nb_lignes, nb_colonnes, nullptr);
   }
@@ -159,11 +187,9 @@ namespace {
 statut_image save_to(FILE* stream, Format format, const unsigned char* image, int rows,
                      int columns) {
   if (stream == nullptr || image == nullptr) return IMAGE_PARAMETRE_INVALIDE;
-  if (rows < 1 || columns < 1 ||
-      !imagefiles::detail::raster_bytes(std::int64_t{rows} * columns, greymap)) {
-    return IMAGE_TAILLE_HORS_LIMITES;
-  }
-  return imagefiles::detail::write_raster_to(stream, format, image, rows, columns);
+  if (!imagefiles::detail::checked_sizes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
+  return guarded(
+      [&] { return imagefiles::detail::write_raster_to(stream, format, image, rows, columns); });
 }
 
 }  // namespace

@@ -157,9 +157,10 @@ statut_image read_header_fields(std::FILE* stream, Format format, Header* header
   if (width < 1 || height < 1 || maximum < 1 || maximum > 65535) return format.not_this_one;
   if (maximum > 255) return IMAGE_16_BITS;
   // Both at most one past INT_MAX: their product stays well within 64 bits.
-  const std::optional<std::size_t> bytes = file_raster_bytes(height, width, format);
-  if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
-  *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum), *bytes};
+  const std::optional<RasterSizes> sizes = checked_sizes(height, width, format);
+  if (!sizes) return IMAGE_TAILLE_HORS_LIMITES;
+  *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum),
+             sizes->in_file, sizes->in_memory};
   return IMAGE_OK;
 }
 

@@ -125,7 +125,8 @@ IMAGEFILES_API void planB(unsigned char* plan, const unsigned char* image, int n
  * from the same file. A NULL name is the access failure of the operation; a NULL image,
  * IMAGE_PARAMETRE_INVALIDE (a reader given a NULL buffer takes it as empty, and gives the
  * dimensions with IMAGE_TAMPON_TROP_PETIT). A process out of descriptors gets
- * IMAGE_DESCRIPTEURS_EPUISES, out of memory IMAGE_MEMOIRE_INSUFFISANTE.
+ * IMAGE_DESCRIPTEURS_EPUISES, out of memory IMAGE_MEMOIRE_INSUFFISANTE: no function of this
+ * header lets an exception out to its caller.
  */
 
 /* What a status-returning function did. The first four failures are those of the original
@@ -139,8 +140,9 @@ typedef enum statut_image {
   IMAGE_PAS_PGM = 5,                 /* not an 8-bit binary greymap file */
   IMAGE_PAS_PPM = 6,                 /* not an 8-bit binary colour file */
   IMAGE_16_BITS = 7,                 /* maximum value 256 to 65535: two-byte samples */
-  IMAGE_TAILLE_HORS_LIMITES = 8,     /* more than 2,147,483,647 raster bytes; or, to a writer, a
-                                        dimension below 1 */
+  IMAGE_TAILLE_HORS_LIMITES = 8,     /* a dimension beyond 2,147,483,647, or more than that many
+                                        raster bytes (a bitmap's: one a pixel, as in memory); or,
+                                        to a writer, a dimension below 1 */
   IMAGE_TAMPON_TROP_PETIT = 9,       /* the caller's buffer is smaller than the raster */
   IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
   IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */

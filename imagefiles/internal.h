@@ -38,6 +38,18 @@ std::optional<std::size_t> raster_bytes(std::int64_t count, Format format);
 std::optional<std::size_t> file_raster_bytes(std::int64_t rows, std::int64_t columns,
                                              Format format);
 
+// The raster of an image in a file of its format and in memory (where a bitmap is one byte a
+// pixel).
+struct RasterSizes {
+  std::size_t in_file;
+  std::size_t in_memory;
+};
+
+// The one check of the dimensions of an image that a strict reader or a writer accepts: each from
+// 1 to 2,147,483,647 (they are handed over as int), and the raster at most 2,147,483,647 bytes in
+// the file and in memory. No value otherwise.
+std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format);
+
 // Reads a header from `stream`, just opened: the magic "P<digit>" and its whitespace, comment
 // lines, then width, height and maximum value, and the one byte after them. Nothing is validated; a
 // number that cannot be read, and every one after it, leaves its destination unchanged.
@@ -48,7 +60,8 @@ struct Header {
   int width;
   int height;
   int maximum;
-  std::size_t raster_bytes;  // width x height x bytes per pixel, at most 2,147,483,647
+  std::size_t raster_bytes;  // the raster in the file, at most 2,147,483,647 bytes
+  std::size_t memory_bytes;  // the raster in memory (a bitmap: one byte a pixel), as many at most
 };
 
 // Reads a header from `stream` by the strict rules (see imagefiles.h) and leaves the stream at the

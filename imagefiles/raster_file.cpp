@@ -62,6 +62,15 @@ std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
   return static_cast<std::size_t>(count * format.bytes_per_pixel);
 }
 
+std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format) {
+  if (rows < 1 || columns < 1 || rows > INT_MAX || columns > INT_MAX) return std::nullopt;
+  const std::optional<std::size_t> in_file = file_raster_bytes(rows, columns, format);
+  const std::optional<std::size_t> in_memory =
+      raster_bytes(rows * columns, format.bytes_per_pixel == 0 ? greymap : format);
+  if (!in_file || !in_memory) return std::nullopt;
+  return RasterSizes{*in_file, *in_memory};
+}
+
 statut_image query_dimensions(const char* name, Format format, int* rows, int* columns) {
   const File file = open_for_reading(name);
   if (!file) return IMAGE_PAS_D_ACCES_EN_LECTURE;
@@ -175,12 +184,9 @@ statut_image read_bitmap_strict(const char* name, unsigned char* raster, std::si
   if (const statut_image status = read_header_fields(stream, format, header); status != IMAGE_OK) {
     return status;
   }
-  // In memory, one byte a pixel.
-  const std::optional<std::size_t> bytes =
-      raster_bytes(std::int64_t{header->height} * header->width, greymap);
-  if (!bytes) return IMAGE_TAILLE_HORS_LIMITES;
-  if (*bytes > capacity || raster == nullptr) return IMAGE_TAMPON_TROP_PETIT;
-  if (format.magic_digit == '1') return read_plain_bits(stream, raster, *bytes);
+  const std::size_t bytes = header->memory_bytes;
+  if (bytes > capacity || raster == nullptr) return IMAGE_TAMPON_TROP_PETIT;
+  if (format.magic_digit == '1') return read_plain_bits(stream, raster, bytes);
   const std::size_t width = static_cast<std::size_t>(header->width);
   std::vector<unsigned char> bits((width + 7) / 8);
   for (std::size_t row = 0; row < static_cast<std::size_t>(header->height); ++row) {

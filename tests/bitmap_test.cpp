@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -149,6 +151,93 @@ TEST(Bitmaps, StrictReadingAndStatuses) {
   EXPECT_EQ(enregistrer_image_pbm((dir / "c.pbm").c_str(), pixels, 0, 8),
             IMAGE_TAILLE_HORS_LIMITES);
   EXPECT_EQ(enregistrer_image_pbm(nullptr, pixels, 1, 8), IMAGE_PAS_D_ACCES_EN_ECRITURE);
+}
+
+// Dimensions beyond an int, which every strict reader refuses alike, before any allocation: a
+// bitmap's raster is small in the file (a bit a pixel) but a byte a pixel in memory. The
+// dimensions are left untouched.
+TEST(Bitmaps, DimensionsBeyondAnIntAreOutOfRange) {
+  TempDir dir;
+  const std::string name = dir / "wide";
+  using Reader = statut_image (*)(const char*, unsigned char*, std::size_t, int*, int*);
+  const Reader bitmap = charger_image_pbm;
+  const Reader grey = [](const char* n, unsigned char* i, std::size_t c, int* r, int* w) {
+    return charger_image_pgm(n, i, c, r, w, nullptr);
+  };
+  const Reader colour = [](const char* n, unsigned char* i, std::size_t c, int* r, int* w) {
+    return charger_image_ppm(n, i, c, r, w, nullptr);
+  };
+  const Reader grey_header = [](const char* n, unsigned char*, std::size_t, int* r, int* w) {
+    return lire_entete_image_pgm(n, r, w, nullptr);
+  };
+  const Reader stream = [](const char* n, unsigned char*, std::size_t, int* r, int* w) {
+    std::FILE* f = std::fopen(n, "rb");
+    const statut_image status = lire_entete_flux_pgm(f, r, w, nullptr);
+    if (f != nullptr) std::fclose(f);
+    return status;
+  };
+  const struct {
+    const char* what;
+    std::string file;
+    Reader reader;
+    bool room;  // a buffer of 64 bytes, or the call that asks how much room to make
+  } cases[] = {
+      {"P4, width 2^31", "P4\n2147483648 1\n" + std::string(64, '\0'), bitmap, true},
+      {"P4, width 2^31, make room", "P4\n2147483648 1\n", bitmap, false},
+      {"P1, width 2^31", "P1\n2147483648 1\n0", bitmap, true},
+      {"P1, width 2^31, make room", "P1\n2147483648 1\n0", bitmap, false},
+      {"P4, height 2^31", "P4\n1 2147483648\n", bitmap, true},
+      {"P4, far beyond", "P4\n99999999999999 1\n", bitmap, false},
+      {"P4, 2^31 - 1 pixels and one row more", "P4\n2147483647 2\n", bitmap, false},
+      {"P5, width 2^31", "P5\n2147483648 1\n255\n", grey, true},
+      {"P5 header, height 2^31", "P5\n1 2147483648\n255\n", grey_header, false},
+      {"P6, width 2^31", "P6\n2147483648 1\n255\n", colour, false},
+      {"P5 stream, width 2^31", "P5\n2147483648 1\n255\n", stream, false},
+  };
+  for (const auto& c : cases) {
+    write_file(name, c.file);
+    unsigned char raster[64] = {};
+    int rows = -7;
+    int columns = -7;
+    EXPECT_EQ(c.reader(name.c_str(), c.room ? raster : nullptr, c.room ? sizeof raster : 0, &rows,
+                       &columns),
+              IMAGE_TAILLE_HORS_LIMITES)
+        << c.what;
+    EXPECT_EQ(rows, -7) << c.what;
+    EXPECT_EQ(columns, -7) << c.what;
+    EXPECT_EQ(std::string(raster, raster + sizeof raster), std::string(64, '\0')) << c.what;
+  }
+}
+
+// Memory that runs out inside a reader is a status, never an exception through the C function
+// (which would end the process): a bitmap of 2^31 - 1 pixels a row needs a row buffer of 256 MiB,
+// which an address-space limit refuses.
+TEST(Bitmaps, MemoryThatRunsOutIsAStatus) {
+#if defined(UNDER_SANITIZERS)
+  GTEST_SKIP() << "under_sanitizers: an address-space limit leaves them no room for their shadow";
+#endif
+  TempDir dir;
+  const std::string name = dir / "wide.pbm";
+  write_file(name, "P4\n2147483647 1\n" + std::string(4096, '\0'));
+  const Outcome child = run_in_child([&] {
+    // Room for the whole raster, as the caller must give, in address space only.
+    const std::size_t bytes = std::size_t{1} << 31;
+    void* room = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (room == MAP_FAILED) _exit(100);
+    long pages = 0;
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) _exit(101);
+    std::fclose(statm);
+    const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
+    const rlimit to{limit, limit};
+    if (setrlimit(RLIMIT_AS, &to) != 0) _exit(102);
+    int rows = -7;
+    const statut_image status =
+        charger_image_pbm(name.c_str(), static_cast<unsigned char*>(room), bytes, &rows, nullptr);
+    _exit(status == IMAGE_MEMOIRE_INSUFFISANTE && rows == -7 ? 0 : 103 + status);
+  });
+  EXPECT_EQ(child.status, 0) << child.err;
 }
 
 // Two images one after the other in one stream are read one at a time; a stream writer's output
