@@ -9,15 +9,19 @@
 // on each image) and the factor K. A file that fails is named on standard error with the library's
 // text for its failure, and the others are still written. Exit status: 0 when every image was
 // written, 1 when one failed at least, 2 for a usage error (nothing read or written), 128 + the
-// signal when interrupted (what was written stays whole).
+// signal when interrupted (what was written stays whole). --help prints the usage, --version the
+// version.
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -40,6 +44,7 @@
 
 #include <imagefiles/imagefiles.h>
 
+#include "input.h"
 #include "standard_streams.h"
 
 namespace {
@@ -49,6 +54,7 @@ constexpr int usage_status = 2;
 const char usage_text[] =
     "Usage: seuiller [-j N] [-q] [-b] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...\n"
     "       seuiller [-b] [-f FENETRE] [-k K] SEUIL - IMAGE.pgm|-\n"
+    "       seuiller --help | --version\n"
     "Binarise chaque IMAGE et l'ecrit dans DOSSIER sous son nom de base ; avec - comme dossier,\n"
     "une seule IMAGE (- : l'entree standard) vers la sortie standard.\n"
     "SEUIL : un nombre (blanc a partir de SEUIL, comme test_grey), ou une methode qui le choisit "
@@ -65,13 +71,29 @@ const char usage_text[] =
     "  -b          ecrit des bitmaps (pbm, un bit par pixel) nommes IMAGE.pbm\n"
     "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535 ; auto : mesuree\n"
     "              sur chaque image d'apres la taille de son ecriture\n"
-    "  -k K        facteur k des methodes locales\n";
+    "  -k K        facteur k des methodes locales\n"
+    "Les methodes s'ecrivent en minuscules ou en majuscules. Un tube nomme est lu comme un flux\n"
+    "quand un processus y ecrit ; sans ecrivain, l'image echoue au lieu d'attendre.\n"
+    "Etat de sortie : 0 tout est ecrit, 1 une image au moins a echoue, 2 erreur d'usage,\n"
+    "130 ou 143 interrompu.\n";
 
 std::string shown(const std::string& name);
 
-int usage(const char* problem, const std::string& detail = "") {
-  std::fprintf(stderr, "seuiller: %s%s\n%s", problem, shown(detail).c_str(), usage_text);
+// A usage error: its one line, and where the whole usage is.
+int usage(const std::string& problem, const std::string& detail = "") {
+  std::fprintf(stderr,
+               "seuiller: %s%s\n"
+               "Essayez 'seuiller --help' pour l'usage complet.\n",
+               problem.c_str(), shown(detail).c_str());
   return usage_status;
+}
+
+// Ends a run that wrote to standard output: 0, or 1 with a line when the text could not all be
+// written (standard output closed, a full disk, a pipe without reader).
+int finish_output(bool output_closed) {
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && !output_closed) return 0;
+  std::fputs("seuiller: Erreur d'ecriture sur la sortie standard\n", stderr);
+  return 1;
 }
 
 // A decimal integer, optional sign, nothing else, within [low, high].
@@ -89,22 +111,32 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// What became of an image: IMAGE_OK, a library status, or a named pipe that nobody writes to.
+struct Result {
+  statut_image status = IMAGE_OK;
+  bool no_writer = false;
+  bool ok() const { return status == IMAGE_OK && !no_writer; }
+};
+
 // The line of a failed image: the library's text, or for memory that ran out, the allocation
 // text of test_grey.
-void print_failure(statut_image status, const std::string& name) {
-  const char* text = status == IMAGE_MEMOIRE_INSUFFISANTE
+void print_failure(const Result& result, const std::string& name) {
+  const char* text = result.no_writer ? "Aucun processus n'ecrit dans le tube de l'image"
+                     : result.status == IMAGE_MEMOIRE_INSUFFISANTE
                          ? "Allocation dynamique impossible pour un pointeur-tableau"
-                         : decrire_statut_image(status);
+                         : decrire_statut_image(result.status);
   std::fprintf(stderr, "seuiller: %s %s\n", text, shown(name).c_str());
 }
 
-// A finite decimal number, nothing else.
+// A finite decimal number, nothing else. One too small for a double (1e-310, 1e-400) is finite:
+// it is taken rounded, and only an overflow is refused.
 std::optional<double> parse_number(const char* text) {
   if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const double value = std::strtod(text, &end);
-  if (*end != '\0' || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+  const bool overflow = errno == ERANGE && std::fabs(value) > 1;
+  if (*end != '\0' || overflow || !std::isfinite(value)) return std::nullopt;
   for (const char* c = text; *c != '\0'; ++c) {
     if (std::strchr("0123456789+-.eE", *c) == nullptr) return std::nullopt;  // no hex, no inf
   }
@@ -119,13 +151,59 @@ struct Method {
   double k = 0.2;
 };
 
+const struct {
+  const char* name;
+  Method::Kind kind;
+} methods[] = {{"otsu", Method::otsu},
+               {"sauvola", Method::sauvola},
+               {"niblack", Method::niblack},
+               {"wolf", Method::wolf},
+               {"auto", Method::automatic}};
+
+std::string lower_case(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The method of that name, in any case.
 std::optional<Method::Kind> method_named(const std::string& name) {
-  if (name == "otsu") return Method::otsu;
-  if (name == "sauvola") return Method::sauvola;
-  if (name == "niblack") return Method::niblack;
-  if (name == "wolf") return Method::wolf;
-  if (name == "auto") return Method::automatic;
+  const std::string lower = lower_case(name);
+  for (const auto& method : methods) {
+    if (lower == method.name) return method.kind;
+  }
   return std::nullopt;
+}
+
+// The number of letters to insert, delete or replace to make `a` into `b`.
+std::size_t edit_distance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The method `name` was probably meant to be: the nearest, within one letter of a short name or
+// two of a long one; none for a word far from all of them (a mistyped number).
+const char* suggested_method(const std::string& name) {
+  const std::string lower = lower_case(name);
+  const char* nearest = nullptr;
+  std::size_t best = SIZE_MAX;
+  for (const auto& method : methods) {
+    const std::size_t distance = edit_distance(lower, method.name);
+    if (distance <= std::max<std::size_t>(1, std::strlen(method.name) / 3) && distance < best) {
+      nearest = method.name;
+      best = distance;
+    }
+  }
+  return nearest;
 }
 
 // The library's description of a method.
@@ -235,27 +313,19 @@ std::string shown(const std::string& name) {
   return text;
 }
 
-struct StreamCloser {
-  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-
-// Opens the greymap `name` ("-": standard input). Every input is opened once and read in bands
-// from there (a regular file twice for a method that needs the whole page first), so that a named
-// pipe or /dev/stdin fed by a pipe is read as a file is.
-statut_image open_image(const std::string& name, std::unique_ptr<std::FILE, StreamCloser>* stream,
-                        std::FILE** in) {
+// Opens the greymap `name` ("-": standard input) as `*in`. Every input is opened once and read in
+// bands from there (a regular file twice for a method that needs the whole page first), so that a
+// named pipe or /dev/stdin fed by a pipe is read as a file is; a named pipe that nobody writes to
+// fails (see input.h).
+Result open_image(const std::string& name, Input* input, std::FILE** in) {
   if (name == "-") {
     *in = stdin;
-    return IMAGE_OK;
+    return {};
   }
-  // "e": closed on exec, as every descriptor of the process.
-  stream->reset(std::fopen(name.c_str(), "rbe"));
-  if (!*stream) {
-    if (errno == EMFILE || errno == ENFILE) return IMAGE_DESCRIPTEURS_EPUISES;
-    return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
-  }
-  *in = stream->get();
-  return IMAGE_OK;
+  *input = open_input(name.c_str());
+  if (!input->stream) return {input->status, input->no_writer};
+  *in = input->stream.get();
+  return {};
 }
 
 // A failure of the writing side names the output; the others, the image.
@@ -277,10 +347,115 @@ std::string output_name(const std::string& image, bool bitmap) {
   return name + ".pbm";
 }
 
-volatile std::sig_atomic_t stop_signal = 0;
+// SIGINT and SIGTERM end the run at once, with 128 + the signal, whatever its threads wait for (a
+// pipe whose writer stalls, a slow disk). A pipeline has nothing to clean: its handler ends the
+// process. A batch writes each output while it reads its image, under a temporary name where the
+// file system has no unnamed files: there one thread takes the two signals (blocked in every
+// other), and interrupts each worker's wait with SIGURG, a signal of its own that restarts
+// nothing, again and again until every worker has stopped. An interrupted read fails, the
+// library removes the output under way, and an output whose image was read whole is finished.
+std::atomic<int> stop_signal{0};
 
-extern "C" void on_stop(int signal) {
+extern "C" void on_stop_at_once(int signal) {
+  _exit(128 + signal);
+}
+
+// Only notes the signal: the run stops at its next image.
+extern "C" void on_stop_later(int signal) {
   stop_signal = signal;
+}
+
+// Only interrupts: the call it cuts short fails with EINTR.
+extern "C" void on_interrupt(int) {}
+
+// The signals that stop a run: SIGINT and SIGTERM, unless they were ignored when the command
+// started (a job run with nohup or in the background of a script stays so).
+sigset_t stopping_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaddset(&set, signal);
+  }
+  return set;
+}
+
+void handle(const sigset_t& signals, void (*handler)(int), int flags) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = flags;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    if (sigismember(&signals, signal) == 1) sigaction(signal, &action, nullptr);
+  }
+}
+
+// The threads that read images, for the signal thread to interrupt. Never destroyed: that thread
+// may still run while the process ends.
+class Readers {
+ public:
+  static Readers& all() {
+    static Readers* const readers = new Readers;
+    return *readers;
+  }
+  void enter() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    threads_.push_back(pthread_self());
+  }
+  void leave() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    threads_.erase(std::find_if(threads_.begin(), threads_.end(),
+                                [](pthread_t t) { return pthread_equal(t, pthread_self()); }));
+  }
+  // Interrupts each reader (none can end meanwhile: leave() waits); how many there were.
+  std::size_t interrupt() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (const pthread_t thread : threads_) pthread_kill(thread, SIGURG);
+    return threads_.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<pthread_t> threads_;
+};
+
+// A worker's presence among the readers, for its lifetime.
+struct Reading {
+  Reading() { Readers::all().enter(); }
+  ~Reading() { Readers::all().leave(); }
+  Reading(const Reading&) = delete;
+  Reading& operator=(const Reading&) = delete;
+};
+
+// The signal thread: waits for SIGINT or SIGTERM, then interrupts the readers until none is left.
+// A reader that starts later sees the stop before it reads.
+void take_signals(sigset_t signals) {
+  int signal = 0;
+  if (sigwait(&signals, &signal) != 0) return;
+  stop_signal = signal;
+  while (Readers::all().interrupt() != 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// Sets the batch's signal handling up before any other thread starts; false when the signal thread
+// cannot be made, and each signal then only stops the run at its next image (and cuts short the
+// wait of the thread that receives it).
+bool take_signals_in_a_thread() {
+  const sigset_t signals = stopping_signals();
+  struct sigaction interrupt {};
+  interrupt.sa_handler = on_interrupt;  // no SA_RESTART: the interrupted call fails
+  sigemptyset(&interrupt.sa_mask);
+  sigaction(SIGURG, &interrupt, nullptr);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  try {
+    std::thread(take_signals, signals).detach();
+    return true;
+  } catch (const std::system_error&) {
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    handle(signals, on_stop_later, 0);
+    return false;
+  }
 }
 
 // What every worker shares: the images, the next one to take, and standard error.
@@ -292,7 +467,7 @@ struct Batch {
   std::vector<std::string> outputs;  // the name of each image's output in the folder
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
-  std::atomic<bool> failed{false};
+  std::atomic<std::size_t> failures{0};
   bool progress = false;
   std::mutex output;  // one line at a time on standard error
   std::condition_variable finished;
@@ -303,33 +478,36 @@ void clear_progress(const Batch& batch) {
   if (batch.progress) std::fputs("\r\033[K", stderr);
 }
 
-// One line for a failed image, between progress lines.
-void report(Batch& batch, statut_image status, const std::string& name) {
-  batch.failed = true;
+// One line for a failed image, between progress lines. A stopped run says nothing more: a read
+// that the signal cut short is no failure of the image.
+void report(Batch& batch, const Result& result, const std::string& name) {
+  ++batch.failures;
+  if (stop_signal != 0) return;
   const std::lock_guard<std::mutex> lock(batch.output);
   clear_progress(batch);
-  print_failure(status, name);
+  print_failure(result, name);
 }
 
 // One worker: takes the next image until none is left or a signal asks to stop. Each image is
 // read, binarised and written in bands: memory does not grow with the images (but with -f auto,
 // which reads each image whole).
 void work(Batch& batch) {
+  const Reading reading;
   const parametres_binarisation parameters = parameters_of(batch.method);
   for (;;) {
     const std::size_t index = batch.next++;
     if (index >= batch.images.size() || stop_signal != 0) break;
     const std::string& name = batch.images[index];
     const std::string written = batch.folder + "/" + batch.outputs[index];
-    std::unique_ptr<std::FILE, StreamCloser> stream;
+    Input input;
     std::FILE* in = nullptr;
-    statut_image status = open_image(name, &stream, &in);
-    if (status == IMAGE_OK) {
-      status = batch.method.window == 0
-                   ? binarise_measured(batch.method, in, batch.bitmap, written.c_str(), nullptr)
-                   : binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str());
+    Result result = open_image(name, &input, &in);
+    if (result.ok()) {
+      result = {batch.method.window == 0
+                    ? binarise_measured(batch.method, in, batch.bitmap, written.c_str(), nullptr)
+                    : binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str())};
     }
-    if (status != IMAGE_OK) report(batch, status, writing_failed(status) ? written : name);
+    if (!result.ok()) report(batch, result, writing_failed(result.status) ? written : name);
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
   }
   batch.finished.notify_all();
@@ -337,8 +515,14 @@ void work(Batch& batch) {
 
 // One image through a pipeline: read from standard input ("-") or a file, binarised, written to
 // standard output, which is not a file to replace but a stream. Exit status 0 or 1; a failure is
-// one line on standard error, the image named "-" when it is standard input or output.
-int pipe_through(const Method& method, const std::string& image, bool bitmap) {
+// one line on standard error, the image named "-" when it is standard input or output. A closed
+// standard output (now /dev/null) is a write error before anything is read: the result would be
+// lost.
+int pipe_through(const Method& method, const std::string& image, bool bitmap, bool output_closed) {
+  if (output_closed) {
+    print_failure({IMAGE_ERREUR_D_ECRITURE}, "-");
+    return 1;
+  }
   // Large writes: a bitmap is written row by row. Pipes of 1 MiB rather than 64 KiB: a
   // fraction of the switches between the processes of the pipeline (where the system allows).
   std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 20);
@@ -347,19 +531,34 @@ int pipe_through(const Method& method, const std::string& image, bool bitmap) {
     if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   }
   const parametres_binarisation parameters = parameters_of(method);
-  std::unique_ptr<std::FILE, StreamCloser> stream;
+  Input input;
   std::FILE* in = nullptr;
-  statut_image status = open_image(image, &stream, &in);
-  if (status == IMAGE_OK) {
-    status = method.window == 0 ? binarise_measured(method, in, bitmap, nullptr, stdout)
-                                : binariser_flux_vers_flux(in, &parameters, bitmap, stdout);
+  Result result = open_image(image, &input, &in);
+  if (result.ok()) {
+    result = {method.window == 0 ? binarise_measured(method, in, bitmap, nullptr, stdout)
+                                 : binariser_flux_vers_flux(in, &parameters, bitmap, stdout)};
   }
-  if (status == IMAGE_OK) return 0;
-  print_failure(status, writing_failed(status) ? "-" : image.c_str());
+  if (result.ok()) return 0;
+  print_failure(result, writing_failed(result.status) ? "-" : image.c_str());
   return 1;
 }
 
-// Keeps the progress line up to date until the workers are done or stopped.
+// A duration in whole seconds, minutes or hours, as the progress line shows it.
+std::string duration_text(double seconds) {
+  const long s = std::lround(std::max(seconds, 0.0));
+  char text[32];
+  if (s < 60) {
+    std::snprintf(text, sizeof text, "%ld s", s);
+  } else if (s < 3600) {
+    std::snprintf(text, sizeof text, "%ld min %02ld s", s / 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld h %02ld min", s / 3600, s / 60 % 60);
+  }
+  return text;
+}
+
+// Keeps the progress line up to date until the workers are done or stopped: images done, the
+// rate and the time left at that rate.
 void show_progress(Batch& batch) {
   using clock = std::chrono::steady_clock;
   const clock::time_point start = clock::now();
@@ -367,15 +566,17 @@ void show_progress(Batch& batch) {
   for (;;) {
     const double seconds = std::chrono::duration<double>(clock::now() - start).count();
     const std::size_t done = batch.done;
+    const std::size_t total = batch.images.size();
     // A rate over less than a second, or a handful of images, means nothing yet.
     if (seconds >= 1 && done >= 1) {
-      std::fprintf(stderr, "\r\033[K%zu/%zu images, %.0f images/s", done, batch.images.size(),
-                   done / seconds);
+      const double rate = done / seconds;
+      std::fprintf(stderr, "\r\033[K%zu/%zu images, %.0f images/s, reste %s", done, total, rate,
+                   duration_text((total - done) / rate).c_str());
     } else {
-      std::fprintf(stderr, "\r\033[K%zu/%zu images", done, batch.images.size());
+      std::fprintf(stderr, "\r\033[K%zu/%zu images", done, total);
     }
     std::fflush(stderr);
-    if (done == batch.images.size() || stop_signal != 0) break;
+    if (done == total || stop_signal != 0) break;
     batch.finished.wait_for(lock, std::chrono::milliseconds(100));
   }
 }
@@ -389,82 +590,145 @@ unsigned default_threads() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // A closed standard error would be taken by an output file, and the error lines written into
-  // images.
-  if (!open_standard_descriptors()) return 1;
-  // A closed pipe or a file-size limit is a write error of that image, with its line; the batch
-  // goes on.
-  ignore_broken_pipes();
-  std::signal(SIGXFSZ, SIG_IGN);
+// What the options ask for.
+struct Settings {
   unsigned threads = default_threads();
   bool quiet = false;
   bool bitmap = false;
   std::optional<long> window;
   std::optional<double> k;
+};
+
+// An option: its letter, whether a value follows (in the same argument or the next), and what it
+// does with that value; a problem it finds is the line of a usage error ("" when none).
+struct Option {
+  char letter;
+  bool takes_value;
+  std::string (*apply)(const char* value, Settings* settings);
+};
+
+const Option options[] = {
+    {'j', true,
+     [](const char* value, Settings* s) -> std::string {
+       const std::optional<long> n = parse_integer(value, 1, 4096);
+       if (!n) return "nombre de fils invalide : " + shown(value);
+       s->threads = static_cast<unsigned>(*n);
+       return "";
+     }},
+    {'q', false,
+     [](const char*, Settings* s) -> std::string {
+       s->quiet = true;
+       return "";
+     }},
+    {'b', false,
+     [](const char*, Settings* s) -> std::string {
+       s->bitmap = true;
+       return "";
+     }},
+    {'f', true,
+     [](const char* value, Settings* s) -> std::string {
+       s->window =
+           std::string(value) == "auto" ? std::optional<long>(0) : parse_integer(value, 3, 65535);
+       if (!s->window || (*s->window != 0 && *s->window % 2 == 0)) {
+         return "fenetre invalide (impaire, de 3 a 65535, ou auto) : " + shown(value);
+       }
+       return "";
+     }},
+    {'k', true,
+     [](const char* value, Settings* s) -> std::string {
+       s->k = parse_number(value);
+       return s->k ? "" : "k invalide : " + shown(value);
+     }},
+};
+
+const Option* option_of(const std::string& argument) {
+  for (const Option& option : options) {
+    if (argument[1] == option.letter && (option.takes_value || argument.size() == 2)) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed standard error would be taken by an output file, and the error lines written into
+  // images.
+  unsigned closed = 0;
+  if (!open_standard_descriptors(&closed)) return 1;
+  const bool output_closed = (closed & (1u << STDOUT_FILENO)) != 0;
+  // A closed pipe or a file-size limit is a write error of that image, with its line; the batch
+  // goes on.
+  ignore_broken_pipes();
+  std::signal(SIGXFSZ, SIG_IGN);
+  Settings settings;
   int at = 1;
   for (; at < argc && argv[at][0] == '-' && argv[at][1] != '\0'; ++at) {
-    const std::string option = argv[at];
-    if (option == "--") {
+    const std::string argument = argv[at];
+    if (argument == "--") {
       ++at;
       break;
     }
-    if (option == "-q") {
-      quiet = true;
-    } else if (option == "-b") {
-      bitmap = true;
-    } else if (option.compare(0, 2, "-j") == 0) {
-      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
-      const std::optional<long> n = parse_integer(value, 1, 4096);
-      if (!n) return usage("nombre de fils invalide : ", value);
-      threads = static_cast<unsigned>(*n);
-    } else if (option.compare(0, 2, "-f") == 0) {
-      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
-      window =
-          std::string(value) == "auto" ? std::optional<long>(0) : parse_integer(value, 3, 65535);
-      if (!window || (*window != 0 && *window % 2 == 0))
-        return usage("fenetre invalide (impaire, de 3 a 65535, ou auto) : ", value);
-    } else if (option.compare(0, 2, "-k") == 0) {
-      const char* value = option.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
-      k = parse_number(value);
-      if (!k) return usage("k invalide : ", value);
-    } else if (parse_integer(option.c_str(), INT_MIN, INT_MAX)) {
+    if (argument == "--help") {
+      std::fputs(usage_text, stdout);
+      return finish_output(output_closed);
+    }
+    if (argument == "--version") {
+      std::printf("seuiller %s\n", PROJECT_VERSION);
+      return finish_output(output_closed);
+    }
+    if (const Option* option = option_of(argument)) {
+      const char* value = "";
+      if (option->takes_value) {
+        value = argument.size() > 2 ? argv[at] + 2 : (at + 1 < argc ? argv[++at] : "");
+      }
+      const std::string problem = option->apply(value, &settings);
+      if (!problem.empty()) return usage(problem);
+    } else if (parse_integer(argument.c_str(), INT_MIN, INT_MAX)) {
       break;  // a negative threshold
     } else {
-      return usage("option inconnue : ", option);
+      return usage("option inconnue : ", argument);
     }
   }
   if (argc - at < 3) return usage("il faut un seuil, un dossier et au moins une image");
   Batch batch;
   if (const std::optional<Method::Kind> kind = method_named(argv[at])) {
     batch.method.kind = *kind;
-    if ((*kind == Method::otsu || *kind == Method::automatic) && (window || k)) {
+    if ((*kind == Method::otsu || *kind == Method::automatic) && (settings.window || settings.k)) {
       return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
     }
     if (*kind == Method::wolf) batch.method.k = 0.5;
   } else {
     const std::optional<long> threshold = parse_integer(argv[at], INT_MIN, INT_MAX);
-    if (!threshold) return usage("seuil invalide : ", argv[at]);
-    if (window || k) return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
+    if (!threshold) {
+      if (const char* meant = suggested_method(argv[at])) {
+        return usage("methode inconnue : " + shown(argv[at]) + " (voulez-vous dire " + meant +
+                     " ?)");
+      }
+      return usage("seuil invalide : ", argv[at]);
+    }
+    if (settings.window || settings.k) {
+      return usage("-f et -k ne valent que pour sauvola, niblack et wolf");
+    }
     batch.method.threshold = static_cast<int>(*threshold);
   }
-  if (window) batch.method.window = static_cast<int>(*window);
-  if (k) batch.method.k = *k;
-  batch.bitmap = bitmap;
+  if (settings.window) batch.method.window = static_cast<int>(*settings.window);
+  if (settings.k) batch.method.k = *settings.k;
+  batch.bitmap = settings.bitmap;
   batch.folder = argv[at + 1];
   if (batch.folder == "-") {
     // A pipeline: one image, from standard input or a file, to standard output.
     if (argc - at != 3) return usage("- comme dossier prend une seule image");
-    return pipe_through(batch.method, argv[at + 2], bitmap);
+    handle(stopping_signals(), on_stop_at_once, 0);
+    return pipe_through(batch.method, argv[at + 2], settings.bitmap, output_closed);
   }
   std::set<std::string> names;
   for (int i = at + 2; i < argc; ++i) {
     if (std::string(argv[i]) == "-") return usage("- comme image demande - comme dossier");
     const std::string base = base_name(argv[i]);
     if (base.empty() || base == "." || base == "..") return usage("pas de nom de base : ", argv[i]);
-    const std::string name = output_name(argv[i], bitmap);
+    const std::string name = output_name(argv[i], settings.bitmap);
     if (!names.insert(name).second) return usage("deux images du meme nom : ", name);
     batch.images.emplace_back(argv[i]);
     batch.outputs.push_back(name);
@@ -473,16 +737,12 @@ int main(int argc, char** argv) {
     return usage("dossier impossible a creer ou qui n'en est pas un : ", batch.folder);
   }
 
-  // Interrupted, the workers finish the image they hold (each is written whole or not at all)
-  // and take no other.
-  struct sigaction action {};
-  action.sa_handler = on_stop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
-  batch.progress = !quiet && isatty(STDERR_FILENO) != 0;
-  threads = std::min<unsigned>(threads, static_cast<unsigned>(batch.images.size()));
+  using clock = std::chrono::steady_clock;
+  const clock::time_point start = clock::now();
+  batch.progress = !settings.quiet && isatty(STDERR_FILENO) != 0;
+  take_signals_in_a_thread();
+  const unsigned threads = std::min(
+      settings.threads, static_cast<unsigned>(std::min<std::size_t>(batch.images.size(), 4096)));
   // Threads the system refuses (a process limit, little address space) are done without: the
   // batch goes on with those it got, this one at least.
   std::vector<std::thread> workers;
@@ -504,7 +764,14 @@ int main(int argc, char** argv) {
   {
     const std::lock_guard<std::mutex> lock(batch.output);
     clear_progress(batch);
+    if (stop_signal != 0) return 128 + stop_signal;
+    // On a terminal, the batch leaves one line behind.
+    if (batch.progress) {
+      const double seconds = std::chrono::duration<double>(clock::now() - start).count();
+      const std::size_t failures = batch.failures;
+      std::fprintf(stderr, "%zu images ecrites, %zu en echec, en %.1f s\n",
+                   batch.images.size() - failures, failures, seconds);
+    }
   }
-  if (stop_signal != 0) return 128 + stop_signal;
-  return batch.failed ? 1 : 0;
+  return batch.failures != 0 ? 1 : 0;
 }

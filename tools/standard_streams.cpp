@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <csignal>
 
-bool open_standard_descriptors() {
+bool open_standard_descriptors(unsigned* closed) {
+  if (closed != nullptr) *closed = 0;
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (closed != nullptr) *closed |= 1u << fd;
     // The lowest free number is this one: the lower ones are open.
     const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (opened != fd) {
