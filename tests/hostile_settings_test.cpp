@@ -13,9 +13,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <imagefiles/imagefiles.h>
@@ -247,6 +250,110 @@ TEST(Hostile, ControlCharactersInNamesAreEscaped) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err,
             "seuiller: Pas d'acces en lecture sur l'image a\\nseuiller: fake.pgm\\t\\001\n");
+}
+
+// 15. Named pipes never hold a run: one that no process writes to fails at once, with its line;
+// one whose writer stalls is waited for, but SIGINT and SIGTERM still end the run (130, 143), with
+// no line for the cut read, the images written before whole and no other started. A guard alarm
+// ends a run that would wait for ever.
+TEST(Hostile, NamedPipesNeverHoldTheRun) {
+  enum Writer { none, stalled, late };
+  const std::string no_writer = "seuiller: Aucun processus n'ecrit dans le tube de l'image fifo\n";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;  // run in a folder with the greymaps s.pgm, t.pgm, and fifo
+    Writer writer;
+    int signal;  // sent once s.pgm is written (a pipeline: after a moment)
+    int status;
+    std::string err;
+    std::vector<std::string> written;  // in out/ afterwards
+  } cases[] = {
+      {"batch, no writer",
+       {"-q", "otsu", "out", "fifo", "s.pgm"},
+       none,
+       0,
+       1,
+       no_writer,
+       {"s.pgm"}},
+      {"pipeline, no writer", {"otsu", "-", "fifo"}, none, 0, 1, no_writer, {}},
+      {"two threads, the pipe last, SIGTERM",
+       {"-q", "-j", "2", "otsu", "out", "s.pgm", "fifo"},
+       stalled,
+       SIGTERM,
+       143,
+       "",
+       {"s.pgm"}},
+      {"one thread, SIGINT",
+       {"-q", "-j", "1", "otsu", "out", "s.pgm", "fifo", "t.pgm"},
+       stalled,
+       SIGINT,
+       130,
+       "",
+       {"s.pgm"}},
+      {"pipeline, SIGTERM", {"otsu", "-", "fifo"}, stalled, SIGTERM, 143, "", {}},
+      {"a writer that comes late",
+       {"-q", "otsu", "out", "fifo", "s.pgm"},
+       late,
+       0,
+       0,
+       "",
+       {"fifo", "s.pgm"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_file(dir / "s.pgm", kInput);
+    write_file(dir / "t.pgm", kInput);
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opened for reading and writing, the pipe has a writer that never writes.
+    const int held = c.writer == stalled ? open(fifo.c_str(), O_RDWR | O_NONBLOCK) : -1;
+    std::thread feeder;
+    if (c.writer == late) {
+      feeder = std::thread([&] {
+        usleep(300 * 1000);
+        int fd = -1;
+        for (int tries = 0; fd < 0 && tries < 1000; ++tries, usleep(10 * 1000)) {
+          fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until a reader is there
+        }
+        if (fd < 0) return;
+        fcntl(fd, F_SETFL, 0);
+        const bool whole = write(fd, kInput.data(), kInput.size()) == ssize_t(kInput.size());
+        EXPECT_TRUE(whole);
+        close(fd);
+      });
+    }
+    const std::string ready = dir / "out/s.pgm";
+    const Outcome run = run_program(SEUILLER_PATH, c.args, [&] {
+      if (chdir(dir.path().c_str()) != 0) _exit(127);
+      alarm(10);
+      if (c.signal == 0) return;
+      const pid_t command = getpid();
+      if (fork() == 0) {
+        for (int i = 0; i < 1000 && c.args[1] != "-" && access(ready.c_str(), F_OK) != 0; ++i) {
+          usleep(10 * 1000);
+        }
+        usleep(200 * 1000);  // the pipe's read under way
+        kill(command, c.signal);
+        _exit(0);
+      }
+    });
+    if (feeder.joinable()) feeder.join();
+    if (held >= 0) close(held);
+    EXPECT_EQ(run.status, c.status) << c.what;
+    EXPECT_EQ(run.err, c.err) << c.what;
+    EXPECT_EQ(run.out, "") << c.what;
+    if (c.written.empty()) {
+      EXPECT_EQ(access((dir / "out").c_str(), F_OK), -1) << c.what;
+      continue;
+    }
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "out")) {
+      found.push_back(entry.path().filename().string());
+      EXPECT_EQ(read_file(entry.path()), kWritten) << c.what << ": " << entry.path();
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, c.written) << c.what;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -58,36 +60,74 @@ std::vector<std::string> lines_of(const std::string& text) {
 struct UsageCase {
   const char* what;
   std::vector<std::string> args;
+  std::string line;  // the one line that says what is wrong
 };
+
+const std::string kSeeHelp = "Essayez 'seuiller --help' pour l'usage complet.\n";
+const std::string kLocalOnly = "-f et -k ne valent que pour sauvola, niblack et wolf";
 
 TEST(Seuiller, UsageErrorsTouchNothing) {
   const std::vector<UsageCase> cases = {
-      {"no arguments", {}},
-      {"no image", {"128", "out"}},
-      {"unknown option", {"-x", "128", "out", "a.pgm"}},
-      {"no thread", {"-j", "0", "128", "out", "a.pgm"}},
-      {"threads not a number", {"-jdeux", "128", "out", "a.pgm"}},
-      {"threshold with letters", {"128abc", "out", "a.pgm"}},
-      {"threshold in percent", {"50%", "out", "a.pgm"}},
-      {"empty threshold", {"", "out", "a.pgm"}},
-      {"threshold beyond 32 bits", {"2147483648", "out", "a.pgm"}},
-      {"two images, one base name", {"128", "out", "a.pgm", "sub/a.pgm"}},
-      {"folder is a file", {"128", "a.pgm", "b.pgm"}},
-      {"folder under a file", {"128", "a.pgm/out", "b.pgm"}},
-      {"unknown method", {"sauvol", "out", "a.pgm"}},
-      {"window with a number", {"-f", "15", "128", "out", "a.pgm"}},
-      {"k with otsu", {"-k", "0.2", "otsu", "out", "a.pgm"}},
-      {"window with auto", {"-f", "15", "auto", "out", "a.pgm"}},
-      {"even window", {"-f", "16", "sauvola", "out", "a.pgm"}},
-      {"window too small", {"-f1", "niblack", "out", "a.pgm"}},
-      {"window too large", {"-f", "65537", "wolf", "out", "a.pgm"}},
-      {"k not a number", {"-k", "0.2x", "sauvola", "out", "a.pgm"}},
-      {"k not finite", {"-k", "inf", "sauvola", "out", "a.pgm"}},
-      {"- as folder takes one image", {"128", "-", "a.pgm", "b.pgm"}},
-      {"- as image needs - as folder", {"128", "out", "a.pgm", "-"}},
-      {"two bitmaps of one name", {"-b", "128", "out", "a.pgm", "a"}},
+      {"no arguments", {}, "il faut un seuil, un dossier et au moins une image"},
+      {"no image", {"128", "out"}, "il faut un seuil, un dossier et au moins une image"},
+      {"unknown option", {"-x", "128", "out", "a.pgm"}, "option inconnue : -x"},
+      {"no thread", {"-j", "0", "128", "out", "a.pgm"}, "nombre de fils invalide : 0"},
+      {"threads not a number", {"-jdeux", "128", "out", "a.pgm"}, "nombre de fils invalide : deux"},
+      {"threshold with letters", {"128abc", "out", "a.pgm"}, "seuil invalide : 128abc"},
+      {"threshold in percent", {"50%", "out", "a.pgm"}, "seuil invalide : 50%"},
+      {"empty threshold", {"", "out", "a.pgm"}, "seuil invalide : "},
+      {"threshold beyond 32 bits", {"2147483648", "out", "a.pgm"}, "seuil invalide : 2147483648"},
+      {"two images, one base name",
+       {"128", "out", "a.pgm", "sub/a.pgm"},
+       "deux images du meme nom : a.pgm"},
+      {"folder is a file",
+       {"128", "a.pgm", "b.pgm"},
+       "dossier impossible a creer ou qui n'en est pas un : a.pgm"},
+      {"folder under a file",
+       {"128", "a.pgm/out", "b.pgm"},
+       "dossier impossible a creer ou qui n'en est pas un : a.pgm/out"},
+      {"unknown method",
+       {"sauvol", "out", "a.pgm"},
+       "methode inconnue : sauvol (voulez-vous dire sauvola ?)"},
+      {"misspelt method",
+       {"sauvolla", "out", "a.pgm"},
+       "methode inconnue : sauvolla (voulez-vous dire sauvola ?)"},
+      {"misspelt, in capitals",
+       {"NIBLAK", "out", "a.pgm"},
+       "methode inconnue : NIBLAK (voulez-vous dire niblack ?)"},
+      {"short name, one letter off",
+       {"wolff", "out", "a.pgm"},
+       "methode inconnue : wolff (voulez-vous dire wolf ?)"},
+      {"a word near no method", {"otsuuu", "out", "a.pgm"}, "seuil invalide : otsuuu"},
+      {"window with a number", {"-f", "15", "128", "out", "a.pgm"}, kLocalOnly},
+      {"k with otsu", {"-k", "0.2", "otsu", "out", "a.pgm"}, kLocalOnly},
+      {"k with Otsu in capitals", {"-k", "0.2", "OTSU", "out", "a.pgm"}, kLocalOnly},
+      {"window with auto", {"-f", "15", "auto", "out", "a.pgm"}, kLocalOnly},
+      {"even window",
+       {"-f", "16", "sauvola", "out", "a.pgm"},
+       "fenetre invalide (impaire, de 3 a 65535) : 16"},
+      {"window too small",
+       {"-f1", "niblack", "out", "a.pgm"},
+       "fenetre invalide (impaire, de 3 a 65535) : 1"},
+      {"window too large",
+       {"-f", "65537", "wolf", "out", "a.pgm"},
+       "fenetre invalide (impaire, de 3 a 65535) : 65537"},
+      {"k not a number", {"-k", "0.2x", "sauvola", "out", "a.pgm"}, "k invalide : 0.2x"},
+      {"k not finite", {"-k", "inf", "sauvola", "out", "a.pgm"}, "k invalide : inf"},
+      {"k overflows", {"-k", "1e999", "sauvola", "out", "a.pgm"}, "k invalide : 1e999"},
+      {"k without a value", {"-k"}, "k invalide : "},
+      {"- as folder takes one image",
+       {"128", "-", "a.pgm", "b.pgm"},
+       "- comme dossier prend une seule image"},
+      {"- as image needs - as folder",
+       {"128", "out", "a.pgm", "-"},
+       "- comme image demande - comme dossier"},
+      {"two bitmaps of one name",
+       {"-b", "128", "out", "a.pgm", "a"},
+       "deux images du meme nom : a.pbm"},
       {"folder name too long, under folders to make",
-       {"128", "n1/n2/" + std::string(300, 'x'), "a.pgm"}},
+       {"128", "n1/n2/" + std::string(300, 'x'), "a.pgm"},
+       "dossier impossible a creer ou qui n'en est pas un : n1/n2/" + std::string(300, 'x')},
   };
   for (const UsageCase& c : cases) {
     TempDir dir;
@@ -98,11 +138,8 @@ TEST(Seuiller, UsageErrorsTouchNothing) {
     const Outcome outcome = seuiller(c.args, dir.path().string());
     EXPECT_EQ(outcome.status, 2) << c.what;
     EXPECT_EQ(outcome.out, "") << c.what;
-    EXPECT_NE(
-        outcome.err.find(
-            "Usage: seuiller [-j N] [-q] [-b] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm..."),
-        std::string::npos)
-        << c.what;
+    // One precise line and where the usage is, not the whole usage.
+    EXPECT_EQ(outcome.err, "seuiller: " + c.line + "\n" + kSeeHelp) << c.what;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pgm", "b.pgm", "sub"})) << c.what;
   }
 }
@@ -182,9 +219,81 @@ TEST(Seuiller, ShowsProgressOnlyOnATerminal) {
     // A rate over less than a second would mean nothing.
     EXPECT_EQ(outcome.out.find("images/s"), std::string::npos) << outcome.out;
     if (!quiet) {
-      EXPECT_EQ(outcome.out.substr(outcome.out.size() - 4), "\r\033[K") << "cleared at the end";
+      // Cleared at the end, and one line left: written, failed, elapsed.
+      const std::size_t cleared = outcome.out.rfind("\r\033[K");
+      ASSERT_NE(cleared, std::string::npos) << outcome.out;
+      const std::string summary = outcome.out.substr(cleared + 4);
+      // The terminal ends the line with a carriage return.
+      EXPECT_TRUE(std::regex_match(
+          summary, std::regex("1 images ecrites, 0 en echec, en [0-9]+\\.[0-9] s\r\n")))
+          << summary;
+    } else {
+      EXPECT_EQ(outcome.out, "");
     }
   }
+}
+
+// Past a second, the progress line gives the rate and the time left; a failure counts in the
+// summary. One input is a named pipe whose writer waits a second and a half.
+TEST(Seuiller, ProgressGivesTheTimeLeftAndTheSummaryTheFailures) {
+  TempDir dir;
+  write_file(dir / "a.pgm", greymap(5, 5));
+  write_file(dir / "bad.pgm", "P2\n1 1\n255\n7\n");
+  ASSERT_EQ(mkfifo((dir / "late.pgm").c_str(), 0600), 0);
+  const Outcome outcome =
+      run_command({"/usr/bin/script", "-qec",
+                   "(exec 3>late.pgm; sleep 1.5; cat a.pgm >&3) & " + std::string(SEUILLER_PATH) +
+                       " -j 2 128 out a.pgm bad.pgm late.pgm",
+                   "/dev/null"},
+                  dir.path().string());
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_TRUE(
+      std::regex_search(outcome.out, std::regex("2/3 images, [0-9]+ images/s, reste [0-9]+ s")))
+      << outcome.out;
+  const std::size_t summary = outcome.out.rfind("2 images ecrites, 1 en echec, en ");
+  ASSERT_NE(summary, std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find('\r', summary), outcome.out.size() - 2) << "the line is last";
+  EXPECT_EQ(read_file(dir / "out/late.pgm"), read_file(dir / "out/a.pgm"));
+}
+
+// --help and --version on standard output, status 0; a closed standard output is a write error,
+// for them and for a pipeline, whose result would otherwise vanish with status 0.
+TEST(Seuiller, HelpVersionAndAClosedOutput) {
+  TempDir dir;
+  write_file(dir / "s.pgm", greymap(4, 3));
+  const auto close_output = [] { close(STDOUT_FILENO); };
+  const auto nothing = [] {};
+  const std::string help = seuiller({"--help"}, dir.path().string()).out;
+  const struct {
+    std::vector<std::string> args;
+    std::function<void()> prepare;
+    int status;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {{"--help"}, nothing, 0, help, ""},
+      {{"-q", "--help", "-x"}, nothing, 0, help, ""},
+      {{"--version"}, nothing, 0, std::string("seuiller ") + PROJECT_VERSION + "\n", ""},
+      {{"--help"}, close_output, 1, "", "seuiller: Erreur d'ecriture sur la sortie standard\n"},
+      {{"--version"}, close_output, 1, "", "seuiller: Erreur d'ecriture sur la sortie standard\n"},
+      {{"otsu", "-", dir / "s.pgm"},
+       close_output,
+       1,
+       "",
+       "seuiller: Erreur d'ecriture de l'image -\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = run_program(SEUILLER_PATH, c.args, c.prepare);
+    EXPECT_EQ(outcome.status, c.status) << c.args[0];
+    EXPECT_EQ(outcome.out, c.out) << c.args[0];
+    EXPECT_EQ(outcome.err, c.err) << c.args[0];
+  }
+  // The help names every option and every method.
+  for (const char* word : {"Usage: seuiller", " -j N ", " -q ", " -b ", " -f FENETRE ", " -k K ",
+                           " otsu ", " sauvola ", " niblack ", " wolf ", " auto ", "--version"}) {
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"s.pgm"}));
 }
 
 // Each method writes what the library function makes of the image, with the library's header;
@@ -203,7 +312,13 @@ TEST(Seuiller, EachMethodWritesWhatTheLibraryMakes) {
     double k;
   } cases[] = {
       {{"otsu"}, nullptr, 0, 0},
+      {{"OTSU"}, nullptr, 0, 0},
       {{"sauvola"}, binariser_sauvola, 15, 0.2},
+      {{"Sauvola"}, binariser_sauvola, 15, 0.2},
+      // k too small for a double: finite, taken rounded (to a subnormal, or to 0).
+      {{"-k", "1e-310", "sauvola"}, binariser_sauvola, 15, 1e-310},
+      {{"-k", "-4.9e-324", "niblack"}, binariser_niblack, 15, -4.9e-324},
+      {{"-k", "1e-400", "WOLF"}, binariser_wolf, 15, 0},
       {{"niblack"}, binariser_niblack, 15, 0.2},
       {{"wolf"}, binariser_wolf, 15, 0.5},
       {{"-f", "31", "-k", "0.34", "sauvola"}, binariser_sauvola, 31, 0.34},
@@ -229,6 +344,7 @@ TEST(Seuiller, EachMethodWritesWhatTheLibraryMakes) {
     args.insert(args.end(), {"out", "page.pgm"});
     const Outcome run = seuiller(args, dir.path().string());
     EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(read_file(dir / "out/page.pgm"),
               "P5\r97 61\r255\r" + std::string(expected.begin(), expected.end()))
         << c.args.back();
