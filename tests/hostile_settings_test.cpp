@@ -310,6 +310,9 @@ TEST(Hostile, NamedPipesNeverHoldTheRun) {
        {"fifo", "s.pgm"}},
   };
   for (const auto& c : cases) {
+#if defined(UNDER_SANITIZERS)
+    if (c.without_proc) continue;  // a sanitized command cannot end without /proc
+#endif
     TempDir dir;
     write_file(dir / "s.pgm", kInput);
     write_file(dir / "t.pgm", kInput);
