@@ -228,7 +228,11 @@ class AutoBand : public Band {
 
 statut_image Band::check(const parametres_binarisation* method, int rows, int columns) {
   if (method == nullptr) return IMAGE_PARAMETRE_INVALIDE;
-  const int m = method->methode;
+  // A C caller may store any int in the enum; C++ may not load one outside the enumerators' range,
+  // so the stored bytes are read as the int they are.
+  static_assert(sizeof(methode_binarisation) == sizeof(int), "the enum is stored as an int");
+  int m = 0;
+  std::memcpy(&m, &method->methode, sizeof m);
   if (m < BINARISATION_SEUIL || m > BINARISATION_AUTO) return IMAGE_PARAMETRE_INVALIDE;
   // The whole-image functions' own checks, with a stand-in for the buffers.
   const unsigned char any = 0;

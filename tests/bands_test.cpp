@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -212,9 +213,12 @@ TEST(Bands, StreamsEqualTheWholeImageFunctions) {
 TEST(Bands, RefuseMisuse) {
   const parametres_binarisation sauvola{BINARISATION_SAUVOLA, 0, 15, 0.2};
   const parametres_binarisation otsu{BINARISATION_OTSU, 0, 0, 0};
-  const parametres_binarisation bad[] = {{BINARISATION_SAUVOLA, 0, 14, 0.2},
-                                         {BINARISATION_WOLF, 0, 1, 0.5},
-                                         {static_cast<methode_binarisation>(9), 0, 15, 0.2}};
+  parametres_binarisation bad[] = {{BINARISATION_SAUVOLA, 0, 14, 0.2},
+                                   {BINARISATION_WOLF, 0, 1, 0.5},
+                                   {BINARISATION_SAUVOLA, 0, 15, 0.2}};
+  // An unknown method, stored as a C caller may store it (C++ may not convert 9 to the enum).
+  const int unknown = 9;
+  std::memcpy(&bad[2].methode, &unknown, sizeof unknown);
   statut_image status = IMAGE_OK;
   for (const parametres_binarisation& m : bad) {
     EXPECT_EQ(creer_binariseur(&m, 4, 4, &status), nullptr);

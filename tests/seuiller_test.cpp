@@ -425,8 +425,11 @@ TEST(Seuiller, MemoryStaysWithinTwiceTheLargestRasterAThread) {
                                dir.path().string());
   EXPECT_EQ(run.status, 0);
   EXPECT_LE(run.peak_kib, 2 * 2 * 16 * 1024 + 8 * 1024);
-  // Read and written in bands: not even the big image is held.
+  // Read and written in bands: not even the big image is held (the sanitizers' own allocator and
+  // shadow outweigh that bound).
+#if !defined(UNDER_SANITIZERS)
   EXPECT_LE(run.peak_kib, 16 * 1024);
+#endif
 }
 
 TEST(Seuiller, AnInterruptedRunLeavesOnlyWholeFiles) {
