@@ -2,8 +2,8 @@
 # tests/consumer/run.sh BUILD_DIR [PREFIX]: installs the project built in BUILD_DIR into a
 # temporary prefix (or takes PREFIX, where it is installed already: the packages unpacked, say),
 # checks what was installed, then builds and runs small outside programs against it: a C++ one
-# through find_package and through pkg-config, a C one through pkg-config. A shared build must
-# export the public functions only, with C linkage.
+# through find_package and through pkg-config, a C one through pkg-config and through a C-only
+# CMake project. A shared build must export the public functions only, with C linkage.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,4 +54,11 @@ mkdir "$work/out-c"
 cc -std=c11 -Wall -Wextra -Wpedantic -Werror "$here/../c/c_api_test.c" \
   $(pkg-config --cflags --libs --static imagefiles) -o "$work/with-c"
 LD_LIBRARY_PATH="$libdir" "$work/with-c" "$work/out-c"
+
+# A C-only CMake project (no C++ compiler enabled) through find_package: the exported target names
+# the C++ runtime that a static library needs.
+mkdir "$work/out-c-cmake"
+cmake -S "$here/c" -B "$work/c-with-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/c-with-cmake" >/dev/null
+LD_LIBRARY_PATH="$libdir" "$work/c-with-cmake/c_consumer" "$work/out-c-cmake"
 echo "consumers built with find_package and with pkg-config, in C++ and in C: all ran"
