@@ -9,7 +9,7 @@ For each place: 1,000 greymaps of 640 x 480 through `seuiller -j 2 -b 128` again
 `seuiller -j 2 128` and against the copy floor writing eighth-size files; one 48 MP greymap through
 `seuiller -b 128` against `seuiller 128`, and through a pipeline (`cat in.pgm | seuiller 128 - -
 > out.pgm`) against `seuiller 128 out in.pgm`. Every bitmap is first checked to hold the greymap's
-pixels. Runs alternate, medians are given. On the disk, a system-call count (strace -c) says what
+pixels. Runs alternate, medians are given; the report goes into bench/README.md. On the disk, a system-call count (strace -c) says what
 the batch's time is made of, and new outputs are timed against replaced ones (ext4 forces the data
 of a file renamed over another out to the disk: auto_da_alloc). Only the standard library is used.
 """
@@ -24,6 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from run import generate, read_raster  # noqa: E402  (the main benchmark's helpers)
+import report_section  # noqa: E402
 
 FILES, WIDTH, HEIGHT = 1000, 640, 480
 
@@ -100,7 +101,9 @@ def place(label, folder, args):
             ["/bin/sh", "-c", 'cat "$1" | "$0" 128 - -', s, big], None,
             os.path.join(out["pipe"], "out.pgm")),
     }, args.runs)
-    print(f"\n### {label}: {folder} ({file_system(folder)})\n")
+    # The folder as the command line gave it: no path of this machine in the report.
+    shown = os.path.relpath(folder) if label == "disk" else folder
+    print(f"\n### {label}: {shown} ({file_system(folder)})\n")
     print(f"{FILES} greymaps of {WIDTH} x {HEIGHT} (medians of {args.runs} alternating runs):\n")
     print("| command | median |")
     print("| --- | ---: |")
@@ -130,7 +133,7 @@ def place(label, folder, args):
             lines = open(os.path.join(folder, "strace.txt")).read().splitlines()
             print("\nSystem calls of `seuiller -j 2 -b 128` on the batch, replacing its outputs "
                   "(strace -c -f, slowed by the tracing; the largest shares):\n")
-            print("```")
+            print("```text")
             print("\n".join(lines[:2] + lines[2:10] + lines[-2:]))
             print("```")
         # New outputs against replaced ones.
@@ -159,13 +162,15 @@ def main():
     args = parser.parse_args()
     args.seuiller = os.path.abspath(args.seuiller)
     args.copy_floor = os.path.abspath(args.copy_floor)
-    print("## Bitmaps and pipelines")
-    targets = place("/dev/shm", args.shm, args) + place("disk", os.path.abspath(args.disk), args)
-    print("\n| target | measured | goal | met |")
-    print("| --- | ---: | ---: | --- |")
-    for label, value, sense, goal in targets:
-        met = value >= goal if sense == ">=" else value <= goal
-        print(f"| {label} | {value:.2f} | {sense} {goal:.2f} | {'yes' if met else 'no'} |")
+    with report_section.section("bitmaps", "bench/bitmaps.sh") as report:
+        report.write = args.strace
+        targets = place("/dev/shm", args.shm, args) + place("disk", os.path.abspath(args.disk),
+                                                             args)
+        print("\n| target | measured | goal | met |")
+        print("| --- | ---: | ---: | --- |")
+        for label, value, sense, goal in targets:
+            met = value >= goal if sense == ">=" else value <= goal
+            print(f"| {label} | {value:.2f} | {sense} {goal:.2f} | {'yes' if met else 'no'} |")
 
 
 if __name__ == "__main__":

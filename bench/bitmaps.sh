@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # bench/bitmaps.sh [--runs N]: builds seuiller and the copy floor in release mode (in build-bench/)
-# and prints the report of bench/bitmaps.py: bitmap output and pipelines in /dev/shm and on the
+# and writes the report of bench/bitmaps.py into bench/README.md: bitmap output and pipelines in /dev/shm and on the
 # disk that build-bench/ is on (a few minutes; its files are removed at the end).
 #
 # Set-up, once (Google Benchmark for the other benchmarks of build-bench/; strace for the

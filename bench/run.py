@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Times test_grey as a whole process against the floor (dd: one read, one write) and against the
-general-purpose image tools installed here, and prints a Markdown report.
+general-purpose image tools installed here, and writes a Markdown report (shown as it runs) into
+bench/README.md; a partial run (--quick, --baseline-only, --batch-only) is shown only.
 
     bench/run.py [--test-grey PATH] [--dir DIR] [--threshold T] [--quick]
 
@@ -13,7 +14,7 @@ the ratio of each pair and each command's peak resident memory. Only the standar
 import argparse
 import json
 import os
-import platform
+import re
 import shutil
 import statistics
 import subprocess
@@ -24,6 +25,9 @@ MIB = 1 << 20
 PEER_TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                           "peer_tools.txt")
 GNU_TIME = "/usr/bin/time"
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import report_section  # noqa: E402
 
 
 def generate(path, width, height, shift=0):
@@ -228,8 +232,12 @@ def compare(ours, other):
         other.once()
     except RuntimeError as e:
         # The tool's own words, for the report: typically a resource policy that refuses the size.
-        said = subprocess.run(other.argv, capture_output=True, text=True).stderr.strip()
-        return f"{e}: {said.splitlines()[0][:100] if said else 'no message'}"
+        said = subprocess.run(other.argv, capture_output=True, text=True).stderr
+        # Its last line whole (a traceback ends with the error), folders left out; no character
+        # that would break the table.
+        lines = [line.strip() for line in said.splitlines() if line.strip()]
+        words = re.sub(r"/[^\s'`\"]*/", "", lines[-1]) if lines else "no message"
+        return f"{e}: " + words.replace("`", "'").replace("|", "/")
     if read_raster(ours.output) != read_raster(other.output):
         return "raster differs"
     return None
@@ -312,18 +320,6 @@ def against_baseline(test_grey, baseline, name, directory, threshold, runs):
     return ratios
 
 
-def machine():
-    model = "unknown CPU"
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    with open("/proc/meminfo") as f:
-        mem = int(f.readline().split()[1]) // (1 << 20)
-    return f"{model}, {os.cpu_count()} cores, {mem} GiB, Linux {platform.release()}"
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--test-grey", default="build/tools/test_grey")
@@ -344,7 +340,9 @@ def main():
     args = parser.parse_args()
     os.makedirs(args.dir, exist_ok=True)
     try:
-        report(args)
+        with report_section.section("main", "bench/run.sh") as out:
+            out.write = not (args.quick or args.baseline_only or args.batch_only)
+            report(args)
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)
@@ -354,7 +352,6 @@ def report(args):
     """Prints the whole report (see the module's help)."""
     test_grey = os.path.abspath(args.test_grey)
 
-    print(f"Machine: {machine()}\n")
     if args.baseline_only:
         ratios = against_baseline(test_grey, args.baseline, args.baseline_name, args.dir,
                                   args.threshold, 9 if args.quick else 21)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times the library's binarisations against OpenCV's and scikit-image's, one thread, side by side
-in one run, and prints a Markdown report.
+in one run, and writes a Markdown report (shown as it runs) into bench/README.md.
 
     /usr/bin/python3 bench/thresholds.py --bench build-bench/bench/threshold_bench \
         --seuiller build-bench/tools/seuiller [--dir DIR] [--rounds N]
@@ -22,8 +22,12 @@ import time
 
 import cv2
 import numpy as np
+import skimage
 from skimage.filters import threshold_niblack, threshold_sauvola
 from skimage.filters.thresholding import _mean_std
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import report_section  # noqa: E402
 
 MIB = 1 << 20
 
@@ -104,6 +108,11 @@ def main():
     parser.add_argument("--dir", default="/dev/shm/imagefiles-thresholds")
     parser.add_argument("--rounds", type=int, default=7)
     args = parser.parse_args()
+    with report_section.section("thresholds", "bench/thresholds.sh"):
+        report(args)
+
+
+def report(args):
     cv2.setNumThreads(1)
     os.makedirs(args.dir, exist_ok=True)
     big_path = os.path.join(args.dir, "page-48mp.pgm")
@@ -114,8 +123,7 @@ def main():
     write_pgm(big_path, big)
     write_pgm(mid_path, mid)
 
-    print("## Thresholds: the library against OpenCV %s and scikit-image (one thread)\n"
-          % cv2.__version__)
+    print("OpenCV %s, scikit-image %s, one thread.\n" % (cv2.__version__, skimage.__version__))
     print("Pages of %d x %d (48 MP) and %d x %d (12 MP) in memory; medians of %d rounds, "
           "each alternating ours and the peer's.\n" % (8000, 6000, 4000, 3000, args.rounds))
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # bench/thresholds.sh [--rounds N]: builds the library's threshold benchmark and seuiller in release
-# mode (in build-bench/) and prints the report of bench/thresholds.py: Otsu, Sauvola, Niblack and
+# mode (in build-bench/) and writes the report of bench/thresholds.py into bench/README.md: Otsu, Sauvola, Niblack and
 # Wolf against OpenCV and scikit-image, in memory and as whole processes (a few minutes).
 #
 # Set-up, once (Google Benchmark for the other benchmarks of build-bench/; the peers):
