@@ -16,7 +16,31 @@ set(CPACK_PACKAGE_NAME imagefiles)
 set(CPACK_PACKAGE_VENDOR "the imagefiles authors")
 # Each package has its own synopsis (the first line of its description): none common to them.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
-set(CPACK_PACKAGE_CONTACT "the imagefiles authors <imagefiles@example.org>")
+# The project has no address of its own: the packages' maintainer is whoever builds them, named
+# as Debian's own tools name them (DEBFULLNAME and DEBEMAIL), else by git's user settings.
+if(NOT IMAGEFILES_PACKAGE_CONTACT)
+  set(contact_name "$ENV{DEBFULLNAME}")
+  set(contact_mail "$ENV{DEBEMAIL}")
+  find_package(Git QUIET)
+  foreach(field name mail)
+    if(NOT contact_${field} AND GIT_EXECUTABLE)
+      string(REPLACE mail email key ${field})
+      execute_process(COMMAND ${GIT_EXECUTABLE} config user.${key}
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE contact_${field}
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    endif()
+  endforeach()
+  if(contact_mail)
+    set(IMAGEFILES_PACKAGE_CONTACT "${contact_name} <${contact_mail}>")
+  endif()
+endif()
+set(IMAGEFILES_PACKAGE_CONTACT "${IMAGEFILES_PACKAGE_CONTACT}" CACHE STRING
+  "The packages' maintainer, \"Name <address>\" (by default from DEBFULLNAME and DEBEMAIL, or git)")
+if(IMAGEFILES_PACKAGE AND NOT IMAGEFILES_PACKAGE_CONTACT)
+  message(FATAL_ERROR "The packages need a maintainer: set DEBEMAIL (and DEBFULLNAME), or "
+    "-DIMAGEFILES_PACKAGE_CONTACT=\"Name <address>\"")
+endif()
+set(CPACK_PACKAGE_CONTACT "${IMAGEFILES_PACKAGE_CONTACT}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB TGZ)
@@ -34,7 +58,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/imagefiles)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/imagefiles")
+# The project has no home page: the packages carry no Homepage field.
 set(library_package libimagefiles${PROJECT_VERSION_MAJOR})
 set(exact "(= ${PROJECT_VERSION})")
 
@@ -47,30 +71,36 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 file(WRITE ${PROJECT_BINARY_DIR}/package-control/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "binary greymap and colour image files (shared library)
-The imagefiles library reads and writes binary greymap (P5) and colour (P6)
-image files. Its functions are callable from C and C++; one family ends the
-process on a failure, the other returns a status. Writing replaces a file
-whole or leaves it as it was.")
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "Netpbm image files and their binarisation (shared library)
+The imagefiles library reads and writes Netpbm image files: binary greymaps
+(P5), colour files (P6) and bitmaps (P4), from named files and from streams.
+It binarises greymaps with a fixed threshold, Otsu's global threshold,
+Sauvola's, Niblack's and Wolf's local thresholds, and an automatic method
+for document pages. Its functions are callable from C and C++; one family
+ends the process on a failure, the other returns a status. Writing replaces
+a file whole or leaves it as it was.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libimagefiles-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} ${exact}")
-set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "binary greymap and colour image files (development files)
-The imagefiles library reads and writes binary greymap (P5) and colour (P6)
-image files. This package holds what a program built against it needs: the
-header, the link-time library name, a CMake package, a pkg-config file and
-the manual page imagefiles(3).")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "Netpbm image files and their binarisation (development files)
+The imagefiles library reads and writes Netpbm image files (greymaps, colour
+files and bitmaps) and binarises greymaps with fixed, Otsu, local and
+automatic thresholds. This package holds what a program built against it
+needs: the header, the link-time library name, a CMake package, a pkg-config
+file and the manual page imagefiles(3).")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME imagefiles-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${library_package} ${exact}")
-set(CPACK_DEBIAN_TOOLS_DESCRIPTION "binarise binary greymap files with a fixed threshold
-test_grey sets every pixel of a binary greymap (P5) at or above a threshold
-to 255 and every other to 0, and writes the result as a new greymap. seuiller
-does the same for many files in one run, on every processor, with the exit
-status that shell tools expect. Outputs are replaced whole or left as they
-were.")
+set(CPACK_DEBIAN_TOOLS_DESCRIPTION "binarise greymap files: fixed, Otsu, local and automatic thresholds
+seuiller turns scanned or photographed pages, as binary greymaps (P5), into
+black and white: many files in one run, on every processor, with a fixed
+threshold, Otsu's global threshold, Sauvola's, Niblack's or Wolf's local
+threshold, or an automatic method for document pages; it writes greymaps or
+bitmaps (P4), or sits in a pipeline between image converters, with the exit
+status that shell tools expect. test_grey binarises one greymap with a fixed
+threshold. Outputs are replaced whole or left as they were.")
 
 if(IMAGEFILES_PACKAGE)
   # Debian's copyright file and changelog, in each package's documentation folder.
@@ -87,15 +117,18 @@ if(IMAGEFILES_PACKAGE)
       "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
       "Upstream-Name: imagefiles\n\n"
       "Files: *\nCopyright: 2026 the imagefiles authors\nLicense: MIT\n ${licence}")
+    # The Debian changelog points to the project's own, which every package ships beside it.
     file(WRITE ${doc}/changelog
       "imagefiles (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
-      "  * Release ${PROJECT_VERSION}; the changes are in CHANGELOG.md.\n\n"
+      "  * Release ${PROJECT_VERSION}; the changes are in\n"
+      "    /usr/share/doc/${package}/CHANGELOG.md.gz.\n\n"
       " -- ${CPACK_PACKAGE_CONTACT}  ${changelog_date}\n")
-    add_custom_command(OUTPUT ${doc}/changelog.gz
+    add_custom_command(OUTPUT ${doc}/changelog.gz ${doc}/CHANGELOG.md.gz
       COMMAND gzip -9nc ${doc}/changelog > ${doc}/changelog.gz
-      DEPENDS ${doc}/changelog VERBATIM)
-    add_custom_target(changelog_${component} ALL DEPENDS ${doc}/changelog.gz)
-    install(FILES ${doc}/copyright ${doc}/changelog.gz
+      COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/CHANGELOG.md > ${doc}/CHANGELOG.md.gz
+      DEPENDS ${doc}/changelog ${PROJECT_SOURCE_DIR}/CHANGELOG.md VERBATIM)
+    add_custom_target(changelog_${component} ALL DEPENDS ${doc}/changelog.gz ${doc}/CHANGELOG.md.gz)
+    install(FILES ${doc}/copyright ${doc}/changelog.gz ${doc}/CHANGELOG.md.gz
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
   endforeach()
 endif()

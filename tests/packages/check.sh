@@ -28,6 +28,15 @@ expect() {
   done
   dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/copyright" >"$work/copyright"
   grep -q "License: MIT" "$work/copyright"
+  # The Debian changelog points to the project's changelog, which the package must ship.
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/changelog.gz" | gzip -dc \
+    >"$work/changelog"
+  grep -q "/usr/share/doc/$package/CHANGELOG.md.gz" "$work/changelog" ||
+    { echo "$package: the changelog names no shipped file"; cat "$work/changelog"; exit 1; }
+  grep -qx -- "/usr/share/doc/$package/CHANGELOG.md.gz" "$work/contents" ||
+    { echo "$package: lacks the CHANGELOG.md.gz its changelog names"; exit 1; }
+  # No placeholder address or home page in the metadata.
+  ! grep -n "example\.org" "$work/info" || { echo "$package: a placeholder in its metadata"; exit 1; }
   printf '%-34s %6s bytes\n' "$(basename "$deb")" "$(stat -c %s "$deb")"
 }
 lib=/usr/lib/$multiarch
