@@ -29,6 +29,11 @@ import report_section  # noqa: E402
 FILES, WIDTH, HEIGHT = 1000, 640, 480
 
 
+def cell(text):
+    """Text for a Markdown table's cell: a command's pipe must not end the cell."""
+    return text.replace("|", "\\|")
+
+
 def file_system(path):
     """The type of the file system `path` is on, from the mount table (the longest mount point
     that holds it)."""
@@ -108,12 +113,12 @@ def place(label, folder, args):
     print("| command | median |")
     print("| --- | ---: |")
     for name, ms in batch.items():
-        print(f"| {name} | {ms:.1f} ms |")
+        print(f"| {cell(name)} | {ms:.1f} ms |")
     print("\nOne greymap of 8000 x 6000 (48 MP):\n")
     print("| command | median |")
     print("| --- | ---: |")
     for name, ms in single.items():
-        print(f"| {name} | {ms:.1f} ms |")
+        print(f"| {cell(name)} | {ms:.1f} ms |")
     targets = [
         (f"{label}: batch, seuiller -j 2 128 / seuiller -j 2 -b 128",
          batch["seuiller -j 2 128"] / batch["seuiller -j 2 -b 128"], ">=", 1.5),

@@ -72,12 +72,12 @@ class _Report:
 
 
 @contextlib.contextmanager
-def section(name, script):
+def section(name, script, heading="The latest report"):
     """Shows what the block prints and, when it ends without an error, writes it as the report."""
     tee = _Tee(sys.stdout)
     report = _Report()
     with contextlib.redirect_stdout(tee):
-        print("### The latest report\n")
+        print(f"### {heading}\n")
         print(f"Written by `{script}` on: {machine()}; load average {os.getloadavg()[0]:.1f} at the "
               "start.\n")
         yield report

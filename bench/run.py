@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times test_grey as a whole process against the floor (dd: one read, one write) and against the
 general-purpose image tools installed here, and writes a Markdown report (shown as it runs) into
-bench/README.md; a partial run (--quick, --baseline-only, --batch-only) is shown only.
+bench/README.md, in three parts: one greymap (--greymap-only), many files (--batch-only), the
+previous release (--baseline-only); a --quick run is shown only.
 
     bench/run.py [--test-grey PATH] [--dir DIR] [--threshold T] [--quick]
 
@@ -335,38 +336,52 @@ def main():
     parser.add_argument("--seuiller", help="the seuiller program: the batch report")
     parser.add_argument("--copy-floor", help="the copy_floor program of the benchmark")
     parser.add_argument("--batch-only", action="store_true", help="only the batch report")
+    parser.add_argument("--greymap-only", action="store_true",
+                        help="only the report on one greymap")
     parser.add_argument("--keep", action="store_true",
                         help="keep the generated files (2.6 GiB) in --dir for the next run")
     args = parser.parse_args()
     os.makedirs(args.dir, exist_ok=True)
     try:
-        with report_section.section("main", "bench/run.sh") as out:
-            out.write = not (args.quick or args.baseline_only or args.batch_only)
-            report(args)
+        report(args)
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)
 
 
 def report(args):
-    """Prints the whole report (see the module's help)."""
+    """Runs the three parts, each writing its own report: one greymap, many files (--batch-only),
+    the previous release (--baseline-only). --quick reports are shown only."""
     test_grey = os.path.abspath(args.test_grey)
-
-    if args.baseline_only:
-        ratios = against_baseline(test_grey, args.baseline, args.baseline_name, args.dir,
-                                  args.threshold, 9 if args.quick else 21)
-        print_targets(baseline_targets(ratios))
-        return
     own = {}
     if args.copy_floor:
         own["copy floor (read into a faulted-in buffer, write a new file, rename)"] = \
             os.path.abspath(args.copy_floor)
     if args.seuiller:
         own["seuiller -j 1"] = os.path.abspath(args.seuiller)
-    if args.batch_only:
-        print_targets(batch_report(test_grey, own, args.dir, args.threshold,
-                                   5 if args.quick else 11))
-        return
+    if not (args.batch_only or args.baseline_only):
+        with report_section.section("one-greymap", "bench/run.sh --greymap-only",
+                                    "The latest report: one greymap") as out:
+            out.write = not args.quick
+            print_targets(one_greymap(args, test_grey, own))
+    if args.seuiller and args.copy_floor and not (args.baseline_only or args.greymap_only):
+        with report_section.section("many-files", "bench/run.sh --batch-only",
+                                    "The latest report: many files") as out:
+            out.write = not args.quick
+            print_targets(batch_report(test_grey, own, args.dir, args.threshold,
+                                       5 if args.quick else 11))
+    if args.baseline and not (args.batch_only or args.greymap_only):
+        with report_section.section("previous-release", "bench/run.sh --baseline-only",
+                                    "The latest report: the previous release") as out:
+            out.write = not args.quick
+            ratios = against_baseline(test_grey, args.baseline, args.baseline_name, args.dir,
+                                      args.threshold, 9 if args.quick else 21)
+            print_targets(baseline_targets(ratios))
+
+
+def one_greymap(args, test_grey, own):
+    """test_grey on one greymap against dd, the copy floor, seuiller and the peers; the scaling
+    curve. Returns the targets."""
     loop_ratio = microbenchmark(args.microbenchmark) if args.microbenchmark else None
 
     cases = [("640 x 480", 640, 480, 31 if not args.quick else 9),
@@ -439,13 +454,7 @@ def report(args):
     ]
     targets.append(("48 MP, seuiller -j 1 / test_grey", results.get((big, "seuiller -j 1")),
                     "<=", 1.05))
-    if args.seuiller and args.copy_floor:
-        targets += batch_report(test_grey, own, args.dir, args.threshold, 5 if args.quick else 11)
-    if args.baseline:
-        targets += baseline_targets(against_baseline(test_grey, args.baseline, args.baseline_name,
-                                                     args.dir, args.threshold,
-                                                     9 if args.quick else 21))
-    print_targets(targets)
+    return targets
 
 
 BATCH_FILES, BATCH_WIDTH, BATCH_HEIGHT = 1000, 640, 480

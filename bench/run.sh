@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# bench/run.sh [--quick | --baseline-only | --batch-only]: builds test_grey, seuiller, the copy
-# floor and the loop microbenchmark in release mode (in
-# build-bench/), and test_grey as it was in the previous release (BASELINE_REV, in
-# build-bench/baseline/), then writes a Markdown report into bench/README.md: the loop against memcpy, test_grey against
-# dd, the copy floor, seuiller and every image tool installed here, peak memory, the scaling curve,
-# seuiller on a thousand files against test_grey under xargs, GraphicsMagick and the copy floor,
-# and this build against the previous release.
+# bench/run.sh [--quick] [--greymap-only | --batch-only | --baseline-only]: builds test_grey,
+# seuiller, the copy floor and the loop microbenchmark in release mode (in build-bench/), and
+# test_grey as it was in the previous release (BASELINE_REV, in build-bench/baseline/), then writes
+# a Markdown report into bench/README.md, in three parts: the loop against memcpy, test_grey
+# against dd, the copy floor, seuiller and every image tool installed here, peak memory and the
+# scaling curve; seuiller on a thousand files against test_grey under xargs, GraphicsMagick and
+# the copy floor; and this build against the previous release.
 #
 # Set-up, once (Google Benchmark builds the loop microbenchmark; the tools are peers to compare
 # with, not dependencies):

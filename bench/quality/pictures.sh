@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# bench/quality/pictures.sh TOOLS_DIR OUTPUT_DIR: the README's pictures of a degraded page (the
-# lower part of the first "shadow" page of the quality benchmark, where the dark corner is) and
-# of what test_grey at 128, Otsu, Sauvola and auto make of it, as PNG (netpbm's pnmtopng).
+# bench/quality/pictures.sh TOOLS_DIR OUTPUT_DIR: the pictures of the README and docs/design.md:
+# a degraded page (the lower part of the first "shadow" page of the quality benchmark, where the
+# dark corner is) and what test_grey at 128, Otsu, Sauvola and auto make of it, as PNG (netpbm's
+# pnmtopng).
 set -euo pipefail
 tools=$(cd "$1" && pwd)
 out=$2
