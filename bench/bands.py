@@ -24,6 +24,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import report_section  # noqa: E402
+
 METHODS = [["128"], ["otsu"], ["sauvola"], ["niblack"], ["wolf"], ["auto"], ["-f", "183", "sauvola"]]
 
 
@@ -69,13 +72,13 @@ def main():
     parser.add_argument("--disk", required=True)
     parser.add_argument("--side", type=int, default=60000)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--readme", default=os.path.join(os.path.dirname(__file__), "README.md"))
+    parser.add_argument("--readme", default=report_section.README)
     args = parser.parse_args()
     s = os.path.abspath(args.seuiller)
     disk = os.path.abspath(args.disk)
     shutil.rmtree(disk, ignore_errors=True)
     os.makedirs(disk)
-    lines = ["## Pages larger than memory", ""]
+    lines = []
     try:
         # The big page, on disk.
         need = 2 * args.side * args.side
@@ -132,14 +135,16 @@ def main():
             grey = median_time([s, "-q", "-j", "1", "128", o, page], args.runs)
             bits = median_time([s, "-q", "-j", "1", "-b", "128", o, page], args.runs)
             ratios[place] = grey / bits
-            rows.append(f"| {place}: `seuiller 128` / `seuiller -b 128` | {grey * 1e3:.0f} ms / "
+            # The folder as the command line gave it: no path of this machine in the report.
+            shown = place if place != disk else os.path.relpath(disk)
+            rows.append(f"| {shown}: `seuiller 128` / `seuiller -b 128` | {grey * 1e3:.0f} ms / "
                         f"{bits * 1e3:.0f} ms | {grey / bits:.2f} (goal >= 1.3) |")
             if args.whole:
                 for method in (["128"], ["sauvola"], ["wolf"]):
                     streamed = median_time([s, "-q", "-j", "1"] + method + [o, page], args.runs)
                     whole = median_time([os.path.abspath(args.whole), "-q", "-j", "1"] + method +
                                         [o, page], args.runs)
-                    rows.append(f"| {place}: `seuiller {' '.join(method)}` streamed / whole raster "
+                    rows.append(f"| {shown}: `seuiller {' '.join(method)}` streamed / whole raster "
                                 f"| {streamed * 1e3:.0f} ms / {whole * 1e3:.0f} ms | "
                                 f"{streamed / whole:.2f} (goal <= 1.1) |")
             shutil.rmtree(place) if place != disk else os.remove(page)
@@ -150,17 +155,8 @@ def main():
     finally:
         shutil.rmtree(disk, ignore_errors=True)
         shutil.rmtree("/dev/shm/imagefiles-bands", ignore_errors=True)
-    report = "\n".join(lines) + "\n"
-    print(report)
-    begin, end = "<!-- begin bands -->", "<!-- end bands -->"
-    text = open(args.readme).read() if os.path.exists(args.readme) else "# Benchmarks\n"
-    section = f"{begin}\n{report}{end}"
-    if begin in text and end in text:
-        text = text[:text.index(begin)] + section + text[text.index(end) + len(end):]
-    else:
-        text = text.rstrip("\n") + "\n\n" + section + "\n"
-    with open(args.readme, "w") as f:
-        f.write(text)
+    with report_section.section("bands", "bench/bands.sh", path=args.readme):
+        print("\n".join(lines))
 
 
 if __name__ == "__main__":

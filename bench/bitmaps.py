@@ -108,7 +108,7 @@ def place(label, folder, args):
     }, args.runs)
     # The folder as the command line gave it: no path of this machine in the report.
     shown = os.path.relpath(folder) if label == "disk" else folder
-    print(f"\n### {label}: {shown} ({file_system(folder)})\n")
+    print(f"\n#### {label}: {shown} ({file_system(folder)})\n")
     print(f"{FILES} greymaps of {WIDTH} x {HEIGHT} (medians of {args.runs} alternating runs):\n")
     print("| command | median |")
     print("| --- | ---: |")

@@ -13,6 +13,7 @@ import contextlib
 import io
 import os
 import platform
+import re
 import sys
 
 README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "README.md")
@@ -34,20 +35,21 @@ def machine():
 
 
 def markers(name):
-    return (f"<!-- report {name} begins: written by the benchmark; do not edit by hand -->",
-            f"<!-- report {name} ends -->")
+    return f"<!-- begin {name} -->", f"<!-- end {name} -->"
 
 
 def replace(name, text, path=README):
-    """Puts text between the markers of report name in the file at path."""
+    """Puts text between the markers of report name in the file at path (at its end, with them,
+    the first time)."""
     begin, end = markers(name)
-    with open(path) as f:
-        whole = f.read()
+    whole = open(path).read() if os.path.exists(path) else "# Benchmarks\n"
     start = whole.find(begin)
     stop = whole.find(end)
     if start < 0 or stop < start:
-        raise RuntimeError(f"{path} has no markers for the report '{name}'")
-    whole = whole[:start + len(begin)] + "\n" + text.strip("\n") + "\n" + whole[stop:]
+        whole = whole.rstrip("\n") + f"\n\n{begin}\n{end}\n"
+        start, stop = whole.find(begin), whole.find(end)
+    text = re.sub(r"\n{3,}", "\n\n", text.strip("\n"))  # one blank line between blocks
+    whole = whole[:start + len(begin)] + "\n" + text + "\n" + whole[stop:]
     with open(path + ".new", "w") as f:
         f.write(whole)
     os.replace(path + ".new", path)
@@ -72,7 +74,7 @@ class _Report:
 
 
 @contextlib.contextmanager
-def section(name, script, heading="The latest report"):
+def section(name, script, heading="The latest report", path=README):
     """Shows what the block prints and, when it ends without an error, writes it as the report."""
     tee = _Tee(sys.stdout)
     report = _Report()
@@ -82,7 +84,7 @@ def section(name, script, heading="The latest report"):
               "start.\n")
         yield report
     if report.write:
-        replace(name, tee.kept.getvalue())
-        print(f"(written into {os.path.relpath(README)})", file=sys.stderr)
+        replace(name, tee.kept.getvalue(), path)
+        print(f"(written into {os.path.relpath(path)})", file=sys.stderr)
     else:
         print("(a partial run: bench/README.md left as it was)", file=sys.stderr)

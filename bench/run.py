@@ -234,10 +234,11 @@ def compare(ours, other):
     except RuntimeError as e:
         # The tool's own words, for the report: typically a resource policy that refuses the size.
         said = subprocess.run(other.argv, capture_output=True, text=True).stderr
-        # Its last line whole (a traceback ends with the error), folders left out; no character
-        # that would break the table.
+        # Its first line whole (the last of a traceback, which ends with the error), the folders
+        # of absolute paths left out; no character that would break the table.
         lines = [line.strip() for line in said.splitlines() if line.strip()]
-        words = re.sub(r"/[^\s'`\"]*/", "", lines[-1]) if lines else "no message"
+        line = (lines[-1] if lines[0].startswith("Traceback") else lines[0]) if lines else ""
+        words = re.sub(r"(?<![\w.])/(?:[^\s'`\"/]+/)+", "", line) or "no message"
         return f"{e}: " + words.replace("`", "'").replace("|", "/")
     if read_raster(ours.output) != read_raster(other.output):
         return "raster differs"

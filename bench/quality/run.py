@@ -19,8 +19,6 @@ python3-pil (Debian), run with /usr/bin/python3.
 """
 
 import argparse
-import contextlib
-import io
 import os
 import shutil
 import subprocess
@@ -36,6 +34,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import metrics  # noqa: E402
 import pages  # noqa: E402
 from run import read_raster  # noqa: E402  (the main benchmark's reader)
+import report_section  # noqa: E402
 
 
 def read_pnm(path):
@@ -221,8 +220,7 @@ def report(args):
     p_values = {n: {k: by_kind[k][n]["p"] for k in kinds} for n in names}
     d_values = {n: {k: by_kind[k][n]["d"] for k in kinds} for n in names}
     count = len(kinds) * args.pages
-    print(f"## Binarisation quality: {args.pages} pages of each kind, A4 at 150 dpi "
-          f"({pages.WIDTH} x {pages.HEIGHT})")
+    print(f"{args.pages} pages of each kind, A4 at 150 dpi ({pages.WIDTH} x {pages.HEIGHT}).")
     table("F-measure, ink as the foreground, %", names, kinds, f_values, lambda v: f"{v:.1f}",
           "higher")
     # A perfect page has an infinite PSNR: counted as 60 dB, above every imperfect one here.
@@ -314,23 +312,14 @@ def main():
                         help="held-out pages of each kind (0: none)")
     parser.add_argument("--dir", default="/dev/shm/imagefiles-quality")
     parser.add_argument("--no-ocr", dest="ocr", action="store_false")
-    parser.add_argument("--readme", help="also write the report into this file, between the "
-                        "markers <!-- begin quality --> and <!-- end quality -->")
+    parser.add_argument("--readme", default=report_section.README,
+                        help="the file whose section <!-- begin quality --> ... <!-- end quality "
+                        "--> the report replaces (bench/README.md)")
     args = parser.parse_args()
-    text = io.StringIO()
-    with contextlib.redirect_stdout(text):
+    # A run with fewer pages or without the OCR is shown, not written.
+    with report_section.section("quality", "bench/quality/run.py", path=args.readme) as out:
+        out.write = args.pages == 4 and args.ocr and shutil.which("tesseract") is not None
         report(args)
-    sys.stdout.write(text.getvalue())
-    if args.readme:
-        begin, end = "<!-- begin quality -->", "<!-- end quality -->"
-        old = open(args.readme).read() if os.path.exists(args.readme) else ""
-        block = f"{begin}\n{text.getvalue().strip()}\n{end}"
-        if begin in old and end in old:
-            new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
-        else:
-            new = old + ("\n" if old else "") + block + "\n"
-        with open(args.readme, "w") as out:
-            out.write(new)
 
 
 if __name__ == "__main__":
