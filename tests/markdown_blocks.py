@@ -13,7 +13,8 @@ A block is run by bash with -e and -o pipefail, from ROOT, as a reader pastes it
 for a fresh clone: the README's first two blocks build everything and run every test, and the
 blocks after them use what those built. A block right after a line `<!-- long: WHY -->` (a second
 whole build, a benchmark of minutes) is only checked for syntax unless --long is given. Fences
-must say what they hold: sh (run), c (compiled), cmake (shown), text (shown: usages, outputs).
+must say what they hold: sh (run), c (compiled), python (its syntax checked), cmake (shown), text
+(shown: usages, outputs).
 Only the standard library is used.
 """
 
@@ -23,7 +24,7 @@ import subprocess
 import sys
 import tempfile
 
-LANGUAGES = {"sh", "c", "cmake", "text"}
+LANGUAGES = {"sh", "c", "cmake", "python", "text"}
 # Paths that belong to one machine or one user, never to the project.
 MACHINE_PATHS = re.compile(r"(?<![\w$.~])/(?:work|root|home)/")
 
@@ -98,6 +99,11 @@ def check(root):
                                         text=True)
                 if syntax.returncode != 0:
                     problems.append(f"{name}:{line}: {syntax.stderr.strip()}")
+            if language == "python":
+                try:
+                    compile(text, f"{name}:{line}", "exec")
+                except SyntaxError as e:
+                    problems.append(f"{name}:{line}: {e}")
         prose = re.sub(r"```.*?```", "", open(path).read(), flags=re.S)
         for target in re.findall(r"\]\(([^)\s]+)\)", prose):
             if re.match(r"^[a-z]+:", target):
@@ -181,8 +187,8 @@ def run(root, long):
 def listing(root):
     for name in markdown_files(root):
         for line, language, _, reason in blocks(os.path.join(root, name)):
-            what = {"sh": "run", "c": "compiled", "cmake": "shown", "text": "shown"}.get(language,
-                                                                                      "?")
+            what = {"sh": "run", "c": "compiled", "python": "syntax checked", "cmake": "shown",
+                    "text": "shown"}.get(language, "?")
             if reason and language == "sh":
                 what = f"syntax only unless --long ({reason})"
             print(f"{name}:{line}: {language or '(none)'}: {what}")
