@@ -8,7 +8,6 @@ whole array, with peak memory. One run; writes its section of bench/README.md.
 
 import argparse
 import inspect
-import os
 import resource
 import statistics
 import subprocess
@@ -27,6 +26,7 @@ SECTION = "python"
 
 sys.path.insert(0, str(HERE))
 from thresholds import page  # noqa: E402  the pages of the thresholds' benchmark
+import report_section  # noqa: E402
 
 
 def overhead(shape, method, calls=200):
@@ -124,8 +124,14 @@ def main():
     parser.add_argument("--no-write", action="store_true", help="print the section only")
     args = parser.parse_args()
 
-    lines = ["Python package (`bench/python.py`, one run; %s, %d processors, load average %.1f at the start, Python %s)." % (
-        os.uname().machine, os.cpu_count(), os.getloadavg()[0], sys.version.split()[0]), ""]
+    with report_section.section(SECTION, "bench/python.py") as out:
+        out.write = not args.no_write
+        measure()
+
+
+def measure():
+    """Prints the report: one table of measures against their references and targets."""
+    lines = ["Python %s, one run." % sys.version.split()[0], ""]
     lines += ["| Measure | Python | Reference | Ratio | Target |", "|---|---:|---:|---:|---|"]
     verdicts = []
     for shape, label in (((1754, 1240), "A4 1240 x 1754"), ((480, 640), "640 x 480")):
@@ -156,18 +162,7 @@ def main():
     lines.append("| peak memory of that process: Dask against one call (the image itself: 400 MB) | %.0f MB | %.0f MB | %.2fx | reported |" % (
         chunked[2], whole[2], chunked[2] / whole[2]))
     lines += ["", "Targets met: %d of %d." % (sum(verdicts), len(verdicts))]
-    section = "\n".join(lines)
-    print(section)
-    if not args.no_write:
-        readme = HERE / "README.md"
-        text = readme.read_text() if readme.exists() else "# Benchmarks\n"
-        begin, end = "<!-- begin %s -->" % SECTION, "<!-- end %s -->" % SECTION
-        block = "%s\n## From Python\n\n%s\n%s" % (begin, section, end)
-        if begin in text and end in text:
-            text = text[: text.index(begin)] + block + text[text.index(end) + len(end):]
-        else:
-            text = text.rstrip("\n") + "\n\n" + block + "\n"
-        readme.write_text(text)
+    print("\n".join(lines))
 
 
 if __name__ == "__main__":
