@@ -3,10 +3,12 @@
 
     tests/markdown_blocks.py check ROOT        every fence labelled, links that resolve, no path of
                                                one machine, the README's first two blocks the set-up
-    tests/markdown_blocks.py run ROOT [--long] runs every ```sh block of every Markdown file, in
+    tests/markdown_blocks.py run ROOT [--long] [--from N]
+                                               runs every ```sh block of every Markdown file, in
                                                order (README.md first, then docs/, then the rest),
                                                in ROOT, and compiles every ```c block against the
-                                               library the README built
+                                               library the README built; --from N starts at
+                                               the Nth block that runs (resuming after a fix)
     tests/markdown_blocks.py list ROOT         the blocks, where they are and what is done with them
 
 A block is run by bash with -e and -o pipefail, from ROOT, as a reader pastes it. `run` is meant
@@ -148,9 +150,10 @@ def library(root):
     raise SystemExit("no build/…/libimagefiles.a: run the README's first block first")
 
 
-def run(root, long):
+def run(root, long, start):
     failed = 0
     count = 0
+    seen = 0
     with tempfile.TemporaryDirectory() as work:
         for name in markdown_files(root):
             for line, language, text, reason in blocks(os.path.join(root, name)):
@@ -158,8 +161,13 @@ def run(root, long):
                 if language == "sh" and reason and not long:
                     print(f"== {where}: not run ({reason}); its syntax is checked", flush=True)
                     continue
+                if language in ("sh", "c"):
+                    seen += 1
+                    if seen < start:
+                        print(f"== {where}: block {seen}, skipped (--from {start})", flush=True)
+                        continue
                 if language == "sh":
-                    print(f"== {where}: running\n{text}", end="", flush=True)
+                    print(f"== {where}: block {seen}, running\n{text}", end="", flush=True)
                     script = os.path.join(work, "block.sh")
                     with open(script, "w") as f:
                         f.write(text)
@@ -204,7 +212,9 @@ def main():
         return check(root)
     if sys.argv[1] == "list":
         return listing(root)
-    return run(root, "--long" in sys.argv[3:])
+    rest = sys.argv[3:]
+    start = int(rest[rest.index("--from") + 1]) if "--from" in rest else 1
+    return run(root, "--long" in rest, start)
 
 
 if __name__ == "__main__":
