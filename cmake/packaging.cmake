@@ -8,7 +8,7 @@
 #   program built against 1.x and one built against 2.x can be installed side by side;
 # - libimagefiles-dev: the header, the link-time name, the CMake package, the pkg-config file and
 #   imagefiles(3);
-# - imagefiles-tools: the commands (test_grey, seuiller) and their manual pages.
+# - imagefiles-tools: the commands (test_grey, seuiller, evaluer) and their manual pages.
 # Each has /usr/share/doc/<package>/copyright (the MIT licence, in Debian's format) and a
 # changelog; dependencies on shared libraries are found from the binaries (dpkg-shlibdeps).
 
@@ -100,7 +100,9 @@ threshold, Otsu's global threshold, Sauvola's, Niblack's or Wolf's local
 threshold, or an automatic method for document pages; it writes greymaps or
 bitmaps (P4), or sits in a pipeline between image converters, with the exit
 status that shell tools expect. test_grey binarises one greymap with a fixed
-threshold. Outputs are replaced whole or left as they were.")
+threshold. evaluer measures a result against its ground truth (F-measure,
+pseudo-F-measure, PSNR, DRD, NRM, MCC). Outputs are replaced whole or left as
+they were.")
 
 if(IMAGEFILES_PACKAGE)
   # Debian's copyright file and changelog, in each package's documentation folder.
