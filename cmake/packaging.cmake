@@ -55,7 +55,18 @@ whole or leaves it as it was.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libimagefiles-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} ${exact}")
+# The pkg-config file names the format libraries (for static builds), which pkg-config then
+# wants present; the library package's own dependencies on them come from dpkg-shlibdeps.
+set(development_depends "${library_package} ${exact}")
+set(debian_dev_PNG libpng-dev)
+set(debian_dev_TIFF libtiff-dev)
+set(debian_dev_JPEG "libjpeg-dev | libjpeg62-turbo-dev")
+foreach(format IN LISTS IMAGEFILES_DEPENDENCIES)
+  if(format)
+    string(APPEND development_depends ", ${debian_dev_${format}}")
+  endif()
+endforeach()
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${development_depends}")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "binary greymap and colour image files (development files)
 The imagefiles library reads and writes binary greymap (P5) and colour (P6)
 image files. This package holds what a program built against it needs: the
