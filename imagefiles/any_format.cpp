@@ -53,19 +53,13 @@ constexpr PageCounter jpeg_counter = nullptr;
 #endif
 
 const Codec codecs[] = {
-    {"P1", 2, read_netpbm, count_one_page},
-    {"P2", 2, read_netpbm, count_one_page},
-    {"P3", 2, read_netpbm, count_one_page},
-    {"P4", 2, read_netpbm, count_one_page},
-    {"P5", 2, read_netpbm, count_one_page},
-    {"P6", 2, read_netpbm, count_one_page},
-    {"P7", 2, read_netpbm, count_one_page},
-    {"\x89PNG\r\n\x1a\n", 8, png_reader, png_counter},
-    {"II*\0", 4, tiff_reader, tiff_counter},
-    {"MM\0*", 4, tiff_reader, tiff_counter},
+    {"P1", 2, read_netpbm, count_one_page},  {"P2", 2, read_netpbm, count_one_page},
+    {"P3", 2, read_netpbm, count_one_page},  {"P4", 2, read_netpbm, count_one_page},
+    {"P5", 2, read_netpbm, count_one_page},  {"P6", 2, read_netpbm, count_one_page},
+    {"P7", 2, read_netpbm, count_one_page},  {"\x89PNG\r\n\x1a\n", 8, png_reader, png_counter},
+    {"II*\0", 4, tiff_reader, tiff_counter}, {"MM\0*", 4, tiff_reader, tiff_counter},
     {"II+\0", 4, tiff_reader, tiff_counter},  // BigTIFF
-    {"MM\0+", 4, tiff_reader, tiff_counter},
-    {"\xff\xd8\xff", 3, jpeg_reader, jpeg_counter},
+    {"MM\0+", 4, tiff_reader, tiff_counter}, {"\xff\xd8\xff", 3, jpeg_reader, jpeg_counter},
 };
 
 // The codec of the file open as `stream`, left at its start; a status when there is none.
@@ -257,8 +251,8 @@ statut_image enregistrer_image_binaire(const char* nom, const unsigned char* ima
     case Output::png:
     case Output::tiff: {
       imagefiles::detail::SinglePage page{image, nb_lignes, nb_colonnes};
-      return imagefiles::detail::write_encoded(
-          nom, output, {1, imagefiles::detail::give_single_page, &page});
+      return imagefiles::detail::write_encoded(nom, output,
+                                               {1, imagefiles::detail::give_single_page, &page});
     }
     case Output::unknown:
       break;

@@ -81,8 +81,8 @@ void any_to_grey(const Samples& layout, const unsigned char* row, std::size_t pi
         value[c] = on_white(value[c], value[colours], layout.premultiplied);
       }
     }
-    grey[x] = colours >= 3 ? luma(value[0], value[1], value[2])
-                           : static_cast<unsigned char>(value[0]);
+    grey[x] =
+        colours >= 3 ? luma(value[0], value[1], value[2]) : static_cast<unsigned char>(value[0]);
   }
 }
 
@@ -90,8 +90,8 @@ void any_to_grey(const Samples& layout, const unsigned char* row, std::size_t pi
 
 void to_grey(const Samples& layout, const unsigned char* row, std::size_t pixels,
              unsigned char* grey) {
-  const bool plain = !layout.alpha && layout.palette_grey == nullptr && layout.maximum == 255 &&
-                     layout.bits == 8;
+  const bool plain =
+      !layout.alpha && layout.palette_grey == nullptr && layout.maximum == 255 && layout.bits == 8;
   // The common scans and photos, in loops that the compiler vectorises.
   if (plain && layout.channels == 1) {
     if (!layout.min_is_white) {

@@ -130,8 +130,7 @@ statut_image scan_unsigned(std::FILE* stream, statut_image not_this_one, std::in
 
 }  // namespace
 
-statut_image scan_header_number(std::FILE* stream, statut_image not_this_one,
-                                std::int64_t* value) {
+statut_image scan_header_number(std::FILE* stream, statut_image not_this_one, std::int64_t* value) {
   return scan_unsigned(stream, not_this_one, value);
 }
 

@@ -148,8 +148,8 @@ typedef enum statut_image {
   IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */
   IMAGE_DESCRIPTEURS_EPUISES = 12,   /* the process has no file descriptor left to open the file */
   IMAGE_PAS_PBM = 13,                /* not a bitmap file ("P4", or plain "P1") */
-  IMAGE_FORMAT_NON_PRIS_EN_CHARGE = 14, /* a format this build was made without (its library was
-                                           missing) */
+  IMAGE_FORMAT_NON_PRIS_EN_CHARGE = 14,    /* a format this build was made without (its library was
+                                              missing) */
   IMAGE_VARIANTE_NON_PRISE_EN_CHARGE = 15, /* a variant of a known format that is not read (CMYK,
                                               floating-point samples, separate planes...) */
   IMAGE_DONNEES_ENDOMMAGEES = 16,          /* a damaged compressed stream or inconsistent data */
@@ -281,9 +281,8 @@ IMAGEFILES_API statut_image enregistrer_image_binaire(const char* nom, const uns
 
 /* Gives the page number `page` (from 0) of a multi-page writer: stores the raster (kept valid
  * until the next call) and its dimensions, or returns a failure, which ends the writing. */
-typedef statut_image (*page_binaire_suivante)(void* contexte, int page,
-                                              const unsigned char** image, int* nb_lignes,
-                                              int* nb_colonnes);
+typedef statut_image (*page_binaire_suivante)(void* contexte, int page, const unsigned char** image,
+                                              int* nb_lignes, int* nb_colonnes);
 
 /* Writes `nb_pages` bilevel pages as one multi-page Group 4 TIFF `nom` (".tif" or ".tiff", else
  * IMAGE_FORMAT_INCONNU), each page asked of `page_suivante` in turn with `contexte`, compressed

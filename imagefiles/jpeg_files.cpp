@@ -78,12 +78,7 @@ bool read_rows(Decompressor* d, const Samples* layout, unsigned char* row, unsig
 statut_image read_jpeg(std::FILE* stream, int page, Destination* to) {
   Decompressor d;
   if (!read_header(&d, stream)) {
-    return d.errors.truncated || std::feof(stream) ? IMAGE_ERREUR_DE_LECTURE
-                                                   : IMAGE_DONNEES_ENDOMMAGEES;
-  }
-  if (const statut_image status = accept_dimensions(d.info.image_height, d.info.image_width, to);
-      status != IMAGE_OK) {
-    return status;
+    return d.errors.truncated ? IMAGE_ERREUR_DE_LECTURE : IMAGE_DONNEES_ENDOMMAGEES;
   }
   if (page != 0) return IMAGE_PAGE_ABSENTE;
   Samples layout;
@@ -98,6 +93,10 @@ statut_image read_jpeg(std::FILE* stream, int page, Destination* to) {
       break;
     default:
       return IMAGE_VARIANTE_NON_PRISE_EN_CHARGE;  // CMYK and YCCK
+  }
+  if (const statut_image status = accept_dimensions(d.info.image_height, d.info.image_width, to);
+      status != IMAGE_OK) {
+    return status;
   }
   std::vector<unsigned char> row;
   try {

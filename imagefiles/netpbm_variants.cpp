@@ -34,8 +34,7 @@ statut_image read_classic_header(std::FILE* stream, char digit, Image* image) {
   const int fields = bitmap ? 2 : 3;
   std::int64_t values[3] = {0, 0, 1};
   for (int i = 0; i < fields; ++i) {
-    const statut_image status =
-        scan_header_number(stream, IMAGE_DONNEES_ENDOMMAGEES, &values[i]);
+    const statut_image status = scan_header_number(stream, IMAGE_DONNEES_ENDOMMAGEES, &values[i]);
     if (status != IMAGE_OK) return status;
   }
   image->plain = digit <= '3';
@@ -181,9 +180,9 @@ statut_image read_netpbm(std::FILE* stream, int page, Destination* to) {
       digit == '7' ? read_pam_header(stream, &image) : read_classic_header(stream, digit, &image);
   if (status != IMAGE_OK) return status;
   if (image.maximum < 1 || image.maximum > 65535) return IMAGE_DONNEES_ENDOMMAGEES;
+  if (page != 0) return IMAGE_PAGE_ABSENTE;
   status = accept_dimensions(image.height, image.width, to);
   if (status != IMAGE_OK) return status;
-  if (page != 0) return IMAGE_PAGE_ABSENTE;
   Samples layout = image.layout;
   layout.maximum = static_cast<int>(image.maximum);
   // A plain file's samples are read as two bytes each, big-endian.

@@ -24,8 +24,8 @@ namespace {
 struct Session {
   std::FILE* stream = nullptr;
   std::vector<unsigned char>* output = nullptr;
-  bool truncated = false;       // the file ended early
-  bool out_of_memory = false;   // an output could not grow
+  bool truncated = false;      // the file ended early
+  bool out_of_memory = false;  // an output could not grow
 };
 
 void on_error(png_structp png, png_const_charp) {
@@ -137,8 +137,8 @@ struct WriteStructs {
   ~WriteStructs() { png_destroy_write_struct(&png, &info); }
 };
 
-bool write_rows(png_structp png, png_infop info, const unsigned char* image, int rows,
-                int columns, unsigned char* bits) {
+bool write_rows(png_structp png, png_infop info, const unsigned char* image, int rows, int columns,
+                unsigned char* bits) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   png_set_IHDR(png, info, static_cast<png_uint_32>(columns), static_cast<png_uint_32>(rows), 1,
                PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -169,11 +169,11 @@ statut_image read_png(std::FILE* stream, int page, Destination* to) {
   if (!read_header(structs.png, structs.info, &shape)) {
     return session.truncated ? IMAGE_ERREUR_DE_LECTURE : IMAGE_DONNEES_ENDOMMAGEES;
   }
+  if (page != 0) return IMAGE_PAGE_ABSENTE;
   if (const statut_image status = accept_dimensions(shape.height, shape.width, to);
       status != IMAGE_OK) {
     return status;
   }
-  if (page != 0) return IMAGE_PAGE_ABSENTE;
   Samples layout;
   layout.bits = shape.bits;
   layout.channels = shape.channels;

@@ -74,8 +74,9 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
     }
     return static_cast<toff_t>(ftello(c->stream));
   }
-  const std::uint64_t base =
-      whence == SEEK_SET ? 0 : whence == SEEK_CUR ? c->position : c->buffer->size();
+  const std::uint64_t base = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? c->position
+                                                  : c->buffer->size();
   c->position = base + offset;
   return c->position;
 }
@@ -118,8 +119,8 @@ Tiff open_tiff(Client* client, const char* mode) {
   if (!options) return nullptr;
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), on_error, client);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), on_warning, client);
-  return Tiff(TIFFClientOpenExt("image", mode, client, read_proc, write_proc, seek_proc,
-                                close_proc, size_proc, map_proc, unmap_proc, options.get()));
+  return Tiff(TIFFClientOpenExt("image", mode, client, read_proc, write_proc, seek_proc, close_proc,
+                                size_proc, map_proc, unmap_proc, options.get()));
 }
 
 statut_image open_for_reading(std::FILE* stream, Client* client, Tiff* tiff) {
@@ -203,7 +204,8 @@ statut_image layout_of(TIFF* tiff, Samples* layout, std::vector<unsigned char>* 
 
 // Every strip or tile lies within the file: one that claims more would be read from nothing.
 statut_image check_pieces(TIFF* tiff, std::uint64_t file_size) {
-  const std::uint32_t pieces = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  const std::uint32_t pieces =
+      TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
   for (std::uint32_t i = 0; i < pieces; ++i) {
     int missing = 0;
     const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, i, &missing);
@@ -239,8 +241,8 @@ statut_image decode(TIFF* tiff, const Client& client, const Samples& layout, std
     const std::uint64_t row_bytes = TIFFScanlineSize64(tiff);
     for (std::uint32_t y = 0; y < height; y += strip_rows) {
       const std::uint32_t rows = height - y < strip_rows ? height - y : strip_rows;
-      const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece.data(),
-                                                wanted);
+      const tmsize_t got =
+          TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece.data(), wanted);
       if (got < 0 || static_cast<std::uint64_t>(got) < rows * row_bytes) return failure(client);
       for (std::uint32_t r = 0; r < rows; ++r) {
         to_grey(layout, piece.data() + r * row_bytes, width,
@@ -288,8 +290,10 @@ statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
       TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) == 0) {
     return IMAGE_DONNEES_ENDOMMAGEES;
   }
-  if (const statut_image status = accept_dimensions(height, width, to); status != IMAGE_OK) {
-    return status;
+  // A size beyond the limit first, then what cannot be read, before the size is given: the caller
+  // allocates nothing for a file that will fail.
+  if (Destination probe; accept_dimensions(height, width, &probe) == IMAGE_TAILLE_HORS_LIMITES) {
+    return IMAGE_TAILLE_HORS_LIMITES;
   }
   Samples layout;
   std::vector<unsigned char> palette;
@@ -301,6 +305,9 @@ statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
     return IMAGE_MEMOIRE_INSUFFISANTE;
   }
   if (const statut_image status = check_pieces(tiff.get(), client.size); status != IMAGE_OK) {
+    return status;
+  }
+  if (const statut_image status = accept_dimensions(height, width, to); status != IMAGE_OK) {
     return status;
   }
   return decode(tiff.get(), client, layout, width, height, to->image);

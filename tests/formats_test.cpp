@@ -34,8 +34,9 @@ struct Variant {
 // References, by the program that decodes. tifftopnm reads rows (-byrow) to keep 16-bit samples
 // and palettes whole, which it cannot do for tiles: Pillow reads those.
 const char* const kPngtopam = "pngtopam -alphapam f.png | pamtopam > ref.pam";
-const char* const kTifftopnm = "tiffcp -c none f.tif,$PAGE p.tif && tifftopnm -byrow p.tif 2>/dev/null | "
-                               "pamtopam > ref.pam";
+const char* const kTifftopnm =
+    "tiffcp -c none f.tif,$PAGE p.tif && tifftopnm -byrow p.tif 2>/dev/null | "
+    "pamtopam > ref.pam";
 const char* const kJpegtopnm = "jpegtopnm f.jpg 2>/dev/null | pamtopam > ref.pam";
 const char* const kPamtopam = "pamtopam < f.pnm > ref.pam";
 const char* const kPillow = "$PY raw f.* $PAGE ref.pam";
@@ -50,8 +51,7 @@ const Variant kVariants[] = {
     {"png_grey_alpha_8", "python", "$PY write LA greya8.pam f.png", kPngtopam},
     {"png_grey_alpha_16", "pnmtopng", "pnmtopng -alpha=alpha16.pgm grey16.pgm > f.png", kPngtopam},
     {"png_palette", "convert", "convert rgb8.ppm -colors 40 PNG8:f.png", kPngtopam},
-    {"png_palette_transparent", "python", "$PY write P16 rgb8.pam f.png transparency=3",
-     kPngtopam},
+    {"png_palette_transparent", "python", "$PY write P16 rgb8.pam f.png transparency=3", kPngtopam},
     {"png_rgb_8", "convert", "convert rgb8.ppm -define png:color-type=2 f.png", kPillow},
     {"png_rgb_16", "pnmtopng", "pnmtopng rgb16.ppm > f.png", kPngtopam},
     {"png_rgba_8", "python", "$PY write RGBA rgba8.pam f.png", kPillow},
@@ -89,8 +89,7 @@ const Variant kVariants[] = {
      "pamtotiff grey16.pgm > t.tif && tiffcp -t -w 32 -l 16 -c lzw t.tif f.tif", kPillow},
     {"tiff_tiled_group_4", "tiffcp",
      "pamtotiff bits.pbm > t.tif && tiffcp -t -w 16 -l 16 -c g4 t.tif f.tif", kPillow},
-    {"tiff_imagemagick_zip_rgb_16", "convert", "convert rgb16.ppm -compress zip f.tif",
-     kTifftopnm},
+    {"tiff_imagemagick_zip_rgb_16", "convert", "convert rgb16.ppm -compress zip f.tif", kTifftopnm},
     {"tiff_pillow_rgba", "python", "$PY write RGBA rgba8.pam f.tif compression=tiff_lzw", kPillow},
     {"tiff_pages_first", "tiffcp", "sh pages.sh", kTifftopnm, 0},
     {"tiff_pages_second", "tiffcp", "sh pages.sh", kPillow, 1},
@@ -186,8 +185,8 @@ bool have_all(const std::string& tools) {
 
 Outcome shell(const TempDir& dir, const std::string& script, int page = 0) {
   return run_command({"/bin/sh", "-c",
-                      "PY='/usr/bin/python3 " + kReference + "/pillow_files.py'; PAGE=" +
-                          std::to_string(page) + "; " + script},
+                      "PY='/usr/bin/python3 " + kReference +
+                          "/pillow_files.py'; PAGE=" + std::to_string(page) + "; " + script},
                      dir.path().string());
 }
 
@@ -216,8 +215,8 @@ TEST_P(Formats, EqualTheReferenceThroughTheRule) {
   ASSERT_EQ(made.status, 0) << made.err;
   const Outcome reference = shell(dir, v.reference, v.page);
   ASSERT_EQ(reference.status, 0) << reference.err;
-  const Outcome rule = shell(dir, "/usr/bin/python3 " + kReference +
-                                      "/grey_rule.py ref.pam expected.pgm");
+  const Outcome rule =
+      shell(dir, "/usr/bin/python3 " + kReference + "/grey_rule.py ref.pam expected.pgm");
   ASSERT_EQ(rule.status, 0) << rule.err;
 
   std::string file;
@@ -281,11 +280,11 @@ TEST(BilevelOut, ReadBackByPillowImageMagickAndLibtiff) {
       const std::string path = dir / name;
       ASSERT_EQ(enregistrer_image_binaire(path.c_str(), p.data(), rows, columns), IMAGE_OK);
       // Pillow and ImageMagick, as 8-bit grey bytes.
-      const Outcome pillow = run_command(
-          {"/usr/bin/python3", "-c",
-           "import sys; from PIL import Image; "
-           "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('L').tobytes())",
-           path});
+      const Outcome pillow =
+          run_command({"/usr/bin/python3", "-c",
+                       "import sys; from PIL import Image; "
+                       "sys.stdout.buffer.write(Image.open(sys.argv[1]).convert('L').tobytes())",
+                       path});
       EXPECT_EQ(pillow.out, expected);
       const Outcome magick = shell(dir, std::string("convert ") + name + " -depth 8 gray:-");
       EXPECT_EQ(magick.out, expected);
@@ -358,7 +357,8 @@ TEST(BilevelOut, PagesWrittenAsOneTiff) {
   EXPECT_EQ(read_grey(path, 3, &none, &r, &c), IMAGE_PAGE_ABSENTE);
   const Outcome info = shell(dir, "tiffinfo pages.tif");
   std::size_t g4 = 0;
-  for (std::size_t at = 0; (at = info.out.find("CCITT Group 4", at)) != std::string::npos; ++at) ++g4;
+  for (std::size_t at = 0; (at = info.out.find("CCITT Group 4", at)) != std::string::npos; ++at)
+    ++g4;
   EXPECT_EQ(g4, 3u) << info.out;
   // A page that fails stops the writing: nothing is written.
   const auto failing = [](void*, int page, const unsigned char**, int*, int*) {
