@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -201,6 +202,11 @@ statut_image read_grey(const std::string& name, int page, std::vector<unsigned c
   EXPECT_EQ(image->back(), 0xA5) << "written past the buffer";
   image->pop_back();
   return status;
+}
+
+// Test names show the row's name, not its bytes.
+void PrintTo(const Variant& row, std::ostream* os) {
+  *os << row.name;
 }
 
 class Formats : public ::testing::TestWithParam<Variant> {};

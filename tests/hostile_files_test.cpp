@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,11 @@ const Hostile kHostile[] = {
      IMAGE_PAS_D_ACCES_EN_LECTURE},
     {"missing", "", [](auto&, auto&) {}, IMAGE_PAS_D_ACCES_EN_LECTURE},
 };
+
+// Test names show the row's name, not its bytes.
+void PrintTo(const Hostile& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class HostileFiles : public ::testing::TestWithParam<Hostile> {};
 
