@@ -143,16 +143,16 @@ TEST(SeuillerFormats, DamagedInputsLeaveNothing) {
   TempDir dir;
   ASSERT_EQ(sh(dir, std::string("mkdir in tmp && ") + kInputs +
                         " && head -c 300 in/photo.png > in/cut.png && head -c 900 in/pages.tif > "
-                        "in/cut.tif && printf 'GIF89a' > in/other.gif")
+                        "in/torn.tif && printf 'GIF89a' > in/other.gif")
                 .status,
             0);
   for (const char* format : {"png", "tiff", "pgm"}) {
     const Outcome outcome = sh(dir, std::string("TMPDIR=tmp $S -q -j 1 -t ") + format +
-                                        " otsu out in/cut.png in/cut.tif in/other.gif");
+                                        " otsu out in/cut.png in/torn.tif in/other.gif");
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err,
               "seuiller: Erreur de lecture de l'image in/cut.png\n"
-              "seuiller: Erreur de lecture de l'image in/cut.tif\n"
+              "seuiller: Erreur de lecture de l'image in/torn.tif\n"
               "seuiller: Format inconnu pour l'image in/other.gif\n");
     EXPECT_EQ(sh(dir, "ls -A out tmp").out, "out:\n\ntmp:\n");
     const Outcome piped =
