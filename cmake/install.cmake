@@ -22,6 +22,22 @@ install(FILES ${PROJECT_SOURCE_DIR}/imagefiles/imagefiles.h
 
 install(EXPORT imagefilesTargets NAMESPACE imagefiles:: DESTINATION ${IMAGEFILES_CMAKE_DIR}
   COMPONENT development)
+# A static library needs the format libraries it was built with: the package finds them (CMake),
+# or names them (pkg-config).
+set(IMAGEFILES_STATIC_DEPENDENCIES "")
+set(PKGCONFIG_REQUIRES_PRIVATE "")
+set(pkgconfig_names_PNG libpng)
+set(pkgconfig_names_TIFF libtiff-4)
+set(pkgconfig_names_JPEG libjpeg)
+foreach(format IN LISTS IMAGEFILES_DEPENDENCIES)
+  if(format)
+    list(APPEND PKGCONFIG_REQUIRES_PRIVATE ${pkgconfig_names_${format}})
+    if(NOT BUILD_SHARED_LIBS)
+      list(APPEND IMAGEFILES_STATIC_DEPENDENCIES ${format})
+    endif()
+  endif()
+endforeach()
+list(JOIN PKGCONFIG_REQUIRES_PRIVATE " " PKGCONFIG_REQUIRES_PRIVATE)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/imagefilesConfig.cmake.in
   ${PROJECT_BINARY_DIR}/imagefilesConfig.cmake INSTALL_DESTINATION ${IMAGEFILES_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/imagefilesConfigVersion.cmake

@@ -73,8 +73,9 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-con
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "Netpbm image files and their binarisation (shared library)
 The imagefiles library reads and writes Netpbm image files: binary greymaps
-(P5), colour files (P6) and bitmaps (P4), from named files and from streams.
-It binarises greymaps with a fixed threshold, Otsu's global threshold,
+(P5), colour files (P6) and bitmaps (P4), from named files and from streams;
+it reads PNG, TIFF and JPEG scans as greymaps and writes 1-bit PNG and Group 4
+TIFF. It binarises greymaps with a fixed threshold, Otsu's global threshold,
 Sauvola's, Niblack's and Wolf's local thresholds, and an automatic method
 for document pages. Its functions are callable from C and C++; one family
 ends the process on a failure, the other returns a status. Writing replaces
@@ -82,10 +83,22 @@ a file whole or leaves it as it was.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libimagefiles-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${library_package} ${exact}")
+# The pkg-config file names the format libraries (for static builds), which pkg-config then
+# wants present; the library package's own dependencies on them come from dpkg-shlibdeps.
+set(development_depends "${library_package} ${exact}")
+set(debian_dev_PNG libpng-dev)
+set(debian_dev_TIFF libtiff-dev)
+set(debian_dev_JPEG "libjpeg-dev | libjpeg62-turbo-dev")
+foreach(format IN LISTS IMAGEFILES_DEPENDENCIES)
+  if(format)
+    string(APPEND development_depends ", ${debian_dev_${format}}")
+  endif()
+endforeach()
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${development_depends}")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "Netpbm image files and their binarisation (development files)
 The imagefiles library reads and writes Netpbm image files (greymaps, colour
-files and bitmaps) and binarises greymaps with fixed, Otsu, local and
+files and bitmaps), reads PNG, TIFF and JPEG scans as greymaps, writes 1-bit
+PNG and Group 4 TIFF, and binarises greymaps with fixed, Otsu, local and
 automatic thresholds. This package holds what a program built against it
 needs: the header, the link-time library name, a CMake package, a pkg-config
 file and the manual page imagefiles(3).")

@@ -9,10 +9,10 @@ seconds=${1:-300}
 
 cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DIMAGEFILES_FUZZ=ON -DIMAGEFILES_WERROR=ON \
   -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-fuzz -j2 --target header_fuzzer command_fuzzer threshold_fuzzer
+cmake --build build-fuzz -j2 --target header_fuzzer command_fuzzer threshold_fuzzer image_fuzzer
 
 mkdir -p build-fuzz/findings
-for target in header command threshold; do
+for target in header command threshold image; do
   work=build-fuzz/corpus-$target
   mkdir -p "$work"
   seeds=(fuzz/corpus/$target)

@@ -130,6 +130,10 @@ statut_image scan_unsigned(std::FILE* stream, statut_image not_this_one, std::in
 
 }  // namespace
 
+statut_image scan_header_number(std::FILE* stream, statut_image not_this_one, std::int64_t* value) {
+  return scan_unsigned(stream, not_this_one, value);
+}
+
 statut_image read_header_strict(std::FILE* stream, Format format, Header* header) {
   for (const char expected : {'P', format.magic_digit}) {
     const int c = std::getc(stream);

@@ -147,7 +147,14 @@ typedef enum statut_image {
   IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
   IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */
   IMAGE_DESCRIPTEURS_EPUISES = 12,   /* the process has no file descriptor left to open the file */
-  IMAGE_PAS_PBM = 13                 /* not a bitmap file ("P4", or plain "P1") */
+  IMAGE_PAS_PBM = 13,                /* not a bitmap file ("P4", or plain "P1") */
+  IMAGE_FORMAT_NON_PRIS_EN_CHARGE = 14,    /* a format this build was made without (its library was
+                                              missing) */
+  IMAGE_VARIANTE_NON_PRISE_EN_CHARGE = 15, /* a variant of a known format that is not read (CMYK,
+                                              floating-point samples, separate planes...) */
+  IMAGE_DONNEES_ENDOMMAGEES = 16,          /* a damaged compressed stream or inconsistent data */
+  IMAGE_FORMAT_INCONNU = 17, /* no known format starts so; or, to a writer, an unknown extension */
+  IMAGE_PAGE_ABSENTE = 18    /* the file has no page of that number */
 } statut_image;
 
 /* The French text of `statut`, to be followed by a space and the file name, as the original
@@ -205,6 +212,86 @@ IMAGEFILES_API statut_image enregistrer_image_pbm(const char* nom_image, const u
  * file. */
 IMAGEFILES_API statut_image charger_image_pbm(const char* nom_image, unsigned char* image,
                                               size_t capacite, int* nb_lignes, int* nb_colonnes);
+
+/* ---- Every format in, bilevel out ----------------------------------------------------------
+ *
+ * The files scanners, phones and image tools write, read into an 8-bit greymap, and bilevel
+ * images written as archives and OCR tools want them. A file's format is known by its first
+ * bytes, never by its name:
+ *
+ * - Netpbm: plain P1, P2, P3; raw P4, P5, P6 of any maximum value (1 to 65535: two-byte samples,
+ *   most significant first, above 255); PAM P7 of tuple type GRAYSCALE, RGB, GRAYSCALE_ALPHA,
+ *   RGB_ALPHA, BLACKANDWHITE or BLACKANDWHITE_ALPHA (or none: the depth says which).
+ * - PNG: every colour type (grey of 1, 2, 4, 8 and 16 bits, grey with alpha, palette with or
+ *   without transparency, RGB, RGBA, 8 or 16 bits), interlaced or not.
+ * - TIFF, every page: strips or tiles; uncompressed, LZW, Deflate, PackBits, JPEG, CCITT Group 3
+ *   and Group 4; 1, 2, 4, 8 and 16-bit grey (min-is-white or min-is-black), palette, and 8 or
+ *   16-bit RGB, with or without alpha, contiguous samples.
+ * - JPEG: grey and colour (YCbCr), baseline or progressive. CMYK is refused.
+ *
+ * PNG, TIFF and JPEG are read through libpng, libtiff and libjpeg where the library was built with
+ * them; without one, its files give IMAGE_FORMAT_NON_PRIS_EN_CHARGE.
+ *
+ * Every pixel becomes one grey byte by one rule: each sample is first brought to 0-255 as
+ * round(v x 255 / maximum), halves up (a 16-bit sample: (v x 255 + 32767) / 65535 in integers, as
+ * netpbm's pamdepth scales); a min-is-white sample is then inverted (255 - v); a pixel with an
+ * opacity a is composited on white, each colour c becoming (c x a + 255 x (255 - a) + 127) / 255
+ * (c + 255 - a for premultiplied samples); and a colour pixel takes the luma of ITU-R BT.601 as
+ * Pillow's convert("L") computes it, L = (19595 R + 38470 G + 7471 B + 32768) / 65536 in integers
+ * (the weights 0.299, 0.587, 0.114, rounded). A palette entry is a colour as any other; a JPEG is
+ * decoded to RGB by libjpeg (its default, accurate transform) before the rule.
+ *
+ * A file's dimensions are checked against the library's size limit (2,147,483,647 pixels) before
+ * any raster is allocated, so that a small file claiming a huge image costs nothing. Warnings of
+ * the libraries are never printed.
+ */
+
+/* Reads the image `page` (0 for the first; a TIFF has several) of the file `nom`, whatever its
+ * format, into `image` as an 8-bit greymap of nb_lignes x nb_colonnes bytes, within `taille`
+ * bytes. The buffer protocol of charger_image_pgm: call with a NULL image (or a small `taille`)
+ * to learn the dimensions (IMAGE_TAMPON_TROP_PETIT, with *nb_lignes and *nb_colonnes stored),
+ * then with a buffer of rows x columns bytes. Dimensions are stored on IMAGE_OK and on
+ * IMAGE_TAMPON_TROP_PETIT (either pointer may be NULL). The file must be one that can be read
+ * twice: a pipe, a terminal or a socket is refused with IMAGE_PAS_D_ACCES_EN_LECTURE (read it from
+ * a regular file); a directory is IMAGE_ERREUR_DE_LECTURE. Statuses: IMAGE_FORMAT_INCONNU when no
+ * format starts as the file does, IMAGE_FORMAT_NON_PRIS_EN_CHARGE for a format this build lacks,
+ * IMAGE_VARIANTE_NON_PRISE_EN_CHARGE for a variant not read (CMYK, floating-point samples,
+ * separate planes), IMAGE_ERREUR_DE_LECTURE when the file ends early, IMAGE_DONNEES_ENDOMMAGEES
+ * for damaged data (a bad checksum, a compressed stream that does not decode, a sample above its
+ * maximum, a strip outside the file), IMAGE_PAGE_ABSENTE for a page the file does not have,
+ * IMAGE_TAILLE_HORS_LIMITES beyond the size limit. On a failure other than the buffer's size, the
+ * bytes of `image` are unspecified. */
+IMAGEFILES_API statut_image charger_image_grise(const char* nom, int page, unsigned char* image,
+                                                size_t taille, int* nb_lignes, int* nb_colonnes);
+
+/* Stores in *nb_pages the number of images of the file `nom`: the pages of a TIFF (counted from
+ * its directories, without reading a raster), 1 for the other formats. Statuses as
+ * charger_image_grise's; IMAGE_PARAMETRE_INVALIDE for a NULL nb_pages. */
+IMAGEFILES_API statut_image compter_pages(const char* nom, int* nb_pages);
+
+/* Writes the nb_lignes x nb_colonnes samples of `image` as a bilevel file (a sample below 128 is
+ * black, the others white), in the format that the extension of `nom` names, in any case: ".pbm"
+ * a bitmap (as enregistrer_image_pbm), ".pgm" a greymap of 0 and 255, ".png" a 1-bit grey PNG,
+ * ".tif" or ".tiff" a TIFF compressed with CCITT Group 4 (min-is-white, one strip). Written the
+ * loss-free way of every writer (a new file beside, renamed over the old one, attributes kept).
+ * IMAGE_FORMAT_INCONNU for another extension, IMAGE_FORMAT_NON_PRIS_EN_CHARGE for PNG or TIFF in a
+ * build without the library; otherwise the statuses of enregistrer_image_pgm. */
+IMAGEFILES_API statut_image enregistrer_image_binaire(const char* nom, const unsigned char* image,
+                                                      int nb_lignes, int nb_colonnes);
+
+/* Gives the page number `page` (from 0) of a multi-page writer: stores the raster (kept valid
+ * until the next call) and its dimensions, or returns a failure, which ends the writing. */
+typedef statut_image (*page_binaire_suivante)(void* contexte, int page, const unsigned char** image,
+                                              int* nb_lignes, int* nb_colonnes);
+
+/* Writes `nb_pages` bilevel pages as one multi-page Group 4 TIFF `nom` (".tif" or ".tiff", else
+ * IMAGE_FORMAT_INCONNU), each page asked of `page_suivante` in turn with `contexte`, compressed
+ * as it comes (only the compressed file is held); the file is written the loss-free way once every
+ * page is compressed. A failure of `page_suivante` is returned and nothing is written.
+ * IMAGE_PARAMETRE_INVALIDE for a NULL function or fewer than one page. */
+IMAGEFILES_API statut_image enregistrer_pages_binaires(const char* nom, int nb_pages,
+                                                       page_binaire_suivante page_suivante,
+                                                       void* contexte);
 
 /* ---- Greymaps over an open stream (pipes, sockets, standard input) ---------------------------
  *

@@ -71,6 +71,11 @@ statut_image read_header_strict(std::FILE* stream, Format format, Header* header
 // The same after the magic, which the caller has read.
 statut_image read_header_fields(std::FILE* stream, Format format, Header* header);
 
+// Reads one unsigned decimal number of a header, after whitespace and comments, saturated just
+// above the 32-bit range; the byte after its digits stays unread. `not_this_one` when no digit
+// comes, IMAGE_ERREUR_DE_LECTURE at end of file.
+statut_image scan_header_number(std::FILE* stream, statut_image not_this_one, std::int64_t* value);
+
 // Formats "P<digit>\r<columns> <rows>\r255\r" into `text` (room for 32 bytes), without the
 // maximum value for a bitmap; returns its length.
 std::size_t format_header(char* text, Format format, int columns, int rows);

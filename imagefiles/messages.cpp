@@ -37,6 +37,16 @@ const char* decrire_statut_image(statut_image statut) {
       return "Plus de descripteur de fichier libre pour l'image";
     case IMAGE_PAS_PBM:
       return "Format pbm attendu pour l'image";
+    case IMAGE_FORMAT_NON_PRIS_EN_CHARGE:
+      return "Format non pris en charge dans cette construction pour l'image";
+    case IMAGE_VARIANTE_NON_PRISE_EN_CHARGE:
+      return "Variante de format non prise en charge pour l'image";
+    case IMAGE_DONNEES_ENDOMMAGEES:
+      return "Donnees endommagees dans l'image";
+    case IMAGE_FORMAT_INCONNU:
+      return "Format inconnu pour l'image";
+    case IMAGE_PAGE_ABSENTE:
+      return "Page absente de l'image";
   }
   return "Statut inconnu pour l'image";
 }

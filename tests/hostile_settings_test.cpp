@@ -75,7 +75,7 @@ TEST(Hostile, ClosedStandardErrorNeverReachesAnImage) {
   std::vector<std::string> args = {"-q", "-j", "2", "128", dir / "out"};
   for (int i = 0; i < 40; ++i) {
     const std::string name = dir / ((i % 2 ? "bad" : "good") + std::to_string(i) + ".pgm");
-    write_file(name, i % 2 ? "P6\n1 1\n255\nabc" : kInput);
+    write_file(name, i % 2 ? "P6\n2 2\n255\nabc" : kInput);  // a colour file cut short
     args.push_back(name);
   }
   const Outcome run = run_program(SEUILLER_PATH, args, [] { close(STDERR_FILENO); });

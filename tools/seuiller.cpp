@@ -1,14 +1,18 @@
-// seuiller: binarises many greymap files in one run, on every processor.
+// seuiller: binarises many image files in one run, on every processor.
 //
-//   seuiller [-j N] [-q] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...
+//   seuiller [-j N] [-q] [-t pgm|pbm|png|tiff] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE...
 //
-// Each IMAGE is read strictly and written as DOSSIER/<its base name>, every pixel 255 or 0, with
-// the library's header. SEUIL is a number (every sample at or above it becomes 255: the bytes
-// test_grey writes) or a method that chooses the threshold itself: otsu, or the local sauvola,
-// niblack and wolf, with the window FENETRE (or, for -f auto, the one fenetre_conseillee measures
-// on each image) and the factor K. A file that fails is named on standard error with the library's
-// text for its failure, and the others are still written. Exit status: 0 when every image was
-// written, 1 when one failed at least, 2 for a usage error (nothing read or written), 128 + the
+// Each IMAGE, in any format the library reads (its content says which), is written as
+// DOSSIER/<its base name>, every pixel 255 or 0: a greymap with the library's header by default,
+// or the format -t names, under the name with that format's extension. An 8-bit greymap written
+// as a greymap or a bitmap is read and written in bands; any other file is read whole as a
+// greymap. Every page of a multi-page TIFF is binarised: into one multi-page file for -t tiff,
+// into <name>-p<N> files otherwise. SEUIL is a number (every sample at or above it becomes 255: the
+// bytes test_grey writes) or a method that chooses the threshold itself: otsu, or the local
+// sauvola, niblack and wolf, with the window FENETRE (or, for -f auto, the one fenetre_conseillee
+// measures on each image) and the factor K. A file that fails is named on standard error with the
+// library's text for its failure, and the others are still written. Exit status: 0 when every image
+// was written, 1 when one failed at least, 2 for a usage error (nothing read or written), 128 + the
 // signal when interrupted (what was written stays whole). --help prints the usage, --version the
 // version.
 
@@ -44,6 +48,8 @@
 
 #include <imagefiles/imagefiles.h>
 
+#include "buffer.h"
+#include "image_input.h"
 #include "input.h"
 #include "standard_streams.h"
 
@@ -52,8 +58,8 @@ namespace {
 constexpr int usage_status = 2;
 
 const char usage_text[] =
-    "Usage: seuiller [-j N] [-q] [-b] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE.pgm...\n"
-    "       seuiller [-b] [-f FENETRE] [-k K] SEUIL - IMAGE.pgm|-\n"
+    "Usage: seuiller [-j N] [-q] [-b] [-t FORMAT] [-f FENETRE] [-k K] SEUIL DOSSIER IMAGE...\n"
+    "       seuiller [-b] [-t FORMAT] [-f FENETRE] [-k K] SEUIL - IMAGE|-\n"
     "       seuiller --help | --version\n"
     "Binarise chaque IMAGE et l'ecrit dans DOSSIER sous son nom de base ; avec - comme dossier,\n"
     "une seule IMAGE (- : l'entree standard) vers la sortie standard.\n"
@@ -68,10 +74,13 @@ const char usage_text[] =
     "  (m et s : moyenne et ecart type de la fenetre centree sur le pixel ; blanc au-dessus de T)\n"
     "  -j N        nombre de fils d'execution (par defaut : les processeurs disponibles)\n"
     "  -q          sans affichage de la progression\n"
-    "  -b          ecrit des bitmaps (pbm, un bit par pixel) nommes IMAGE.pbm\n"
+    "  -t FORMAT   format ecrit : pgm (par defaut), pbm (un bit par pixel), png (un bit par\n"
+    "              pixel) ou tiff (Groupe 4) ; le nom prend l'extension du format\n"
+    "  -b          comme -t pbm\n"
     "  -f FENETRE  cote impair de la fenetre des methodes locales, de 3 a 65535 ; auto : mesuree\n"
     "              sur chaque image d'apres la taille de son ecriture\n"
     "  -k K        facteur k des methodes locales\n"
+    "IMAGE : pgm, pbm, ppm, pam, png, tiff (toutes ses pages) ou jpeg, reconnu a son contenu.\n"
     "Les methodes s'ecrivent en minuscules ou en majuscules. Un tube nomme est lu comme un flux\n"
     "quand un processus y ecrit ; sans ecrivain, l'image echoue au lieu d'attendre.\n"
     "Etat de sortie : 0 tout est ecrit, 1 une image au moins a echoue, 2 erreur d'usage,\n"
@@ -214,45 +223,28 @@ parametres_binarisation parameters_of(const Method& method) {
   return {kinds[method.kind], method.threshold, method.window, method.k};
 }
 
-// A local method with the window measured on the image (-f auto): the window needs the whole page,
-// so the image is read into memory, binarised there and written whole. Into the file `name`, or
-// into `out` when `name` is null.
-statut_image binarise_measured(const Method& method, std::FILE* in, bool bitmap, const char* name,
-                               std::FILE* out) {
-  int rows = 0;
-  int columns = 0;
-  int maximum = 0;
-  statut_image status = lire_entete_flux_pgm(in, &rows, &columns, &maximum);
-  if (status != IMAGE_OK) return status;
+// Binarises a whole raster in place: a file of another format than an 8-bit greymap, or a page
+// whose window is measured on it (-f auto).
+statut_image binarise(const Method& method, unsigned char* pixels, int rows, int columns) {
   const std::size_t count = std::size_t(rows) * std::size_t(columns);
-  std::vector<unsigned char> pixels;
-  try {
-    pixels.resize(count);
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
-  }
-  status = charger_raster_flux_pgm(in, pixels.data(), count, maximum);
-  if (status != IMAGE_OK) return status;
-  const int window = fenetre_conseillee(pixels.data(), rows, columns);
-  unsigned char* p = pixels.data();
+  const int window = method.window == 0 ? fenetre_conseillee(pixels, rows, columns) : method.window;
   switch (method.kind) {
+    case Method::fixed:
+      binariser(pixels, pixels, count, method.threshold);
+      return IMAGE_OK;
+    case Method::otsu:
+      binariser(pixels, pixels, count, calculer_seuil_otsu(pixels, count));
+      return IMAGE_OK;
     case Method::sauvola:
-      status = binariser_sauvola(p, p, rows, columns, window, method.k);
-      break;
+      return binariser_sauvola(pixels, pixels, rows, columns, window, method.k);
     case Method::niblack:
-      status = binariser_niblack(p, p, rows, columns, window, method.k);
-      break;
-    default:
-      status = binariser_wolf(p, p, rows, columns, window, method.k);
-      break;
+      return binariser_niblack(pixels, pixels, rows, columns, window, method.k);
+    case Method::wolf:
+      return binariser_wolf(pixels, pixels, rows, columns, window, method.k);
+    case Method::automatic:
+      return binariser_auto(pixels, pixels, rows, columns);
   }
-  if (status != IMAGE_OK) return status;
-  if (name != nullptr) {
-    return bitmap ? enregistrer_image_pbm(name, p, rows, columns)
-                  : enregistrer_image_pgm(name, p, rows, columns);
-  }
-  return bitmap ? enregistrer_flux_pbm(out, p, rows, columns)
-                : enregistrer_flux_pgm(out, p, rows, columns);
+  return IMAGE_PARAMETRE_INVALIDE;
 }
 
 // Makes `folder` and its parents, and notes each folder made in `made`, deepest last; false when
@@ -313,38 +305,142 @@ std::string shown(const std::string& name) {
   return text;
 }
 
-// Opens the greymap `name` ("-": standard input) as `*in`. Every input is opened once and read in
-// bands from there (a regular file twice for a method that needs the whole page first), so that a
-// named pipe or /dev/stdin fed by a pipe is read as a file is; a named pipe that nobody writes to
-// fails (see input.h).
-Result open_image(const std::string& name, Input* input, std::FILE** in) {
-  if (name == "-") {
-    *in = stdin;
-    return {};
-  }
-  *input = open_input(name.c_str());
-  if (!input->stream) return {input->status, input->no_writer};
-  *in = input->stream.get();
-  return {};
-}
-
 // A failure of the writing side names the output; the others, the image.
 bool writing_failed(statut_image status) {
   return status == IMAGE_PAS_D_ACCES_EN_ECRITURE || status == IMAGE_ERREUR_D_ECRITURE;
 }
 
-// The name an image is written under: its base name, with its extension .pgm or .pnm (or none)
-// replaced by .pbm for a bitmap.
-std::string output_name(const std::string& image, bool bitmap) {
-  std::string name = base_name(image);
-  if (!bitmap) return name;
-  for (const char* extension : {".pgm", ".pnm"}) {
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, extension) == 0) {
-      name.resize(name.size() - 4);
+// The formats written, with their extensions.
+enum class Output { pgm, pbm, png, tiff };
+
+const char* extension_of(Output output) {
+  switch (output) {
+    case Output::pbm:
+      return ".pbm";
+    case Output::png:
+      return ".png";
+    case Output::tiff:
+      return ".tif";
+    case Output::pgm:
       break;
-    }
   }
-  return name + ".pbm";
+  return ".pgm";
+}
+
+std::optional<Output> output_named(const std::string& name) {
+  if (name == "pgm") return Output::pgm;
+  if (name == "pbm") return Output::pbm;
+  if (name == "png") return Output::png;
+  if (name == "tiff" || name == "tif") return Output::tiff;
+  return std::nullopt;
+}
+
+bool ends_with(const std::string& name, const char* extension) {
+  const std::size_t n = std::strlen(extension);
+  if (name.size() <= n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(name[name.size() - n + i]);
+    if (std::tolower(c) != extension[i]) return false;
+  }
+  return true;
+}
+
+// The name an image is written under: its base name, with the extension of an image format
+// replaced by that of the output. A greymap keeps the name as before when it ends in .pgm or
+// .pnm, or in no image extension.
+std::string output_name(const std::string& image, Output output) {
+  std::string name = base_name(image);
+  for (const char* extension :
+       {".pgm", ".pnm", ".pbm", ".ppm", ".pam", ".png", ".tiff", ".tif", ".jpeg", ".jpg"}) {
+    if (!ends_with(name, extension)) continue;
+    const bool greymap = std::strcmp(extension, ".pgm") == 0 || std::strcmp(extension, ".pnm") == 0;
+    if (output == Output::pgm && greymap) return name;
+    name.resize(name.size() - std::strlen(extension));
+    return name + extension_of(output);
+  }
+  return output == Output::pgm ? name : name + extension_of(output);
+}
+
+// The name of page `page` (from 1) of a multi-page input: "-p<page>" before the extension.
+std::string page_name(const std::string& name, int page) {
+  const std::size_t dot = name.rfind('.');
+  const std::size_t stem = dot == std::string::npos || dot == 0 ? name.size() : dot;
+  return name.substr(0, stem) + "-p" + std::to_string(page) + name.substr(stem);
+}
+
+// Writes a whole binarised image as `name`, in the format `output`.
+statut_image write_image(Output output, const std::string& name, const unsigned char* pixels,
+                         int rows, int columns) {
+  switch (output) {
+    case Output::pgm:
+      return enregistrer_image_pgm(name.c_str(), pixels, rows, columns);
+    case Output::pbm:
+      return enregistrer_image_pbm(name.c_str(), pixels, rows, columns);
+    case Output::png:
+    case Output::tiff:
+      break;
+  }
+  return enregistrer_image_binaire(name.c_str(), pixels, rows, columns);
+}
+
+// The pages of an input, each read and binarised when the multi-page writer asks for it.
+struct PageReader {
+  const ImageInput* input;
+  const Method* method;
+  Buffer* buffer;
+};
+
+statut_image next_page(void* context, int page, const unsigned char** image, int* rows,
+                       int* columns) {
+  auto* reader = static_cast<PageReader*>(context);
+  statut_image status = reader->input->read(page, reader->buffer, rows, columns);
+  if (status == IMAGE_OK) {
+    status = binarise(*reader->method, reader->buffer->data(), *rows, *columns);
+  }
+  *image = reader->buffer->data();
+  return status;
+}
+
+// What failed, and the name to report it under: the input's or the output's.
+struct Failure {
+  statut_image status = IMAGE_OK;
+  std::string name;
+};
+
+// Reads, binarises and writes every page of `input` (named `image`) as `written`: in bands for
+// an 8-bit greymap; otherwise whole, a file a page or one multi-page TIFF. The first failure
+// stops the image.
+Failure convert(const ImageInput& input, const std::string& image, const std::string& written,
+                Output output, const Method& method, Buffer* buffer) {
+  if (input.greymap() != nullptr) {
+    const parametres_binarisation parameters = parameters_of(method);
+    const statut_image status = binariser_flux_vers_fichier(input.greymap(), &parameters,
+                                                            output == Output::pbm, written.c_str());
+    return {status, writing_failed(status) ? written : image};
+  }
+  if (input.pages() > 1 && output == Output::tiff) {
+    PageReader reader{&input, &method, buffer};
+    const statut_image status =
+        enregistrer_pages_binaires(written.c_str(), input.pages(), next_page, &reader);
+    return {status, writing_failed(status) ? written : image};
+  }
+  for (int page = 0; page < input.pages(); ++page) {
+    int rows = 0;
+    int columns = 0;
+    statut_image status = input.read(page, buffer, &rows, &columns);
+    if (status == IMAGE_OK) status = binarise(method, buffer->data(), rows, columns);
+    if (status != IMAGE_OK) return {status, image};
+    const std::string name = input.pages() > 1 ? page_name(written, page + 1) : written;
+    status = write_image(output, name, buffer->data(), rows, columns);
+    if (status != IMAGE_OK) return {status, name};
+  }
+  return {};
+}
+
+// Whether an 8-bit greymap may go through in bands: when it is written as a greymap or a bitmap,
+// and its window is not measured on the whole page first (-f auto).
+bool in_bands(Output output, const Method& method) {
+  return (output == Output::pgm || output == Output::pbm) && method.window != 0;
 }
 
 // SIGINT and SIGTERM end the run at once, with 128 + the signal, whatever its threads wait for (a
@@ -461,7 +557,7 @@ bool take_signals_in_a_thread() {
 // What every worker shares: the images, the next one to take, and standard error.
 struct Batch {
   Method method;
-  bool bitmap = false;  // write bitmaps
+  Output format = Output::pgm;  // of the files written
   std::string folder;
   std::vector<std::string> images;
   std::vector<std::string> outputs;  // the name of each image's output in the folder
@@ -493,21 +589,21 @@ void report(Batch& batch, const Result& result, const std::string& name) {
 // which reads each image whole).
 void work(Batch& batch) {
   const Reading reading;
-  const parametres_binarisation parameters = parameters_of(batch.method);
+  Buffer buffer;
   for (;;) {
     const std::size_t index = batch.next++;
     if (index >= batch.images.size() || stop_signal != 0) break;
     const std::string& name = batch.images[index];
-    const std::string written = batch.folder + "/" + batch.outputs[index];
-    Input input;
-    std::FILE* in = nullptr;
-    Result result = open_image(name, &input, &in);
-    if (result.ok()) {
-      result = {batch.method.window == 0
-                    ? binarise_measured(batch.method, in, batch.bitmap, written.c_str(), nullptr)
-                    : binariser_flux_vers_fichier(in, &parameters, batch.bitmap, written.c_str())};
+    ImageInput input;
+    bool no_writer = false;
+    Failure failure{input.open(name, in_bands(batch.format, batch.method), &no_writer), name};
+    if (failure.status == IMAGE_OK && !no_writer) {
+      failure = convert(input, name, batch.folder + "/" + batch.outputs[index], batch.format,
+                        batch.method, &buffer);
     }
-    if (!result.ok()) report(batch, result, writing_failed(result.status) ? written : name);
+    if (failure.status != IMAGE_OK || no_writer) {
+      report(batch, {failure.status, no_writer}, failure.name);
+    }
     if (++batch.done == batch.images.size()) batch.finished.notify_all();
   }
   batch.finished.notify_all();
@@ -518,7 +614,8 @@ void work(Batch& batch) {
 // one line on standard error, the image named "-" when it is standard input or output. A closed
 // standard output (now /dev/null) is a write error before anything is read: the result would be
 // lost.
-int pipe_through(const Method& method, const std::string& image, bool bitmap, bool output_closed) {
+int pipe_through(const Method& method, const std::string& image, Output output,
+                 bool output_closed) {
   if (output_closed) {
     print_failure({IMAGE_ERREUR_D_ECRITURE}, "-");
     return 1;
@@ -530,16 +627,49 @@ int pipe_through(const Method& method, const std::string& image, bool bitmap, bo
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   }
-  const parametres_binarisation parameters = parameters_of(method);
-  Input input;
-  std::FILE* in = nullptr;
-  Result result = open_image(image, &input, &in);
-  if (result.ok()) {
-    result = {method.window == 0 ? binarise_measured(method, in, bitmap, nullptr, stdout)
-                                 : binariser_flux_vers_flux(in, &parameters, bitmap, stdout)};
+  ImageInput input;
+  bool no_writer = false;
+  Failure failure{input.open(image, in_bands(output, method), &no_writer), image};
+  Buffer buffer;
+  const bool bitmap = output == Output::pbm;
+  if (failure.status != IMAGE_OK || no_writer) {
+  } else if (input.greymap() != nullptr) {
+    const parametres_binarisation parameters = parameters_of(method);
+    const statut_image status =
+        binariser_flux_vers_flux(input.greymap(), &parameters, bitmap, stdout);
+    failure = {status, writing_failed(status) ? "-" : image};
+  } else if (output == Output::png && input.pages() > 1) {
+    std::fprintf(stderr, "seuiller: plusieurs pages, qu'un PNG ne peut tenir : %s\n",
+                 shown(image).c_str());
+    return 1;
+  } else if (output == Output::pgm || output == Output::pbm) {
+    for (int page = 0; failure.status == IMAGE_OK && page < input.pages(); ++page) {
+      int rows = 0;
+      int columns = 0;
+      failure.status = input.read(page, &buffer, &rows, &columns);
+      if (failure.status == IMAGE_OK) {
+        failure.status = binarise(method, buffer.data(), rows, columns);
+      }
+      if (failure.status == IMAGE_OK) {
+        failure = {(bitmap ? enregistrer_flux_pbm : enregistrer_flux_pgm)(stdout, buffer.data(),
+                                                                          rows, columns),
+                   "-"};
+      }
+    }
+  } else {
+    TemporaryFile made;
+    if (!made.create(extension_of(output))) {
+      failure = {IMAGE_PAS_D_ACCES_EN_ECRITURE, "-"};
+    } else {
+      failure = convert(input, image, made.name(), output, method, &buffer);
+      if (failure.status == IMAGE_OK && !copy_to_standard_output(made.name())) {
+        failure = {IMAGE_ERREUR_D_ECRITURE, "-"};
+      }
+      if (failure.name == made.name()) failure.name = "-";
+    }
   }
-  if (result.ok()) return 0;
-  print_failure(result, writing_failed(result.status) ? "-" : image.c_str());
+  if (failure.status == IMAGE_OK && !no_writer) return 0;
+  print_failure({failure.status, no_writer}, failure.name);
   return 1;
 }
 
@@ -594,7 +724,7 @@ unsigned default_threads() {
 struct Settings {
   unsigned threads = default_threads();
   bool quiet = false;
-  bool bitmap = false;
+  std::optional<Output> output;
   std::optional<long> window;
   std::optional<double> k;
 };
@@ -622,7 +752,16 @@ const Option options[] = {
      }},
     {'b', false,
      [](const char*, Settings* s) -> std::string {
-       s->bitmap = true;
+       if (s->output && *s->output != Output::pbm) return "-b et -t ne vont pas ensemble";
+       s->output = Output::pbm;
+       return "";
+     }},
+    {'t', true,
+     [](const char* value, Settings* s) -> std::string {
+       const std::optional<Output> named = output_named(value);
+       if (!named) return "format invalide (pgm, pbm, png ou tiff) : " + shown(value);
+       if (s->output && *s->output != *named) return "-b et -t ne vont pas ensemble";
+       s->output = named;
        return "";
      }},
     {'f', true,
@@ -715,20 +854,20 @@ int main(int argc, char** argv) {
   }
   if (settings.window) batch.method.window = static_cast<int>(*settings.window);
   if (settings.k) batch.method.k = *settings.k;
-  batch.bitmap = settings.bitmap;
+  batch.format = settings.output.value_or(Output::pgm);
   batch.folder = argv[at + 1];
   if (batch.folder == "-") {
     // A pipeline: one image, from standard input or a file, to standard output.
     if (argc - at != 3) return usage("- comme dossier prend une seule image");
     handle(stopping_signals(), on_stop_at_once, 0);
-    return pipe_through(batch.method, argv[at + 2], settings.bitmap, output_closed);
+    return pipe_through(batch.method, argv[at + 2], batch.format, output_closed);
   }
   std::set<std::string> names;
   for (int i = at + 2; i < argc; ++i) {
     if (std::string(argv[i]) == "-") return usage("- comme image demande - comme dossier");
     const std::string base = base_name(argv[i]);
     if (base.empty() || base == "." || base == "..") return usage("pas de nom de base : ", argv[i]);
-    const std::string name = output_name(argv[i], settings.bitmap);
+    const std::string name = output_name(argv[i], batch.format);
     if (!names.insert(name).second) return usage("deux images du meme nom : ", name);
     batch.images.emplace_back(argv[i]);
     batch.outputs.push_back(name);

@@ -116,5 +116,31 @@ int main(int argc, char** argv) {
     fclose(file);
     (void)out;
   }
+
+  /* Every format in, bilevel out: the plain greymap read as grey, written as a PNG (or a
+   * status saying this build has no PNG), counted and read back. */
+  {
+    unsigned char one = 0;
+    int pages = 0;
+    statut_image status;
+    char png[4096];
+    snprintf(png, sizeof png, "%s/page.png", argv[1]);
+    file = fopen(bad, "wb");
+    fputs("P2\n1 1\n255\n7\n", file);
+    fclose(file);
+    check(charger_image_grise(bad, 0, &one, 1, &nb_lignes, &nb_colonnes) == IMAGE_OK && one == 7 &&
+              nb_lignes == 1 && nb_colonnes == 1,
+          "plain greymap read as grey");
+    status = enregistrer_image_binaire(png, pixels, 2, 3);
+    check(status == IMAGE_OK || status == IMAGE_FORMAT_NON_PRIS_EN_CHARGE, "bilevel PNG");
+    if (status == IMAGE_OK) {
+      check(compter_pages(png, &pages) == IMAGE_OK && pages == 1, "pages counted");
+      check(charger_image_grise(png, 0, back, sizeof back, &nb_lignes, &nb_colonnes) == IMAGE_OK &&
+                back[0] == 0 && back[5] == 0,
+            "bilevel PNG read back");
+    }
+    check(enregistrer_pages_binaires(png, 1, NULL, NULL) == IMAGE_PARAMETRE_INVALIDE,
+          "pages need their function");
+  }
   return failures == 0 ? 0 : 1;
 }
