@@ -171,6 +171,27 @@ struct PageScale {
 };
 PageScale measure_page_scale(const unsigned char* image, int rows, int columns);
 
+// The same measure a row at a time, for a page read in bands: two passes over the rows, each
+// giving every row in order to gather(pass, y, row) (rows it does not use may be left out), then
+// end(pass). It keeps a bounded sample of the page: a coarse grid of the paper, some rows for the
+// runs, some bands of rows on a coarser grid for the letters. Throws std::bad_alloc.
+class ScaleMeasure {
+ public:
+  ScaleMeasure(int rows, int columns);
+  ~ScaleMeasure();
+  ScaleMeasure(const ScaleMeasure&) = delete;
+  ScaleMeasure& operator=(const ScaleMeasure&) = delete;
+  static constexpr int passes = 2;
+  void gather(int pass, int y, const unsigned char* row);
+  void end(int pass);
+  const PageScale& scale() const { return scale_; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  PageScale scale_{};
+};
+
 // ---- Binarisation in parts: what a caller that cuts an image into blocks needs to get the whole
 // image's result (the Python package's Dask functions).
 

@@ -21,32 +21,57 @@ constexpr std::size_t component_budget = std::size_t{1} << 19;
 
 // The paper's brightness over a coarse grid of the page (at most 16 x 16 blocks, whatever the
 // size of the writing, so that a block is larger than the letters of any page but a poster),
-// each block's 90th percentile of up to 32 x 32 samples spread over it; and rows of the page
-// divided by it, so that a shadow or a dark corner does not move the global split.
+// each block's 90th percentile of up to 32 x 32 samples spread over it; and samples of the page
+// divided by it, so that a shadow or a dark corner does not move the global split. The grid is
+// gathered a row at a time.
 class CoarsePaper {
  public:
-  CoarsePaper(const unsigned char* image, int rows, int columns)
-      : image_(image), rows_(rows), columns_(columns) {
+  CoarsePaper(int rows, int columns) : rows_(rows), columns_(columns) {
     grid_rows_ = std::min(16, rows);
     grid_columns_ = std::min(16, columns);
-    paper_.resize(static_cast<std::size_t>(grid_rows_) * grid_columns_);
+    counts_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_ * 256, 0);
     for (int by = 0; by < grid_rows_; ++by) {
       const std::int64_t top = std::int64_t{by} * rows / grid_rows_;
       const std::int64_t bottom = std::int64_t{by + 1} * rows / grid_rows_;
+      const std::int64_t ny = std::min<std::int64_t>(32, bottom - top);
+      for (std::int64_t i = 0; i < ny; ++i) {
+        sample_rows_.push_back(
+            {static_cast<int>(top + (2 * i + 1) * (bottom - top) / (2 * ny)), by});
+      }
+    }
+    for (int bx = 0; bx < grid_columns_; ++bx) {
+      const std::int64_t left = std::int64_t{bx} * columns / grid_columns_;
+      const std::int64_t right = std::int64_t{bx + 1} * columns / grid_columns_;
+      const std::int64_t nx = std::min<std::int64_t>(32, right - left);
+      for (std::int64_t j = 0; j < nx; ++j) {
+        sample_columns_.push_back(
+            {static_cast<int>(left + (2 * j + 1) * (right - left) / (2 * nx)), bx});
+      }
+    }
+  }
+
+  // Row `y` of the page, in order.
+  void gather(int y, const unsigned char* line) {
+    while (next_ < sample_rows_.size() && sample_rows_[next_].at < y) ++next_;
+    for (; next_ < sample_rows_.size() && sample_rows_[next_].at == y; ++next_) {
+      std::uint32_t* counts = counts_.data() + static_cast<std::size_t>(sample_rows_[next_].block) *
+                                                   grid_columns_ * 256;
+      for (const Sample& c : sample_columns_) ++counts[c.block * 256 + line[c.at]];
+    }
+  }
+
+  // The grid, once every row has been gathered.
+  void end() {
+    paper_.resize(static_cast<std::size_t>(grid_rows_) * grid_columns_);
+    for (int by = 0; by < grid_rows_; ++by) {
+      const std::int64_t ny = std::min<std::int64_t>(
+          32, std::int64_t{by + 1} * rows_ / grid_rows_ - std::int64_t{by} * rows_ / grid_rows_);
       for (int bx = 0; bx < grid_columns_; ++bx) {
-        const std::int64_t left = std::int64_t{bx} * columns / grid_columns_;
-        const std::int64_t right = std::int64_t{bx + 1} * columns / grid_columns_;
-        std::uint32_t counts[256] = {};
-        const std::int64_t ny = std::min<std::int64_t>(32, bottom - top);
-        const std::int64_t nx = std::min<std::int64_t>(32, right - left);
-        for (std::int64_t i = 0; i < ny; ++i) {
-          const unsigned char* line =
-              image + static_cast<std::size_t>(top + (2 * i + 1) * (bottom - top) / (2 * ny)) *
-                          static_cast<std::size_t>(columns);
-          for (std::int64_t j = 0; j < nx; ++j) {
-            ++counts[line[left + (2 * j + 1) * (right - left) / (2 * nx)]];
-          }
-        }
+        const std::int64_t nx =
+            std::min<std::int64_t>(32, std::int64_t{bx + 1} * columns_ / grid_columns_ -
+                                           std::int64_t{bx} * columns_ / grid_columns_);
+        const std::uint32_t* counts =
+            counts_.data() + (static_cast<std::size_t>(by) * grid_columns_ + bx) * 256;
         const std::int64_t above = ny * nx / 10;
         std::int64_t seen = 0;
         int v = 255;
@@ -57,29 +82,23 @@ class CoarsePaper {
         paper_[static_cast<std::size_t>(by) * grid_columns_ + bx] = static_cast<float>(v);
       }
     }
+    counts_ = {};
   }
 
-  // Row `y`, every `step`-th column, divided by the paper's brightness, into `out`.
-  void row(int y, int step, std::vector<unsigned char>& out) {
-    const std::size_t n = static_cast<std::size_t>((columns_ + step - 1) / step);
-    if (step != step_) {  // where each sample falls between the blocks, once for each step
-      step_ = step;
-      across_.resize(n);
-      for (std::size_t g = 0; g < n; ++g) {
-        across_[g] = between(static_cast<int>(g) * step, columns_, grid_columns_);
-      }
-    }
-    out.resize(n);
+  // `n` samples of row `y`, sample g from column first + g x step, divided by the paper's
+  // brightness, into `out`.
+  void normalise(int y, const unsigned char* samples, std::size_t n, std::int64_t first, int step,
+                 unsigned char* out) const {
     const Between down = between(y, rows_, grid_rows_);
     float level[16];
     for (int bx = 0; bx < grid_columns_; ++bx) {
       level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
     }
-    const unsigned char* line = image_ + static_cast<std::size_t>(y) * columns_;
     for (std::size_t g = 0; g < n; ++g) {
-      const Between& b = across_[g];
+      const Between b =
+          between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
       const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
-      out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * line[g * step] / paper));
+      out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
     }
   }
 
@@ -88,8 +107,12 @@ class CoarsePaper {
     int first, second;
     float weight;
   };
+  struct Sample {
+    int at;     // the row or column
+    int block;  // its block along that axis
+  };
   // Where `i` falls between the centres of the blocks of an axis.
-  static Between between(int i, int size, int blocks) {
+  static Between between(std::int64_t i, int size, int blocks) {
     const float at =
         (static_cast<float>(i) + 0.5f) * static_cast<float>(blocks) / static_cast<float>(size) -
         0.5f;
@@ -101,11 +124,11 @@ class CoarsePaper {
     return paper_[static_cast<std::size_t>(by) * grid_columns_ + bx];
   }
 
-  const unsigned char* image_;
   int rows_, columns_, grid_rows_, grid_columns_;
+  std::vector<std::uint32_t> counts_;
+  std::vector<Sample> sample_rows_, sample_columns_;
+  std::size_t next_ = 0;
   std::vector<float> paper_;
-  int step_ = 0;
-  std::vector<Between> across_;
 };
 
 // The median of a histogram of positive values (index 0 unused); 0 when it is empty.
@@ -132,7 +155,7 @@ struct Component {
 // that looks like writing to `heights`.
 class Labeller {
  public:
-  Labeller(CoarsePaper& paper, int rows, int columns, int level, int step, int stroke)
+  Labeller(const CoarsePaper& paper, int rows, int columns, int level, int step, int stroke)
       : paper_(paper),
         rows_(rows),
         columns_(columns),
@@ -140,14 +163,18 @@ class Labeller {
         step_(step),
         stroke_(stroke) {}
 
-  void band(int first, int last, std::vector<std::uint64_t>& heights) {
+  // The band of rows [first, last), `samples` its grid's rows one after another.
+  void band(int first, int last, const unsigned char* samples,
+            std::vector<std::uint64_t>& heights) {
     parent_.clear();
     components_.clear();
     previous_.clear();
     const int grid_columns = (columns_ + step_ - 1) / step_;
+    line_.resize(static_cast<std::size_t>(grid_columns));
     for (int y = first; y < last; y += step_) {
       current_.clear();
-      paper_.row(y, step_, line_);
+      paper_.normalise(y, samples, line_.size(), 0, step_, line_.data());
+      samples += line_.size();
       const unsigned char* line = line_.data();
       const int g = (y - first) / step_;
       const bool edge = (y == first && first > 0) || (y + step_ >= last && last < rows_);
@@ -218,7 +245,7 @@ class Labeller {
     into.cut = into.cut || from.cut;
   }
 
-  CoarsePaper& paper_;
+  const CoarsePaper& paper_;
   int rows_, columns_, level_, step_, stroke_;
   std::vector<unsigned char> line_;
   std::vector<int> parent_;
@@ -243,81 +270,162 @@ int halfway_level(const std::uint64_t histogram_of[256], int otsu) {
   return (level_at(0, dark / 10) + level_at(otsu + 1, light / 2)) / 2;
 }
 
-PageScale measure_page_scale(const unsigned char* image, int rows, int columns) {
-  PageScale scale{};
-  if (image == nullptr || rows < 1 || columns < 1 ||
-      !raster_bytes(std::int64_t{rows} * columns, greymap)) {
-    return scale;
+struct ScaleMeasure::State {
+  State(int rows, int columns) : rows(rows), columns(columns), paper(rows, columns) {}
+  int rows, columns;
+  CoarsePaper paper;
+  // The first pass's rows for the runs: `span` samples of each, from column `span_first`.
+  std::vector<int> run_rows;
+  std::int64_t span_first = 0;
+  std::size_t span = 0;
+  std::vector<unsigned char> run_samples;
+  std::size_t next_run = 0;
+  // The second pass's bands of rows, each on the grid of every `step`-th pixel of every
+  // `step`-th row.
+  int level = 0;
+  int step = 1;
+  int band_rows = 0;
+  struct Band {
+    int first, last;
+    std::vector<unsigned char> samples;
+  };
+  std::vector<Band> bands;
+  std::size_t next_band = 0;
+};
+
+ScaleMeasure::ScaleMeasure(int rows, int columns) {
+  if (rows < 1 || columns < 1) return;
+  state_ = std::make_unique<State>(rows, columns);
+  State& s = *state_;
+  // Rows spread evenly over the page, at most the budget's worth of samples (a row wider than the
+  // budget gives its middle).
+  const std::size_t width = static_cast<std::size_t>(columns);
+  s.span = std::min(width, run_budget);
+  s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
+  const std::size_t sampled_rows =
+      std::clamp<std::size_t>(run_budget / width, 1, static_cast<std::size_t>(rows));
+  for (std::size_t i = 0; i < sampled_rows; ++i) {
+    s.run_rows.push_back(
+        static_cast<int>((2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows)));
   }
-  try {
-    const std::size_t width = static_cast<std::size_t>(columns);
-    // Rows spread evenly over the page, copied one after another: Otsu's split of their samples
-    // and their horizontal runs of ink.
-    const std::size_t sampled_rows =
-        std::clamp<std::size_t>(run_budget / width, 1, static_cast<std::size_t>(rows));
-    CoarsePaper paper(image, rows, columns);
-    std::vector<unsigned char> sample(sampled_rows * width);
-    std::vector<unsigned char> line;
-    for (std::size_t i = 0; i < sampled_rows; ++i) {
-      const std::size_t y = (2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows);
-      paper.row(static_cast<int>(y), 1, line);
-      std::copy_n(line.data(), width, sample.data() + i * width);
+  s.run_samples.resize(sampled_rows * s.span);
+}
+
+ScaleMeasure::~ScaleMeasure() = default;
+
+void ScaleMeasure::gather(int pass, int y, const unsigned char* row) {
+  if (!state_) return;
+  State& s = *state_;
+  if (pass == 0) {
+    s.paper.gather(y, row);
+    while (s.next_run < s.run_rows.size() && s.run_rows[s.next_run] < y) ++s.next_run;
+    if (s.next_run < s.run_rows.size() && s.run_rows[s.next_run] == y) {
+      std::copy_n(row + s.span_first, s.span, s.run_samples.data() + s.next_run * s.span);
+    }
+    return;
+  }
+  // The bands that hold row y (in order of their first rows, which may overlap).
+  while (s.next_band < s.bands.size() && s.bands[s.next_band].last <= y) ++s.next_band;
+  const std::size_t grid_columns = static_cast<std::size_t>((s.columns + s.step - 1) / s.step);
+  for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
+    State::Band& band = s.bands[b];
+    if (y >= band.last || (y - band.first) % s.step != 0) continue;
+    const std::size_t at = band.samples.size();
+    band.samples.resize(at + grid_columns);
+    for (std::size_t g = 0; g < grid_columns; ++g) {
+      band.samples[at + g] = row[g * static_cast<std::size_t>(s.step)];
+    }
+  }
+}
+
+void ScaleMeasure::end(int pass) {
+  if (!state_) return;
+  State& s = *state_;
+  if (pass == 0) {
+    s.paper.end();
+    // Otsu's split of the sampled rows, divided by the paper, and their horizontal runs of ink.
+    std::vector<unsigned char>& sample = s.run_samples;
+    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
+      unsigned char* line = sample.data() + i * s.span;
+      s.paper.normalise(s.run_rows[i], line, s.span, s.span_first, 1, line);
     }
     const auto [low, high] = std::minmax_element(sample.begin(), sample.end());
-    if (*low == *high) return scale;  // nothing written
+    if (*low == *high) return void(state_.reset());  // nothing written
     // Ink below the level halfway between the ink's and the paper's (Otsu's split alone would
     // take show-through and noise on the paper for ink).
     std::uint64_t histogram_of[256] = {};
     for (const unsigned char v : sample) ++histogram_of[v];
-    const int level =
+    s.level =
         halfway_level(histogram_of, calculer_seuil_otsu(sample.data(), sample.size()) - 1) + 1;
     std::vector<std::uint64_t> runs(1025);
-    for (std::size_t i = 0; i < sampled_rows; ++i) {
-      const unsigned char* line = sample.data() + i * width;
-      for (std::size_t x = 0; x < width;) {
-        if (line[x] >= level) {
+    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
+      const unsigned char* line = sample.data() + i * s.span;
+      for (std::size_t x = 0; x < s.span;) {
+        if (line[x] >= s.level) {
           ++x;
           continue;
         }
         const std::size_t begin = x;
-        while (x < width && line[x] < level) ++x;
+        while (x < s.span && line[x] < s.level) ++x;
         ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
       }
     }
+    s.run_samples = {};
     const int stroke = median_of(runs);
-    if (stroke == 0) return scale;
-    scale.stroke = stroke;
-
+    if (stroke == 0) return void(state_.reset());
+    scale_.stroke = stroke;
     // Components on a grid that keeps at least three samples across a stroke, in bands tall
     // enough for a few lines of letters (letters are rarely more than 15 strokes tall), as many
     // as the budget allows, spread over the page.
-    const int step = std::max(1, stroke / 3);
-    const std::int64_t grid_columns = (columns + step - 1) / step;
-    const int band_rows = std::max(192, 60 * stroke / step) * step;
+    s.step = std::max(1, stroke / 3);
+    const std::int64_t grid_columns = (s.columns + s.step - 1) / s.step;
+    const int band_rows = s.band_rows = std::max(192, 60 * stroke / s.step) * s.step;
     const std::int64_t bands = std::max<std::int64_t>(
-        1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / step)));
-    std::vector<std::uint64_t> heights(static_cast<std::size_t>(band_rows / 2));
-    Labeller labeller(paper, rows, columns, level, step, stroke);
-    if (bands * band_rows >= rows) {
-      heights.resize(static_cast<std::size_t>(rows) + 1);
-      labeller.band(0, rows, heights);
+        1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / s.step)));
+    if (bands * band_rows >= s.rows) {
+      s.bands.push_back({0, s.rows, {}});
     } else {
       for (std::int64_t b = 0; b < bands; ++b) {
-        const auto first = static_cast<int>((2 * b + 1) * (rows - band_rows) / (2 * bands));
-        labeller.band(first, first + band_rows, heights);
+        const auto first = static_cast<int>((2 * b + 1) * (s.rows - band_rows) / (2 * bands));
+        s.bands.push_back({first, first + band_rows, {}});
       }
     }
-    const int letter = median_of(heights);
-    if (letter == 0) return scale;
-    scale.letter = letter;
-    // About one letter height, which holds ink and paper around each stroke: narrower ones leave
-    // the inside of thick strokes white, wider ones follow uneven paper less closely.
-    const int window = std::max(3 * stroke, letter);
-    scale.window = std::clamp(window | 1, 3, 255);
+    return;
+  }
+  const bool whole = s.bands.size() == 1 && s.bands[0].last - s.bands[0].first == s.rows;
+  std::vector<std::uint64_t> heights(
+      static_cast<std::size_t>(whole ? s.rows + 1 : s.band_rows / 2));
+  Labeller labeller(s.paper, s.rows, s.columns, s.level, s.step, scale_.stroke);
+  for (const State::Band& band : s.bands) {
+    labeller.band(band.first, band.last, band.samples.data(), heights);
+  }
+  state_.reset();
+  const int letter = median_of(heights);
+  if (letter == 0) return;
+  scale_.letter = letter;
+  // About one letter height, which holds ink and paper around each stroke: narrower ones leave
+  // the inside of thick strokes white, wider ones follow uneven paper less closely.
+  const int window = std::max(3 * scale_.stroke, letter);
+  scale_.window = std::clamp(window | 1, 3, 255);
+}
+
+PageScale measure_page_scale(const unsigned char* image, int rows, int columns) {
+  if (image == nullptr || rows < 1 || columns < 1 ||
+      !raster_bytes(std::int64_t{rows} * columns, greymap)) {
+    return PageScale{};
+  }
+  try {
+    ScaleMeasure measure(rows, columns);
+    const std::size_t width = static_cast<std::size_t>(columns);
+    for (int pass = 0; pass < ScaleMeasure::passes; ++pass) {
+      for (int y = 0; y < rows; ++y)
+        measure.gather(pass, y, image + static_cast<std::size_t>(y) * width);
+      measure.end(pass);
+    }
+    return measure.scale();
   } catch (const std::bad_alloc&) {
     return PageScale{};
   }
-  return scale;
 }
 
 }  // namespace imagefiles::detail
