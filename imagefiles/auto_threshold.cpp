@@ -1,13 +1,16 @@
-// The automatic method, for pages photographed or scanned under uneven light.
+// The automatic method, for pages photographed or scanned under uneven light, at any scale.
 //
-// Paper lit unevenly (a shadow, a phone's light falling off, a stain) is first brought to one
-// level: each sample is divided by the brightness of the paper around it, estimated as the 90th
-// percentile of blocks of 32 x 32 pixels, smoothed over the blocks around and interpolated between
-// block centres. On that normalised page, a pixel is ink when both a global threshold (halfway
-// between the levels of ink and paper that Otsu's split gives) and a local one (Wolf's, window 15,
-// k 0.5, with the largest deviation of the 32 x 32 blocks) call it ink: the global one keeps
-// blotches of paper white and the local one the show-through and noise between strokes. The page
-// is written over with its normalised self, then binarised in place.
+// Every size follows the page's own scale (ScaleMeasure: its stroke width and letter height): the
+// local window is about one letter high, and the paper's blocks twice that. Paper lit unevenly (a
+// shadow, a phone's light falling off, a stain) is first brought to one level: each sample is
+// divided by the brightness of the paper around it, estimated as the 90th percentile of each
+// block, smoothed over the blocks around and interpolated between block centres. On that
+// normalised page, a pixel is ink when both a global threshold (halfway between the levels of
+// ink and paper that Otsu's split gives) and a local one (Wolf's, k 0.5, with the largest block
+// deviation) call it ink: the global one keeps blotches of paper white and the local one the
+// show-through and noise between strokes.
+
+#include "imagefiles/auto_threshold.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,53 +19,16 @@
 #include <new>
 #include <vector>
 
-#include "imagefiles/binarisation_internal.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 
+namespace imagefiles::detail {
 namespace {
 
-using imagefiles::detail::binarise_locally;
-using imagefiles::detail::check_local;
-using imagefiles::detail::Formula;
-using imagefiles::detail::make_formula;
-using imagefiles::detail::otsu_level;
-using imagefiles::detail::smallest_sample;
-using imagefiles::detail::Tally;
-
-constexpr int block = 32;
-
-// The paper's brightness for each block: the 90th percentile of the block's samples.
-std::vector<float> paper_of_blocks(const unsigned char* image, int rows, int columns, int grid_rows,
-                                   int grid_columns) {
-  std::vector<float> grid(static_cast<std::size_t>(grid_rows) * grid_columns);
-  std::vector<std::uint16_t> counts(static_cast<std::size_t>(grid_columns) * 256);
-  const std::size_t width = static_cast<std::size_t>(columns);
-  for (int band = 0; band < grid_rows; ++band) {
-    std::fill(counts.begin(), counts.end(), 0);
-    const int first = band * block;
-    const int last = std::min(rows, first + block);
-    // Every other row and every fourth column: a percentile of 128 samples is as good as one of
-    // 1,024 for the paper's level.
-    for (int y = first; y < last; y += 2) {
-      const unsigned char* line = image + static_cast<std::size_t>(y) * width;
-      for (std::size_t x = 0; x < width; x += 4) ++counts[(x / block) * 256 + line[x]];
-    }
-    for (int g = 0; g < grid_columns; ++g) {
-      const int in_block =
-          ((last - first + 1) / 2) * ((std::min(columns, (g + 1) * block) - g * block + 3) / 4);
-      const int above = in_block / 10;  // samples allowed above the percentile
-      int seen = 0;
-      int v = 255;
-      for (; v > 0; --v) {
-        seen += counts[static_cast<std::size_t>(g) * 256 + v];
-        if (seen > above) break;
-      }
-      grid[static_cast<std::size_t>(band) * grid_columns + g] = static_cast<float>(v);
-    }
-  }
-  return grid;
-}
+// The widest window whose sums fit 32 bits (binarisation_internal.h).
+constexpr int widest_window = 181;
+// Rows of the page the statistics pass reads: every other one.
+constexpr int statistics_step = 2;
 
 // The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
 // mirrored): one block of ink or of a stain's edge does not make the paper's level.
@@ -77,7 +43,6 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
     return i >= n ? 2 * n - 2 - i : i;
   };
   std::vector<float> median(grid.size());
-  std::vector<float> mean(grid.size());
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < columns; ++x) {
       float around[9];
@@ -90,6 +55,7 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
       median[static_cast<std::size_t>(y) * columns + x] = around[4];
     }
   }
+  std::vector<float> mean(grid.size());
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < columns; ++x) {
       float sum = 0;
@@ -104,20 +70,15 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
   return mean;
 }
 
-// Where a pixel falls between block centres, along one axis: the two blocks and the second's
-// weight.
-struct Between {
-  int first;
-  int second;
-  float weight;
-};
-
-Between between(int i, int size, int blocks) {
-  const float at =
-      (static_cast<float>(i) + 0.5f) * static_cast<float>(blocks) / static_cast<float>(size) - 0.5f;
-  const float clamped = std::clamp(at, 0.0f, static_cast<float>(blocks - 1));
-  const int first = static_cast<int>(clamped);
-  return {first, std::min(first + 1, blocks - 1), clamped - static_cast<float>(first)};
+// Samples divided by a paper brightness that goes in a straight line from `from`, `slope` a
+// column: a vectorised loop.
+IMAGEFILES_VECTOR_CLONES void normalise_stretch(const unsigned char* in, std::size_t n, float from,
+                                                float slope, unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const float paper = std::max(from + slope * static_cast<float>(i), 1.0f);
+    const float v = 255.0f * static_cast<float>(in[i]) / paper;
+    out[i] = static_cast<unsigned char>(std::min(v, 255.0f));
+  }
 }
 
 // The sum of `n` samples and of their squares (a vectorised reduction).
@@ -137,117 +98,256 @@ inline Moments moments(const unsigned char* samples, std::size_t n) {
   return {sum, squares};
 }
 
-// A row of the paper's brightness, between block centres: straight lines from one centre to the
-// next, so that each stretch is a ramp (a vectorised loop) rather than a lookup a pixel.
-struct Ramp {
-  std::size_t begin;
-  std::size_t end;
-  int first;  // the block centres it goes between
-  int second;
-};
+}  // namespace
 
-void interpolate_row(const float* grid_row, const std::vector<Ramp>& ramps, const float* weights,
-                     float* out) {
-  for (const Ramp& r : ramps) {
-    const float from = grid_row[r.first];
-    const float step = grid_row[r.second] - from;
-    for (std::size_t i = r.begin; i < r.end; ++i) out[i] = from + step * weights[i];
+AutoStatistics::AutoStatistics(int rows, int columns)
+    : rows_(rows), columns_(columns), scale_(rows, columns) {}
+
+bool AutoStatistics::wanted(int pass, int y) const {
+  if (pass < ScaleMeasure::passes) return true;
+  if (pass == ScaleMeasure::passes) return (y % block_) % down_ == 0;
+  return y % statistics_step == 0;
+}
+
+void AutoStatistics::gather(int pass, int y, const unsigned char* row) {
+  if (pass < ScaleMeasure::passes) return scale_.gather(pass, y, row);
+  if (!wanted(pass, y)) return;
+  const std::size_t width = static_cast<std::size_t>(columns_);
+  if (pass == ScaleMeasure::passes) {
+    // The paper pass: this row's samples; at the end of a block row, each block's percentile.
+    const std::size_t n = (width + across_ - 1) / across_;
+    samples_.resize(static_cast<std::size_t>(sampled_rows_ + 1) * n);
+    unsigned char* into = samples_.data() + static_cast<std::size_t>(sampled_rows_) * n;
+    for (std::size_t k = 0; k < n; ++k) into[k] = row[k * across_];
+    ++sampled_rows_;
+    const int block_row = y / block_;
+    const int last_wanted = std::min(rows_ - 1, (block_row + 1) * block_ - 1);
+    if (y + down_ <= last_wanted) return;
+    std::vector<unsigned char> block;
+    for (int g = 0; g < grid_columns_; ++g) {
+      const std::size_t first = (static_cast<std::size_t>(g) * block_ + across_ - 1) / across_;
+      const std::size_t last =
+          (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
+      block.clear();
+      for (int r = 0; r < sampled_rows_; ++r) {
+        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * n;
+        block.insert(block.end(), line + first, line + last);
+      }
+      const std::size_t rank = block.size() - 1 - block.size() / 10;
+      std::nth_element(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(rank),
+                       block.end());
+      grid_[static_cast<std::size_t>(block_row) * grid_columns_ + g] = block[rank];
+    }
+    sampled_rows_ = 0;
+    return;
+  }
+  // The statistics pass: the row divided by the paper's brightness, a piece at a time.
+  paper_levels(y, levels_);
+  constexpr std::size_t piece = 4096;
+  for (std::size_t x = 0; x < width; x += piece) {
+    const std::size_t n = std::min(piece, width - x);
+    normalise(levels_, row + x, static_cast<std::int64_t>(x), n, line_.data());
+    smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), n));
+    tally_.add(line_.data(), n);
+    // Each block's moments, from the part of it in this piece.
+    std::size_t at = 0;
+    while (at < n) {
+      const std::size_t column = x + at;
+      const std::size_t b =
+          std::min(column / block_, block_sums_.size() - 1);  // the last takes what is left
+      const std::size_t block_end =
+          b + 1 == block_sums_.size() ? width : (b + 1) * static_cast<std::size_t>(block_);
+      const std::size_t m = std::min(n - at, block_end - column);
+      const Moments part = moments(line_.data() + at, m);
+      block_sums_[b] += part.sum;
+      block_squares_[b] += part.squares;
+      at += m;
+    }
+  }
+  if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
+    tally_.add_to(histogram_);  // the tally counts in 32 bits
+    tally_ = Tally{};
+    band_samples_ = 0;
+  }
+  ++band_rows_read_;
+  // A band of blocks ends every block_ rows; the rows left over join the last band.
+  const int band_blocks = std::max(1, rows_ / block_);
+  const auto band_of = [&](int row) { return std::min(row / block_, band_blocks - 1); };
+  const int next = y + statistics_step;
+  if (next >= rows_ || band_of(next) != band_of(y)) end_band();
+}
+
+void AutoStatistics::end_band() {
+  const std::size_t width = static_cast<std::size_t>(columns_);
+  for (std::size_t b = 0; b < block_sums_.size(); ++b) {
+    const std::size_t block_width = b + 1 == block_sums_.size()
+                                        ? width - b * static_cast<std::size_t>(block_)
+                                        : static_cast<std::size_t>(block_);
+    // The rows of the band that were read.
+    const double n = double(band_rows_read_) * double(block_width);
+    if (n == 0) continue;
+    const double mean = double(block_sums_[b]) / n;
+    widest_ = std::max(widest_, double(block_squares_[b]) / n - mean * mean);
+  }
+  std::fill(block_sums_.begin(), block_sums_.end(), 0);
+  std::fill(block_squares_.begin(), block_squares_.end(), 0);
+  band_rows_read_ = 0;
+}
+
+void AutoStatistics::end(int pass) {
+  if (pass < ScaleMeasure::passes) {
+    scale_.end(pass);
+    if (pass + 1 < ScaleMeasure::passes) return;
+    // The window about one letter high (the default on a page with no writing), the blocks twice
+    // that: larger than the letters, so that their 90th percentile is paper.
+    const int measured = scale_.scale().window;
+    window_ = measured == 0 ? 15 : std::min(measured, widest_window);
+    block_ = std::max(16, 2 * window_ + 2);
+    down_ = std::max(1, block_ / 16);
+    across_ = std::max(1, block_ / 8);
+    grid_rows_ = (rows_ + block_ - 1) / block_;
+    grid_columns_ = (columns_ + block_ - 1) / block_;
+    grid_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_, 0);
+    return;
+  }
+  if (pass == ScaleMeasure::passes) {
+    samples_ = {};
+    grid_ = smoothed(grid_, grid_rows_, grid_columns_);
+    const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
+    block_sums_.assign(column_blocks, 0);
+    block_squares_.assign(column_blocks, 0);
+    line_.resize(4096);
+    return;
+  }
+  tally_.add_to(histogram_);
+  std::uint64_t count = 0;
+  for (const std::uint64_t n : histogram_) count += n;
+  const double range = std::sqrt(std::max(widest_, 0.0));
+  blank_ = range == 0;
+  formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
+  formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
+  block_sums_ = {};
+  block_squares_ = {};
+  line_ = {};
+}
+
+double AutoStatistics::centre(int g) const {
+  const double first = double(g) * block_;
+  const double last = std::min(double(columns_), double(g + 1) * block_);
+  return (first + last - 1) / 2;
+}
+
+void AutoStatistics::paper_levels(int y, std::vector<float>& levels) const {
+  // Between the centres of the block rows above and below.
+  const auto centre_of_row = [&](int g) {
+    return (double(g) * block_ + std::min(double(rows_), double(g + 1) * block_) - 1) / 2;
+  };
+  int above = std::clamp(static_cast<int>((y - (block_ - 1) / 2.0) / block_), 0, grid_rows_ - 1);
+  if (above + 1 < grid_rows_ && y >= centre_of_row(above + 1)) ++above;
+  const int below = std::min(above + 1, grid_rows_ - 1);
+  const double span = centre_of_row(below) - centre_of_row(above);
+  const float weight =
+      span > 0 ? static_cast<float>(std::clamp((y - centre_of_row(above)) / span, 0.0, 1.0)) : 0;
+  levels.resize(static_cast<std::size_t>(grid_columns_));
+  const float* top = grid_.data() + static_cast<std::size_t>(above) * grid_columns_;
+  const float* bottom = grid_.data() + static_cast<std::size_t>(below) * grid_columns_;
+  for (std::size_t g = 0; g < levels.size(); ++g)
+    levels[g] = top[g] + (bottom[g] - top[g]) * weight;
+}
+
+void AutoStatistics::normalise(const std::vector<float>& levels, const unsigned char* samples,
+                               std::int64_t first, std::size_t n, unsigned char* out) const {
+  const std::int64_t end = first + static_cast<std::int64_t>(n);
+  std::int64_t x = first;
+  while (x < end) {
+    // The stretch of columns from x between the same two block centres.
+    int g = static_cast<int>(
+        std::floor((static_cast<double>(x) - (block_ - 1) / 2.0) / static_cast<double>(block_)));
+    g = std::clamp(g, -1, grid_columns_ - 1);
+    if (g + 1 < grid_columns_ && static_cast<double>(x) >= centre(g + 1)) ++g;
+    std::int64_t stop = end;
+    float from;
+    float slope = 0;
+    if (g < 0) {
+      stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
+      from = levels[0];
+    } else if (g + 1 >= grid_columns_) {
+      from = levels[static_cast<std::size_t>(grid_columns_ - 1)];
+    } else {
+      const double c0 = centre(g);
+      const double c1 = centre(g + 1);
+      stop = std::min(end, static_cast<std::int64_t>(std::ceil(c1)));
+      const double step = (levels[g + 1] - levels[g]) / (c1 - c0);
+      from = static_cast<float>(levels[g] + step * (static_cast<double>(x) - c0));
+      slope = static_cast<float>(step);
+    }
+    stop = std::max(stop, x + 1);
+    normalise_stretch(samples + (x - first), static_cast<std::size_t>(stop - x), from, slope,
+                      out + (x - first));
+    x = stop;
   }
 }
 
-// One row of samples divided by the paper's brightness around them, into 0 to 255.
-IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* line, const float* paper,
-                                            std::size_t width, unsigned char* out) {
-  for (std::size_t x = 0; x < width; ++x) {
-    const float v = 255.0f * static_cast<float>(line[x]) / std::max(paper[x], 1.0f);
-    out[x] = static_cast<unsigned char>(std::min(v, 255.0f));
-  }
+AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip)
+    : statistics_(statistics),
+      strip_(strip),
+      rows_(rows),
+      half_(statistics.window() / 2),
+      slots_(std::min(rows, statistics.window() + 1)),
+      fed_(static_cast<std::size_t>(strip.fed_width)),
+      ring_(static_cast<std::size_t>(slots_) * fed_),
+      running_(rows, statistics.window(), strip),
+      decider_(statistics.formula(), statistics.window()) {}
+
+void AutoRows::feed(const unsigned char* row) {
+  statistics_.paper_levels(received_, levels_);
+  statistics_.normalise(levels_, row, strip_.fed_first, fed_,
+                        ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_);
+  ++received_;
 }
+
+bool AutoRows::next(unsigned char* out) {
+  if (decided_ >= rows_ || received_ < std::min(rows_, decided_ + half_ + 1)) return false;
+  const RowSums<std::uint32_t> sums =
+      running_.next(decided_, [this](std::int64_t row) { return normalised(row); });
+  const std::size_t width = static_cast<std::size_t>(strip_.width);
+  if (statistics_.blank()) {
+    std::memset(out, 255, width);
+  } else {
+    decider_.decide(normalised(decided_) + (strip_.first - strip_.fed_first), sums, width, out);
+  }
+  ++decided_;
+  return true;
+}
+
+namespace {
 
 statut_image binarise_automatically(unsigned char* output, const unsigned char* image, int rows,
                                     int columns) {
   const statut_image status = check_local(output, image, rows, columns, 15, 0.5);
   if (status != IMAGE_OK) return status;
   try {
-    const int grid_rows = (rows + block - 1) / block;
-    const int grid_columns = (columns + block - 1) / block;
-    const std::vector<float> paper = smoothed(
-        paper_of_blocks(image, rows, columns, grid_rows, grid_columns), grid_rows, grid_columns);
     const std::size_t width = static_cast<std::size_t>(columns);
-    std::vector<Between> across(width);
-    for (int x = 0; x < columns; ++x)
-      across[static_cast<std::size_t>(x)] = between(x, columns, grid_columns);
-    std::vector<float> weights(width);
-    std::vector<Ramp> ramps;
-    for (std::size_t x = 0; x < width; ++x) {
-      weights[x] = across[x].weight;
-      if (ramps.empty() || ramps.back().first != across[x].first) {
-        ramps.push_back({x, x, across[x].first, across[x].second});
+    AutoStatistics statistics(rows, columns);
+    for (int pass = 0; pass < AutoStatistics::passes; ++pass) {
+      for (int y = 0; y < rows; ++y) {
+        if (statistics.wanted(pass, y))
+          statistics.gather(pass, y, image + static_cast<std::size_t>(y) * width);
       }
-      ramps.back().end = x + 1;
+      statistics.end(pass);
     }
-    std::vector<float> grid_row(static_cast<std::size_t>(grid_columns));
-    std::vector<float> paper_row(width);
-    // The normalised page, with its histogram, its smallest sample, and the deviation of each
-    // block of about 32 x 32 pixels. Every pixel lies in a block: the rows and columns left over
-    // at the ends join the last blocks (32 to 63 pixels wide), and a page narrower than a block
-    // is one block across.
-    std::uint64_t histogram_of[256] = {};
-    Tally tally;
-    const int band_blocks = std::max(1, rows / block);
-    const int column_blocks = std::max(1, columns / block);
-    const std::size_t last_block = static_cast<std::size_t>(column_blocks - 1) * block;
-    std::vector<std::uint64_t> block_sums(static_cast<std::size_t>(column_blocks));
-    std::vector<std::uint64_t> block_squares(static_cast<std::size_t>(column_blocks));
-    double widest = 0;
-    int band_top = 0;
-    int smallest = 255;
-    for (int y = 0; y < rows; ++y) {
-      const Between down = between(y, rows, grid_rows);
-      for (int g = 0; g < grid_columns; ++g) {
-        grid_row[static_cast<std::size_t>(g)] =
-            paper[static_cast<std::size_t>(down.first) * grid_columns + g] * (1 - down.weight) +
-            paper[static_cast<std::size_t>(down.second) * grid_columns + g] * down.weight;
-      }
-      interpolate_row(grid_row.data(), ramps, weights.data(), paper_row.data());
-      unsigned char* out = output + static_cast<std::size_t>(y) * width;
-      normalise_row(image + static_cast<std::size_t>(y) * width, paper_row.data(), width, out);
-      smallest = std::min<int>(smallest, smallest_sample(out, width));
-      tally.add(out, width);  // while the row is in the cache; a raster's counts fit 32 bits
-      for (std::size_t g = 0; g < static_cast<std::size_t>(column_blocks); ++g) {
-        const std::size_t begin = g * block;
-        const Moments row =
-            moments(out + begin,
-                    g + 1 < std::size_t(column_blocks) ? std::size_t{block} : width - last_block);
-        block_sums[g] += row.sum;
-        block_squares[g] += row.squares;
-      }
-      const bool band_ends =
-          y == rows - 1 || (y % block == block - 1 && y / block < band_blocks - 1);
-      if (band_ends) {
-        for (std::size_t g = 0; g < static_cast<std::size_t>(column_blocks); ++g) {
-          const std::size_t block_width =
-              g + 1 < std::size_t(column_blocks) ? std::size_t{block} : width - last_block;
-          const double n = double(y + 1 - band_top) * double(block_width);
-          const double mean = double(block_sums[g]) / n;
-          widest = std::max(widest, double(block_squares[g]) / n - mean * mean);
-        }
-        std::fill(block_sums.begin(), block_sums.end(), 0);
-        std::fill(block_squares.begin(), block_squares.end(), 0);
-        band_top = y + 1;
-      }
-    }
-    const double range = std::sqrt(std::max(widest, 0.0));
-    const std::size_t count = static_cast<std::size_t>(rows) * width;
-    tally.add_to(histogram_of);
-    if (range == 0) {
-      std::memset(output, 255, count);  // a page with nothing on it
+    if (statistics.blank()) {
+      std::memset(output, 255, static_cast<std::size_t>(rows) * width);  // nothing on the page
       return IMAGE_OK;
     }
-    Formula formula = make_formula(Formula::wolf, 0.5, range, smallest);
-    formula.ceiling =
-        imagefiles::detail::halfway_level(histogram_of, otsu_level(histogram_of, count));
-    binarise_locally<std::uint32_t>(output, output, rows, columns, 15, formula);
+    // Each output row is written once the rows its window needs have been fed: `output` may be
+    // `image`.
+    AutoRows decide(statistics, rows, whole_row(columns));
+    int decided = 0;
+    for (int y = 0; y < rows; ++y) {
+      decide.feed(image + static_cast<std::size_t>(y) * width);
+      while (decide.next(output + static_cast<std::size_t>(decided) * width)) ++decided;
+    }
   } catch (const std::bad_alloc&) {
     return IMAGE_MEMOIRE_INSUFFISANTE;
   }
@@ -255,8 +355,9 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
 }
 
 }  // namespace
+}  // namespace imagefiles::detail
 
 statut_image binariser_auto(unsigned char* sortie, const unsigned char* image, int nb_lignes,
                             int nb_colonnes) {
-  return binarise_automatically(sortie, image, nb_lignes, nb_colonnes);
+  return imagefiles::detail::binarise_automatically(sortie, image, nb_lignes, nb_colonnes);
 }

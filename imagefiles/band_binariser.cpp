@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "imagefiles/auto_threshold.h"
 #include "imagefiles/bands.h"
 #include "imagefiles/binarisation_internal.h"
 #include "imagefiles/imagefiles.h"
@@ -25,6 +26,7 @@ void FirstPass::merge(const FirstPass& other) {
   smallest = std::min(smallest, other.smallest);
   narrow.merge(other.narrow);
   wide.merge(other.wide);
+  if (other.automatic) automatic = other.automatic;
 }
 
 namespace {
@@ -183,45 +185,47 @@ class LocalBand : public Band {
   int decided_ = 0;
 };
 
-// The automatic method keeps the page from its first pass and binarises it whole at its end: its
-// estimates of the paper are made over the page before any pixel is normalised.
+// The automatic method: its statistics gathered over whole rows in its first passes, then each
+// row of the strip decided with the whole-image function's row code once its window has come.
 class AutoBand : public Band {
  public:
   AutoBand(int rows, const Strip& strip)
-      : Band(2, strip),
+      : Band(AutoStatistics::passes + 1, strip),
         rows_(rows),
-        width_(static_cast<std::size_t>(strip.width)),
-        page_(static_cast<std::size_t>(rows) * width_) {}
+        decided_row_(static_cast<std::size_t>(strip.width)) {}
 
-  int delay() const override { return 0; }
+  int delay() const override { return decide_ ? decide_->delay() : 0; }
   void gather(const unsigned char* row) override {
-    std::memcpy(page_.data() + static_cast<std::size_t>(gathered_) * width_, row, width_);
+    if (!statistics_) statistics_ = std::make_shared<AutoStatistics>(rows_, strip_.columns);
+    statistics_->gather(pass_, gathered_, row);
     if (++gathered_ == rows_) {
-      if (binariser_auto(page_.data(), page_.data(), rows_, strip_.width) != IMAGE_OK) {
-        throw std::bad_alloc();  // the only failure left once the band is made
-      }
+      statistics_->end(pass_++);
+      gathered_ = 0;
     }
   }
-  void use(const FirstPass&) override {}
-  void feed(const unsigned char*) override { ++fed_; }
+  const FirstPass& first_pass() override {
+    first_pass_.automatic = statistics_;
+    return first_pass_;
+  }
+  void use(const FirstPass& page) override {
+    statistics_ = page.automatic;
+    if (statistics_) decide_.emplace(*statistics_, rows_, strip_);
+  }
+  void feed(const unsigned char* row) override { decide_->feed(row); }
   bool next(unsigned char* out, bool bits) override {
-    if (decided_ == fed_) return false;
-    const unsigned char* row = page_.data() + static_cast<std::size_t>(decided_++) * width_;
-    if (bits) {
-      pack_row(row, width_, out);
-    } else {
-      std::memcpy(out, row, width_);
-    }
+    unsigned char* decided = bits ? decided_row_.data() : out;
+    if (!decide_->next(decided)) return false;
+    if (bits) pack_row(decided, decided_row_.size(), out);
     return true;
   }
 
  private:
   int rows_;
-  std::size_t width_;
-  std::vector<unsigned char> page_;
+  std::vector<unsigned char> decided_row_;  // a row's bytes before they are packed
+  std::shared_ptr<AutoStatistics> statistics_;
+  std::optional<AutoRows> decide_;
+  int pass_ = 0;
   int gathered_ = 0;
-  int fed_ = 0;
-  int decided_ = 0;
 };
 
 }  // namespace
@@ -242,11 +246,14 @@ statut_image Band::check(const parametres_binarisation* method, int rows, int co
 }
 
 int Band::margin(const parametres_binarisation& method) {
+  if (method.methode == BINARISATION_AUTO) return 90;  // its widest window's half, 181 / 2
   return local(method.methode) ? method.fenetre / 2 : 0;
 }
 
 std::size_t Band::bytes_per_column(const parametres_binarisation& method, int rows) {
-  if (method.methode == BINARISATION_AUTO) return static_cast<std::size_t>(rows);
+  // auto: a ring of at most 182 rows, its sums, and a row of the paper's levels.
+  if (method.methode == BINARISATION_AUTO)
+    return static_cast<std::size_t>(std::min(rows, 182)) + 4 * 4 + 2;
   if (!local(method.methode)) return 2;
   const std::size_t sum = narrow_sums(method.fenetre) ? 4 : 8;
   return static_cast<std::size_t>(std::min(rows, method.fenetre + 1)) + 4 * sum + 2;
@@ -271,7 +278,7 @@ struct binariseur {
   int rows;
   int columns;
   int delay;
-  int gathered = 0;
+  std::int64_t gathered = 0;  // rows of the first passes
   int fed = 0;
 };
 
@@ -298,8 +305,10 @@ int binariseur_passes(const binariseur* b) {
 }
 
 statut_image binariseur_statistiques(binariseur* b, const unsigned char* lignes, int nb_lignes) {
-  if (b == nullptr || lignes == nullptr || nb_lignes < 0 || b->band->passes() != 2 || b->fed > 0 ||
-      nb_lignes > b->rows - b->gathered) {
+  const std::int64_t first_passes =
+      std::int64_t{b == nullptr ? 0 : b->band->passes() - 1} * (b == nullptr ? 0 : b->rows);
+  if (b == nullptr || lignes == nullptr || nb_lignes < 0 || b->band->passes() < 2 || b->fed > 0 ||
+      nb_lignes > first_passes - b->gathered) {
     return IMAGE_PARAMETRE_INVALIDE;
   }
   try {
@@ -307,7 +316,7 @@ statut_image binariseur_statistiques(binariseur* b, const unsigned char* lignes,
     for (int r = 0; r < nb_lignes; ++r)
       b->band->gather(lignes + static_cast<std::size_t>(r) * width);
     b->gathered += nb_lignes;
-    if (b->gathered == b->rows && nb_lignes > 0) b->band->use(b->band->first_pass());
+    if (b->gathered == first_passes && nb_lignes > 0) b->band->use(b->band->first_pass());
   } catch (const std::bad_alloc&) {
     return IMAGE_MEMOIRE_INSUFFISANTE;
   }
@@ -321,7 +330,7 @@ statut_image feed(binariseur* b, const unsigned char* lignes, int nb_lignes, uns
   if (nb_sortie != nullptr) *nb_sortie = 0;
   if (b == nullptr || lignes == nullptr || sortie == nullptr || nb_sortie == nullptr ||
       nb_lignes < 0 || nb_lignes > b->rows - b->fed ||
-      (b->band->passes() == 2 && b->gathered < b->rows)) {
+      b->gathered < std::int64_t{b->band->passes() - 1} * b->rows) {
     return IMAGE_PARAMETRE_INVALIDE;
   }
   if (b->band->passes() == 1 && b->fed == 0) b->band->use(b->band->first_pass());

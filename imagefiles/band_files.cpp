@@ -238,7 +238,7 @@ std::vector<Strip> strips_for(const parametres_binarisation& method, const Heade
   const std::size_t per_column = Band::bytes_per_column(method, header.height);
   std::vector<Strip> strips;
   const bool wide = per_column * static_cast<std::size_t>(columns) > strip_budget;
-  if (!anywhere || !wide || method.methode == BINARISATION_AUTO) {
+  if (!anywhere || !wide) {
     strips.push_back(whole_row(columns));
     return strips;
   }
@@ -311,7 +311,21 @@ statut_image binarise_stream(std::FILE* in, const parametres_binarisation* metho
   // The first pass, strip by strip as the second will go (a sink that takes rows anywhere is only
   // known once opened: the first pass plans as if it did, which gives the same statistics).
   FirstPass page;
-  if (two_passes(method->methode) && method->methode != BINARISATION_AUTO) {
+  if (method->methode == BINARISATION_AUTO) {
+    // auto's statistics are of whole rows, in as many passes as it takes.
+    const Strip whole = whole_row(header.width);
+    const std::unique_ptr<Band> band = Band::make(*method, header.height, whole);
+    for (int pass = 1; pass < band->passes(); ++pass) {
+      const statut_image read =
+          over_rows(raster, whole, block, options, 1, [&](int, const unsigned char* row) {
+            band->gather(row);
+            return IMAGE_OK;
+          });
+      if (read != IMAGE_OK) return read;
+    }
+    page = band->first_pass();
+    if (const statut_image same = raster.unchanged(); same != IMAGE_OK) return same;
+  } else if (two_passes(method->methode)) {
     for (const Strip& strip :
          strips_for(*method, header, raster.seekable(), options.strip_budget)) {
       const std::unique_ptr<Band> band = Band::make(*method, header.height, strip);
@@ -336,15 +350,6 @@ statut_image binarise_stream(std::FILE* in, const parametres_binarisation* metho
   for (const Strip& strip : strips) {
     const std::unique_ptr<Band> band = Band::make(*method, header.height, strip);
     band->use(page);
-    if (method->methode == BINARISATION_AUTO) {
-      // Auto's band keeps the page from its first pass, over the whole width.
-      const statut_image read =
-          over_rows(raster, strip, block, options, 1, [&](int, const unsigned char* row) {
-            band->gather(row);
-            return IMAGE_OK;
-          });
-      if (read != IMAGE_OK) return read;
-    }
     const std::size_t out_bytes = bits ? (static_cast<std::size_t>(strip.width) + 7) / 8
                                        : static_cast<std::size_t>(strip.width);
     std::vector<unsigned char> out(out_bytes);

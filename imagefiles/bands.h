@@ -17,6 +17,8 @@
 
 namespace imagefiles::detail {
 
+class AutoStatistics;
+
 // What a two-pass method learns in its first pass over a strip; the strips' parts merge into the
 // page's.
 struct FirstPass {
@@ -24,6 +26,7 @@ struct FirstPass {
   int smallest = 255;                  // Wolf: the smallest sample
   WidestWindow<std::uint32_t> narrow;  // Wolf: the widest window, for each width of sums
   WidestWindow<std::uint64_t> wide;
+  std::shared_ptr<AutoStatistics> automatic;  // auto: its statistics of the whole page
 
   void merge(const FirstPass& other);
 };

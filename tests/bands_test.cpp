@@ -125,15 +125,17 @@ std::string banded(const parametres_binarisation& m, const Shape& s,
   if (b.b == nullptr) return "";
   const std::size_t width = static_cast<std::size_t>(s.columns);
   const std::size_t out_width = bits ? (width + 7) / 8 : width;
-  if (binariseur_passes(b.b) == 2) {
+  for (int pass = 1; pass < binariseur_passes(b.b); ++pass) {
     for (int y = 0; y < s.rows; y += band) {
       EXPECT_EQ(binariseur_statistiques(b.b, in.data() + y * width, std::min(band, s.rows - y)),
                 IMAGE_OK);
     }
   }
   std::string out;
-  // Room for the rows fed and the window's half, as the header says; the rest must stay.
-  std::vector<unsigned char> rows(static_cast<std::size_t>(band + m.fenetre / 2 + 1) * out_width);
+  // Room for the rows fed and the window's half (auto's at most 90), as the header says; the rest
+  // must stay.
+  const int half = m.methode == BINARISATION_AUTO ? 90 : m.fenetre / 2;
+  std::vector<unsigned char> rows(static_cast<std::size_t>(band + half + 1) * out_width);
   for (int y = 0; y < s.rows; y += band) {
     std::fill(rows.begin(), rows.end(), 0x5a);
     int n = -1;
@@ -141,7 +143,7 @@ std::string banded(const parametres_binarisation& m, const Shape& s,
     EXPECT_EQ((bits ? binariseur_lignes_pbm : binariseur_lignes)(b.b, in.data() + y * width, fed,
                                                                  rows.data(), &n),
               IMAGE_OK);
-    EXPECT_LE(n, fed + m.fenetre / 2);
+    EXPECT_LE(n, fed + half);
     EXPECT_EQ(rows[static_cast<std::size_t>(n) * out_width], 0x5a) << "written past its rows";
     out.append(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(n * out_width));
   }

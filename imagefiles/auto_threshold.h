@@ -1,0 +1,106 @@
+// The automatic method in two parts: its statistics of the page, gathered over the rows in
+// passes, and its decision of each row, which needs only the rows of one window. The whole-image
+// function and the bands run both, so that their results are the same byte for byte.
+
+#ifndef IMAGEFILES_AUTO_THRESHOLD_H
+#define IMAGEFILES_AUTO_THRESHOLD_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imagefiles/binarisation_internal.h"
+#include "imagefiles/internal.h"
+#include "imagefiles/running_window.h"
+
+namespace imagefiles::detail {
+
+// What `auto` learns of a page before it decides a pixel, in passes over its rows (each pass:
+// every row in order to gather(), then end()): the page's scale (the passes of ScaleMeasure), the
+// paper's brightness over blocks of the page's scale, and the histogram, smallest sample and
+// largest block deviation of the page divided by that brightness. Memory: the block grid and a
+// row's samples. Throws std::bad_alloc.
+class AutoStatistics {
+ public:
+  AutoStatistics(int rows, int columns);
+  static constexpr int passes = ScaleMeasure::passes + 2;
+  // Whether gather() uses row `y` in `pass` (the whole-image function skips the others).
+  bool wanted(int pass, int y) const;
+  void gather(int pass, int y, const unsigned char* row);
+  void end(int pass);
+
+  // Once every pass has ended:
+  int window() const { return window_; }
+  bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
+  const Formula& formula() const { return formula_; }
+  // The paper's brightness along row `y`, one value per block column, into `levels`.
+  void paper_levels(int y, std::vector<float>& levels) const;
+  // `n` samples of a row from column `first`, divided by the paper's brightness `levels` of that
+  // row, into 0 to 255.
+  void normalise(const std::vector<float>& levels, const unsigned char* samples, std::int64_t first,
+                 std::size_t n, unsigned char* out) const;
+
+ private:
+  double centre(int g) const;  // of block column g, in columns
+  void paper_grid();
+  void end_band();  // a band of blocks read: their deviations
+
+  int rows_, columns_;
+  ScaleMeasure scale_;
+  int window_ = 15;
+  int block_ = 32;
+  int grid_rows_ = 0, grid_columns_ = 0;
+  // The paper pass: the samples of the block row under way, every `across_`-th column of every
+  // `down_`-th row.
+  int down_ = 1, across_ = 1;
+  std::vector<unsigned char> samples_;
+  int sampled_rows_ = 0;
+  std::vector<float> grid_;
+  // The statistics pass.
+  Tally tally_;
+  std::uint64_t histogram_[256] = {};
+  int smallest_ = 255;
+  std::vector<std::uint64_t> block_sums_, block_squares_;
+  std::uint64_t band_samples_ = 0;
+  int band_rows_read_ = 0;
+  double widest_ = 0;
+  std::vector<float> levels_;
+  std::vector<unsigned char> line_;
+  bool blank_ = false;
+  Formula formula_{};
+};
+
+// The decision of `auto` over the columns of `strip`, a row at a time: each row fed is divided by
+// the paper's brightness into a ring of window + 1 rows, and a row is decided once the rows its
+// window needs have come, with Wolf's row decision under the global ceiling.
+class AutoRows {
+ public:
+  AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip);
+  int delay() const { return statistics_.window() / 2; }
+  // The next row's fed columns.
+  void feed(const unsigned char* row);
+  // Writes the next decided row (255 or 0 for each of the strip's columns), if there is one.
+  bool next(unsigned char* out);
+
+ private:
+  const unsigned char* normalised(std::int64_t row) const {
+    return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
+  }
+
+  const AutoStatistics& statistics_;
+  Strip strip_;
+  int rows_;
+  int half_;
+  int slots_;
+  std::size_t fed_;
+  std::vector<unsigned char> ring_;
+  std::vector<float> levels_;
+  RunningWindow<std::uint32_t> running_;
+  LocalDecider<std::uint32_t> decider_;
+  int received_ = 0;
+  int decided_ = 0;
+};
+
+}  // namespace imagefiles::detail
+
+#endif  // IMAGEFILES_AUTO_THRESHOLD_H
