@@ -10,6 +10,7 @@
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
+#include "imagefiles/running_window.h"
 
 namespace imagefiles::detail {
 namespace {
@@ -278,8 +279,15 @@ struct ScaleMeasure::State {
   std::vector<int> run_rows;
   std::int64_t span_first = 0;
   std::size_t span = 0;
+  // Each sampled row with the rows above and below it (mirrored at the page's edges): three
+  // rows of `span` samples a sampled row, and the rows of the page they come from, in order.
   std::vector<unsigned char> run_samples;
-  std::size_t next_run = 0;
+  struct Copy {
+    int row;
+    std::size_t slot;
+  };
+  std::vector<Copy> copies;
+  std::size_t next_copy = 0;
   // The second pass's bands of rows, each on the grid of every `step`-th pixel of every
   // `step`-th row.
   int level = 0;
@@ -303,12 +311,18 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   s.span = std::min(width, run_budget);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
   const std::size_t sampled_rows =
-      std::clamp<std::size_t>(run_budget / width, 1, static_cast<std::size_t>(rows));
+      std::clamp<std::size_t>(run_budget / (3 * width), 1, static_cast<std::size_t>(rows));
   for (std::size_t i = 0; i < sampled_rows; ++i) {
-    s.run_rows.push_back(
-        static_cast<int>((2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows)));
+    const int y =
+        static_cast<int>((2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows));
+    s.run_rows.push_back(y);
+    for (int k = 0; k < 3; ++k) {
+      s.copies.push_back({static_cast<int>(mirror(y + k - 1, rows)), 3 * i + k});
+    }
   }
-  s.run_samples.resize(sampled_rows * s.span);
+  std::stable_sort(s.copies.begin(), s.copies.end(),
+                   [](const State::Copy& a, const State::Copy& b) { return a.row < b.row; });
+  s.run_samples.resize(3 * sampled_rows * s.span);
 }
 
 ScaleMeasure::~ScaleMeasure() = default;
@@ -318,9 +332,10 @@ void ScaleMeasure::gather(int pass, int y, const unsigned char* row) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.gather(y, row);
-    while (s.next_run < s.run_rows.size() && s.run_rows[s.next_run] < y) ++s.next_run;
-    if (s.next_run < s.run_rows.size() && s.run_rows[s.next_run] == y) {
-      std::copy_n(row + s.span_first, s.span, s.run_samples.data() + s.next_run * s.span);
+    while (s.next_copy < s.copies.size() && s.copies[s.next_copy].row < y) ++s.next_copy;
+    for (; s.next_copy < s.copies.size() && s.copies[s.next_copy].row == y; ++s.next_copy) {
+      std::copy_n(row + s.span_first, s.span,
+                  s.run_samples.data() + s.copies[s.next_copy].slot * s.span);
     }
     return;
   }
@@ -343,23 +358,30 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    // Otsu's split of the sampled rows, divided by the paper, and their horizontal runs of ink.
-    std::vector<unsigned char>& sample = s.run_samples;
+    // Otsu's split of the sampled rows divided by the paper, and their horizontal runs of ink
+    // that go on in the rows above and below (at the run's middle): a stroke does, a speck of
+    // noise seldom.
     for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      unsigned char* line = sample.data() + i * s.span;
-      s.paper.normalise(s.run_rows[i], line, s.span, s.span_first, 1, line);
+      for (int k = 0; k < 3; ++k) {
+        unsigned char* line = s.run_samples.data() + (3 * i + static_cast<std::size_t>(k)) * s.span;
+        s.paper.normalise(static_cast<int>(mirror(s.run_rows[i] + k - 1, s.rows)), line, s.span,
+                          s.span_first, 1, line);
+      }
     }
-    const auto [low, high] = std::minmax_element(sample.begin(), sample.end());
+    const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
     if (*low == *high) return void(state_.reset());  // nothing written
     // Ink below the level halfway between the ink's and the paper's (Otsu's split alone would
     // take show-through and noise on the paper for ink).
     std::uint64_t histogram_of[256] = {};
-    for (const unsigned char v : sample) ++histogram_of[v];
-    s.level =
-        halfway_level(histogram_of, calculer_seuil_otsu(sample.data(), sample.size()) - 1) + 1;
+    for (const unsigned char v : s.run_samples) ++histogram_of[v];
+    s.level = halfway_level(histogram_of,
+                            calculer_seuil_otsu(s.run_samples.data(), s.run_samples.size()) - 1) +
+              1;
     std::vector<std::uint64_t> runs(1025);
     for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      const unsigned char* line = sample.data() + i * s.span;
+      const unsigned char* above = s.run_samples.data() + 3 * i * s.span;
+      const unsigned char* line = above + s.span;
+      const unsigned char* below = line + s.span;
       for (std::size_t x = 0; x < s.span;) {
         if (line[x] >= s.level) {
           ++x;
@@ -367,7 +389,10 @@ void ScaleMeasure::end(int pass) {
         }
         const std::size_t begin = x;
         while (x < s.span && line[x] < s.level) ++x;
-        ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
+        const std::size_t middle = (begin + x - 1) / 2;
+        if (above[middle] < s.level && below[middle] < s.level) {
+          ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
+        }
       }
     }
     s.run_samples = {};
