@@ -27,8 +27,12 @@ namespace {
 
 // The widest window whose sums fit 32 bits (binarisation_internal.h).
 constexpr int widest_window = 181;
-// Rows of the page the statistics pass reads: every other one.
-constexpr int statistics_step = 2;
+// Rows of the page the statistics pass reads: one in four.
+constexpr int statistics_step = 4;
+// The statistics pass divides rows by the paper in pieces of this many columns, and keeps the
+// paper rows of at most `kept_pieces` of them.
+constexpr std::size_t piece = std::size_t{1} << 16;
+constexpr std::size_t kept_pieces = 16;
 
 // The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
 // mirrored): one block of ink or of a stain's edge does not make the paper's level.
@@ -70,26 +74,28 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
   return mean;
 }
 
-// Samples divided by a paper brightness that goes in a straight line from `from`, `slope` a
-// column: a vectorised loop.
-IMAGEFILES_VECTOR_CLONES void normalise_stretch(const unsigned char* in, std::size_t n, float from,
-                                                float slope, unsigned char* out) {
+// Samples divided by the paper's brightness, which lies `weight` of the way from `above` to
+// `above` + `step` (a vectorised loop).
+IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* in, std::size_t n,
+                                            const float* above, const float* step, float weight,
+                                            unsigned char* out) {
   for (std::size_t i = 0; i < n; ++i) {
-    const float paper = std::max(from + slope * static_cast<float>(i), 1.0f);
+    const float paper = std::max(above[i] + weight * step[i], 1.0f);
     const float v = 255.0f * static_cast<float>(in[i]) / paper;
     out[i] = static_cast<unsigned char>(std::min(v, 255.0f));
   }
 }
 
-// The sum of `n` samples and of their squares (a vectorised reduction).
+// The sum of `n` samples and of their squares, in 32 bits (a block's part of a row: at most
+// 2 x 181 + 2 samples, whose squares sum to far less than 2^32), a vectorised reduction.
 struct Moments {
-  std::uint64_t sum;
-  std::uint64_t squares;
+  std::uint32_t sum;
+  std::uint32_t squares;
 };
 
-inline Moments moments(const unsigned char* samples, std::size_t n) {
-  std::uint64_t sum = 0;
-  std::uint64_t squares = 0;
+IMAGEFILES_VECTOR_CLONES Moments moments(const unsigned char* samples, std::size_t n) {
+  std::uint32_t sum = 0;
+  std::uint32_t squares = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint32_t v = samples[i];
     sum += v;
@@ -142,13 +148,17 @@ void AutoStatistics::gather(int pass, int y, const unsigned char* row) {
     return;
   }
   // The statistics pass: the row divided by the paper's brightness, a piece at a time.
-  paper_levels(y, levels_);
-  constexpr std::size_t piece = 4096;
   for (std::size_t x = 0; x < width; x += piece) {
     const std::size_t n = std::min(piece, width - x);
-    normalise(levels_, row + x, static_cast<std::int64_t>(x), n, line_.data());
+    // The pieces' paper rows are kept from row to row, up to a number of them (a wider page
+    // has them made again on each row).
+    PaperRow& paper = paper_rows_[(x / piece) % paper_rows_.size()];
+    if (paper.first() != static_cast<std::int64_t>(x))
+      paper = PaperRow(static_cast<std::int64_t>(x), n);
+    paper.normalise(*this, y, row + x, line_.data());
     smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), n));
-    tally_.add(line_.data(), n);
+    if ((y / statistics_step) % 2 == 0)
+      tally_.add(line_.data(), n);  // the histogram: one row in eight
     // Each block's moments, from the part of it in this piece.
     std::size_t at = 0;
     while (at < n) {
@@ -216,7 +226,13 @@ void AutoStatistics::end(int pass) {
     const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
     block_sums_.assign(column_blocks, 0);
     block_squares_.assign(column_blocks, 0);
-    line_.resize(4096);
+    line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
+    const std::size_t pieces = (static_cast<std::size_t>(columns_) + piece - 1) / piece;
+    for (std::size_t c = 0; c < std::min(pieces, kept_pieces); ++c) {
+      const std::size_t first = c * piece;
+      paper_rows_.emplace_back(static_cast<std::int64_t>(first),
+                               std::min(piece, static_cast<std::size_t>(columns_) - first));
+    }
     return;
   }
   tally_.add_to(histogram_);
@@ -229,6 +245,7 @@ void AutoStatistics::end(int pass) {
   block_sums_ = {};
   block_squares_ = {};
   line_ = {};
+  paper_rows_ = {};
 }
 
 double AutoStatistics::centre(int g) const {
@@ -237,8 +254,7 @@ double AutoStatistics::centre(int g) const {
   return (first + last - 1) / 2;
 }
 
-void AutoStatistics::paper_levels(int y, std::vector<float>& levels) const {
-  // Between the centres of the block rows above and below.
+AutoStatistics::Between AutoStatistics::between_rows(int y) const {
   const auto centre_of_row = [&](int g) {
     return (double(g) * block_ + std::min(double(rows_), double(g + 1) * block_) - 1) / 2;
   };
@@ -248,15 +264,12 @@ void AutoStatistics::paper_levels(int y, std::vector<float>& levels) const {
   const double span = centre_of_row(below) - centre_of_row(above);
   const float weight =
       span > 0 ? static_cast<float>(std::clamp((y - centre_of_row(above)) / span, 0.0, 1.0)) : 0;
-  levels.resize(static_cast<std::size_t>(grid_columns_));
-  const float* top = grid_.data() + static_cast<std::size_t>(above) * grid_columns_;
-  const float* bottom = grid_.data() + static_cast<std::size_t>(below) * grid_columns_;
-  for (std::size_t g = 0; g < levels.size(); ++g)
-    levels[g] = top[g] + (bottom[g] - top[g]) * weight;
+  return {above, below, weight};
 }
 
-void AutoStatistics::normalise(const std::vector<float>& levels, const unsigned char* samples,
-                               std::int64_t first, std::size_t n, unsigned char* out) const {
+void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t n,
+                                 float* out) const {
+  const float* levels = grid_.data() + static_cast<std::size_t>(block_row) * grid_columns_;
   const std::int64_t end = first + static_cast<std::int64_t>(n);
   std::int64_t x = first;
   while (x < end) {
@@ -266,26 +279,39 @@ void AutoStatistics::normalise(const std::vector<float>& levels, const unsigned 
     g = std::clamp(g, -1, grid_columns_ - 1);
     if (g + 1 < grid_columns_ && static_cast<double>(x) >= centre(g + 1)) ++g;
     std::int64_t stop = end;
-    float from;
-    float slope = 0;
+    double from;
+    double slope = 0;
     if (g < 0) {
       stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
       from = levels[0];
     } else if (g + 1 >= grid_columns_) {
-      from = levels[static_cast<std::size_t>(grid_columns_ - 1)];
+      from = levels[grid_columns_ - 1];
     } else {
       const double c0 = centre(g);
       const double c1 = centre(g + 1);
       stop = std::min(end, static_cast<std::int64_t>(std::ceil(c1)));
-      const double step = (levels[g + 1] - levels[g]) / (c1 - c0);
-      from = static_cast<float>(levels[g] + step * (static_cast<double>(x) - c0));
-      slope = static_cast<float>(step);
+      slope = (levels[g + 1] - levels[g]) / (c1 - c0);
+      from = levels[g] + slope * (static_cast<double>(x) - c0);
     }
     stop = std::max(stop, x + 1);
-    normalise_stretch(samples + (x - first), static_cast<std::size_t>(stop - x), from, slope,
-                      out + (x - first));
+    for (std::int64_t i = x; i < stop; ++i) {
+      out[i - first] = static_cast<float>(from + slope * static_cast<double>(i - x));
+    }
     x = stop;
   }
+}
+
+void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
+                         unsigned char* out) {
+  const AutoStatistics::Between at = statistics.between_rows(y);
+  if (at.above != above_row_ || at.below != below_row_) {
+    statistics.paper_along(at.above, first_, above_.size(), above_.data());
+    statistics.paper_along(at.below, first_, step_.size(), step_.data());
+    for (std::size_t i = 0; i < step_.size(); ++i) step_[i] -= above_[i];
+    above_row_ = at.above;
+    below_row_ = at.below;
+  }
+  normalise_row(samples, above_.size(), above_.data(), step_.data(), at.weight, out);
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip)
@@ -296,13 +322,13 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       slots_(std::min(rows, statistics.window() + 1)),
       fed_(static_cast<std::size_t>(strip.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
+      paper_(strip.fed_first, fed_),
       running_(rows, statistics.window(), strip),
       decider_(statistics.formula(), statistics.window()) {}
 
 void AutoRows::feed(const unsigned char* row) {
-  statistics_.paper_levels(received_, levels_);
-  statistics_.normalise(levels_, row, strip_.fed_first, fed_,
-                        ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_);
+  paper_.normalise(statistics_, received_, row,
+                   ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_);
   ++received_;
 }
 

@@ -15,6 +15,27 @@
 
 namespace imagefiles::detail {
 
+class AutoStatistics;
+
+// The paper's brightness over `n` columns of the page from `first`, row after row: kept at the
+// centres of the block rows above and below, refreshed as the rows pass them; and rows of samples
+// divided by it.
+class PaperRow {
+ public:
+  PaperRow(std::int64_t first, std::size_t n) : first_(first), above_(n), step_(n) {}
+  std::int64_t first() const { return first_; }
+  // `samples`, the columns of row `y`, divided by the paper's brightness, into 0 to 255.
+  void normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
+                 unsigned char* out);
+
+ private:
+  std::int64_t first_;
+  int above_row_ = -1;
+  int below_row_ = -1;
+  std::vector<float> above_;
+  std::vector<float> step_;  // below - above
+};
+
 // What `auto` learns of a page before it decides a pixel, in passes over its rows (each pass:
 // every row in order to gather(), then end()): the page's scale (the passes of ScaleMeasure), the
 // paper's brightness over blocks of the page's scale, and the histogram, smallest sample and
@@ -33,12 +54,16 @@ class AutoStatistics {
   int window() const { return window_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   const Formula& formula() const { return formula_; }
-  // The paper's brightness along row `y`, one value per block column, into `levels`.
-  void paper_levels(int y, std::vector<float>& levels) const;
-  // `n` samples of a row from column `first`, divided by the paper's brightness `levels` of that
-  // row, into 0 to 255.
-  void normalise(const std::vector<float>& levels, const unsigned char* samples, std::int64_t first,
-                 std::size_t n, unsigned char* out) const;
+  // Where row `y` falls between the centres of the block rows: the rows above and below it and
+  // the weight of the one below.
+  struct Between {
+    int above, below;
+    float weight;
+  };
+  Between between_rows(int y) const;
+  // The paper's brightness at the centre of block row `block_row`, for `n` columns from `first`
+  // (in straight lines between the centres of the blocks), into `out`.
+  void paper_along(int block_row, std::int64_t first, std::size_t n, float* out) const;
 
  private:
   double centre(int g) const;  // of block column g, in columns
@@ -64,7 +89,7 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
-  std::vector<float> levels_;
+  std::vector<PaperRow> paper_rows_;
   std::vector<unsigned char> line_;
   bool blank_ = false;
   Formula formula_{};
@@ -94,7 +119,7 @@ class AutoRows {
   int slots_;
   std::size_t fed_;
   std::vector<unsigned char> ring_;
-  std::vector<float> levels_;
+  PaperRow paper_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
   int received_ = 0;
