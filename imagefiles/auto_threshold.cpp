@@ -316,18 +316,19 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip)
     : statistics_(statistics),
-      strip_(strip),
+      strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
+      skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
       rows_(rows),
       half_(statistics.window() / 2),
       slots_(std::min(rows, statistics.window() + 1)),
-      fed_(static_cast<std::size_t>(strip.fed_width)),
+      fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
-      paper_(strip.fed_first, fed_),
-      running_(rows, statistics.window(), strip),
+      paper_(strip_.fed_first, fed_),
+      running_(rows, statistics.window(), strip_),
       decider_(statistics.formula(), statistics.window()) {}
 
 void AutoRows::feed(const unsigned char* row) {
-  paper_.normalise(statistics_, received_, row,
+  paper_.normalise(statistics_, received_, row + skipped_,
                    ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_);
   ++received_;
 }

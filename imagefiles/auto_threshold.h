@@ -102,7 +102,8 @@ class AutoRows {
  public:
   AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip);
   int delay() const { return statistics_.window() / 2; }
-  // The next row's fed columns.
+  // The next row's fed columns (those of the strip given, which may overlap more than the
+  // window needs).
   void feed(const unsigned char* row);
   // Writes the next decided row (255 or 0 for each of the strip's columns), if there is one.
   bool next(unsigned char* out);
@@ -113,7 +114,8 @@ class AutoRows {
   }
 
   const AutoStatistics& statistics_;
-  Strip strip_;
+  Strip strip_;          // the columns the window needs: those decided and its half on each side
+  std::size_t skipped_;  // fed columns before them (the strip was cut for the widest window)
   int rows_;
   int half_;
   int slots_;

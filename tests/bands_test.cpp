@@ -29,9 +29,9 @@ struct Shape {
 };
 
 // 1 x N, N x 1, heights that are no multiple of the bands, widths around the strips' (64
-// columns and its multiples, with a strip budget of 4 KiB below).
-const Shape kShapes[] = {{1, 1},   {1, 300}, {300, 1}, {2, 3},    {37, 53},
-                         {50, 63}, {9, 64},  {12, 65}, {40, 129}, {23, 700}};
+// columns and its multiples, with a strip budget of 4 KiB below; auto's strips, 768 wide).
+const Shape kShapes[] = {{1, 1},  {1, 300}, {300, 1},  {2, 3},    {37, 53},  {50, 63},
+                         {9, 64}, {12, 65}, {40, 129}, {23, 700}, {11, 1700}};
 
 const parametres_binarisation kMethods[] = {
     {BINARISATION_SEUIL, 128, 0, 0},     {BINARISATION_SEUIL, 0, 0, 0},
