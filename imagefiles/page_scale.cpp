@@ -156,10 +156,14 @@ struct Component {
 // that looks like writing to `heights`.
 class Labeller {
  public:
-  Labeller(const CoarsePaper& paper, int rows, int columns, int level, int step, int stroke)
+  // The grid's `grid_columns` columns from page column `first`.
+  Labeller(const CoarsePaper& paper, int rows, int columns, std::int64_t first,
+           std::size_t grid_columns, int level, int step, int stroke)
       : paper_(paper),
         rows_(rows),
         columns_(columns),
+        first_(first),
+        grid_columns_(grid_columns),
         level_(level),
         step_(step),
         stroke_(stroke) {}
@@ -170,11 +174,14 @@ class Labeller {
     parent_.clear();
     components_.clear();
     previous_.clear();
-    const int grid_columns = (columns_ + step_ - 1) / step_;
-    line_.resize(static_cast<std::size_t>(grid_columns));
+    const int grid_columns = static_cast<int>(grid_columns_);
+    // A component that touches a side of the grid that is not the page's is cut.
+    const bool left_cut = first_ > 0;
+    const bool right_cut = first_ + std::int64_t{grid_columns} * step_ < columns_;
+    line_.resize(grid_columns_);
     for (int y = first; y < last; y += step_) {
       current_.clear();
-      paper_.normalise(y, samples, line_.size(), 0, step_, line_.data());
+      paper_.normalise(y, samples, line_.size(), first_, step_, line_.data());
       samples += line_.size();
       const unsigned char* line = line_.data();
       const int g = (y - first) / step_;
@@ -188,7 +195,8 @@ class Labeller {
         while (x < grid_columns && line[x] < level_) ++x;
         const int label = static_cast<int>(parent_.size());
         parent_.push_back(label);
-        components_.push_back({g, g, begin, x - 1, std::uint64_t(x - begin), edge});
+        const bool cut = edge || (begin == 0 && left_cut) || (x == grid_columns && right_cut);
+        components_.push_back({g, g, begin, x - 1, std::uint64_t(x - begin), cut});
         current_.push_back({begin, x, label});
       }
       // Runs of this row and of the one above that touch, diagonals included, are one component.
@@ -247,7 +255,10 @@ class Labeller {
   }
 
   const CoarsePaper& paper_;
-  int rows_, columns_, level_, step_, stroke_;
+  int rows_, columns_;
+  std::int64_t first_;
+  std::size_t grid_columns_;
+  int level_, step_, stroke_;
   std::vector<unsigned char> line_;
   std::vector<int> parent_;
   std::vector<Component> components_;
@@ -293,6 +304,8 @@ struct ScaleMeasure::State {
   int level = 0;
   int step = 1;
   int band_rows = 0;
+  std::int64_t grid_first = 0;  // the first column of the grid, of grid_columns
+  std::size_t grid_columns = 0;
   struct Band {
     int first, last;
     std::vector<unsigned char> samples;
@@ -341,7 +354,8 @@ void ScaleMeasure::gather(int pass, int y, const unsigned char* row) {
   }
   // The bands that hold row y (in order of their first rows, which may overlap).
   while (s.next_band < s.bands.size() && s.bands[s.next_band].last <= y) ++s.next_band;
-  const std::size_t grid_columns = static_cast<std::size_t>((s.columns + s.step - 1) / s.step);
+  const std::size_t grid_columns = s.grid_columns;
+  row += s.grid_first;
   for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
     State::Band& band = s.bands[b];
     if (y >= band.last || (y - band.first) % s.step != 0) continue;
@@ -407,6 +421,11 @@ void ScaleMeasure::end(int pass) {
     const int band_rows = s.band_rows = std::max(192, 60 * stroke / s.step) * s.step;
     const std::int64_t bands = std::max<std::int64_t>(
         1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / s.step)));
+    // A band wider than the budget gives the middle of its rows.
+    const std::int64_t grid_rows = (std::min(band_rows, s.rows) + s.step - 1) / s.step;
+    s.grid_columns = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(std::int64_t{component_budget} / grid_rows, 1, grid_columns));
+    s.grid_first = (grid_columns - static_cast<std::int64_t>(s.grid_columns)) / 2 * s.step;
     if (bands * band_rows >= s.rows) {
       s.bands.push_back({0, s.rows, {}});
     } else {
@@ -420,7 +439,8 @@ void ScaleMeasure::end(int pass) {
   const bool whole = s.bands.size() == 1 && s.bands[0].last - s.bands[0].first == s.rows;
   std::vector<std::uint64_t> heights(
       static_cast<std::size_t>(whole ? s.rows + 1 : s.band_rows / 2));
-  Labeller labeller(s.paper, s.rows, s.columns, s.level, s.step, scale_.stroke);
+  Labeller labeller(s.paper, s.rows, s.columns, s.grid_first, s.grid_columns, s.level, s.step,
+                    scale_.stroke);
   for (const State::Band& band : s.bands) {
     labeller.band(band.first, band.last, band.samples.data(), heights);
   }
