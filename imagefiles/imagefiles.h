@@ -375,25 +375,30 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
  * page is divided by its paper's brightness over a coarse grid (16 x 16 blocks at most, so that a
  * shadow does not move the split), then split halfway between its ink's and its paper's levels
  * (those of Otsu's two classes). The stroke width is the median length of the horizontal runs of
- * ink; the letter height is the height of the connected component (8-neighbours) that the median
+ * ink that go on in the rows above and below (specks of noise seldom do); the letter height is the height of the connected component (8-neighbours) that the median
  * ink pixel lies in, specks, rules and shapes cut by the sample left out. The window is
  * about one letter height, never below three stroke widths, odd, from 3 to 255. Only a sample is
  * read: about 260,000 pixels of rows spread over the page for the runs, and about 520,000 for the
  * components, in bands of whole rows spread over the page (every second pixel or wider where the
- * strokes allow), so that the time hardly grows beyond a few megapixels. A page with no writing
+ * strokes allow; the middle of a page wider than that), so that the time hardly grows beyond a
+ * few megapixels. A page with no writing
  * (uniform, or with no letter-like component), a NULL image and a dimension below 1 give 15, the
  * local methods' default. */
 IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes, int nb_colonnes);
 
-/* The automatic method, with no parameter, for document pages (scans and photos): the page is
- * first divided by the brightness of its paper, estimated over blocks of 32 x 32 pixels (which
- * evens out shadows, a dark corner, stains); on that normalised page a pixel is black when both
- * a global threshold (halfway between the ink's and the paper's levels, which Otsu's split of the
- * histogram gives) and Wolf's local one (window 15, k 0.5, its largest deviation that of blocks
- * of about 32 x 32 pixels, every pixel in one: the rows and columns left over at the ends join
- * the last blocks) make it black. `sortie` may be `image`; memory: the block grid (one float for
- * 1,024 pixels) and a band of rows, as the local methods. Statuses as theirs; a page whose
- * normalised self is uniform is all white. */
+/* The automatic method, with no parameter, for document pages (scans and photos) at any scale:
+ * every size it uses follows the page's writing, as fenetre_conseillee measures it (a window W
+ * of about one letter height, 15 on a page with no writing, at most 181). The page is first
+ * divided by the brightness of its paper, the 90th percentile of blocks of 2 W + 2 pixels a side
+ * (at least 16), smoothed over the blocks around and interpolated between their centres (which
+ * evens out shadows, a dark corner, stains); on that normalised page a pixel is black when both a
+ * global threshold (halfway between the ink's and the paper's levels, which Otsu's split of the
+ * histogram gives) and Wolf's local one (window W, k 0.5, its largest deviation that of the
+ * blocks, every pixel in one: the rows and columns left over at the ends join the last blocks)
+ * make it black. The histogram, smallest sample and block deviations are taken from one row in
+ * four of the normalised page. `sortie` may be `image`; memory: the block grid and W + 1 rows.
+ * The band functions below give the same result a band of rows at a time. Statuses as the local
+ * methods'; a page whose normalised self is uniform is all white. */
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);
 
@@ -402,19 +407,20 @@ IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned
  * A page larger than memory is binarised a band of rows at a time, with results byte for byte
  * those of the whole-image functions above. A binariseur is created with the method, its
  * parameters and the page's dimensions; it is fed the rows from the top, and gives back each row
- * as soon as it is decided: at once for the fixed threshold, Otsu and auto, fenetre / 2 rows later
- * for the local methods, the last rows with the last row fed.
+ * as soon as it is decided: at once for the fixed threshold and Otsu, fenetre / 2 rows later for
+ * the local methods (auto: half its window, at most 90), the last rows with the last row fed.
  *
- * The fixed threshold, Sauvola and Niblack decide in one pass. Otsu (the histogram), Wolf (the
- * largest deviation and the smallest sample) and auto (the paper's level and the statistics of
- * the normalised page) need the whole page first: binariseur_passes says 2 for them, and every row
- * is then given once to binariseur_statistiques, from the top, before the rows are fed again to
- * binariseur_lignes (the caller reads its file twice).
+ * The fixed threshold, Sauvola and Niblack decide in one pass. Otsu (the histogram) and Wolf (the
+ * largest deviation and the smallest sample) need the whole page first: binariseur_passes says 2
+ * for them, and every row is then given once to binariseur_statistiques, from the top, before the
+ * rows are fed again to binariseur_lignes (the caller reads its file twice). auto needs four first
+ * passes (two for the page's scale, one for the paper's level, one for the statistics of the
+ * normalised page): binariseur_passes says 5, and every row is given to binariseur_statistiques
+ * four times over, from the top each time.
  *
  * Memory: the object holds the rows its method still needs, at most fenetre + 1 rows for the
- * local methods (none for the fixed threshold and Otsu), and a few sums a column; auto keeps the
- * page from its first pass (its estimates of the paper are made over the whole page before any
- * pixel is normalised), and its stream functions hold the page.
+ * local methods (none for the fixed threshold and Otsu), and a few sums a column; auto holds its
+ * block grid, a sample of the page for its scale (under a megabyte) and its window + 1 rows.
  */
 
 /* A method and its parameters: `seuil` for the fixed threshold (binariser's rule), `fenetre` and
@@ -446,12 +452,13 @@ typedef struct binariseur binariseur;
 IMAGEFILES_API binariseur* creer_binariseur(const parametres_binarisation* parametres,
                                             int nb_lignes, int nb_colonnes, statut_image* statut);
 
-/* How many times the rows are read: 1, or 2 for a method that needs the whole page first
- * (binariseur_statistiques is then the first pass). 0 for a NULL binariseur. */
+/* How many times the rows are read: 1, or 2 for Otsu and Wolf, 5 for auto, which need the whole
+ * page first (binariseur_statistiques is then the first passes). 0 for a NULL binariseur. */
 IMAGEFILES_API int binariseur_passes(const binariseur* b);
 
-/* The first pass of a two-pass method: `nb_lignes` rows of nb_colonnes samples, the next ones of
- * the page from the top. The last row of the page ends the pass. IMAGE_PARAMETRE_INVALIDE for a
+/* The first passes of a method that needs them: `nb_lignes` rows of nb_colonnes samples, the next
+ * ones of the page from the top. The last row of the page ends a pass; the next starts again at
+ * the top. IMAGE_PARAMETRE_INVALIDE for a
  * NULL pointer, a one-pass method, rows beyond the page, or a call after binariseur_lignes. */
 IMAGEFILES_API statut_image binariseur_statistiques(binariseur* b, const unsigned char* lignes,
                                                     int nb_lignes);
@@ -459,9 +466,9 @@ IMAGEFILES_API statut_image binariseur_statistiques(binariseur* b, const unsigne
 /* Feeds the next `nb_lignes` rows of the page (nb_colonnes samples each) and writes into `sortie`
  * the rows this decides, in order, 255 (white) or 0 (black) a pixel, storing their number in
  * *nb_sortie: `sortie` has room for nb_lignes + fenetre / 2 rows (nb_lignes for the fixed
- * threshold, Otsu and auto); it does not overlap `lignes`. Every row of the page has come out once
+ * threshold and Otsu, nb_lignes + 90 for auto); it does not overlap `lignes`. Every row of the page has come out once
  * the last is fed. IMAGE_PARAMETRE_INVALIDE for a NULL pointer, a negative count, rows beyond the
- * page, or a two-pass method whose first pass is not complete; *nb_sortie is then 0 and nothing is
+ * page, or a method whose first passes are not complete; *nb_sortie is then 0 and nothing is
  * written. */
 IMAGEFILES_API statut_image binariseur_lignes(binariseur* b, const unsigned char* lignes,
                                               int nb_lignes, unsigned char* sortie, int* nb_sortie);
@@ -485,9 +492,10 @@ IMAGEFILES_API void detruire_binariseur(binariseur* b);
  * methods and auto work in vertical strips of the page (with the window's overlap), so that it
  * stays within a few MiB whatever the width.
  *
- * A two-pass method reads a regular file twice; a file that changes, grows short or is replaced
+ * A method with first passes (Otsu, Wolf, auto) reads a regular file once for each pass (auto:
+ * five times); a file that changes, grows short or is replaced
  * between the passes is IMAGE_ERREUR_DE_LECTURE, and nothing is written. From a stream that
- * cannot be read twice (a pipe), a two-pass method first copies the raster into an unnamed
+ * cannot be read again (a pipe), such a method first copies the raster into an unnamed
  * temporary file (in $TMPDIR, or /tmp), and a disk that cannot hold it is IMAGE_ERREUR_DE_LECTURE.
  * The caller closes the streams.
  */
