@@ -115,29 +115,36 @@ bool AutoStatistics::wanted(int pass, int y) const {
   return y % statistics_step == 0;
 }
 
-void AutoStatistics::gather(int pass, int y, const unsigned char* row) {
-  if (pass < ScaleMeasure::passes) return scale_.gather(pass, y, row);
+void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned char* samples,
+                            std::size_t n) {
+  if (pass < ScaleMeasure::passes) return scale_.gather(pass, y, first, samples, n);
   if (!wanted(pass, y)) return;
   const std::size_t width = static_cast<std::size_t>(columns_);
+  const std::size_t begin = static_cast<std::size_t>(first);
+  const std::size_t end = begin + n;
+  const bool row_ends = end == width;
   if (pass == ScaleMeasure::passes) {
     // The paper pass: this row's samples; at the end of a block row, each block's percentile.
-    const std::size_t n = (width + across_ - 1) / across_;
-    samples_.resize(static_cast<std::size_t>(sampled_rows_ + 1) * n);
-    unsigned char* into = samples_.data() + static_cast<std::size_t>(sampled_rows_) * n;
-    for (std::size_t k = 0; k < n; ++k) into[k] = row[k * across_];
+    const std::size_t per_row = (width + across_ - 1) / across_;
+    if (begin == 0) samples_.resize(static_cast<std::size_t>(sampled_rows_ + 1) * per_row);
+    unsigned char* into = samples_.data() + static_cast<std::size_t>(sampled_rows_) * per_row;
+    for (std::size_t k = (begin + across_ - 1) / across_; k * across_ < end; ++k) {
+      into[k] = samples[k * across_ - begin];
+    }
+    if (!row_ends) return;
     ++sampled_rows_;
     const int block_row = y / block_;
     const int last_wanted = std::min(rows_ - 1, (block_row + 1) * block_ - 1);
     if (y + down_ <= last_wanted) return;
     std::vector<unsigned char> block;
     for (int g = 0; g < grid_columns_; ++g) {
-      const std::size_t first = (static_cast<std::size_t>(g) * block_ + across_ - 1) / across_;
-      const std::size_t last =
+      const std::size_t from = (static_cast<std::size_t>(g) * block_ + across_ - 1) / across_;
+      const std::size_t to =
           (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
       block.clear();
       for (int r = 0; r < sampled_rows_; ++r) {
-        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * n;
-        block.insert(block.end(), line + first, line + last);
+        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row;
+        block.insert(block.end(), line + from, line + to);
       }
       const std::size_t rank = block.size() - 1 - block.size() / 10;
       std::nth_element(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(rank),
@@ -147,33 +154,39 @@ void AutoStatistics::gather(int pass, int y, const unsigned char* row) {
     sampled_rows_ = 0;
     return;
   }
-  // The statistics pass: the row divided by the paper's brightness, a piece at a time.
-  for (std::size_t x = 0; x < width; x += piece) {
-    const std::size_t n = std::min(piece, width - x);
+  // The statistics pass: the samples divided by the paper's brightness, a piece at a time.
+  for (std::size_t x = begin; x < end;) {
+    const std::size_t chunk = x / piece;
+    const std::size_t stop = std::min(end, (chunk + 1) * piece);
+    const std::size_t m = stop - x;
     // The pieces' paper rows are kept from row to row, up to a number of them (a wider page
     // has them made again on each row).
-    PaperRow& paper = paper_rows_[(x / piece) % paper_rows_.size()];
-    if (paper.first() != static_cast<std::int64_t>(x))
-      paper = PaperRow(static_cast<std::int64_t>(x), n);
-    paper.normalise(*this, y, row + x, line_.data());
-    smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), n));
+    PaperRow& paper = paper_rows_[chunk % paper_rows_.size()];
+    const std::int64_t chunk_first = static_cast<std::int64_t>(chunk * piece);
+    if (paper.first() != chunk_first) {
+      paper = PaperRow(chunk_first, std::min(piece, width - chunk * piece));
+    }
+    paper.normalise(*this, y, samples + (x - begin), line_.data(), x - chunk * piece, m);
+    smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), m));
     if ((y / statistics_step) % 2 == 0)
-      tally_.add(line_.data(), n);  // the histogram: one row in eight
-    // Each block's moments, from the part of it in this piece.
+      tally_.add(line_.data(), m);  // the histogram: one row in eight
+    // Each block's moments, from the part of it here.
     std::size_t at = 0;
-    while (at < n) {
+    while (at < m) {
       const std::size_t column = x + at;
       const std::size_t b =
           std::min(column / block_, block_sums_.size() - 1);  // the last takes what is left
       const std::size_t block_end =
           b + 1 == block_sums_.size() ? width : (b + 1) * static_cast<std::size_t>(block_);
-      const std::size_t m = std::min(n - at, block_end - column);
-      const Moments part = moments(line_.data() + at, m);
+      const std::size_t part_width = std::min(m - at, block_end - column);
+      const Moments part = moments(line_.data() + at, part_width);
       block_sums_[b] += part.sum;
       block_squares_[b] += part.squares;
-      at += m;
+      at += part_width;
     }
+    x = stop;
   }
+  if (!row_ends) return;
   if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
     tally_.add_to(histogram_);  // the tally counts in 32 bits
     tally_ = Tally{};
@@ -302,7 +315,7 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
 }
 
 void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
-                         unsigned char* out) {
+                         unsigned char* out, std::size_t from, std::size_t count) {
   const AutoStatistics::Between at = statistics.between_rows(y);
   if (at.above != above_row_ || at.below != below_row_) {
     statistics.paper_along(at.above, first_, above_.size(), above_.data());
@@ -311,7 +324,7 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
     above_row_ = at.above;
     below_row_ = at.below;
   }
-  normalise_row(samples, above_.size(), above_.data(), step_.data(), at.weight, out);
+  normalise_row(samples, count, above_.data() + from, step_.data() + from, at.weight, out);
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip)
@@ -329,7 +342,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
 
 void AutoRows::feed(const unsigned char* row) {
   paper_.normalise(statistics_, received_, row + skipped_,
-                   ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_);
+                   ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_, 0, fed_);
   ++received_;
 }
 
@@ -359,7 +372,7 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     for (int pass = 0; pass < AutoStatistics::passes; ++pass) {
       for (int y = 0; y < rows; ++y) {
         if (statistics.wanted(pass, y))
-          statistics.gather(pass, y, image + static_cast<std::size_t>(y) * width);
+          statistics.gather(pass, y, 0, image + static_cast<std::size_t>(y) * width, width);
       }
       statistics.end(pass);
     }

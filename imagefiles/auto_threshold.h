@@ -24,9 +24,10 @@ class PaperRow {
  public:
   PaperRow(std::int64_t first, std::size_t n) : first_(first), above_(n), step_(n) {}
   std::int64_t first() const { return first_; }
-  // `samples`, the columns of row `y`, divided by the paper's brightness, into 0 to 255.
+  // `count` samples of row `y` from its column `from` (counted from first()), divided by the
+  // paper's brightness, into 0 to 255.
   void normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
-                 unsigned char* out);
+                 unsigned char* out, std::size_t from, std::size_t count);
 
  private:
   std::int64_t first_;
@@ -47,7 +48,8 @@ class AutoStatistics {
   static constexpr int passes = ScaleMeasure::passes + 2;
   // Whether gather() uses row `y` in `pass` (the whole-image function skips the others).
   bool wanted(int pass, int y) const;
-  void gather(int pass, int y, const unsigned char* row);
+  // `n` samples of row `y` from column `first`: the pieces of a row in the order of the columns.
+  void gather(int pass, int y, std::int64_t first, const unsigned char* samples, std::size_t n);
   void end(int pass);
 
   // Once every pass has ended:

@@ -197,7 +197,7 @@ class AutoBand : public Band {
   int delay() const override { return decide_ ? decide_->delay() : 0; }
   void gather(const unsigned char* row) override {
     if (!statistics_) statistics_ = std::make_shared<AutoStatistics>(rows_, strip_.columns);
-    statistics_->gather(pass_, gathered_, row);
+    statistics_->gather(pass_, gathered_, 0, row, static_cast<std::size_t>(strip_.columns));
     if (++gathered_ == rows_) {
       statistics_->end(pass_++);
       gathered_ = 0;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefiles/auto_threshold.h"
 #include "imagefiles/bands.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
@@ -312,18 +313,28 @@ statut_image binarise_stream(std::FILE* in, const parametres_binarisation* metho
   // known once opened: the first pass plans as if it did, which gives the same statistics).
   FirstPass page;
   if (method->methode == BINARISATION_AUTO) {
-    // auto's statistics are of whole rows, in as many passes as it takes.
-    const Strip whole = whole_row(header.width);
-    const std::unique_ptr<Band> band = Band::make(*method, header.height, whole);
-    for (int pass = 1; pass < band->passes(); ++pass) {
-      const statut_image read =
-          over_rows(raster, whole, block, options, 1, [&](int, const unsigned char* row) {
-            band->gather(row);
-            return IMAGE_OK;
-          });
-      if (read != IMAGE_OK) return read;
+    // auto's statistics are of whole rows, read in pieces of at most a block, in as many passes
+    // as it takes; the rows a pass does not use are not read.
+    auto statistics = std::make_shared<AutoStatistics>(header.height, header.width);
+    const std::size_t width = static_cast<std::size_t>(header.width);
+    const std::size_t piece = std::clamp<std::size_t>(options.piece, 1, width);
+    if (block.size() < piece) block.assign(piece, 0);
+    for (int pass = 0; pass < AutoStatistics::passes; ++pass) {
+      for (int row = 0; row < header.height; ++row) {
+        if (!statistics->wanted(pass, row)) continue;
+        if (options.at_row) options.at_row(1, row);
+        for (std::size_t first = 0; first < width; first += piece) {
+          const std::size_t n = std::min(piece, width - first);
+          if (const statut_image got = raster.read(row, static_cast<int>(first), n, block.data());
+              got != IMAGE_OK) {
+            return got;
+          }
+          statistics->gather(pass, row, static_cast<std::int64_t>(first), block.data(), n);
+        }
+      }
+      statistics->end(pass);
     }
-    page = band->first_pass();
+    page.automatic = statistics;
     if (const statut_image same = raster.unchanged(); same != IMAGE_OK) return same;
   } else if (two_passes(method->methode)) {
     for (const Strip& strip :

@@ -75,6 +75,7 @@ class Band {
 // which the tests use to change the file or stop the process in the middle.
 struct StreamOptions {
   std::size_t strip_budget = std::size_t{4} << 20;
+  std::size_t piece = std::size_t{1} << 20;  // auto's first passes read rows in pieces this wide
   std::function<void(int pass, int row)> at_row;
 };
 

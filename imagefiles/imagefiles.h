@@ -375,13 +375,13 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
  * page is divided by its paper's brightness over a coarse grid (16 x 16 blocks at most, so that a
  * shadow does not move the split), then split halfway between its ink's and its paper's levels
  * (those of Otsu's two classes). The stroke width is the median length of the horizontal runs of
- * ink that go on in the rows above and below (specks of noise seldom do); the letter height is the height of the connected component (8-neighbours) that the median
- * ink pixel lies in, specks, rules and shapes cut by the sample left out. The window is
- * about one letter height, never below three stroke widths, odd, from 3 to 255. Only a sample is
- * read: about 260,000 pixels of rows spread over the page for the runs, and about 520,000 for the
- * components, in bands of whole rows spread over the page (every second pixel or wider where the
- * strokes allow; the middle of a page wider than that), so that the time hardly grows beyond a
- * few megapixels. A page with no writing
+ * ink that go on in the rows above and below (specks of noise seldom do); the letter height is the
+ * height of the connected component (8-neighbours) that the median ink pixel lies in, specks, rules
+ * and shapes cut by the sample left out. The window is about one letter height, never below three
+ * stroke widths, odd, from 3 to 255. Only a sample is read: about 260,000 pixels of rows spread
+ * over the page for the runs, and about 520,000 for the components, in bands of whole rows spread
+ * over the page (every second pixel or wider where the strokes allow; the middle of a page wider
+ * than that), so that the time hardly grows beyond a few megapixels. A page with no writing
  * (uniform, or with no letter-like component), a NULL image and a dimension below 1 give 15, the
  * local methods' default. */
 IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes, int nb_colonnes);
@@ -466,10 +466,10 @@ IMAGEFILES_API statut_image binariseur_statistiques(binariseur* b, const unsigne
 /* Feeds the next `nb_lignes` rows of the page (nb_colonnes samples each) and writes into `sortie`
  * the rows this decides, in order, 255 (white) or 0 (black) a pixel, storing their number in
  * *nb_sortie: `sortie` has room for nb_lignes + fenetre / 2 rows (nb_lignes for the fixed
- * threshold and Otsu, nb_lignes + 90 for auto); it does not overlap `lignes`. Every row of the page has come out once
- * the last is fed. IMAGE_PARAMETRE_INVALIDE for a NULL pointer, a negative count, rows beyond the
- * page, or a method whose first passes are not complete; *nb_sortie is then 0 and nothing is
- * written. */
+ * threshold and Otsu, nb_lignes + 90 for auto); it does not overlap `lignes`. Every row of the page
+ * has come out once the last is fed. IMAGE_PARAMETRE_INVALIDE for a NULL pointer, a negative count,
+ * rows beyond the page, or a method whose first passes are not complete; *nb_sortie is then 0 and
+ * nothing is written. */
 IMAGEFILES_API statut_image binariseur_lignes(binariseur* b, const unsigned char* lignes,
                                               int nb_lignes, unsigned char* sortie, int* nb_sortie);
 

@@ -172,7 +172,8 @@ struct PageScale {
 PageScale measure_page_scale(const unsigned char* image, int rows, int columns);
 
 // The same measure a row at a time, for a page read in bands: two passes over the rows, each
-// giving every row in order to gather(pass, y, row) (rows it does not use may be left out), then
+// giving every row in order to gather(pass, y, first, samples, n), in pieces of `n` samples from
+// column `first` in the order of the columns (rows it does not use may be left out), then
 // end(pass). It keeps a bounded sample of the page: a coarse grid of the paper, some rows for the
 // runs, some bands of rows on a coarser grid for the letters. Throws std::bad_alloc.
 class ScaleMeasure {
@@ -182,7 +183,7 @@ class ScaleMeasure {
   ScaleMeasure(const ScaleMeasure&) = delete;
   ScaleMeasure& operator=(const ScaleMeasure&) = delete;
   static constexpr int passes = 2;
-  void gather(int pass, int y, const unsigned char* row);
+  void gather(int pass, int y, std::int64_t first, const unsigned char* samples, std::size_t n);
   void end(int pass);
   const PageScale& scale() const { return scale_; }
 

@@ -51,13 +51,16 @@ class CoarsePaper {
     }
   }
 
-  // Row `y` of the page, in order.
-  void gather(int y, const unsigned char* line) {
+  // `n` samples of row `y` of the page from column `first`; rows in order.
+  void gather(int y, std::int64_t first, const unsigned char* samples, std::size_t n) {
     while (next_ < sample_rows_.size() && sample_rows_[next_].at < y) ++next_;
-    for (; next_ < sample_rows_.size() && sample_rows_[next_].at == y; ++next_) {
-      std::uint32_t* counts = counts_.data() + static_cast<std::size_t>(sample_rows_[next_].block) *
-                                                   grid_columns_ * 256;
-      for (const Sample& c : sample_columns_) ++counts[c.block * 256 + line[c.at]];
+    const std::int64_t end = first + static_cast<std::int64_t>(n);
+    for (std::size_t r = next_; r < sample_rows_.size() && sample_rows_[r].at == y; ++r) {
+      std::uint32_t* counts =
+          counts_.data() + static_cast<std::size_t>(sample_rows_[r].block) * grid_columns_ * 256;
+      for (const Sample& c : sample_columns_) {
+        if (c.at >= first && c.at < end) ++counts[c.block * 256 + samples[c.at - first]];
+      }
     }
   }
 
@@ -340,30 +343,41 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
 
 ScaleMeasure::~ScaleMeasure() = default;
 
-void ScaleMeasure::gather(int pass, int y, const unsigned char* row) {
+void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned char* samples,
+                          std::size_t n) {
   if (!state_) return;
   State& s = *state_;
+  const std::int64_t end = first + static_cast<std::int64_t>(n);
   if (pass == 0) {
-    s.paper.gather(y, row);
+    s.paper.gather(y, first, samples, n);
     while (s.next_copy < s.copies.size() && s.copies[s.next_copy].row < y) ++s.next_copy;
-    for (; s.next_copy < s.copies.size() && s.copies[s.next_copy].row == y; ++s.next_copy) {
-      std::copy_n(row + s.span_first, s.span,
-                  s.run_samples.data() + s.copies[s.next_copy].slot * s.span);
+    // The part of the runs' span in these columns.
+    const std::int64_t from = std::max(first, s.span_first);
+    const std::int64_t to = std::min(end, s.span_first + static_cast<std::int64_t>(s.span));
+    if (from >= to) return;
+    for (std::size_t c = s.next_copy; c < s.copies.size() && s.copies[c].row == y; ++c) {
+      std::copy(samples + (from - first), samples + (to - first),
+                s.run_samples.data() + s.copies[c].slot * s.span + (from - s.span_first));
     }
     return;
   }
-  // The bands that hold row y (in order of their first rows, which may overlap).
+  // The bands that hold row y (in order of their first rows, which may overlap), and the grid's
+  // columns among these.
   while (s.next_band < s.bands.size() && s.bands[s.next_band].last <= y) ++s.next_band;
-  const std::size_t grid_columns = s.grid_columns;
-  row += s.grid_first;
+  const std::int64_t step = s.step;
+  const std::int64_t grid_columns = static_cast<std::int64_t>(s.grid_columns);
+  const std::int64_t g_first =
+      std::clamp<std::int64_t>((first - s.grid_first + step - 1) / step, 0, grid_columns);
+  const std::int64_t g_end =
+      std::clamp<std::int64_t>((end - s.grid_first + step - 1) / step, 0, grid_columns);
   for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
     State::Band& band = s.bands[b];
     if (y >= band.last || (y - band.first) % s.step != 0) continue;
-    const std::size_t at = band.samples.size();
-    band.samples.resize(at + grid_columns);
-    for (std::size_t g = 0; g < grid_columns; ++g) {
-      band.samples[at + g] = row[g * static_cast<std::size_t>(s.step)];
-    }
+    // This row's samples in the band follow the last row's, from its first piece on.
+    if (first == 0) band.samples.resize(band.samples.size() + s.grid_columns);
+    unsigned char* row = band.samples.data() + band.samples.size() - s.grid_columns;
+    for (std::int64_t g = g_first; g < g_end; ++g)
+      row[g] = samples[s.grid_first + g * step - first];
   }
 }
 
@@ -464,7 +478,7 @@ PageScale measure_page_scale(const unsigned char* image, int rows, int columns) 
     const std::size_t width = static_cast<std::size_t>(columns);
     for (int pass = 0; pass < ScaleMeasure::passes; ++pass) {
       for (int y = 0; y < rows; ++y)
-        measure.gather(pass, y, image + static_cast<std::size_t>(y) * width);
+        measure.gather(pass, y, 0, image + static_cast<std::size_t>(y) * width, width);
       measure.end(pass);
     }
     return measure.scale();
