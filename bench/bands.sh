@@ -9,17 +9,10 @@
 # Set-up, once: apt-get install -y time libvips-tools
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_TESTS=OFF \
-  -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target seuiller >/dev/null
+. bench/build.sh
+release_build seuiller
 baseline_rev=${BANDS_BASELINE_REV:-24051c5}
 whole=build-bench/whole
-if [ ! -x "$whole/build/tools/seuiller" ]; then
-  rm -rf "$whole" && mkdir -p "$whole/src"
-  git archive "$baseline_rev" | tar -x -C "$whole/src"
-  cmake -S "$whole/src" -B "$whole/build" -DCMAKE_BUILD_TYPE=Release \
-    -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-  cmake --build "$whole/build" -j2 --target seuiller >/dev/null
-fi
+revision_build "$baseline_rev" "$whole" seuiller
 /usr/bin/python3 bench/bands.py --seuiller build-bench/tools/seuiller \
   --whole "$whole/build/tools/seuiller" --disk build-bench/bands "$@"

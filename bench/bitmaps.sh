@@ -8,8 +8,7 @@
 #   apt-get install -y libbenchmark-dev strace
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
-  -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target seuiller copy_floor >/dev/null
+. bench/build.sh
+release_build -DIMAGEFILES_BUILD_BENCHMARKS=ON seuiller copy_floor
 python3 bench/bitmaps.py --seuiller build-bench/tools/seuiller \
   --copy-floor build-bench/bench/copy_floor --disk build-bench/bitmaps "$@"

@@ -8,8 +8,7 @@
 #   python3-numpy
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
-  -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target seuiller read_bench >/dev/null
+. bench/build.sh
+release_build -DIMAGEFILES_BUILD_BENCHMARKS=ON seuiller read_bench
 /usr/bin/python3 bench/codecs.py --seuiller build-bench/tools/seuiller \
   --read-bench build-bench/bench/read_bench --work build-bench/codecs "$@"

@@ -13,19 +13,12 @@
 # The generated inputs (2.6 GiB in /dev/shm) are removed at the end; --keep keeps them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
-  -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target test_grey seuiller binarise_bench copy_floor >/dev/null
+. bench/build.sh
+release_build -DIMAGEFILES_BUILD_BENCHMARKS=ON test_grey seuiller binarise_bench copy_floor
 # The previous release, 1.0.0: the commit it was cut from.
 baseline_rev=${BASELINE_REV:-65da749}
 baseline=build-bench/baseline
-if [ ! -x "$baseline/build/tools/test_grey" ]; then
-  rm -rf "$baseline" && mkdir -p "$baseline/src"
-  git archive "$baseline_rev" | tar -x -C "$baseline/src"
-  cmake -S "$baseline/src" -B "$baseline/build" -DCMAKE_BUILD_TYPE=Release \
-    -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-  cmake --build "$baseline/build" -j2 --target test_grey >/dev/null
-fi
+revision_build "$baseline_rev" "$baseline" test_grey
 python3 bench/run.py --test-grey build-bench/tools/test_grey \
   --microbenchmark build-bench/bench/binarise_bench \
   --seuiller build-bench/tools/seuiller --copy-floor build-bench/bench/copy_floor \

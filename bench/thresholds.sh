@@ -7,8 +7,7 @@
 #   apt-get install -y libbenchmark-dev python3-opencv python3-skimage time
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DIMAGEFILES_BUILD_BENCHMARKS=ON \
-  -DIMAGEFILES_BUILD_TESTS=OFF -DIMAGEFILES_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build build-bench -j2 --target threshold_bench seuiller >/dev/null
+. bench/build.sh
+release_build -DIMAGEFILES_BUILD_BENCHMARKS=ON threshold_bench seuiller
 /usr/bin/python3 bench/thresholds.py --bench build-bench/bench/threshold_bench \
   --seuiller build-bench/tools/seuiller "$@"

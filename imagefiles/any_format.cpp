@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "imagefiles/codecs.h"
+#include "imagefiles/extension.h"
 #include "imagefiles/internal.h"
 
 namespace imagefiles::detail {
@@ -112,16 +112,6 @@ statut_image open_image(const char* name, File* file) {
     return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
   }
   return IMAGE_OK;
-}
-
-bool ends_with(const std::string& name, const char* extension) {
-  const std::size_t n = std::strlen(extension);
-  if (name.size() <= n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(name[name.size() - n + i]);
-    if (std::tolower(c) != extension[i]) return false;
-  }
-  return true;
 }
 
 enum class Output { bitmap, greymap, png, tiff, unknown };

@@ -59,17 +59,28 @@ void write_bytes(png_structp png, png_bytep data, png_size_t length) {
 
 void flush_nothing(png_structp) {}
 
-// libpng's structures of one read, released whatever happens.
-struct ReadStructs {
+// libpng's structures of one read or one write, released whatever happens.
+enum class Direction { read, write };
+
+template <Direction direction>
+struct Structs {
   png_structp png = nullptr;
   png_infop info = nullptr;
-  ReadStructs(const ReadStructs&) = delete;
-  ReadStructs& operator=(const ReadStructs&) = delete;
-  explicit ReadStructs(Session* session) {
-    png = png_create_read_struct(PNG_LIBPNG_VER_STRING, session, on_error, on_warning);
+  Structs(const Structs&) = delete;
+  Structs& operator=(const Structs&) = delete;
+  explicit Structs(Session* session) {
+    png = direction == Direction::read
+              ? png_create_read_struct(PNG_LIBPNG_VER_STRING, session, on_error, on_warning)
+              : png_create_write_struct(PNG_LIBPNG_VER_STRING, session, on_error, on_warning);
     if (png != nullptr) info = png_create_info_struct(png);
   }
-  ~ReadStructs() { png_destroy_read_struct(&png, &info, nullptr); }
+  ~Structs() {
+    if (direction == Direction::read) {
+      png_destroy_read_struct(&png, &info, nullptr);
+    } else {
+      png_destroy_write_struct(&png, &info);
+    }
+  }
 };
 
 // The header, once libpng's transforms leave 8 or 16-bit grey, grey and alpha, RGB or RGBA.
@@ -124,19 +135,6 @@ bool read_rows(png_structp png, const Shape* shape, const Samples* layout, unsig
   return true;
 }
 
-// libpng's structures of one write.
-struct WriteStructs {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  WriteStructs(const WriteStructs&) = delete;
-  WriteStructs& operator=(const WriteStructs&) = delete;
-  explicit WriteStructs(Session* session) {
-    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, session, on_error, on_warning);
-    if (png != nullptr) info = png_create_info_struct(png);
-  }
-  ~WriteStructs() { png_destroy_write_struct(&png, &info); }
-};
-
 bool write_rows(png_structp png, png_infop info, const unsigned char* image, int rows, int columns,
                 unsigned char* bits) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
@@ -162,7 +160,7 @@ bool write_rows(png_structp png, png_infop info, const unsigned char* image, int
 statut_image read_png(std::FILE* stream, int page, Destination* to) {
   Session session;
   session.stream = stream;
-  ReadStructs structs(&session);
+  Structs<Direction::read> structs(&session);
   if (structs.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
   png_set_read_fn(structs.png, &session, read_bytes);
   Shape shape{};
@@ -199,7 +197,7 @@ statut_image encode_png_bilevel(const unsigned char* image, int rows, int column
                                 std::vector<unsigned char>* file) {
   Session session;
   session.output = file;
-  WriteStructs structs(&session);
+  Structs<Direction::write> structs(&session);
   if (structs.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
   png_set_write_fn(structs.png, &session, write_bytes, flush_nothing);
   std::vector<unsigned char> bits((static_cast<std::size_t>(columns) + 7) / 8);

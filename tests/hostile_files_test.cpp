@@ -101,14 +101,6 @@ std::string jpeg_claiming(std::uint16_t width, std::uint16_t height) {
 
 // ---- Files made by tools, then spoiled ---------------------------------------------------------
 
-bool tool_present(const std::string& tools) {
-  const bool present =
-      std::system(
-          ("for t in " + tools + "; do command -v $t >/dev/null || exit 1; done").c_str()) == 0;
-  if (!present && std::getenv("CI") != nullptr) ADD_FAILURE() << tools << ": CI installs them";
-  return present;
-}
-
 // A noisy 200 x 150 picture as made by netpbm, converted by `command` (reading p.ppm, writing
 // out), then cut to `keep` of its bytes.
 std::string made(const TempDir& dir, const std::string& command, double keep = 1.0) {
@@ -232,7 +224,7 @@ class HostileFiles : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileFiles, GiveTheirStatusAndNothingElse) {
   const Hostile& h = GetParam();
-  if (*h.tools != '\0' && !tool_present(h.tools)) GTEST_SKIP() << "missing: " << h.tools;
+  if (*h.tools != '\0' && !programs_present(h.tools)) GTEST_SKIP() << "missing: " << h.tools;
   TempDir dir;
   const std::string path = dir / "hostile";
   h.make(dir, path);

@@ -17,10 +17,7 @@ namespace {
 using namespace testing_support;
 
 bool netpbm_and_libtiff_tools() {
-  const bool present =
-      std::system("command -v pnmtopng pamtotiff tiffcp pnmtojpeg pgmnoise >/dev/null") == 0;
-  if (!present && std::getenv("CI") != nullptr) ADD_FAILURE() << "netpbm or libtiff-tools missing";
-  return present;
+  return programs_present("pnmtopng pamtotiff tiffcp pnmtojpeg pgmnoise");
 }
 
 Outcome sh(const TempDir& dir, const std::string& script) {

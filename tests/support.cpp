@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,10 +12,17 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
 namespace {
+
+// A test's tool is missing: a failure where CI runs, which installs them all.
+bool present_or_reported(bool present, const std::string& what) {
+  if (!present && std::getenv("CI") != nullptr) ADD_FAILURE() << what << " missing: CI installs it";
+  return present;
+}
 
 // Forks; the child sends its standard output into a pipe, its standard error into a memory file,
 // and runs `child`, which must not return. The parent collects both and the status.
@@ -142,6 +151,21 @@ std::vector<std::string> TempDir::entries() const {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool programs_present(const std::string& programs) {
+  std::istringstream words(programs);
+  std::string program;
+  while (words >> program) {
+    const std::string test = "command -v '" + program + "' >/dev/null 2>&1";
+    if (!present_or_reported(std::system(test.c_str()) == 0, program)) return false;
+  }
+  return true;
+}
+
+bool python_modules_present(const std::string& modules) {
+  const std::string test = "/usr/bin/python3 -c 'import " + modules + "' >/dev/null 2>&1";
+  return present_or_reported(std::system(test.c_str()) == 0, "python3 modules " + modules);
 }
 
 }  // namespace testing_support

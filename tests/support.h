@@ -43,6 +43,12 @@ std::string write_error_message(const std::string& name);
 extern const char* const kUsageMessage;
 extern const char* const kAllocationMessage;
 
+// Whether every program of `programs` (names between spaces) is on the PATH, and whether
+// /usr/bin/python3 imports every module of `modules` ("numpy, PIL"). A test skips without them;
+// under CI (the variable CI set) their absence is also a failure: CI installs them all.
+bool programs_present(const std::string& programs);
+bool python_modules_present(const std::string& modules);
+
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 

@@ -104,10 +104,7 @@ std::string pgm(const Picture& p) {
 
 // Whether OpenCV and scikit-image are installed; under CI their absence is a failure.
 bool references_present() {
-  const bool present = std::system("/usr/bin/python3 -c 'import cv2, skimage' 2>/dev/null") == 0;
-  if (!present && std::getenv("CI") != nullptr)
-    ADD_FAILURE() << "python3-opencv or python3-skimage missing";
-  return present;
+  return python_modules_present("cv2, skimage");
 }
 
 // The reference script on `jobs` (one a line); its output holds OpenCV's Otsu levels.
