@@ -28,6 +28,7 @@ endif()
 message(STATUS "Python module: yes (Python ${Python3_VERSION} at ${Python3_EXECUTABLE}, "
                "pybind11 ${pybind11_VERSION})")
 set(IMAGEFILES_PYTHON_MODULE ON)
-# The module is a shared object made of the library's objects.
-set_target_properties(imagefiles_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+# The module is a shared object made of the library's objects (and the commands' temporary copies
+# of pipes).
+set_target_properties(imagefiles_objects command_support PROPERTIES POSITION_INDEPENDENT_CODE ON)
 add_subdirectory(python)

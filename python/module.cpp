@@ -25,6 +25,7 @@
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
+#include "temporary_file.h"
 
 namespace py = pybind11;
 
@@ -264,49 +265,115 @@ struct Close {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-py::array read_greymap(const py::object& path) {
+// The file `name` as charger_image_grise and compter_pages take it: the file itself when it is a
+// regular file (or a block device); else (a named pipe, /dev/stdin, a terminal) a copy of its
+// bytes in a temporary file, removed with this, since such a file gives its bytes once and the
+// readers read a file twice (its size, then its raster) and seek in it.
+struct Readable {
+  std::string name;
+  TemporaryFile copy;
+};
+
+// Called without the interpreter's lock; errno tells a failure of the system.
+statut_image make_readable(const std::string& name, Readable* readable) {
+  // Opened the blocking way, close-on-exec: a named pipe waits for its writer, as open() does.
+  const std::unique_ptr<std::FILE, Close> file(std::fopen(name.c_str(), "rbe"));
+  if (!file) return imagefiles::detail::open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
+  struct stat about;
+  if (fstat(fileno(file.get()), &about) != 0) return IMAGE_ERREUR_DE_LECTURE;
+  if (S_ISDIR(about.st_mode)) {
+    errno = EISDIR;
+    return IMAGE_ERREUR_DE_LECTURE;
+  }
+  if (S_ISREG(about.st_mode) || S_ISBLK(about.st_mode)) {
+    readable->name = name;
+    return IMAGE_OK;
+  }
+  if (!readable->copy.create("imagefiles-", "")) return IMAGE_ERREUR_DE_LECTURE;
+  const statut_image status = readable->copy.fill(nullptr, 0, file.get());
+  if (status == IMAGE_OK) readable->name = readable->copy.name();
+  return status;
+}
+
+// Whether the Netpbm file `name` is shorter than the raster its header announces: the library
+// gives such a file's size, and a few bytes must not make the process reserve gigabytes. An 8-bit
+// or 16-bit greymap is measured exactly; another variant against the least any takes, a bit a
+// pixel. Compressed formats are left to their decoders: their ratio has no such bound.
+bool shorter_than_its_raster(const std::string& name, int rows, int columns) {
+  const std::unique_ptr<std::FILE, Close> file(std::fopen(name.c_str(), "rbe"));
+  struct stat about;
+  char magic[2] = {0, 0};
+  if (!file || fstat(fileno(file.get()), &about) != 0 || std::fread(magic, 1, 2, file.get()) != 2 ||
+      magic[0] != 'P' || magic[1] < '1' || magic[1] > '7') {
+    return false;
+  }
+  std::int64_t at = 0;
+  std::int64_t raster = std::int64_t{rows} * ((std::int64_t{columns} + 7) / 8);
+  int maximum = 0;
+  std::rewind(file.get());
+  if (magic[1] == '5' && lire_entete_flux_pgm(file.get(), nullptr, nullptr, &maximum) == IMAGE_OK) {
+    at = std::ftell(file.get());
+    raster = std::int64_t{rows} * std::int64_t{columns} * (maximum > 255 ? 2 : 1);
+  }
+  return at >= 0 && about.st_size - at < raster;
+}
+
+py::array read_image(const py::object& path, const py::object& page_object) {
   const std::string name = file_name(path);
-  // One open, header then raster from it: a named pipe or /dev/stdin is read once, and a file
-  // replaced meanwhile cannot give the header of one and the raster of another. Close-on-exec:
-  // the program may start others.
-  std::unique_ptr<std::FILE, Close> file;
+  // A page beyond an int is beyond every file's pages, as a negative one: IMAGE_PAGE_ABSENTE.
+  const int page = clamped_int(page_object, "page");
+  Readable readable;
   int rows = 0;
   int columns = 0;
-  int maximum = 0;
   statut_image status;
   int error;
   {
     py::gil_scoped_release unlocked;
     errno = 0;
-    file.reset(std::fopen(name.c_str(), "rbe"));
-    if (!file) {
-      status = imagefiles::detail::open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
-    } else {
-      status = lire_entete_flux_pgm(file.get(), &rows, &columns, &maximum);
-      // A regular file shorter than its header announces is refused before the memory is taken:
-      // a few bytes must not make the process reserve gigabytes.
-      struct stat about;
-      const long at = std::ftell(file.get());
-      if (status == IMAGE_OK && at >= 0 && fstat(fileno(file.get()), &about) == 0 &&
-          S_ISREG(about.st_mode) &&
-          about.st_size - at < std::int64_t{rows} * std::int64_t{columns}) {
+    status = make_readable(name, &readable);
+    if (status == IMAGE_OK) {
+      // The size first: a file that cannot be read is refused before any memory is taken.
+      status = charger_image_grise(readable.name.c_str(), page, nullptr, 0, &rows, &columns);
+      if (status == IMAGE_TAMPON_TROP_PETIT &&
+          shorter_than_its_raster(readable.name, rows, columns)) {
         status = IMAGE_ERREUR_DE_LECTURE;
+        errno = 0;
       }
     }
     error = errno;
   }
-  if (status != IMAGE_OK) fail_on_file(status, error, path);
+  if (status != IMAGE_TAMPON_TROP_PETIT) fail_on_file(status, error, path);
   py::array image = new_raster(rows, columns);
   unsigned char* to = bytes_of(image);
+  int read_rows = 0;
+  int read_columns = 0;
   {
     py::gil_scoped_release unlocked;
     errno = 0;
     status =
-        charger_raster_flux_pgm(file.get(), to, std::size_t(rows) * std::size_t(columns), maximum);
+        charger_image_grise(readable.name.c_str(), page, to,
+                            std::size_t(rows) * std::size_t(columns), &read_rows, &read_columns);
     error = errno;
+  }
+  // A file replaced between the two reads would give a raster of another size.
+  if (status == IMAGE_TAMPON_TROP_PETIT ||
+      (status == IMAGE_OK && (read_rows != rows || read_columns != columns))) {
+    status = IMAGE_ERREUR_DE_LECTURE;
+    error = 0;
   }
   if (status != IMAGE_OK) fail_on_file(status, error, path);
   return image;
+}
+
+int count_pages(const py::object& path) {
+  const std::string name = file_name(path);
+  Readable readable;
+  int pages = 0;
+  on_file(path, [&] {
+    const statut_image status = make_readable(name, &readable);
+    return status == IMAGE_OK ? compter_pages(readable.name.c_str(), &pages) : status;
+  });
+  return pages;
 }
 
 void write_greymap(const py::object& path, const py::object& a) {
@@ -467,11 +534,24 @@ method:
 without the interpreter's lock. Raises ValueError (bad dtype, dimensions, window, k, out) and
 MemoryError, both imagefiles.ImageError with the library's `.status`.)");
 
-  m.def("read", &read_greymap, py::arg("path"), R"(read(path) -> ndarray
+  m.def("read", &read_image, py::arg("path"), py::arg("page") = 0, R"(read(path, page=0) -> ndarray
 
-Reads the binary greymap ("P5") file `path` (str, bytes or os.PathLike) into a new 2-D uint8 array,
-its samples as stored. Raises OSError (imagefiles.ImageError, with `.errno` where the system gave
-one, `.filename` and `.status`) when the file cannot be read or is not an 8-bit greymap.)");
+Reads the image `page` (from 0; only a TIFF has more than one) of the file `path` (str, bytes or
+os.PathLike) into a new 2-D uint8 array of grey: every Netpbm variant, PNG, TIFF and JPEG, known by
+their first bytes. 16-bit samples are brought to 0-255, an opacity composited on white, colour
+taken to the luma (0.299 R + 0.587 G + 0.114 B) as Pillow's convert("L") computes it; an 8-bit
+greymap's samples as stored. A named pipe or /dev/stdin is read once, through a temporary copy in
+$TMPDIR (or /tmp) removed before the call returns.
+
+Raises OSError (imagefiles.ImageError, with `.errno` where the system gave one, `.filename` and
+`.status`) when the file cannot be read, is in no format read, is damaged or is a variant not read
+(CMYK, floating-point samples); ValueError when it has no page `page`.)");
+
+  m.def("count_pages", &count_pages, py::arg("path"), R"(count_pages(path) -> int
+
+The number of images in the file `path`: the pages of a TIFF (no raster is read), 1 for the other
+formats. A named pipe gives its bytes once: it can be counted or read, not both. Raises OSError as
+read does.)");
 
   m.def("write", &write_greymap, py::arg("path"), py::arg("a"), R"(write(path, a) -> None
 

@@ -2,10 +2,11 @@
 //
 //   evaluer VERITE RESULTAT
 //
-// Both files are greymaps ("P5") or bitmaps ("P4", "P1") of the same size, read strictly; a sample
-// 0 is ink. Prints the six measures of evaluer_binarisation, one a line, "name value", the name as
-// the field of mesures_binarisation (the PSNR of identical images is "inf"). Exit status: 0, 1 when
-// a file cannot be read or the sizes differ (one line on standard error), 2 for a usage error.
+// Both files are images of the same size in any format the library reads (Netpbm, PNG, TIFF, JPEG;
+// the first page of a TIFF), made grey by its rule; a sample 0 is ink. Prints the six measures of
+// evaluer_binarisation, one a line, "name value", the name as the field of mesures_binarisation
+// (the PSNR of identical images is "inf"). Exit status: 0, 1 when a file cannot be read or the
+// sizes differ (one line on standard error), 2 for a usage error.
 
 #include <cstdio>
 #include <string>
@@ -23,13 +24,10 @@ struct Image {
   int columns = 0;
 };
 
-// Reads a greymap, or else a bitmap, strictly: its size first, then into a buffer that fits.
+// Reads the first page of an image as grey: its size first, then into a buffer that fits.
 statut_image load(const char* name, Image* image) {
   const auto read = [&](unsigned char* into, std::size_t capacity) {
-    const statut_image status =
-        charger_image_pgm(name, into, capacity, &image->rows, &image->columns, nullptr);
-    if (status != IMAGE_PAS_PGM) return status;
-    return charger_image_pbm(name, into, capacity, &image->rows, &image->columns);
+    return charger_image_grise(name, 0, into, capacity, &image->rows, &image->columns);
   };
   statut_image status = read(nullptr, 0);
   if (status != IMAGE_TAMPON_TROP_PETIT) return status;
@@ -47,9 +45,9 @@ int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr,
                  "Usage: evaluer VERITE RESULTAT\n"
-                 "Mesure l'image binaire RESULTAT (pgm ou pbm, 0 : encre) contre sa verite "
-                 "terrain\nVERITE, de meme taille : F-mesure, pseudo-F-mesure, PSNR, DRD, NRM, "
-                 "MCC.\n");
+                 "Mesure l'image binaire RESULTAT (0 : encre) contre sa verite terrain VERITE,\n"
+                 "de meme taille (pnm, png, tiff ou jpeg) : F-mesure, pseudo-F-mesure, PSNR, DRD, "
+                 "NRM, MCC.\n");
     return 2;
   }
   Image truth;

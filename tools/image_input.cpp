@@ -17,17 +17,6 @@ statut_image open_failure() {
   return errno == ENOMEM ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_PAS_D_ACCES_EN_LECTURE;
 }
 
-bool write_all(int fd, const unsigned char* bytes, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Whether `bytes` start with the header of a greymap of maximum value 255.
 bool greymap_of_255(unsigned char* bytes, std::size_t count) {
   if (count < 2 || bytes[0] != 'P' || bytes[1] != '5') return false;
@@ -66,24 +55,6 @@ int close_rejoined(void* cookie) {
 }
 
 }  // namespace
-
-TemporaryFile::~TemporaryFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!name_.empty()) ::unlink(name_.c_str());
-}
-
-bool TemporaryFile::create(const char* suffix) {
-  const char* folder = std::getenv("TMPDIR");
-  if (folder == nullptr || *folder == '\0') folder = "/tmp";
-  const std::string pattern = std::string(folder) + "/seuiller-XXXXXX" + suffix;
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = ::mkostemps(name.data(), static_cast<int>(std::strlen(suffix)), O_CLOEXEC);
-  if (fd < 0) return false;
-  fd_ = fd;
-  name_ = name.data();
-  return true;
-}
 
 statut_image ImageInput::open(const std::string& name, bool bands, bool* no_writer) {
   *no_writer = false;
@@ -127,15 +98,10 @@ statut_image ImageInput::open_stream(std::FILE* stream, bool bands) {
     return IMAGE_OK;
   }
   // Anything else is copied, then read as a file.
-  if (!copy_.create("")) return open_failure();
-  bool written = write_all(copy_.descriptor(), start_.get(), got);
-  std::vector<unsigned char> block(1 << 16);
-  std::size_t n;
-  while (written && (n = std::fread(block.data(), 1, block.size(), stream)) > 0) {
-    written = write_all(copy_.descriptor(), block.data(), n);
+  if (!copy_.create("seuiller-", "")) return open_failure();
+  if (const statut_image status = copy_.fill(start_.get(), got, stream); status != IMAGE_OK) {
+    return status;
   }
-  if (std::ferror(stream)) return IMAGE_ERREUR_DE_LECTURE;
-  if (!written) return IMAGE_ERREUR_DE_LECTURE;  // the temporary folder is full
   file_.reset();
   path_ = copy_.name();
   return compter_pages(path_.c_str(), &pages_);

@@ -11,24 +11,7 @@
 
 #include "buffer.h"
 #include "input.h"
-
-// A file in the temporary folder ($TMPDIR, else /tmp), removed on destruction.
-class TemporaryFile {
- public:
-  TemporaryFile() = default;
-  ~TemporaryFile();
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  // Makes a new empty file whose name ends with `suffix`; its descriptor is kept open for
-  // writing. False when none can be made.
-  bool create(const char* suffix);
-  const std::string& name() const { return name_; }
-  int descriptor() const { return fd_; }
-
- private:
-  std::string name_;
-  int fd_ = -1;
-};
+#include "temporary_file.h"
 
 // One input. An 8-bit greymap (P5 of maximum value 255) may be binarised in bands, never held
 // whole: it is then given as a stream at its magic. Anything else is read whole, page after page,

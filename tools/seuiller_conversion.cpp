@@ -240,7 +240,7 @@ int pipe_through(const Method& method, const std::string& image, Output output,
     }
   } else {
     TemporaryFile made;
-    if (!made.create(extension_of(output))) {
+    if (!made.create("seuiller-", extension_of(output))) {
       failure = {IMAGE_PAS_D_ACCES_EN_ECRITURE, "-"};
     } else {
       failure = convert(input, image, made.name(), output, method, &buffer);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The library's measures (the evaluer command) against the benchmark's (metrics.py), on three
-results of two generated pages and of a real page: every measure within 1e-6. Run by the test
-suite as `test_evaluer.py EVALUER`."""
+results of two generated pages and of a real page, and with ground truths in PNG and TIFF made by
+Pillow: every measure within 1e-6. Run by the test suite as `test_evaluer.py EVALUER`."""
 
 import math
 import os
@@ -27,12 +27,15 @@ except ImportError as missing:
 EVALUER = sys.argv.pop(1) if len(sys.argv) > 1 else "evaluer"
 
 
-def measured(truth, result, work):
-    """What evaluer prints for a truth and a result, by name."""
+def measured(truth, result, work, truth_file=None):
+    """What evaluer prints for a truth and a result, by name; the truth as the file `truth_file`
+    when given, else as a greymap."""
     paths = []
     for name, image in (("truth", truth), ("result", result)):
         paths.append(os.path.join(work, name + ".pgm"))
         pages.write_pgm(paths[-1], image)
+    if truth_file:
+        paths[0] = truth_file
     out = subprocess.run([EVALUER] + paths, capture_output=True, text=True, check=True).stdout
     return {name: float(value) for name, value in (line.split() for line in out.splitlines())}
 
@@ -65,6 +68,23 @@ class Agreement(unittest.TestCase):
                                 self.assertEqual(ours[measure], theirs)
                             else:
                                 self.assertAlmostEqual(ours[measure], theirs, delta=1e-6)
+
+    def test_truths_in_png_and_tiff(self):
+        from PIL import Image
+
+        page, truth, _ = pages.make_page("all", 2)
+        result = np.where(page >= 128, 255, 0).astype(np.uint8)
+        with tempfile.TemporaryDirectory() as work:
+            for name, mode, options in (("truth.png", "L", {}), ("truth.png", "1", {}),
+                                        ("truth.tif", "1", {"compression": "group4"}),
+                                        ("truth.tif", "L", {"compression": "tiff_lzw"})):
+                path = os.path.join(work, name)
+                Image.fromarray(truth).convert(mode).save(path, **options)
+                ours = measured(truth, result, work, path)
+                for measure, function in (("f_mesure", metrics.f_measure), ("drd", metrics.drd),
+                                          ("mcc", metrics.mcc)):
+                    with self.subTest(truth=name, mode=mode, measure=measure):
+                        self.assertAlmostEqual(ours[measure], function(result, truth), delta=1e-6)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
-"""imagefiles: greymap files and binarisation (fixed, Otsu, Sauvola, Niblack, Wolf, auto) on 2-D
-uint8 numpy arrays, over the C library of the same name.
+"""imagefiles: image files (Netpbm, PNG, TIFF and JPEG read as grey; greymaps and bitmaps
+written) and binarisation (fixed, Otsu, Sauvola, Niblack, Wolf, auto) on 2-D uint8 numpy arrays,
+over the C library of the same name.
 
     >>> import numpy as np, imagefiles
     >>> page = np.full((64, 64), 200, np.uint8); page[20:40, 10:50] = 30
@@ -25,6 +26,7 @@ from ._errors import (
 from ._imagefiles import (
     __version__,
     binarize,
+    count_pages,
     read,
     suggested_window,
     threshold_otsu,
@@ -46,6 +48,7 @@ __all__ = [
     "Status",
     "__version__",
     "binarize",
+    "count_pages",
     "read",
     "suggested_window",
     "threshold_otsu",

@@ -27,6 +27,11 @@ class Status(enum.IntEnum):
     MEMOIRE_INSUFFISANTE = 11
     DESCRIPTEURS_EPUISES = 12
     PAS_PBM = 13
+    FORMAT_NON_PRIS_EN_CHARGE = 14
+    VARIANTE_NON_PRISE_EN_CHARGE = 15
+    DONNEES_ENDOMMAGEES = 16
+    FORMAT_INCONNU = 17
+    PAGE_ABSENTE = 18
 
 class ImageError(Exception):
     status: Status
@@ -53,8 +58,11 @@ def binarize(
 ) -> _Image:
     """Binarises a 2-D uint8 array into 0 and 255; out may be a (in place)."""
 
-def read(path: _Path) -> _Image:
-    """Reads a binary greymap (P5) file into a new 2-D uint8 array."""
+def read(path: _Path, page: int = 0) -> _Image:
+    """Reads page `page` of a Netpbm, PNG, TIFF or JPEG file as grey into a new 2-D uint8 array."""
+
+def count_pages(path: _Path) -> int:
+    """The number of images in a file: a TIFF's pages, 1 for the other formats."""
 
 def write(path: _Path, a: _Image) -> None:
     """Writes a 2-D uint8 array as a binary greymap file, replacing it whole."""

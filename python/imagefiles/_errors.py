@@ -22,6 +22,11 @@ class Status(enum.IntEnum):
     MEMOIRE_INSUFFISANTE = 11
     DESCRIPTEURS_EPUISES = 12
     PAS_PBM = 13
+    FORMAT_NON_PRIS_EN_CHARGE = 14
+    VARIANTE_NON_PRISE_EN_CHARGE = 15
+    DONNEES_ENDOMMAGEES = 16
+    FORMAT_INCONNU = 17
+    PAGE_ABSENTE = 18
 
 
 _TEXTS = {
@@ -38,6 +43,11 @@ _TEXTS = {
     Status.MEMOIRE_INSUFFISANTE: "not enough memory",
     Status.DESCRIPTEURS_EPUISES: "no file descriptor left",
     Status.PAS_PBM: "is not a bitmap (P4 or P1)",
+    Status.FORMAT_NON_PRIS_EN_CHARGE: "is in a format this build of the library was made without",
+    Status.VARIANTE_NON_PRISE_EN_CHARGE: "is a variant of its format that is not read (CMYK, floating-point samples, separate planes)",
+    Status.DONNEES_ENDOMMAGEES: "is damaged (a bad checksum, compressed data that does not decode, a sample above its maximum)",
+    Status.FORMAT_INCONNU: "is in no format read (Netpbm, PNG, TIFF, JPEG)",
+    Status.PAGE_ABSENTE: "has no page of that number",
 }
 
 
@@ -49,7 +59,7 @@ class ImageError(Exception):
 
 class ImageOSError(ImageError, OSError):
     """A file that cannot be read or written: `errno` (None when the file itself is at fault, as
-    one that is not a greymap), `strerror`, `filename` and `status`."""
+    one that is damaged or in no format read), `strerror`, `filename` and `status`."""
 
     def __str__(self):
         if self.errno is None:
@@ -58,7 +68,7 @@ class ImageOSError(ImageError, OSError):
 
 
 class ImageValueError(ImageError, ValueError):
-    """A bad argument: dtype, dimensions, window, k, out."""
+    """A bad argument: dtype, dimensions, window, k, out, a page the file does not have."""
 
 
 class ImageMemoryError(ImageError, MemoryError):
@@ -90,6 +100,9 @@ def _from_status(status, error, path, message):
     status = Status(status)
     if status == Status.MEMOIRE_INSUFFISANTE:
         exception = ImageMemoryError(message or _TEXTS[status])
+    elif status == Status.PAGE_ABSENTE:
+        # The file is as it should be; the page asked of it is not.
+        exception = ImageValueError("%r %s" % (path, _TEXTS[status]))
     elif path is not None:
         text = _TEXTS.get(status, status.name)
         if error:

@@ -161,9 +161,10 @@ def test_file_failures_carry_errno_name_and_status(tmp_path):
 
 @pytest.mark.parametrize(
     "content,status",
-    [(b"", "ERREUR_DE_LECTURE"), (b"P6\n2 2\n255\n" + bytes(12), "PAS_PGM"), (b"P5\n2 2\n65535\n" + bytes(8), "SEIZE_BITS"), (b"P5\n4 4\n255\n\x00", "ERREUR_DE_LECTURE")],
+    # A colour pixmap and a 16-bit greymap are read now: test_formats.py compares them with Pillow.
+    [(b"", "ERREUR_DE_LECTURE"), (b"P6\n2 2\n255\n" + bytes(11), "ERREUR_DE_LECTURE"), (b"P5\n2 2\n65535\n" + bytes(7), "ERREUR_DE_LECTURE"), (b"P5\n1 1\n1000\n\xff\xff", "DONNEES_ENDOMMAGEES"), (b"P5\n4 4\n255\n\x00", "ERREUR_DE_LECTURE"), (b"P8\n2 2\n255\n" + bytes(4), "FORMAT_INCONNU")],
 )
-def test_files_that_are_not_greymaps(tmp_path, content, status):
+def test_files_that_are_not_read(tmp_path, content, status):
     (tmp_path / "bad.pgm").write_bytes(content)
     with pytest.raises(imagefiles.ImageOSError) as raised:
         imagefiles.read(tmp_path / "bad.pgm")
