@@ -2,6 +2,8 @@
 // value, two-byte samples included, and PAM (P7) of the tuple types GRAYSCALE, RGB, their _ALPHA
 // variants and BLACKANDWHITE.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -169,6 +171,20 @@ bool within_maximum(const Samples& layout, const unsigned char* row, std::size_t
   return true;
 }
 
+// Whether a regular file holds fewer bytes than the least its header announces: a raw raster
+// exactly, a plain one at least a character a sample. A file of a few bytes that claims gigabytes
+// is refused before its size is given, so that no caller reserves memory for it.
+bool shorter_than_announced(std::FILE* stream, const Image& image, std::size_t raw_row_bytes) {
+  struct stat about;
+  const long at = std::ftell(stream);
+  if (at < 0 || fstat(fileno(stream), &about) != 0 || !S_ISREG(about.st_mode)) return false;
+  const std::int64_t left = std::int64_t{about.st_size} - at;
+  // The dimensions were accepted: at most 2^31 pixels, so neither product passes 2^35.
+  const std::int64_t least = image.plain ? image.height * image.width * image.layout.channels
+                                         : image.height * static_cast<std::int64_t>(raw_row_bytes);
+  return left < least;
+}
+
 }  // namespace
 
 statut_image read_netpbm(std::FILE* stream, int page, Destination* to) {
@@ -181,10 +197,14 @@ statut_image read_netpbm(std::FILE* stream, int page, Destination* to) {
   if (status != IMAGE_OK) return status;
   if (image.maximum < 1 || image.maximum > 65535) return IMAGE_DONNEES_ENDOMMAGEES;
   if (page != 0) return IMAGE_PAGE_ABSENTE;
-  status = accept_dimensions(image.height, image.width, to);
-  if (status != IMAGE_OK) return status;
   Samples layout = image.layout;
   layout.maximum = static_cast<int>(image.maximum);
+  status = accept_dimensions(image.height, image.width, to);
+  if (status != IMAGE_OK && status != IMAGE_TAMPON_TROP_PETIT) return status;
+  if (shorter_than_announced(stream, image, row_bytes(layout, image.width))) {
+    return IMAGE_ERREUR_DE_LECTURE;
+  }
+  if (status != IMAGE_OK) return status;
   // A plain file's samples are read as two bytes each, big-endian.
   if (image.plain && layout.bits != 1) layout.bits = 16;
   const std::size_t bytes = row_bytes(layout, image.width);

@@ -295,29 +295,6 @@ statut_image make_readable(const std::string& name, Readable* readable) {
   return status;
 }
 
-// Whether the Netpbm file `name` is shorter than the raster its header announces: the library
-// gives such a file's size, and a few bytes must not make the process reserve gigabytes. An 8-bit
-// or 16-bit greymap is measured exactly; another variant against the least any takes, a bit a
-// pixel. Compressed formats are left to their decoders: their ratio has no such bound.
-bool shorter_than_its_raster(const std::string& name, int rows, int columns) {
-  const std::unique_ptr<std::FILE, Close> file(std::fopen(name.c_str(), "rbe"));
-  struct stat about;
-  char magic[2] = {0, 0};
-  if (!file || fstat(fileno(file.get()), &about) != 0 || std::fread(magic, 1, 2, file.get()) != 2 ||
-      magic[0] != 'P' || magic[1] < '1' || magic[1] > '7') {
-    return false;
-  }
-  std::int64_t at = 0;
-  std::int64_t raster = std::int64_t{rows} * ((std::int64_t{columns} + 7) / 8);
-  int maximum = 0;
-  std::rewind(file.get());
-  if (magic[1] == '5' && lire_entete_flux_pgm(file.get(), nullptr, nullptr, &maximum) == IMAGE_OK) {
-    at = std::ftell(file.get());
-    raster = std::int64_t{rows} * std::int64_t{columns} * (maximum > 255 ? 2 : 1);
-  }
-  return at >= 0 && about.st_size - at < raster;
-}
-
 py::array read_image(const py::object& path, const py::object& page_object) {
   const std::string name = file_name(path);
   // A page beyond an int is beyond every file's pages, as a negative one: IMAGE_PAGE_ABSENTE.
@@ -334,11 +311,6 @@ py::array read_image(const py::object& path, const py::object& page_object) {
     if (status == IMAGE_OK) {
       // The size first: a file that cannot be read is refused before any memory is taken.
       status = charger_image_grise(readable.name.c_str(), page, nullptr, 0, &rows, &columns);
-      if (status == IMAGE_TAMPON_TROP_PETIT &&
-          shorter_than_its_raster(readable.name, rows, columns)) {
-        status = IMAGE_ERREUR_DE_LECTURE;
-        errno = 0;
-      }
     }
     error = errno;
   }

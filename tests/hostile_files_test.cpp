@@ -195,6 +195,17 @@ const Hostile kHostile[] = {
      IMAGE_DONNEES_ENDOMMAGEES},
     {"pgm_16_truncated", "", [](auto&, auto& p) { bytes(p, "P5\n2 2\n65535\n\x01\x02\x03"); },
      IMAGE_ERREUR_DE_LECTURE},
+    // Sizes that the file cannot hold: refused on the size call, before a caller reserves them.
+    {"pgm_claiming_2_gigabytes", "", [](auto&, auto& p) { bytes(p, "P5\n46000 46000\n255\nab"); },
+     IMAGE_ERREUR_DE_LECTURE},
+    {"pam_claiming_2_gigabytes", "",
+     [](auto&, auto& p) {
+       bytes(p,
+             "P7\nWIDTH 23000\nHEIGHT 23000\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\nab");
+     },
+     IMAGE_ERREUR_DE_LECTURE},
+    {"plain_pbm_claiming_2_gigapixels", "",
+     [](auto&, auto& p) { bytes(p, "P1\n46000 46000\n0 1"); }, IMAGE_ERREUR_DE_LECTURE},
     {"pgm_sample_above_maximum", "", [](auto&, auto& p) { bytes(p, "P2\n2 1\n100\n7 101\n"); },
      IMAGE_DONNEES_ENDOMMAGEES},
     {"pgm_maximum_0", "", [](auto&, auto& p) { bytes(p, "P5\n1 1\n0\n\x00"); },
