@@ -238,11 +238,14 @@ statut_image Band::check(const parametres_binarisation* method, int rows, int co
   int m = 0;
   std::memcpy(&m, &method->methode, sizeof m);
   if (m < BINARISATION_SEUIL || m > BINARISATION_AUTO) return IMAGE_PARAMETRE_INVALIDE;
-  // The whole-image functions' own checks, with a stand-in for the buffers.
+  // The whole-image functions' own checks of the parameters, with a stand-in for the buffers and
+  // the page; its size is that of a page in bands (auto's band holds the page whole).
   const unsigned char any = 0;
-  if (local(method->methode))
-    return check_local(&any, &any, rows, columns, method->fenetre, method->k);
-  return check_local(&any, &any, rows, columns, 15, 0.5);
+  const statut_image valid =
+      local(method->methode) ? check_local(&any, &any, 1, 1, method->fenetre, method->k) : IMAGE_OK;
+  if (valid != IMAGE_OK) return valid;
+  const Held held = method->methode == BINARISATION_AUTO ? Held::whole : Held::in_bands;
+  return checked_sizes(rows, columns, greymap, held) ? IMAGE_OK : IMAGE_TAILLE_HORS_LIMITES;
 }
 
 int Band::margin(const parametres_binarisation& method) {

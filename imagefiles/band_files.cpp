@@ -49,7 +49,7 @@ class FileSink : public RowSink {
 
   statut_image begin(int rows, int columns, bool bits) override {
     const Format format = bits ? bitmap : greymap;
-    if (!file_raster_bytes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
+    if (!checked_sizes(rows, columns, format, Held::in_bands)) return IMAGE_TAILLE_HORS_LIMITES;
     char header[32];
     header_bytes_ = format_header(header, format, columns, rows);
     stride_ =
@@ -107,7 +107,7 @@ class StreamSink : public RowSink {
 
   statut_image begin(int rows, int columns, bool bits) override {
     const Format format = bits ? bitmap : greymap;
-    if (!file_raster_bytes(rows, columns, format)) return IMAGE_TAILLE_HORS_LIMITES;
+    if (!checked_sizes(rows, columns, format, Held::in_bands)) return IMAGE_TAILLE_HORS_LIMITES;
     char header[32];
     const std::size_t bytes = format_header(header, format, columns, rows);
     return put(0, 0, reinterpret_cast<const unsigned char*>(header), bytes);
@@ -292,7 +292,8 @@ statut_image binarise_stream(std::FILE* in, const parametres_binarisation* metho
                              RowSink& sink, FileSink* file, const StreamOptions& options) {
   if (in == nullptr || Band::check(method, 1, 1) != IMAGE_OK) return IMAGE_PARAMETRE_INVALIDE;
   Header header{};
-  if (const statut_image read = read_header_strict(in, greymap, &header); read != IMAGE_OK) {
+  if (const statut_image read = read_header_strict(in, greymap, &header, Held::in_bands);
+      read != IMAGE_OK) {
     return read;
   }
   if (const statut_image valid = Band::check(method, header.height, header.width);

@@ -152,8 +152,10 @@ statut_image enregistrer_image_ppm(const char* nom_image, const unsigned char* i
 statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes, int* valeur_max) {
   if (flux == nullptr) return IMAGE_PARAMETRE_INVALIDE;
   Header header{};
-  const statut_image status =
-      guarded([&] { return imagefiles::detail::read_header_strict(flux, greymap, &header); });
+  const statut_image status = guarded([&] {
+    return imagefiles::detail::read_header_strict(flux, greymap, &header,
+                                                  imagefiles::detail::Held::in_bands);
+  });
   if (status == IMAGE_OK) store(header, nb_lignes, nb_colonnes, valeur_max);
   return status;
 }

@@ -134,16 +134,16 @@ statut_image scan_header_number(std::FILE* stream, statut_image not_this_one, st
   return scan_unsigned(stream, not_this_one, value);
 }
 
-statut_image read_header_strict(std::FILE* stream, Format format, Header* header) {
+statut_image read_header_strict(std::FILE* stream, Format format, Header* header, Held held) {
   for (const char expected : {'P', format.magic_digit}) {
     const int c = std::getc(stream);
     if (c == EOF) return IMAGE_ERREUR_DE_LECTURE;
     if (c != expected) return format.not_this_one;
   }
-  return read_header_fields(stream, format, header);
+  return read_header_fields(stream, format, header, held);
 }
 
-statut_image read_header_fields(std::FILE* stream, Format format, Header* header) {
+statut_image read_header_fields(std::FILE* stream, Format format, Header* header, Held held) {
   // A bitmap has no maximum value: its height ends the header.
   std::int64_t fields[3] = {0, 0, 1};
   const std::size_t count = format.bytes_per_pixel == 0 ? 2 : 3;
@@ -161,7 +161,7 @@ statut_image read_header_fields(std::FILE* stream, Format format, Header* header
   if (width < 1 || height < 1 || maximum < 1 || maximum > 65535) return format.not_this_one;
   if (maximum > 255) return IMAGE_16_BITS;
   // Both at most one past INT_MAX: their product stays well within 64 bits.
-  const std::optional<RasterSizes> sizes = checked_sizes(height, width, format);
+  const std::optional<RasterSizes> sizes = checked_sizes(height, width, format, held);
   if (!sizes) return IMAGE_TAILLE_HORS_LIMITES;
   *header = {static_cast<int>(width), static_cast<int>(height), static_cast<int>(maximum),
              sizes->in_file, sizes->in_memory};

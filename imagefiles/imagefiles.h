@@ -141,8 +141,9 @@ typedef enum statut_image {
   IMAGE_PAS_PPM = 6,                 /* not an 8-bit binary colour file */
   IMAGE_16_BITS = 7,                 /* maximum value 256 to 65535: two-byte samples */
   IMAGE_TAILLE_HORS_LIMITES = 8,     /* a dimension beyond 2,147,483,647, or more than that many
-                                        raster bytes (a bitmap's: one a pixel, as in memory); or,
-                                        to a writer, a dimension below 1 */
+                                        raster bytes (a bitmap's: one a pixel, as in memory; read
+                                        or written in bands, in a row); or, to a writer, a
+                                        dimension below 1 */
   IMAGE_TAMPON_TROP_PETIT = 9,       /* the caller's buffer is smaller than the raster */
   IMAGE_PARAMETRE_INVALIDE = 10,     /* a null pointer, or a window or k out of range */
   IMAGE_MEMOIRE_INSUFFISANTE = 11,   /* the memory the operation needs cannot be had */
@@ -303,7 +304,10 @@ IMAGEFILES_API statut_image enregistrer_pages_binaires(const char* nom, int nb_p
 
 /* Reads a greymap header strictly from `flux`, positioned at its magic, and leaves the stream at
  * the first raster byte; stores height, width and maximum value (any pointer may be NULL).
- * IMAGE_PARAMETRE_INVALIDE for a NULL stream. */
+ * IMAGE_PARAMETRE_INVALIDE for a NULL stream. The raster of a stream may be read in bands, so its
+ * size is limited a row at a time: each dimension at most 2,147,483,647, the whole raster beyond
+ * that many bytes allowed (a 60,000 x 60,000 page); a caller that holds it whole checks that it
+ * can. */
 IMAGEFILES_API statut_image lire_entete_flux_pgm(FILE* flux, int* nb_lignes, int* nb_colonnes,
                                                  int* valeur_max);
 
@@ -447,7 +451,8 @@ typedef struct binariseur binariseur;
 /* A binariseur for a page of nb_lignes x nb_colonnes samples with the method `parametres`, or NULL
  * with *statut (when `statut` is not NULL) set: IMAGE_PARAMETRE_INVALIDE for a NULL `parametres`,
  * an unknown method, or a window or k the whole-image function refuses;
- * IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 or a page beyond 2,147,483,647 samples;
+ * IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 (a page beyond 2,147,483,647 samples is
+ * allowed: only rows are held; for auto, which holds the page, it is refused);
  * IMAGE_MEMOIRE_INSUFFISANTE. Freed with detruire_binariseur. */
 IMAGEFILES_API binariseur* creer_binariseur(const parametres_binarisation* parametres,
                                             int nb_lignes, int nb_colonnes, statut_image* statut);

@@ -45,10 +45,16 @@ struct RasterSizes {
   std::size_t in_memory;
 };
 
+// How a raster is held: whole in memory, or a band of rows at a time (the stream functions, the
+// binariseur), where only a row must be addressable as one block.
+enum class Held { whole, in_bands };
+
 // The one check of the dimensions of an image that a strict reader or a writer accepts: each from
 // 1 to 2,147,483,647 (they are handed over as int), and the raster at most 2,147,483,647 bytes in
-// the file and in memory. No value otherwise.
-std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format);
+// the file and in memory; held in bands, each row at most that many bytes, and the raster's sizes
+// (up to 2^62) worked out in 64 bits. No value otherwise.
+std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format,
+                                         Held held = Held::whole);
 
 // Reads a header from `stream`, just opened: the magic "P<digit>" and its whitespace, comment
 // lines, then width, height and maximum value, and the one byte after them. Nothing is validated; a
@@ -60,16 +66,19 @@ struct Header {
   int width;
   int height;
   int maximum;
-  std::size_t raster_bytes;  // the raster in the file, at most 2,147,483,647 bytes
+  std::size_t raster_bytes;  // the raster in the file, at most 2,147,483,647 bytes held whole
   std::size_t memory_bytes;  // the raster in memory (a bitmap: one byte a pixel), as many at most
 };
 
 // Reads a header from `stream` by the strict rules (see imagefiles.h) and leaves the stream at the
-// first raster byte. IMAGE_OK, or why the file is not one this library reads.
-statut_image read_header_strict(std::FILE* stream, Format format, Header* header);
+// first raster byte; its sizes are checked for a raster `held` so. IMAGE_OK, or why the file is
+// not one this library reads.
+statut_image read_header_strict(std::FILE* stream, Format format, Header* header,
+                                Held held = Held::whole);
 
 // The same after the magic, which the caller has read.
-statut_image read_header_fields(std::FILE* stream, Format format, Header* header);
+statut_image read_header_fields(std::FILE* stream, Format format, Header* header,
+                                Held held = Held::whole);
 
 // Reads one unsigned decimal number of a header, after whitespace and comments, saturated just
 // above the 32-bit range; the byte after its digits stays unread. `not_this_one` when no digit

@@ -62,11 +62,21 @@ std::optional<std::size_t> raster_bytes(std::int64_t count, Format format) {
   return static_cast<std::size_t>(count * format.bytes_per_pixel);
 }
 
-std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format) {
+std::optional<RasterSizes> checked_sizes(std::int64_t rows, std::int64_t columns, Format format,
+                                         Held held) {
   if (rows < 1 || columns < 1 || rows > INT_MAX || columns > INT_MAX) return std::nullopt;
+  const Format in_memory_as = format.bytes_per_pixel == 0 ? greymap : format;
+  if (held == Held::in_bands) {
+    // Only a row is ever one block; the totals stay below 2^62, exact in 64 bits.
+    static_assert(sizeof(std::size_t) >= sizeof(std::uint64_t), "raster sizes need 64 bits");
+    const std::optional<std::size_t> row_in_file = file_raster_bytes(1, columns, format);
+    const std::optional<std::size_t> row_in_memory = raster_bytes(columns, in_memory_as);
+    if (!row_in_file || !row_in_memory) return std::nullopt;
+    const auto height = static_cast<std::size_t>(rows);
+    return RasterSizes{height * *row_in_file, height * *row_in_memory};
+  }
   const std::optional<std::size_t> in_file = file_raster_bytes(rows, columns, format);
-  const std::optional<std::size_t> in_memory =
-      raster_bytes(rows * columns, format.bytes_per_pixel == 0 ? greymap : format);
+  const std::optional<std::size_t> in_memory = raster_bytes(rows * columns, in_memory_as);
   if (!in_file || !in_memory) return std::nullopt;
   return RasterSizes{*in_file, *in_memory};
 }

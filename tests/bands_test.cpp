@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -231,7 +233,9 @@ TEST(Bands, RefuseMisuse) {
   EXPECT_EQ(status, IMAGE_PARAMETRE_INVALIDE);
   EXPECT_EQ(creer_binariseur(&sauvola, 0, 4, &status), nullptr);
   EXPECT_EQ(status, IMAGE_TAILLE_HORS_LIMITES);
-  EXPECT_EQ(creer_binariseur(&sauvola, 65536, 32768, &status), nullptr);
+  // auto holds the page: 2^31 bytes are too many (the other methods hold rows, see below).
+  const parametres_binarisation automatic{BINARISATION_AUTO, 0, 0, 0};
+  EXPECT_EQ(creer_binariseur(&automatic, 65536, 32768, &status), nullptr);
   EXPECT_EQ(status, IMAGE_TAILLE_HORS_LIMITES);
 
   const std::vector<unsigned char> rows(5 * 4, 100);
@@ -339,6 +343,128 @@ TEST(Bands, FaultsLeaveTheOldOutputWhole) {
     }
     EXPECT_EQ(read_file(output), old);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.pgm", "out.pgm"}));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using testing_support::TempDir;
+
+std::string contents(std::FILE* stream) {
+  std::string bytes;
+  std::rewind(stream);
+  for (int c; (c = std::getc(stream)) != EOF;) bytes.push_back(static_cast<char>(c));
+  return bytes;
+}
+
+// Pages beyond 2^31 - 1 bytes: the stream functions and the binariseur hold rows, and take a page
+// whose rows fit; the whole-image readers keep the limit of what they hold. No page is allocated:
+// the files are sparse, the streams end after 40 rows, the file's run is cut short.
+TEST(BandsTest, PagesBeyondTwoGigabytesStreamButAreNotHeld) {
+  struct Case {
+    std::int64_t rows;
+    std::int64_t columns;
+    bool streamed;  // by lire_entete_flux_pgm, the binariseur and the stream functions
+    bool held;      // by the whole-image readers
+  };
+  const Case cases[] = {
+      {65535, 32768, true, true},             // 2^31 - 32768 bytes
+      {1, 2147483647, true, true},            // the widest row
+      {32768, 65536, true, false},            // 2^31 bytes
+      {32768, 65537, true, false},            // just beyond, not a power of two
+      {60000, 60000, true, false},            // 3.6 GB
+      {2, 2147483647, true, false},           // two of the widest rows
+      {2147483647, 2147483647, true, false},  // 2^62 bytes, exact in 64 bits
+      {2147483648, 1, false, false},          // a dimension beyond an int
+      {1, 2147483648, false, false},
+  };
+  const parametres_binarisation fixed{BINARISATION_SEUIL, 128, 0, 0};
+  const parametres_binarisation sauvola{BINARISATION_SAUVOLA, 0, 15, 0.2};
+  for (const Case& c : cases) {
+    std::string header =
+        "P5\n" + std::to_string(c.columns) + " " + std::to_string(c.rows) + "\n255\n";
+    SCOPED_TRACE(header);
+    const statut_image streamed = c.streamed ? IMAGE_OK : IMAGE_TAILLE_HORS_LIMITES;
+    TempDir dir;
+    const std::string path = dir / "page.pgm";
+    write_file(path, header);
+    // The page's whole size without a block on the disk, where the file system allows the size.
+    (void)truncate(path.c_str(),
+                   static_cast<off_t>(std::min<std::uint64_t>(
+                       header.size() + std::uint64_t(c.rows) * c.columns, std::uint64_t{1} << 50)));
+
+    // Held whole: refused from the header on.
+    unsigned char small[16];
+    int rows = -1;
+    int columns = -1;
+    EXPECT_EQ(lire_entete_image_pgm(path.c_str(), &rows, &columns, nullptr),
+              c.held ? IMAGE_OK : IMAGE_TAILLE_HORS_LIMITES);
+    EXPECT_EQ(charger_image_pgm(path.c_str(), small, sizeof small, &rows, &columns, nullptr),
+              c.held ? IMAGE_TAMPON_TROP_PETIT : IMAGE_TAILLE_HORS_LIMITES);
+
+    // In bands: the stream's header.
+    rows = columns = -1;
+    std::FILE* h = fmemopen(header.data(), header.size(), "rb");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(lire_entete_flux_pgm(h, &rows, &columns, nullptr), streamed);
+    std::fclose(h);
+    EXPECT_EQ(rows, c.streamed ? c.rows : -1);
+    EXPECT_EQ(columns, c.streamed ? c.columns : -1);
+    if (c.rows > INT_MAX || c.columns > INT_MAX) continue;  // not an int for the binariseur
+    ASSERT_TRUE(c.streamed);                                // every other page of the table is
+    statut_image status = IMAGE_OK;
+    detruire_binariseur(creer_binariseur(&fixed, int(c.rows), int(c.columns), &status));
+    EXPECT_EQ(status, streamed);
+    if (c.columns > 65537) continue;  // below, rows are held: a few of them at most 64 KiB each
+    detruire_binariseur(creer_binariseur(&sauvola, int(c.rows), int(c.columns), &status));
+    EXPECT_EQ(status, streamed);
+
+    // A stream of the page that ends after 40 rows: the rows decided by then come out as the
+    // whole-image function decides them, then the read error.
+    const Shape forty{40, int(c.columns)};
+    const std::vector<unsigned char> samples = page(forty, 3);
+    std::string cut = header + std::string(samples.begin(), samples.end());
+    std::FILE* in = fmemopen(cut.data(), cut.size(), "rb");
+    std::FILE* out = std::tmpfile();
+    ASSERT_TRUE(in != nullptr && out != nullptr);
+    EXPECT_EQ(binariser_flux_vers_flux(in, &fixed, 1, out), IMAGE_ERREUR_DE_LECTURE);
+    const std::string got = contents(out);
+    std::fclose(in);
+    std::fclose(out);
+    {
+      std::FILE* reference = std::tmpfile();
+      ASSERT_NE(reference, nullptr);
+      const std::vector<unsigned char> decided = whole(fixed, forty, samples);
+      ASSERT_EQ(enregistrer_flux_pbm(reference, decided.data(), 40, int(c.columns)), IMAGE_OK);
+      const std::string bits = contents(reference);
+      std::fclose(reference);
+      const std::string page_header =
+          "P4\r" + std::to_string(c.columns) + " " + std::to_string(c.rows) + "\r";
+      const std::string forty_header = "P4\r" + std::to_string(c.columns) + " 40\r";
+      ASSERT_EQ(got.compare(0, page_header.size(), page_header), 0);
+      const std::string body = got.substr(page_header.size());
+      const std::size_t stride = (std::size_t(c.columns) + 7) / 8;
+      EXPECT_GT(body.size(), 0u);
+      EXPECT_LT(body.size(), 40 * stride);
+      EXPECT_EQ(body.size() % stride, 0u);
+      EXPECT_EQ(body, bits.substr(forty_header.size(), body.size()));
+    }
+
+    // The sparse file into a file, cut short after its first block of rows: a read error and no
+    // output.
+    imagefiles::detail::StreamOptions options;
+    options.at_row = [&](int, int row) {
+      if (row > 0) (void)truncate(path.c_str(), off_t(header.size()) + 5 * off_t(c.columns));
+    };
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(imagefiles::detail::binarise_to_file(file, &sauvola, true, (dir / "out.pbm").c_str(),
+                                                   options),
+              IMAGE_ERREUR_DE_LECTURE);
+    std::fclose(file);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"page.pgm"});
   }
 }
 
