@@ -49,13 +49,18 @@ def generate(path, width, height):
         out.write(block[:rest * width])
 
 
-def measured(argv):
-    """Elapsed seconds and peak resident KiB of one run."""
+def measured(argv, refused=None):
+    """Elapsed seconds and peak resident KiB of one run. A run that fails ends the benchmark, but
+    where `refused` (a list) is given: its message goes there and the figures are None."""
     start = time.perf_counter()
-    result = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.DEVNULL,
+    result = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
     elapsed = time.perf_counter() - start
     if result.returncode != 0:
+        if refused is not None:
+            refused.append(result.stdout.strip().splitlines()[-1] if result.stdout.strip() else
+                           f"status {result.returncode}")
+            return None, None
         sys.exit(f"{' '.join(argv)}: status {result.returncode}\n{result.stderr[-2000:]}")
     peak = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr).group(1))
     return elapsed, peak
@@ -96,7 +101,12 @@ def main():
         subprocess.run(["cat", big], stdout=subprocess.DEVNULL, check=True)  # into the cache
         worst = 0
         for method in METHODS:
-            elapsed, peak = measured([s, "-q", "-j", "1", "-b"] + method + [out, big])
+            # A method that cannot take the page says so in its row.
+            refused = []
+            elapsed, peak = measured([s, "-q", "-j", "1", "-b"] + method + [out, big], refused)
+            if refused:
+                lines.append(f"| {' '.join(method)} | refused: {refused[0]} | | |")
+                continue
             worst = max(worst, peak)
             lines.append(f"| {' '.join(method)} | {peak / 1024:.1f} MiB | {elapsed:.1f} s | "
                          f"{mb / elapsed:.0f} MB/s |")
