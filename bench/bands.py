@@ -53,12 +53,14 @@ def measured(argv, refused=None):
     """Elapsed seconds and peak resident KiB of one run. A run that fails ends the benchmark, but
     where `refused` (a list) is given: its message goes there and the figures are None."""
     start = time.perf_counter()
-    result = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.PIPE,
+    result = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.DEVNULL,
                             stderr=subprocess.PIPE, text=True)
     elapsed = time.perf_counter() - start
     if result.returncode != 0:
         if refused is not None:
-            refused.append(result.stdout.strip().splitlines()[-1] if result.stdout.strip() else
+            # The command's message (its first line on standard error), without the file's path.
+            said = result.stderr.splitlines()[0] if result.stderr.strip() else ""
+            refused.append(said.split(" /")[0].removeprefix("seuiller: ") or
                            f"status {result.returncode}")
             return None, None
         sys.exit(f"{' '.join(argv)}: status {result.returncode}\n{result.stderr[-2000:]}")
