@@ -239,13 +239,13 @@ statut_image Band::check(const parametres_binarisation* method, int rows, int co
   std::memcpy(&m, &method->methode, sizeof m);
   if (m < BINARISATION_SEUIL || m > BINARISATION_AUTO) return IMAGE_PARAMETRE_INVALIDE;
   // The whole-image functions' own checks of the parameters, with a stand-in for the buffers and
-  // the page; its size is that of a page in bands (auto's band holds the page whole).
+  // the page; its size is that of a page in bands.
   const unsigned char any = 0;
   const statut_image valid =
       local(method->methode) ? check_local(&any, &any, 1, 1, method->fenetre, method->k) : IMAGE_OK;
   if (valid != IMAGE_OK) return valid;
-  const Held held = method->methode == BINARISATION_AUTO ? Held::whole : Held::in_bands;
-  return checked_sizes(rows, columns, greymap, held) ? IMAGE_OK : IMAGE_TAILLE_HORS_LIMITES;
+  return checked_sizes(rows, columns, greymap, Held::in_bands) ? IMAGE_OK
+                                                               : IMAGE_TAILLE_HORS_LIMITES;
 }
 
 int Band::margin(const parametres_binarisation& method) {

@@ -452,8 +452,7 @@ typedef struct binariseur binariseur;
  * with *statut (when `statut` is not NULL) set: IMAGE_PARAMETRE_INVALIDE for a NULL `parametres`,
  * an unknown method, or a window or k the whole-image function refuses;
  * IMAGE_TAILLE_HORS_LIMITES for a dimension below 1 (a page beyond 2,147,483,647 samples is
- * allowed: only rows are held; for auto, which holds the page, it is refused);
- * IMAGE_MEMOIRE_INSUFFISANTE. Freed with detruire_binariseur. */
+ * allowed: only rows are held); IMAGE_MEMOIRE_INSUFFISANTE. Freed with detruire_binariseur. */
 IMAGEFILES_API binariseur* creer_binariseur(const parametres_binarisation* parametres,
                                             int nb_lignes, int nb_colonnes, statut_image* statut);
 
