@@ -31,24 +31,8 @@ class CoarsePaper {
     grid_rows_ = std::min(16, rows);
     grid_columns_ = std::min(16, columns);
     counts_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_ * 256, 0);
-    for (int by = 0; by < grid_rows_; ++by) {
-      const std::int64_t top = std::int64_t{by} * rows / grid_rows_;
-      const std::int64_t bottom = std::int64_t{by + 1} * rows / grid_rows_;
-      const std::int64_t ny = std::min<std::int64_t>(32, bottom - top);
-      for (std::int64_t i = 0; i < ny; ++i) {
-        sample_rows_.push_back(
-            {static_cast<int>(top + (2 * i + 1) * (bottom - top) / (2 * ny)), by});
-      }
-    }
-    for (int bx = 0; bx < grid_columns_; ++bx) {
-      const std::int64_t left = std::int64_t{bx} * columns / grid_columns_;
-      const std::int64_t right = std::int64_t{bx + 1} * columns / grid_columns_;
-      const std::int64_t nx = std::min<std::int64_t>(32, right - left);
-      for (std::int64_t j = 0; j < nx; ++j) {
-        sample_columns_.push_back(
-            {static_cast<int>(left + (2 * j + 1) * (right - left) / (2 * nx)), bx});
-      }
-    }
+    sample_rows_ = spread(rows, grid_rows_);
+    sample_columns_ = spread(columns, grid_columns_);
   }
 
   // `n` samples of row `y` of the page from column `first`; rows in order.
@@ -115,6 +99,19 @@ class CoarsePaper {
     int at;     // the row or column
     int block;  // its block along that axis
   };
+  // Up to 32 positions in each of `cells` equal parts of `size`, at the middles of equal steps.
+  static std::vector<Sample> spread(int size, int cells) {
+    std::vector<Sample> samples;
+    for (int cell = 0; cell < cells; ++cell) {
+      const std::int64_t first = std::int64_t{cell} * size / cells;
+      const std::int64_t end = std::int64_t{cell + 1} * size / cells;
+      const std::int64_t n = std::min<std::int64_t>(32, end - first);
+      for (std::int64_t i = 0; i < n; ++i) {
+        samples.push_back({static_cast<int>(first + (2 * i + 1) * (end - first) / (2 * n)), cell});
+      }
+    }
+    return samples;
+  }
   // Where `i` falls between the centres of the blocks of an axis.
   static Between between(std::int64_t i, int size, int blocks) {
     const float at =
