@@ -173,9 +173,23 @@ void report(Batch& batch, const Result& result, const std::string& name) {
 void work(Batch& batch) {
   const Reading reading;
   Buffer buffer;
+  ++batch.working;
   for (;;) {
-    const std::size_t index = batch.next++;
-    if (index >= batch.images.size() || stop_signal != 0) break;
+    std::size_t index;
+    {
+      // Under the lock, so that no image is put back once the last worker has seen none.
+      const std::lock_guard<std::mutex> lock(batch.again_lock);
+      if (!batch.again.empty()) {
+        index = batch.again.back();
+        batch.again.pop_back();
+      } else {
+        index = batch.next++;
+      }
+      if (index >= batch.images.size() || stop_signal != 0) {
+        --batch.working;
+        break;
+      }
+    }
     const std::string& name = batch.images[index];
     ImageInput input;
     bool no_writer = false;
@@ -183,6 +197,16 @@ void work(Batch& batch) {
     if (failure.status == IMAGE_OK && !no_writer) {
       failure = convert(input, name, batch.folder + "/" + batch.outputs[index], batch.format,
                         batch.method, &buffer);
+    }
+    // Out of memory while other workers run (more threads than the memory allows for their
+    // images): this worker leaves its image to them and stops; the last one never does.
+    if (failure.status == IMAGE_MEMOIRE_INSUFFISANTE && stop_signal == 0) {
+      const std::lock_guard<std::mutex> lock(batch.again_lock);
+      if (batch.working > 1) {
+        batch.again.push_back(index);
+        --batch.working;
+        return;
+      }
     }
     if (failure.status != IMAGE_OK || no_writer) {
       report(batch, {failure.status, no_writer}, failure.name);

@@ -22,6 +22,11 @@ struct Batch {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> done{0};
   std::atomic<std::size_t> failures{0};
+  // Images put back by a worker that ran out of memory while others ran: the workers left take
+  // them again, fewer at a time.
+  std::mutex again_lock;
+  std::vector<std::size_t> again;
+  std::atomic<unsigned> working{0};
   bool progress = false;
   std::mutex output;  // one line at a time on standard error
   std::condition_variable finished;
