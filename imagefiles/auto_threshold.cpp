@@ -327,7 +327,8 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
   normalise_row(samples, count, above_.data() + from, step_.data() + from, at.weight, out);
 }
 
-AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip)
+AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
+                   std::int64_t left)
     : statistics_(statistics),
       strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
       skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
@@ -336,12 +337,13 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       slots_(std::min(rows, statistics.window() + 1)),
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
-      paper_(strip_.fed_first, fed_),
+      paper_(left + strip_.fed_first, fed_),
       running_(rows, statistics.window(), strip_),
-      decider_(statistics.formula(), statistics.window()) {}
+      decider_(statistics.formula(), statistics.window()),
+      top_(top) {}
 
 void AutoRows::feed(const unsigned char* row) {
-  paper_.normalise(statistics_, received_, row + skipped_,
+  paper_.normalise(statistics_, top_ + received_, row + skipped_,
                    ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_, 0, fed_);
   ++received_;
 }

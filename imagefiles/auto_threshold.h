@@ -100,9 +100,14 @@ class AutoStatistics {
 // The decision of `auto` over the columns of `strip`, a row at a time: each row fed is divided by
 // the paper's brightness into a ring of window + 1 rows, and a row is decided once the rows its
 // window needs have come, with Wolf's row decision under the global ceiling.
+//
+// The rows x strip.columns decided may be a piece of the page whose top left corner is at
+// (`top`, `left`): the paper is then taken there, and the piece's own edges are mirrored. Where
+// the piece holds the window's half beyond the rows and columns kept, those are the page's.
 class AutoRows {
  public:
-  AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip);
+  AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top = 0,
+           std::int64_t left = 0);
   int delay() const { return statistics_.window() / 2; }
   // The next row's fed columns (those of the strip given, which may overlap more than the
   // window needs).
@@ -126,6 +131,7 @@ class AutoRows {
   PaperRow paper_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
+  int top_;
   int received_ = 0;
   int decided_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -23,6 +25,7 @@
 
 #include <sys/stat.h>
 
+#include "imagefiles/auto_threshold.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 #include "temporary_file.h"
@@ -424,6 +427,102 @@ py::array binarize_wolf_given(const py::object& a, int window, double k, int min
   return output;
 }
 
+// The automatic method on a page given in pieces (imagefiles.dask): its statistics gathered from
+// bands of whole rows, every pass from the top, then any block of the page decided where it lies,
+// from the block and the window's half of rows and columns around it. The order of the passes is
+// checked here: the statistics take their rows on trust.
+class AutoPage {
+ public:
+  AutoPage(int rows, int columns) : rows_(rows), columns_(columns) {
+    if (rows < 1 || columns < 1) refuse("the page is empty", IMAGE_TAILLE_HORS_LIMITES);
+    try {
+      statistics_ = std::make_unique<imagefiles::detail::AutoStatistics>(rows, columns);
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+  }
+
+  // Rows [first, first + band's rows) of the page to the pass under way.
+  void gather(int pass, int first, const py::object& band) {
+    const Raster rows = raster_of(band, "the band");
+    const std::lock_guard<std::mutex> lock(order_);
+    if (pass != pass_ || first != next_row_ || rows.columns != columns_ ||
+        first + std::int64_t{rows.rows} > rows_) {
+      refuse("bands must come whole, from the top, pass after pass");
+    }
+    const std::size_t width = static_cast<std::size_t>(columns_);
+    try {
+      py::gil_scoped_release unlocked;
+      for (int y = 0; y < rows.rows; ++y) {
+        if (statistics_->wanted(pass, first + y)) {
+          statistics_->gather(pass, first + y, 0, rows.data() + static_cast<std::size_t>(y) * width,
+                              width);
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+    next_row_ += rows.rows;
+  }
+
+  void end(int pass) {
+    const std::lock_guard<std::mutex> lock(order_);
+    if (pass != pass_ || next_row_ != rows_) refuse("a pass ends once every row is given");
+    try {
+      statistics_->end(pass);
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+    ++pass_;
+    next_row_ = 0;
+  }
+
+  int passes() const { return imagefiles::detail::AutoStatistics::passes; }
+  int window() const {
+    ready();
+    return statistics_->window();
+  }
+
+  // The block whose top left sample is (top, left) in the page, decided as a page of its own
+  // whose paper is the page's there: its rows and columns that have the window's half of the
+  // page around them in the block are those of the whole page.
+  py::array decide(const py::object& block, int top, int left) const {
+    ready();
+    const Raster image = raster_of(block, "the block");
+    if (top < 0 || left < 0 || top + std::int64_t{image.rows} > rows_ ||
+        left + std::int64_t{image.columns} > columns_) {
+      refuse("the block is not within the page");
+    }
+    py::array output = new_raster(image.rows, image.columns);
+    unsigned char* to = bytes_of(output);
+    const std::size_t width = static_cast<std::size_t>(image.columns);
+    try {
+      py::gil_scoped_release unlocked;
+      imagefiles::detail::AutoRows rows(*statistics_, image.rows,
+                                        imagefiles::detail::whole_row(image.columns), top, left);
+      int decided = 0;
+      for (int y = 0; y < image.rows; ++y) {
+        rows.feed(image.data() + static_cast<std::size_t>(y) * width);
+        while (rows.next(to + static_cast<std::size_t>(decided) * width)) ++decided;
+      }
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+    return output;
+  }
+
+ private:
+  void ready() const {
+    if (pass_ != passes()) refuse("the page's passes are not done");
+  }
+
+  int rows_, columns_;
+  std::unique_ptr<imagefiles::detail::AutoStatistics> statistics_;
+  std::mutex order_;
+  std::atomic<int> pass_{0};
+  int next_row_ = 0;
+};
+
 // For the benchmark of the binding's cost: the seconds of each of `repeats` calls of the library's
 // function for `method` on `a` into `out`, with nothing of Python between them.
 std::vector<double> seconds_in_c(const py::object& a, const std::string& method, int window,
@@ -537,6 +636,13 @@ as it was. Raises OSError (imagefiles.ImageError) when the file cannot be writte
 Writes the 2-D uint8 array `a` as the bitmap file ("P4", one bit a pixel) `path`: a sample below 128
 is black. Replaces the file whole, as write does.)");
 
+  py::class_<AutoPage>(m, "_AutoPage")
+      .def(py::init<int, int>(), py::arg("rows"), py::arg("columns"))
+      .def_property_readonly("passes", &AutoPage::passes)
+      .def_property_readonly("window", &AutoPage::window)
+      .def("gather", &AutoPage::gather, py::arg("pass_"), py::arg("first"), py::arg("band"))
+      .def("end", &AutoPage::end, py::arg("pass_"))
+      .def("decide", &AutoPage::decide, py::arg("block"), py::arg("top"), py::arg("left"));
   m.def("_histogram", &histogram, py::arg("a"));
   m.def("_otsu_of_histogram", &otsu_of_histogram, py::arg("histogram"));
   m.def("_widest_window", &widest_window, py::arg("a"), py::arg("window"), py::arg("top"),

@@ -6,9 +6,12 @@ neighbours around it (dask.array.map_overlap); at the image's own edges the libr
 image as it does for the whole, since a chunk there holds the rows and columns that the mirror
 reads. Chunks narrower than window // 2 are first merged with their neighbours. The global parts are
 computed in two passes: Otsu's level from the chunks' histograms summed, Wolf's smallest sample and
-largest deviation from each chunk's own. The automatic method's estimates of the paper are made over
-the whole page: "auto" is computed as one chunk (a whole-array call), then cut into the input's
-chunks again.
+largest deviation from each chunk's own. The automatic method's estimates of the page (its scale,
+its paper, its histogram) need its rows in order: binarize computes the array a band of chunks at a
+time for each of those passes before it returns (the input is computed that many times, in the
+memory of one band), and each chunk is then decided with its neighbours' window // 2 around it, as
+the local methods are. Those statistics live in this process: "auto" runs on dask's local
+schedulers (threads, synchronous), not on a distributed cluster.
 """
 
 import dask
@@ -48,16 +51,16 @@ def binarize(darray, method="auto", window=15, k=None):
         level = dask.delayed(_otsu_level)(counts)
         return darray.map_blocks(_fixed, level=level, dtype=np.uint8, meta=meta)
     if method == "auto":
-        whole = darray.rechunk(darray.shape)
-        return whole.map_blocks(_c.binarize, "auto", dtype=np.uint8, meta=meta).rechunk(
-            darray.chunks
-        )
-
+        page = _auto_statistics(darray)
+        window = page.window
     half = int(window) // 2
     chunks, depth = _with_overlap(darray, half)
     x = darray.rechunk(chunks)
     common = dict(depth=depth, boundary="none", trim=False, chunks=x.chunks, dtype=np.uint8, meta=meta)
-    if method == "wolf":
+    if method == "auto":
+        starts = tuple(np.cumsum((0,) + c[:-1]) for c in x.chunks)
+        result = x.map_overlap(_auto_block, page=page, starts=starts, half=depth, **common)
+    elif method == "wolf":
         k = 0.5 if k is None else k
         extended = overlap(x, depth=depth, boundary="none").to_delayed()
         starts = [np.cumsum((0,) + c[:-1]) for c in x.chunks]
@@ -71,6 +74,26 @@ def binarize(darray, method="auto", window=15, k=None):
     else:
         result = x.map_overlap(_local_block, method=method, window=window, k=k, half=depth, **common)
     return result if result.chunks == darray.chunks else result.rechunk(darray.chunks)
+
+
+def _auto_statistics(darray):
+    """The automatic method's passes over the rows of the page, a band of chunks at a time."""
+    page = _c._AutoPage(*darray.shape)
+    edges = np.cumsum((0,) + darray.chunks[0])
+    for step in range(page.passes):
+        for first, last in zip(edges[:-1], edges[1:]):
+            page.gather(step, int(first), np.asarray(darray[first:last].compute()))
+        page.end(step)
+    return page
+
+
+def _auto_block(block, page, starts, half, block_info=None):
+    info = block_info[0]
+    (i, j), count = info["chunk-location"], info["num-chunks"]
+    top, bottom, left, right = _inner(block, half, (i, j), count)
+    # The extended block's place in the page: its chunk's, less what the neighbours above and to
+    # the left lent.
+    return page.decide(block, int(starts[0][i]) - top, int(starts[1][j]) - left)[top:bottom, left:right]
 
 
 def _refused(message, status=Status.PARAMETRE_INVALIDE):

@@ -26,6 +26,30 @@ def test_equals_the_whole_image(chunks, method, window, k):
     np.testing.assert_array_equal(got.compute(scheduler="threads"), imagefiles.binarize(image, method, window, k))
 
 
+@pytest.mark.parametrize("shape,chunks", [((400, 333), (64, 50)), ((400, 333), (97, (300, 33))), ((1, 500), (1, 40)), ((300, 1), (7, 1))], ids=str)
+def test_auto_in_blocks_over_many_paper_blocks(shape, chunks):
+    """auto's paper varies over the page: each chunk is decided with the page's paper where it lies."""
+    image = page(*shape, seed=5)
+    got = imagefiles.dask.binarize(da.from_array(image, chunks=chunks), "auto")
+    assert got.npartitions > 1
+    np.testing.assert_array_equal(got.compute(scheduler="threads"), imagefiles.binarize(image, "auto"))
+
+
+def test_auto_pages_passes_in_order():
+    """The statistics refuse bands out of order, and a decision before the passes."""
+    statistics = imagefiles._imagefiles._AutoPage(4, 3)
+    band = np.zeros((2, 3), np.uint8)
+    with pytest.raises(ValueError):
+        statistics.decide(band, 0, 0)
+    with pytest.raises(ValueError):
+        statistics.gather(0, 2, band)
+    statistics.gather(0, 0, band)
+    with pytest.raises(ValueError):
+        statistics.end(0)
+    with pytest.raises(ValueError):
+        statistics.gather(0, 2, np.zeros((2, 4), np.uint8))
+
+
 def test_wolf_ties_and_a_uniform_image():
     """Several windows of the largest deviation, in several chunks; and an image with none."""
     tiles = np.tile(np.array([[0, 255], [255, 0]], np.uint8), (20, 20))
