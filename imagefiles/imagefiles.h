@@ -379,11 +379,14 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
  * page is divided by its paper's brightness over a coarse grid (16 x 16 blocks at most, so that a
  * shadow does not move the split), then split halfway between its ink's and its paper's levels
  * (those of Otsu's two classes). The stroke width is the median length of the horizontal runs of
- * ink that go on in the rows above and below (specks of noise seldom do); the letter height is the
- * height of the connected component (8-neighbours) that the median ink pixel lies in, specks, rules
+ * ink that go on in the rows above and below (specks of noise seldom do), measured on the rows
+ * smoothed over 3 x 3 pixels unless that leaves strokes under 3 pixels (noise and show-through
+ * then no longer pass for strokes); the letter height is the mean height of the middle half of the
+ * ink pixels, each counted at the height of its connected component (8-neighbours), specks, rules
  * and shapes cut by the sample left out. The window is about one letter height, never below three
- * stroke widths, odd, from 3 to 255. Only a sample is read: about 260,000 pixels of rows spread
- * over the page for the runs, and about 520,000 for the components, in bands of whole rows spread
+ * stroke widths, odd, from 3 to 255. Only a sample is read: a quarter of the page, at least about
+ * 33,000 pixels and at most about 260,000 of rows spread over the page for the runs, at least
+ * about 66,000 and at most about 520,000 for the components, in bands of whole rows spread
  * over the page (every second pixel or wider where the strokes allow; the middle of a page wider
  * than that), so that the time hardly grows beyond a few megapixels. A page with no writing
  * (uniform, or with no letter-like component), a NULL image and a dimension below 1 give 15, the

@@ -171,8 +171,8 @@ statut_image open_failure(statut_image no_access);
 int halfway_level(const std::uint64_t histogram_of[256], int otsu);
 
 // The scale of a page's writing (see fenetre_conseillee): the median horizontal run of ink and
-// the median height of its letter-like components, in pixels, and the window for a local method;
-// all 0 when the page shows no writing.
+// the mean height of the middle half of its letter-like components' ink, in pixels, and the window
+// for a local method; all 0 when the page shows no writing.
 struct PageScale {
   int stroke;
   int letter;

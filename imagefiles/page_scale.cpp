@@ -15,14 +15,21 @@
 namespace imagefiles::detail {
 namespace {
 
-// Samples that each measure reads at most: enough for a stable median on any page, and a small
-// share of a large one.
+// Samples that each measure reads: a quarter of the page's pixels, at most a small share of a
+// large page, and at least what keeps the medians stable on a small one.
 constexpr std::size_t run_budget = std::size_t{1} << 18;
 constexpr std::size_t component_budget = std::size_t{1} << 19;
+constexpr std::size_t run_floor = std::size_t{1} << 15;
+constexpr std::size_t component_floor = std::size_t{1} << 16;
+std::size_t budget(int rows, int columns, std::size_t floor, std::size_t most) {
+  return std::clamp(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns) / 4, floor,
+                    most);
+}
 
 // The paper's brightness over a coarse grid of the page (at most 16 x 16 blocks, whatever the
 // size of the writing, so that a block is larger than the letters of any page but a poster),
-// each block's 90th percentile of up to 32 x 32 samples spread over it; and samples of the page
+// each block's 90th percentile of up to 32 x 32 samples spread over it (one in two of a small
+// block's rows and columns, at least 8); and samples of the page
 // divided by it, so that a shadow or a dark corner does not move the global split. The grid is
 // gathered a row at a time.
 class CoarsePaper {
@@ -52,12 +59,13 @@ class CoarsePaper {
   void end() {
     paper_.resize(static_cast<std::size_t>(grid_rows_) * grid_columns_);
     for (int by = 0; by < grid_rows_; ++by) {
-      const std::int64_t ny = std::min<std::int64_t>(
-          32, std::int64_t{by + 1} * rows_ / grid_rows_ - std::int64_t{by} * rows_ / grid_rows_);
+      const std::int64_t height =
+          std::int64_t{by + 1} * rows_ / grid_rows_ - std::int64_t{by} * rows_ / grid_rows_;
+      const std::int64_t ny = std::min(per_cell(height), height);
       for (int bx = 0; bx < grid_columns_; ++bx) {
-        const std::int64_t nx =
-            std::min<std::int64_t>(32, std::int64_t{bx + 1} * columns_ / grid_columns_ -
-                                           std::int64_t{bx} * columns_ / grid_columns_);
+        const std::int64_t width = std::int64_t{bx + 1} * columns_ / grid_columns_ -
+                                   std::int64_t{bx} * columns_ / grid_columns_;
+        const std::int64_t nx = std::min(per_cell(width), width);
         const std::uint32_t* counts =
             counts_.data() + (static_cast<std::size_t>(by) * grid_columns_ + bx) * 256;
         const std::int64_t above = ny * nx / 10;
@@ -76,15 +84,24 @@ class CoarsePaper {
   // `n` samples of row `y`, sample g from column first + g x step, divided by the paper's
   // brightness, into `out`.
   void normalise(int y, const unsigned char* samples, std::size_t n, std::int64_t first, int step,
-                 unsigned char* out) const {
+                 unsigned char* out) {
+    // Where each sample falls between the blocks' centres, once for all the rows of these
+    // columns (the division and rounding cost more than the rest of the measure).
+    if (first != table_first_ || step != table_step_ || n != table_.size()) {
+      table_.resize(n);
+      for (std::size_t g = 0; g < n; ++g) {
+        table_[g] = between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
+      }
+      table_first_ = first;
+      table_step_ = step;
+    }
     const Between down = between(y, rows_, grid_rows_);
     float level[16];
     for (int bx = 0; bx < grid_columns_; ++bx) {
       level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
     }
     for (std::size_t g = 0; g < n; ++g) {
-      const Between b =
-          between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
+      const Between& b = table_[g];
       const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
       out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
     }
@@ -99,13 +116,16 @@ class CoarsePaper {
     int at;     // the row or column
     int block;  // its block along that axis
   };
+  static std::int64_t per_cell(std::int64_t size) {
+    return std::clamp<std::int64_t>(size / 2, 8, 32);
+  }
   // Up to 32 positions in each of `cells` equal parts of `size`, at the middles of equal steps.
   static std::vector<Sample> spread(int size, int cells) {
     std::vector<Sample> samples;
     for (int cell = 0; cell < cells; ++cell) {
       const std::int64_t first = std::int64_t{cell} * size / cells;
       const std::int64_t end = std::int64_t{cell + 1} * size / cells;
-      const std::int64_t n = std::min<std::int64_t>(32, end - first);
+      const std::int64_t n = std::min<std::int64_t>(per_cell(end - first), end - first);
       for (std::int64_t i = 0; i < n; ++i) {
         samples.push_back({static_cast<int>(first + (2 * i + 1) * (end - first) / (2 * n)), cell});
       }
@@ -130,6 +150,9 @@ class CoarsePaper {
   std::vector<Sample> sample_rows_, sample_columns_;
   std::size_t next_ = 0;
   std::vector<float> paper_;
+  std::vector<Between> table_;
+  std::int64_t table_first_ = -1;
+  int table_step_ = 0;
 };
 
 // The median of a histogram of positive values (index 0 unused); 0 when it is empty.
@@ -142,6 +165,67 @@ int median_of(const std::vector<std::uint64_t>& counts) {
     if (2 * seen >= total) return static_cast<int>(v);
   }
   return static_cast<int>(counts.size() - 1);
+}
+
+// The stroke width of sampled rows: the median horizontal run of ink of `count` lines (line i at
+// lines + i x stride, `span` samples) that goes on in the rows above and below it (at the run's
+// middle, in `rows`, three rows of `span` a line: a stroke does, a speck of noise seldom), ink
+// below the level halfway between the ink's and the paper's of the samples `all` (Otsu's split
+// alone would take show-through and noise on the paper for ink).
+struct Strokes {
+  int level;
+  int width;
+};
+Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned char* lines,
+                        std::size_t stride, const std::vector<unsigned char>& rows,
+                        std::size_t count, std::size_t span) {
+  std::uint64_t histogram_of[256] = {};
+  for (const unsigned char v : all) ++histogram_of[v];
+  const int level =
+      halfway_level(histogram_of, calculer_seuil_otsu(all.data(), all.size()) - 1) + 1;
+  std::vector<std::uint64_t> runs(1025);
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* line = lines + i * stride;
+    const unsigned char* above = rows.data() + 3 * i * span;
+    const unsigned char* below = above + 2 * span;
+    for (std::size_t x = 0; x < span;) {
+      if (line[x] >= level) {
+        ++x;
+        continue;
+      }
+      const std::size_t begin = x;
+      while (x < span && line[x] < level) ++x;
+      const std::size_t middle = (begin + x - 1) / 2;
+      if (above[middle] < level && below[middle] < level) {
+        ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
+      }
+    }
+  }
+  return {level, median_of(runs)};
+}
+
+// The mean of the middle half of a histogram of positive values (index 0 unused), rounded; 0
+// when it is empty. Letter heights gather around two values (small letters, and capitals and
+// letters with ascenders): a median jumps from one to the other as their shares change a little,
+// the mean between the quartiles moves with them.
+int middle_mean_of(const std::vector<std::uint64_t>& counts) {
+  const std::uint64_t total = std::accumulate(counts.begin(), counts.end(), std::uint64_t{0});
+  if (total == 0) return 0;
+  // Four times each count, so that the quartiles fall on whole numbers.
+  const std::uint64_t low = total;
+  const std::uint64_t high = 3 * total;
+  std::uint64_t seen = 0;
+  double sum = 0;
+  for (std::size_t v = 0; v < counts.size(); ++v) {
+    const std::uint64_t from = seen;
+    seen += 4 * counts[v];
+    const std::uint64_t begin = std::max(from, low);
+    const std::uint64_t end = std::min(seen, high);
+    const std::uint64_t inside = end > begin ? end - begin : 0;
+    sum += static_cast<double>(v) * static_cast<double>(inside);
+    if (seen >= high) break;
+  }
+  return static_cast<int>(std::lround(sum / static_cast<double>(2 * total)));
 }
 
 // A connected set of ink samples of one band, while the band is labelled.
@@ -157,8 +241,8 @@ struct Component {
 class Labeller {
  public:
   // The grid's `grid_columns` columns from page column `first`.
-  Labeller(const CoarsePaper& paper, int rows, int columns, std::int64_t first,
-           std::size_t grid_columns, int level, int step, int stroke)
+  Labeller(CoarsePaper& paper, int rows, int columns, std::int64_t first, std::size_t grid_columns,
+           int level, int step, int stroke)
       : paper_(paper),
         rows_(rows),
         columns_(columns),
@@ -254,7 +338,7 @@ class Labeller {
     into.cut = into.cut || from.cut;
   }
 
-  const CoarsePaper& paper_;
+  CoarsePaper& paper_;
   int rows_, columns_;
   std::int64_t first_;
   std::size_t grid_columns_;
@@ -318,16 +402,21 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   if (rows < 1 || columns < 1) return;
   state_ = std::make_unique<State>(rows, columns);
   State& s = *state_;
-  // Rows spread evenly over the page, at most the budget's worth of samples (a row wider than the
-  // budget gives its middle).
+  // Rows spread over the page, one in each of equal parts of it, at most the budget's worth of
+  // samples (a row wider than the budget gives its middle). Each part's row is near its middle,
+  // moved by up to an eighth of a part (steps of the golden ratio), so that rows as far apart as
+  // evenly spaced lines of text are not all sampled at the same height in a line.
   const std::size_t width = static_cast<std::size_t>(columns);
-  s.span = std::min(width, run_budget);
+  const std::size_t runs = budget(rows, columns, run_floor, run_budget);
+  s.span = std::min(width, runs);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
   const std::size_t sampled_rows =
-      std::clamp<std::size_t>(run_budget / (3 * width), 1, static_cast<std::size_t>(rows));
+      std::clamp<std::size_t>(runs / (3 * width), 1, static_cast<std::size_t>(rows));
   for (std::size_t i = 0; i < sampled_rows; ++i) {
+    const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
     const int y =
-        static_cast<int>((2 * i + 1) * static_cast<std::size_t>(rows) / (2 * sampled_rows));
+        static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
+                         (1024 * std::uint64_t{sampled_rows}));
     s.run_rows.push_back(y);
     for (int k = 0; k < 3; ++k) {
       s.copies.push_back({static_cast<int>(mirror(y + k - 1, rows)), 3 * i + k});
@@ -383,9 +472,7 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    // Otsu's split of the sampled rows divided by the paper, and their horizontal runs of ink
-    // that go on in the rows above and below (at the run's middle): a stroke does, a speck of
-    // noise seldom.
+    // The sampled rows divided by the paper.
     for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
       for (int k = 0; k < 3; ++k) {
         unsigned char* line = s.run_samples.data() + (3 * i + static_cast<std::size_t>(k)) * s.span;
@@ -393,35 +480,36 @@ void ScaleMeasure::end(int pass) {
                           s.span_first, 1, line);
       }
     }
-    const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
-    if (*low == *high) return void(state_.reset());  // nothing written
-    // Ink below the level halfway between the ink's and the paper's (Otsu's split alone would
-    // take show-through and noise on the paper for ink).
-    std::uint64_t histogram_of[256] = {};
-    for (const unsigned char v : s.run_samples) ++histogram_of[v];
-    s.level = halfway_level(histogram_of,
-                            calculer_seuil_otsu(s.run_samples.data(), s.run_samples.size()) - 1) +
-              1;
-    std::vector<std::uint64_t> runs(1025);
+    // Each sampled row smoothed over the 3 x 3 pixels around each of its own: noise on the paper
+    // (of a photograph, of a scan at a high resolution) then seldom crosses the level, and a
+    // stroke of two pixels or more keeps its width there.
+    std::vector<unsigned char> smooth(s.run_rows.size() * s.span);
     for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
       const unsigned char* above = s.run_samples.data() + 3 * i * s.span;
-      const unsigned char* line = above + s.span;
-      const unsigned char* below = line + s.span;
-      for (std::size_t x = 0; x < s.span;) {
-        if (line[x] >= s.level) {
-          ++x;
-          continue;
+      unsigned char* out = smooth.data() + i * s.span;
+      for (std::size_t x = 0; x < s.span; ++x) {
+        const std::size_t left = x > 0 ? x - 1 : x + (s.span > 1);
+        const std::size_t right = x + 1 < s.span ? x + 1 : x - (s.span > 1);
+        unsigned sum = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+          const unsigned char* row = above + k * s.span;
+          sum += unsigned{row[left]} + row[x] + row[right];
         }
-        const std::size_t begin = x;
-        while (x < s.span && line[x] < s.level) ++x;
-        const std::size_t middle = (begin + x - 1) / 2;
-        if (above[middle] < s.level && below[middle] < s.level) {
-          ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
-        }
+        out[x] = static_cast<unsigned char>((sum + 4) / 9);
       }
     }
+    const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
+    if (*low == *high) return void(state_.reset());  // nothing written
+    const std::size_t count = s.run_rows.size();
+    const Strokes sharp = measure_strokes(s.run_samples, s.run_samples.data() + s.span, 3 * s.span,
+                                          s.run_samples, count, s.span);
+    const Strokes smoothed =
+        measure_strokes(smooth, smooth.data(), s.span, s.run_samples, count, s.span);
     s.run_samples = {};
-    const int stroke = median_of(runs);
+    // The smoothed rows unless they lose the strokes: those of one or two pixels fade there.
+    const Strokes& strokes = smoothed.width >= 3 ? smoothed : sharp;
+    const int stroke = strokes.width;
+    s.level = strokes.level;
     if (stroke == 0) return void(state_.reset());
     scale_.stroke = stroke;
     // Components on a grid that keeps at least three samples across a stroke, in bands tall
@@ -430,12 +518,14 @@ void ScaleMeasure::end(int pass) {
     s.step = std::max(1, stroke / 3);
     const std::int64_t grid_columns = (s.columns + s.step - 1) / s.step;
     const int band_rows = s.band_rows = std::max(192, 60 * stroke / s.step) * s.step;
-    const std::int64_t bands = std::max<std::int64_t>(
-        1, static_cast<std::int64_t>(component_budget) / (grid_columns * (band_rows / s.step)));
+    const auto components =
+        static_cast<std::int64_t>(budget(s.rows, s.columns, component_floor, component_budget));
+    const std::int64_t bands =
+        std::max<std::int64_t>(1, components / (grid_columns * (band_rows / s.step)));
     // A band wider than the budget gives the middle of its rows.
     const std::int64_t grid_rows = (std::min(band_rows, s.rows) + s.step - 1) / s.step;
-    s.grid_columns = static_cast<std::size_t>(
-        std::clamp<std::int64_t>(std::int64_t{component_budget} / grid_rows, 1, grid_columns));
+    s.grid_columns =
+        static_cast<std::size_t>(std::clamp<std::int64_t>(components / grid_rows, 1, grid_columns));
     s.grid_first = (grid_columns - static_cast<std::int64_t>(s.grid_columns)) / 2 * s.step;
     if (bands * band_rows >= s.rows) {
       s.bands.push_back({0, s.rows, {}});
@@ -456,7 +546,7 @@ void ScaleMeasure::end(int pass) {
     labeller.band(band.first, band.last, band.samples.data(), heights);
   }
   state_.reset();
-  const int letter = median_of(heights);
+  const int letter = middle_mean_of(heights);
   if (letter == 0) return;
   scale_.letter = letter;
   // About one letter height, which holds ink and paper around each stroke: narrower ones leave
