@@ -126,15 +126,29 @@ TEST(SuggestedWindow, BadInput) {
   const std::vector<unsigned char> grey(200 * 300, 128);
   const std::vector<unsigned char> black(200 * 300, 0);
   const std::vector<unsigned char> line = letters(1, 400, 9);
+  std::vector<unsigned char> dot(200 * 300, 200);  // one dark pixel: no letter
+  dot[100 * 300 + 150] = 0;
   struct Case {
     const unsigned char* image;
     int rows, columns;
     int expected;  // 0: any odd window from 3 to 255
   } cases[] = {
-      {nullptr, 10, 10, 15},           {grey.data(), 0, 10, 15},     {grey.data(), 10, -1, 15},
-      {grey.data(), 200, 300, 15},     {black.data(), 200, 300, 15}, {noise.data(), 200, 300, 0},
-      {noise.data(), 1, 300, 0},       {noise.data(), 300, 1, 0},    {line.data(), 1, 400, 15},
+      {nullptr, 10, 10, 15},
+      {grey.data(), 0, 10, 15},
+      {grey.data(), 10, -1, 15},
+      {grey.data(), 200, 300, 15},
+      {black.data(), 200, 300, 15},
+      {noise.data(), 200, 300, 0},
+      {noise.data(), 1, 300, 0},
+      {noise.data(), 300, 1, 0},
+      {line.data(), 1, 400, 15},
       {grey.data(), 65536, 65536, 15},
+      // Pages narrower or shorter than the 3 x 3 smoothing of the sampled rows.
+      {noise.data(), 2, 300, 0},
+      {noise.data(), 300, 2, 0},
+      {noise.data(), 3, 3, 0},
+      {black.data(), 1, 1, 15},
+      {dot.data(), 200, 300, 15},
   };
   for (const Case& c : cases) {
     const int window = fenetre_conseillee(c.image, c.rows, c.columns);

@@ -87,7 +87,7 @@ def degrade(kind, coverage, rng, scale=1.0):
         ink, paper = 120.0, 170.0
     paper_field = np.full((h, w), paper)
     if kind == "bleed" or both:
-        back, _ = render(np.random.default_rng(rng.integers(1 << 30)), scale=scale)
+        back, _ = render(np.random.default_rng(rng.integers(1 << 30)), w, h, scale=scale)
         back = np.fliplr(back)
         back = np.asarray(Image.fromarray((back * 255).astype(np.uint8)).filter(
             ImageFilter.GaussianBlur(1.5 * scale)), dtype=np.float64) / 255
@@ -231,20 +231,20 @@ def photograph(picture, rng, scale, blur, noise):
     return np.clip(np.rint(picture), 0, 255).astype(np.uint8)
 
 
-def drawn_page(kind, rng, scale):
+def drawn_page(kind, rng, scale, width=WIDTH, height=HEIGHT):
     """A handwriting-like or a thick-stroke page: its greymap, ground truth and text."""
-    h, w = HEIGHT, WIDTH
+    h, w = height, width
     paper = 220 + 10 * (smooth_field(rng, h, w, max(2, int(8 * scale))) - 0.5)
     share = rng.uniform(0.65, 0.85)  # drawn first: the same at every scale
     if kind == "handwriting":
-        coverage, text = render_hand(rng, scale)
+        coverage, text = render_hand(rng, scale, w, h)
         # The pen's pressure: the ink's darkness wanders along the strokes.
         ink = 30 + 90 * smooth_field(rng, h, w, max(2, int(40 * scale)))
         picture = paper * (1 - coverage) + ink * coverage
         truth = coverage >= 0.5
         blur, noise = 0.6, 4
     else:
-        heavy, hair, text = render_thick(rng, scale)
+        heavy, hair, text = render_thick(rng, scale, w, h)
         # Hairlines a little more than halfway from the paper to the ink, then blurred fainter.
         faint = paper - share * (paper - 45)
         picture = paper * (1 - heavy) + 45 * heavy
@@ -261,14 +261,16 @@ def write_pgm(path, pixels):
         out.write(pixels.tobytes())
 
 
-def make_page(kind, number, scale=1.0):
+def make_page(kind, number, scale=1.0, width=WIDTH, height=HEIGHT):
     """The degraded page, its ground truth (0 ink, 255 paper) and its text; `scale` multiplies the
-    letters and the sizes of the degradations (blur, stains, show-through), not the page."""
+    letters and the sizes of the degradations (blur, stains, show-through), not the page, whose
+    size is `width` x `height` (A4 at 150 dpi unless given: drawn at scale s on a page s times as
+    wide and as tall, a page holds the same writing as at scale 1)."""
     seed = KINDS.index(kind) * 1000 + number
     rng = np.random.default_rng(seed)
     if kind in ("handwriting", "thick"):
-        return drawn_page(kind, rng, scale)
-    coverage, text = render(rng, scale=scale)
+        return drawn_page(kind, rng, scale, width, height)
+    coverage, text = render(rng, width, height, scale=scale)
     truth = np.where(coverage >= 0.5, 0, 255).astype(np.uint8)
     return degrade(kind, coverage, rng, scale), truth, text
 

@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""fenetre_conseillee (the package's suggested_window) on pages of the quality set drawn at several
+scales, each on a page as many times as wide and as tall, so that it holds the same writing: the
+window at scale s is s times the one at scale 1, within one odd step or 15 %, whichever is larger.
+Among them the page of every degradation at once (noise, show-through, faint ink, stains) at four
+times the letters, whose noise once passed for one-pixel strokes. Run by the test suite with the
+package on PYTHONPATH."""
+
+import os
+import sys
+import unittest
+
+try:
+    import numpy as np  # noqa: F401  (the generator's)
+
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import pages  # noqa: E402
+    import imagefiles  # noqa: E402
+except ImportError as missing:
+    if os.environ.get("CI"):
+        raise
+    print(f"skipped: {missing} (apt-get install -y python3-numpy python3-pil; the Python module)")
+    sys.exit(77)
+
+# Half an A4 page at 150 dpi at scale 1: at scale 4 the page is A4 at 600 dpi.
+WIDTH, HEIGHT = 620, 877
+
+
+class SuggestedWindowFollowsTheScale(unittest.TestCase):
+    def window(self, kind, number, scale):
+        page, _, _ = pages.make_page(kind, number, scale, WIDTH * scale, HEIGHT * scale)
+        return imagefiles.suggested_window(page)
+
+    def test_window_follows_the_scale(self):
+        # (kind, page number, scales): the reference is the scale the generator was asked for.
+        cases = [("all", 0, (1, 2, 4)), ("handwriting", 0, (1, 2, 4)), ("thick", 0, (1, 2, 4)),
+                 ("noise", 0, (1, 4)), ("clean", 1, (1, 2, 4))]
+        for kind, number, scales in cases:
+            base = self.window(kind, number, scales[0])
+            for scale in scales[1:]:
+                with self.subTest(kind=kind, number=number, scale=scale):
+                    window = self.window(kind, number, scale)
+                    expected = base * scale / scales[0]
+                    self.assertEqual(window % 2, 1)
+                    self.assertLessEqual(abs(window - expected), max(2, 0.15 * expected),
+                                         f"{window} at x{scale}, {base} at x{scales[0]}")
+
+
+if __name__ == "__main__":
+    unittest.main()
