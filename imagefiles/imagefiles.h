@@ -384,7 +384,7 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
  * then no longer pass for strokes); the letter height is the mean height of the middle half of the
  * ink pixels, each counted at the height of its connected component (8-neighbours), specks, rules
  * and shapes cut by the sample left out. The window is about one letter height, never below three
- * stroke widths, odd, from 3 to 255. Only a sample is read: a quarter of the page, at least about
+ * stroke widths, odd, from 3 to 255. Only a sample is read: an eighth of the page, at least about
  * 33,000 pixels and at most about 260,000 of rows spread over the page for the runs, at least
  * about 66,000 and at most about 520,000 for the components, in bands of whole rows spread
  * over the page (every second pixel or wider where the strokes allow; the middle of a page wider

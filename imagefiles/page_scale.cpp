@@ -15,14 +15,14 @@
 namespace imagefiles::detail {
 namespace {
 
-// Samples that each measure reads: a quarter of the page's pixels, at most a small share of a
+// Samples that each measure reads: an eighth of the page's pixels, at most a small share of a
 // large page, and at least what keeps the medians stable on a small one.
 constexpr std::size_t run_budget = std::size_t{1} << 18;
 constexpr std::size_t component_budget = std::size_t{1} << 19;
 constexpr std::size_t run_floor = std::size_t{1} << 15;
 constexpr std::size_t component_floor = std::size_t{1} << 16;
 std::size_t budget(int rows, int columns, std::size_t floor, std::size_t most) {
-  return std::clamp(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns) / 4, floor,
+  return std::clamp(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns) / 8, floor,
                     most);
 }
 
