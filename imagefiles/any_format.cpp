@@ -82,38 +82,6 @@ statut_image find_codec(std::FILE* stream, const Codec** found) {
   return short_prefix || got == 0 ? IMAGE_ERREUR_DE_LECTURE : IMAGE_FORMAT_INCONNU;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens `name` for the two calls of the buffer protocol: a regular file (or a block device), read
-// from its start each time. A pipe, a terminal or a socket would give its bytes once, and a
-// directory none: they are refused before a byte is read. Opening does not wait for a writer.
-statut_image open_image(const char* name, File* file) {
-  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
-  const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return IMAGE_ERREUR_DE_LECTURE;
-  }
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-    ::close(fd);
-    return IMAGE_PAS_D_ACCES_EN_LECTURE;
-  }
-  ::fcntl(fd, F_SETFL, O_RDONLY);
-  file->reset(::fdopen(fd, "rb"));
-  if (!*file) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
-  }
-  return IMAGE_OK;
-}
-
 enum class Output { bitmap, greymap, png, tiff, unknown };
 
 Output output_of(const char* name) {
@@ -167,6 +135,30 @@ statut_image write_encoded(const char* name, Output output, const PageSource& so
 }
 
 }  // namespace
+
+statut_image open_image(const char* name, File* file) {
+  if (name == nullptr) return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  const int fd = ::open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return IMAGE_ERREUR_DE_LECTURE;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    ::close(fd);
+    return IMAGE_PAS_D_ACCES_EN_LECTURE;
+  }
+  ::fcntl(fd, F_SETFL, O_RDONLY);
+  file->reset(::fdopen(fd, "rb"));
+  if (!*file) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return open_failure(IMAGE_PAS_D_ACCES_EN_LECTURE);
+  }
+  return IMAGE_OK;
+}
 
 statut_image read_any(std::FILE* stream, int page, Destination* to) {
   const Codec* codec = nullptr;

@@ -23,6 +23,8 @@
 
 #include "imagefiles/auto_threshold.h"
 #include "imagefiles/bands.h"
+#include "imagefiles/codecs.h"
+#include "imagefiles/extension.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 
@@ -124,13 +126,9 @@ class StreamSink : public RowSink {
   std::FILE* stream_;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-};
-
 // A file with no name, for a stream's raster that must be read twice: in $TMPDIR (or /tmp), gone
 // when closed, whatever ends the process.
-std::unique_ptr<std::FILE, FileCloser> unnamed_file() {
+File unnamed_file() {
   const char* folder = std::getenv("TMPDIR");
   if (folder == nullptr || *folder == '\0') folder = "/tmp";
   int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -142,7 +140,7 @@ std::unique_ptr<std::FILE, FileCloser> unnamed_file() {
   if (fd < 0) return nullptr;
   std::FILE* stream = ::fdopen(fd, "w+b");
   if (stream == nullptr) ::close(fd);
-  return std::unique_ptr<std::FILE, FileCloser>(stream);
+  return File(stream);
 }
 
 // The largest sample of a block, in a loop that the compiler vectorises.
@@ -152,11 +150,37 @@ unsigned char largest_sample(const unsigned char* samples, std::size_t count) {
   return largest;
 }
 
+// Where the rows of a page come from: `read` gives `count` samples from column `first` of row
+// `row` on, rows in order (a source that is seekable gives any row and column, and the strips
+// need that), again from the top for another pass; `unchanged` says the file is still the one
+// first read.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  const Header& header() const { return header_; }
+  virtual bool seekable() const = 0;
+  virtual statut_image read(int row, int first, std::size_t count, unsigned char* into) = 0;
+  virtual statut_image unchanged() const = 0;
+
+ protected:
+  Header header_{};
+};
+
+// The identity of a file open as `stream`: the file itself, its size and its times.
+bool same_file(std::FILE* stream, const struct stat& first) {
+  struct stat st {};
+  if (::fstat(::fileno(stream), &st) != 0) return false;
+  return st.st_dev == first.st_dev && st.st_ino == first.st_ino && st.st_size == first.st_size &&
+         st.st_mtim.tv_sec == first.st_mtim.tv_sec && st.st_mtim.tv_nsec == first.st_mtim.tv_nsec &&
+         st.st_ctim.tv_sec == first.st_ctim.tv_sec && st.st_ctim.tv_nsec == first.st_ctim.tv_nsec;
+}
+
 // The raster of a greymap whose header has been read: in order, or (a regular file) from any
 // row and column, and again from the top.
-class Raster {
+class Raster : public RowSource {
  public:
-  Raster(std::FILE* stream, const Header& header) : stream_(stream), header_(header) {
+  Raster(std::FILE* stream, const Header& header) : stream_(stream) {
+    header_ = header;
     struct stat st {};
     const off_t at = ::ftello(stream);
     seekable_ = at >= 0 && ::fstat(::fileno(stream), &st) == 0 && S_ISREG(st.st_mode);
@@ -164,12 +188,11 @@ class Raster {
     identity_ = st;
   }
 
-  bool seekable() const { return seekable_; }
-  const Header& header() const { return header_; }
+  bool seekable() const override { return seekable_; }
 
   // Reads `count` samples of row `row` from column `first` (the next ones in order when the
   // raster is not seekable).
-  statut_image read(int row, int first, std::size_t count, unsigned char* into) {
+  statut_image read(int row, int first, std::size_t count, unsigned char* into) override {
     if (seekable_) {
       const std::uint64_t at =
           std::uint64_t(row) * static_cast<std::uint64_t>(header_.width) + std::uint64_t(first);
@@ -189,17 +212,9 @@ class Raster {
   }
 
   // The file is the one first read, as it was: same file, same size, not written since.
-  statut_image unchanged() const {
+  statut_image unchanged() const override {
     if (!seekable_) return IMAGE_OK;
-    struct stat st {};
-    if (::fstat(::fileno(stream_), &st) != 0) return IMAGE_ERREUR_DE_LECTURE;
-    const bool same = st.st_dev == identity_.st_dev && st.st_ino == identity_.st_ino &&
-                      st.st_size == identity_.st_size &&
-                      st.st_mtim.tv_sec == identity_.st_mtim.tv_sec &&
-                      st.st_mtim.tv_nsec == identity_.st_mtim.tv_nsec &&
-                      st.st_ctim.tv_sec == identity_.st_ctim.tv_sec &&
-                      st.st_ctim.tv_nsec == identity_.st_ctim.tv_nsec;
-    return same ? IMAGE_OK : IMAGE_ERREUR_DE_LECTURE;
+    return same_file(stream_, identity_) ? IMAGE_OK : IMAGE_ERREUR_DE_LECTURE;
   }
 
   // The raster copied to `spill`, which is then read in its place.
@@ -222,11 +237,133 @@ class Raster {
 
  private:
   std::FILE* stream_;
-  Header header_;
   bool seekable_ = false;
   off_t start_ = 0;
   std::uint64_t position_ = 0;
   struct stat identity_ {};
+};
+
+// The rows of a page of another format, from its decoder, which decodes in order: a row behind
+// the last one decoded is had by decoding the file again from its start. A regular file, which
+// must stay the one first read.
+class DecodedRows : public RowSource {
+ public:
+  DecodedRows(std::FILE* stream, DecoderOpener opener, int page)
+      : stream_(stream), opener_(opener), page_(page) {}
+
+  statut_image open() {
+    if (::fstat(::fileno(stream_), &identity_) != 0) return IMAGE_ERREUR_DE_LECTURE;
+    if (const statut_image opened = restart(); opened != IMAGE_OK) return opened;
+    header_.height = decoder_->rows();
+    header_.width = decoder_->columns();
+    header_.maximum = 255;
+    return IMAGE_OK;
+  }
+  bool seekable() const override { return false; }
+
+  statut_image read(int row, int first, std::size_t count, unsigned char* into) override {
+    const std::size_t width = static_cast<std::size_t>(header_.width);
+    std::uint64_t at = std::uint64_t(row) * width + std::uint64_t(first);
+    while (count > 0) {
+      const int r = static_cast<int>(at / width);
+      const std::size_t column = static_cast<std::size_t>(at % width);
+      if (r < next_row_ && line_row_ != r) {
+        if (const statut_image again = restart(); again != IMAGE_OK) return again;
+      }
+      std::size_t n = 0;
+      if (column == 0 && r == next_row_ && count >= width) {
+        // Whole rows straight into the caller's block.
+        const int rows = static_cast<int>(count / width);
+        if (const statut_image got = decode(rows, into); got != IMAGE_OK) return got;
+        n = static_cast<std::size_t>(rows) * width;
+      } else {
+        if (line_row_ != r) {
+          if (line_.size() < width) line_.resize(width);
+          while (next_row_ <= r) {
+            if (const statut_image got = decode(1, line_.data()); got != IMAGE_OK) return got;
+          }
+          line_row_ = r;
+        }
+        n = std::min(count, width - column);
+        std::memcpy(into, line_.data() + column, n);
+      }
+      into += n;
+      count -= n;
+      at += n;
+    }
+    return IMAGE_OK;
+  }
+
+  statut_image unchanged() const override {
+    return same_file(stream_, identity_) ? IMAGE_OK : IMAGE_ERREUR_DE_LECTURE;
+  }
+
+ private:
+  // The decoder again, at the top of the file.
+  statut_image restart() {
+    if (decoder_ != nullptr && unchanged() != IMAGE_OK) return IMAGE_ERREUR_DE_LECTURE;
+    decoder_.reset();
+    if (::fseeko(stream_, 0, SEEK_SET) != 0) return IMAGE_ERREUR_DE_LECTURE;
+    if (const statut_image opened = opener_(stream_, page_, Held::in_bands, &decoder_);
+        opened != IMAGE_OK) {
+      return opened;
+    }
+    // Another file, of other dimensions, under the same name.
+    if (header_.height != 0 &&
+        (decoder_->rows() != header_.height || decoder_->columns() != header_.width)) {
+      return IMAGE_ERREUR_DE_LECTURE;
+    }
+    next_row_ = 0;
+    line_row_ = -1;
+    return IMAGE_OK;
+  }
+
+  statut_image decode(int rows, unsigned char* into) {
+    if (const statut_image got = decoder_->next(rows, into); got != IMAGE_OK) return got;
+    next_row_ += rows;
+    line_row_ = -1;
+    // After the last row, the rest of the page, as the whole-image reader reads it.
+    return next_row_ == header_.height ? decoder_->end() : IMAGE_OK;
+  }
+
+  std::FILE* stream_;
+  DecoderOpener opener_;
+  int page_;
+  std::unique_ptr<RowDecoder> decoder_;
+  std::vector<unsigned char> line_;
+  int next_row_ = 0;
+  int line_row_ = -1;
+  struct stat identity_ {};
+};
+
+// A page read whole by its format's reader (the formats not decoded in rows), given as rows.
+class HeldRows : public RowSource {
+ public:
+  statut_image load(std::FILE* stream, int page) {
+    Destination to;
+    statut_image status = read_any(stream, page, &to);
+    if (status != IMAGE_TAMPON_TROP_PETIT)
+      return status == IMAGE_OK ? IMAGE_ERREUR_DE_LECTURE : status;
+    if (std::fseek(stream, 0, SEEK_SET) != 0) return IMAGE_ERREUR_DE_LECTURE;
+    pixels_.resize(std::size_t(to.rows) * std::size_t(to.columns));
+    to.image = pixels_.data();
+    to.capacity = pixels_.size();
+    status = read_any(stream, page, &to);
+    header_.height = to.rows;
+    header_.width = to.columns;
+    header_.maximum = 255;
+    return status;
+  }
+  bool seekable() const override { return true; }
+  statut_image read(int row, int first, std::size_t count, unsigned char* into) override {
+    const std::size_t at = std::size_t(row) * std::size_t(header_.width) + std::size_t(first);
+    std::memcpy(into, pixels_.data() + at, count);
+    return IMAGE_OK;
+  }
+  statut_image unchanged() const override { return IMAGE_OK; }
+
+ private:
+  std::vector<unsigned char> pixels_;
 };
 
 // The strips a page is done in: one, the whole width, unless the band would keep more than the
@@ -256,7 +393,7 @@ std::vector<Strip> strips_for(const parametres_binarisation& method, const Heade
 // Feeds the rows of `strip` to `each(row, samples)`, reading a block of rows at a time when the
 // strip is the whole width.
 template <typename Each>
-statut_image over_rows(Raster& raster, const Strip& strip, std::vector<unsigned char>& block,
+statut_image over_rows(RowSource& raster, const Strip& strip, std::vector<unsigned char>& block,
                        const StreamOptions& options, int pass, Each&& each) {
   const int rows = raster.header().height;
   const std::size_t fed = static_cast<std::size_t>(strip.fed_width);
@@ -288,26 +425,13 @@ bool two_passes(methode_binarisation method) {
   return method == BINARISATION_OTSU || method == BINARISATION_WOLF || method == BINARISATION_AUTO;
 }
 
-statut_image binarise_stream(std::FILE* in, const parametres_binarisation* method, bool bits,
-                             RowSink& sink, FileSink* file, const StreamOptions& options) {
-  if (in == nullptr || Band::check(method, 1, 1) != IMAGE_OK) return IMAGE_PARAMETRE_INVALIDE;
-  Header header{};
-  if (const statut_image read = read_header_strict(in, greymap, &header, Held::in_bands);
-      read != IMAGE_OK) {
-    return read;
-  }
+// The page of `raster` binarised into `sink` (`file` when it is the loss-free writer).
+statut_image binarise_rows(RowSource& raster, const parametres_binarisation* method, bool bits,
+                           RowSink& sink, FileSink* file, const StreamOptions& options) {
+  const Header& header = raster.header();
   if (const statut_image valid = Band::check(method, header.height, header.width);
       valid != IMAGE_OK) {
     return valid;
-  }
-  Raster raster(in, header);
-  std::unique_ptr<std::FILE, FileCloser> spill;
-  if (two_passes(method->methode) && !raster.seekable()) {
-    spill = unnamed_file();
-    if (spill == nullptr) return IMAGE_ERREUR_DE_LECTURE;
-    if (const statut_image copied = raster.spill_to(spill.get()); copied != IMAGE_OK) {
-      return copied;
-    }
   }
   std::vector<unsigned char> block;
   // The first pass, strip by strip as the second will go (a sink that takes rows anywhere is only
@@ -383,7 +507,139 @@ statut_image binarise_stream(std::FILE* in, const parametres_binarisation* metho
   return sink.finish();
 }
 
+statut_image binarise_stream(std::FILE* in, const parametres_binarisation* method, bool bits,
+                             RowSink& sink, FileSink* file, const StreamOptions& options) {
+  if (in == nullptr || Band::check(method, 1, 1) != IMAGE_OK) return IMAGE_PARAMETRE_INVALIDE;
+  Header header{};
+  if (const statut_image read = read_header_strict(in, greymap, &header, Held::in_bands);
+      read != IMAGE_OK) {
+    return read;
+  }
+  if (const statut_image valid = Band::check(method, header.height, header.width);
+      valid != IMAGE_OK) {
+    return valid;
+  }
+  Raster raster(in, header);
+  File spill;
+  if (two_passes(method->methode) && !raster.seekable()) {
+    spill = unnamed_file();
+    if (spill == nullptr) return IMAGE_ERREUR_DE_LECTURE;
+    if (const statut_image copied = raster.spill_to(spill.get()); copied != IMAGE_OK) {
+      return copied;
+    }
+  }
+  return binarise_rows(raster, method, bits, sink, file, options);
+}
+
+// A bilevel PNG or TIFF made by its encoder as the rows come, the loss-free way.
+class EncodedSink : public RowSink {
+ public:
+  EncodedSink(const char* name, bool tiff) : name_(name), tiff_(tiff) {}
+
+  statut_image begin(int rows, int columns, bool) override {
+    if (const statut_image opened = file_.open(name_); opened != IMAGE_OK) return opened;
+    ByteSink sink;
+    sink.file = &file_;
+    statut_image begun = IMAGE_FORMAT_NON_PRIS_EN_CHARGE;
+#if defined(IMAGEFILES_WITH_TIFF)
+    if (tiff_) begun = begin_tiff_bilevel(sink, rows, columns, &encoder_);
+#endif
+#if defined(IMAGEFILES_WITH_PNG)
+    if (!tiff_) begun = begin_png_bilevel(sink, rows, columns, &encoder_);
+#endif
+    (void)sink;
+    (void)rows;
+    (void)columns;
+    return begun;
+  }
+  bool anywhere() const override {
+    return false;
+  }
+  statut_image put(int, int, const unsigned char* bytes, std::size_t) override {
+    return encoder_->row(bytes);
+  }
+  statut_image finish() override {
+    if (const statut_image done = encoder_->finish(); done != IMAGE_OK) return done;
+    return file_.commit();
+  }
+
+ private:
+  const char* name_;
+  bool tiff_;
+  ReplacementFile file_;
+  std::unique_ptr<BilevelEncoder> encoder_;
+};
+
+// What a file holds, by its first bytes: a greymap of maximum 255 (read in bands, left at its
+// raster), a PNG or a TIFF (decoded in rows), or another format (read whole).
+enum class Kind { greymap_255, png, tiff, other };
+
+Kind kind_of(std::FILE* stream, Header* header) {
+  unsigned char start[8] = {};
+  const std::size_t got = std::fread(start, 1, sizeof start, stream);
+  std::rewind(stream);
+  if (got >= 8 && std::memcmp(start, "\x89PNG\r\n\x1a\n", 8) == 0) return Kind::png;
+  for (const char* magic : {"II*\0", "MM\0*", "II+\0", "MM\0+"}) {
+    if (got >= 4 && std::memcmp(start, magic, 4) == 0) return Kind::tiff;
+  }
+  if (got >= 2 && start[0] == 'P' && start[1] == '5' &&
+      read_header_strict(stream, greymap, header, Held::in_bands) == IMAGE_OK &&
+      header->maximum == 255) {
+    return Kind::greymap_255;
+  }
+  std::rewind(stream);
+  return Kind::other;
+}
+
+statut_image binarise_file(const char* input, int page, const parametres_binarisation* method,
+                           bool bits, const char* output, const StreamOptions& options) {
+  if (output == nullptr) return IMAGE_PAS_D_ACCES_EN_ECRITURE;
+  if (Band::check(method, 1, 1) != IMAGE_OK) return IMAGE_PARAMETRE_INVALIDE;
+  if (page < 0) return IMAGE_PAGE_ABSENTE;
+  File file;
+  if (const statut_image opened = open_image(input, &file); opened != IMAGE_OK) return opened;
+  const std::string name = output;
+  const bool png = ends_with(name, ".png");
+  const bool tiff = ends_with(name, ".tif") || ends_with(name, ".tiff");
+  FileSink greys(output);
+  EncodedSink encoded(output, tiff);
+  RowSink& sink = png || tiff ? static_cast<RowSink&>(encoded) : greys;
+  FileSink* in_place = png || tiff ? nullptr : &greys;
+  bits = bits || png || tiff;
+  Header header{};
+  const Kind kind = kind_of(file.get(), &header);
+  if (kind == Kind::greymap_255 && page == 0) {
+    Raster raster(file.get(), header);
+    return binarise_rows(raster, method, bits, sink, in_place, options);
+  }
+  DecoderOpener opener = nullptr;
+#if defined(IMAGEFILES_WITH_PNG)
+  if (kind == Kind::png) opener = open_png_rows;
+#endif
+#if defined(IMAGEFILES_WITH_TIFF)
+  if (kind == Kind::tiff) opener = open_tiff_rows;
+#endif
+  if (opener != nullptr) {
+    DecodedRows rows(file.get(), opener, page);
+    if (const statut_image opened = rows.open(); opened != IMAGE_OK) return opened;
+    return binarise_rows(rows, method, bits, sink, in_place, options);
+  }
+  HeldRows rows;
+  if (const statut_image loaded = rows.load(file.get(), page); loaded != IMAGE_OK) return loaded;
+  return binarise_rows(rows, method, bits, sink, in_place, options);
+}
+
 }  // namespace
+
+statut_image binarise_file_to_file(const char* input, int page,
+                                   const parametres_binarisation* method, bool bits,
+                                   const char* output, const StreamOptions& options) {
+  try {
+    return binarise_file(input, page, method, bits, output, options);
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
 
 statut_image binarise_to_file(std::FILE* in, const parametres_binarisation* method, bool bits,
                               const char* name, const StreamOptions& options) {
@@ -417,4 +673,11 @@ statut_image binariser_flux_vers_fichier(FILE* entree, const parametres_binarisa
 statut_image binariser_flux_vers_flux(FILE* entree, const parametres_binarisation* parametres,
                                       int pbm, FILE* sortie) {
   return imagefiles::detail::binarise_to_stream(entree, parametres, pbm != 0, sortie, {});
+}
+
+statut_image binariser_fichier(const char* nom_entree, int page,
+                               const parametres_binarisation* parametres, int pbm,
+                               const char* nom_sortie) {
+  return imagefiles::detail::binarise_file_to_file(nom_entree, page, parametres, pbm != 0,
+                                                   nom_sortie, {});
 }

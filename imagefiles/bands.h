@@ -82,6 +82,10 @@ struct StreamOptions {
 // binariser_flux_vers_fichier and binariser_flux_vers_flux.
 statut_image binarise_to_file(std::FILE* in, const parametres_binarisation* method, bool bits,
                               const char* name, const StreamOptions& options);
+// binariser_fichier.
+statut_image binarise_file_to_file(const char* input, int page,
+                                   const parametres_binarisation* method, bool bits,
+                                   const char* output, const StreamOptions& options);
 statut_image binarise_to_stream(std::FILE* in, const parametres_binarisation* method, bool bits,
                                 std::FILE* out, const StreamOptions& options);
 

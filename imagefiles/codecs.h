@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/internal.h"
 
 namespace imagefiles::detail {
 
@@ -66,13 +68,63 @@ statut_image read_netpbm(std::FILE* stream, int page, Destination* to);
 // Formats that hold one image.
 statut_image count_one_page(std::FILE* stream, int* pages);
 
-// PNG (png_files.cpp).
+// The rows of one page of a file, decoded in order and made grey by the one rule: what the
+// whole-image readers fill a raster with, and what the stream functions read in bands.
+class RowDecoder {
+ public:
+  virtual ~RowDecoder() = default;
+  int rows() const { return rows_; }
+  int columns() const { return columns_; }
+  // Decodes the next `count` rows into `grey`, `count` x columns() bytes.
+  virtual statut_image next(int count, unsigned char* grey) = 0;
+  // After the last row: the rest of the file that belongs to the page (a PNG's last chunks).
+  virtual statut_image end() { return IMAGE_OK; }
+
+ protected:
+  int rows_ = 0;
+  int columns_ = 0;
+};
+
+// Opens page `page` of the file open as `stream`, at its start, with its dimensions checked as a
+// raster `held` whole or in bands; what the file declares is checked before anything is decoded.
+using DecoderOpener = statut_image (*)(std::FILE* stream, int page, Held held,
+                                       std::unique_ptr<RowDecoder>* decoder);
+
+// Where an encoder's bytes go: appended to a buffer, or written to a file being made (at any
+// offset when it is seekable).
+struct ByteSink {
+  std::vector<unsigned char>* buffer = nullptr;
+  ReplacementFile* file = nullptr;
+};
+
+// A bilevel image written a row at a time, each row packed as a bitmap's (1 black).
+class BilevelEncoder {
+ public:
+  virtual ~BilevelEncoder() = default;
+  virtual statut_image row(const unsigned char* bits) = 0;
+  // After the last row of the last page.
+  virtual statut_image finish() = 0;
+};
+
+// PNG (png_files.cpp). Rows are decoded one at a time, but for an interlaced file, whose passes
+// are decoded whole at the first row.
+statut_image open_png_rows(std::FILE* stream, int page, Held held,
+                           std::unique_ptr<RowDecoder>* decoder);
 statut_image read_png(std::FILE* stream, int page, Destination* to);
+// A 1-bit grey PNG of rows x columns pixels, written to `sink` as the rows come.
+statut_image begin_png_bilevel(ByteSink sink, int rows, int columns,
+                               std::unique_ptr<BilevelEncoder>* encoder);
 // A 1-bit grey PNG of a bilevel raster (below 128 black), appended to `file`.
 statut_image encode_png_bilevel(const unsigned char* image, int rows, int columns,
                                 std::vector<unsigned char>* file);
 
-// TIFF (tiff_files.cpp).
+// TIFF (tiff_files.cpp). Rows are decoded a strip, or a row of tiles, at a time.
+statut_image open_tiff_rows(std::FILE* stream, int page, Held held,
+                            std::unique_ptr<RowDecoder>* decoder);
+// A one-page Group 4 TIFF of rows x columns pixels, written to `sink` as the rows come (a file
+// that cannot seek gets it whole at the end).
+statut_image begin_tiff_bilevel(ByteSink sink, int rows, int columns,
+                                std::unique_ptr<BilevelEncoder>* encoder);
 statut_image read_tiff(std::FILE* stream, int page, Destination* to);
 statut_image count_tiff_pages(std::FILE* stream, int* pages);
 // The pages a multi-page writer asks for, one after another.
@@ -87,6 +139,16 @@ statut_image encode_tiff_bilevel(const PageSource& source, std::vector<unsigned 
 
 // JPEG (jpeg_files.cpp).
 statut_image read_jpeg(std::FILE* stream, int page, Destination* to);
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens `name` for the two calls of the buffer protocol: a regular file (or a block device), read
+// from its start each time. A pipe, a terminal or a socket would give its bytes once, and a
+// directory none: they are refused before a byte is read. Opening does not wait for a writer.
+statut_image open_image(const char* name, File* file);
 
 // Reads image `page` of the file open as `stream`, whatever its format (known by its first
 // bytes): the dispatcher behind charger_image_grise, reachable by the fuzzer over memory.

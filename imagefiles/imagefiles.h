@@ -520,6 +520,23 @@ IMAGEFILES_API statut_image binariser_flux_vers_flux(FILE* entree,
                                                      const parametres_binarisation* parametres,
                                                      int pbm, FILE* sortie);
 
+/* Page `page` (0 for the first; a TIFF has several) of the image file `nom_entree`, of any format
+ * charger_image_grise reads and made grey by its rule, binarised with `parametres` into the file
+ * `nom_sortie`, replaced whole or left as it was as binariser_flux_vers_fichier's output. The
+ * format written is named by the extension of `nom_sortie`: ".png" a 1-bit grey PNG, ".tif" or
+ * ".tiff" a Group 4 TIFF (those of enregistrer_image_binaire, byte for byte), anything else a
+ * bitmap (`pbm` not zero) or a greymap of 0 and 255. Read in bands: a greymap of maximum 255, a
+ * PNG that is not interlaced (an interlaced one's passes are decoded whole), a TIFF a strip or a
+ * row of tiles at a time (a strip of the whole page is held whole); a very wide page is done in
+ * vertical strips only for the greymap. The other formats (JPEG, other Netpbm variants) are read
+ * whole first. A method with first passes decodes the file again for each pass; a file that
+ * changes, is cut or replaced between or during the passes is IMAGE_ERREUR_DE_LECTURE, and
+ * nothing is written. The file must be one that can be read twice, as charger_image_grise's.
+ * Statuses: those of charger_image_grise, of the writers and of creer_binariseur. */
+IMAGEFILES_API statut_image binariser_fichier(const char* nom_entree, int page,
+                                              const parametres_binarisation* parametres, int pbm,
+                                              const char* nom_sortie);
+
 /* ---- Measures of a binarisation against its ground truth ------------------------------------
  *
  * The measures of the document-binarisation contests, ink as the foreground: a sample 0 is ink,

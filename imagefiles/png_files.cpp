@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -24,6 +25,8 @@ namespace {
 struct Session {
   std::FILE* stream = nullptr;
   std::vector<unsigned char>* output = nullptr;
+  ReplacementFile* file = nullptr;  // written to instead of `output`
+  bool write_failed = false;
   bool truncated = false;      // the file ended early
   bool out_of_memory = false;  // an output could not grow
 };
@@ -113,98 +116,221 @@ bool read_header(png_structp png, png_infop info, Shape* shape) {
   return true;
 }
 
-// Reads every row into `raw` (a row, or the whole image when interlaced: the passes fill it in
-// turn) and makes grey of it into `grey`. False on an error.
-bool read_rows(png_structp png, const Shape* shape, const Samples* layout, unsigned char* raw,
-               unsigned char* grey) {
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
-  const std::size_t width = shape->width;
-  const bool whole = shape->passes > 1;
-  for (int pass = 0; pass < shape->passes; ++pass) {
-    for (std::size_t y = 0; y < shape->height; ++y) {
-      unsigned char* row = whole ? raw + y * shape->row_bytes : raw;
-      png_read_row(png, row, nullptr);
-      if (!whole) to_grey(*layout, row, width, grey + y * width);
+// A page's rows: libpng's structures and the row they decode into, owned here; each call that
+// may jump sets its target in a function whose locals are plain values.
+class PngDecoder : public RowDecoder {
+ public:
+  explicit PngDecoder(std::FILE* stream) : structs_(&session_) { session_.stream = stream; }
+
+  statut_image open(int page, Held held) {
+    if (structs_.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
+    png_set_read_fn(structs_.png, &session_, read_bytes);
+    if (!read_header(structs_.png, structs_.info, &shape_)) return failure();
+    if (page != 0) return IMAGE_PAGE_ABSENTE;
+    if (shape_.width < 1 || shape_.height < 1 || shape_.width > INT32_MAX ||
+        shape_.height > INT32_MAX || !checked_sizes(shape_.height, shape_.width, greymap, held)) {
+      return IMAGE_TAILLE_HORS_LIMITES;
     }
+    rows_ = static_cast<int>(shape_.height);
+    columns_ = static_cast<int>(shape_.width);
+    layout_.bits = shape_.bits;
+    layout_.channels = shape_.channels;
+    layout_.maximum = (1 << shape_.bits) - 1;
+    layout_.alpha = shape_.channels == 2 || shape_.channels == 4;
+    // An interlaced image's passes fill the whole raw image in turn.
+    const std::int64_t raw_rows = shape_.passes > 1 ? shape_.height : 1;
+    if (!raster_bytes(raw_rows * static_cast<std::int64_t>(shape_.row_bytes), greymap)) {
+      return IMAGE_TAILLE_HORS_LIMITES;
+    }
+    raw_bytes_ = static_cast<std::size_t>(raw_rows) * shape_.row_bytes;
+    return IMAGE_OK;
   }
-  for (std::size_t y = 0; whole && y < shape->height; ++y) {
-    to_grey(*layout, raw + y * shape->row_bytes, width, grey + y * width);
+
+  statut_image next(int count, unsigned char* grey) override {
+    // Reserved at the first row: a caller that only asks the dimensions costs nothing.
+    if (raw_.size() < raw_bytes_) {
+      try {
+        raw_.resize(raw_bytes_);
+      } catch (const std::bad_alloc&) {
+        return IMAGE_MEMOIRE_INSUFFISANTE;
+      }
+    }
+    if (!read_rows(count, grey)) return failure();
+    return IMAGE_OK;
   }
+
+  statut_image end() override {
+    if (!read_end(structs_.png)) return failure();
+    return IMAGE_OK;
+  }
+
+ private:
+  statut_image failure() const {
+    return session_.truncated ? IMAGE_ERREUR_DE_LECTURE : IMAGE_DONNEES_ENDOMMAGEES;
+  }
+
+  bool read_rows(int count, unsigned char* grey) {
+    if (setjmp(png_jmpbuf(structs_.png)) != 0) return false;
+    const std::size_t width = shape_.width;
+    const bool whole = shape_.passes > 1;
+    if (whole && next_row_ == 0) {
+      for (int pass = 0; pass < shape_.passes; ++pass) {
+        for (std::size_t y = 0; y < shape_.height; ++y) {
+          png_read_row(structs_.png, raw_.data() + y * shape_.row_bytes, nullptr);
+        }
+      }
+    }
+    for (int r = 0; r < count; ++r, ++next_row_) {
+      unsigned char* row = raw_.data();
+      if (whole) {
+        row += static_cast<std::size_t>(next_row_) * shape_.row_bytes;
+      } else {
+        png_read_row(structs_.png, row, nullptr);
+      }
+      to_grey(layout_, row, width, grey + static_cast<std::size_t>(r) * width);
+    }
+    return true;
+  }
+
   // The chunks after the image, up to the end: a file cut after its pixels is cut all the same.
-  png_read_end(png, nullptr);
-  return true;
+  static bool read_end(png_structp png) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    png_read_end(png, nullptr);
+    return true;
+  }
+
+  Session session_;
+  Structs<Direction::read> structs_;
+  Shape shape_{};
+  Samples layout_;
+  std::vector<unsigned char> raw_;
+  std::size_t raw_bytes_ = 0;
+  int next_row_ = 0;
+};
+
+// Bytes to a file being made, or appended to a buffer, as libpng gives them.
+void write_to_sink(png_structp png, png_bytep data, png_size_t length) {
+  auto* session = static_cast<Session*>(png_get_io_ptr(png));
+  if (session->file != nullptr) {
+    if (session->file->write(data, length) != IMAGE_OK) {
+      session->write_failed = true;
+      png_error(png, "write");
+    }
+    return;
+  }
+  write_bytes(png, data, length);
 }
 
-bool write_rows(png_structp png, png_infop info, const unsigned char* image, int rows, int columns,
-                unsigned char* bits) {
-  if (setjmp(png_jmpbuf(png)) != 0) return false;
-  png_set_IHDR(png, info, static_cast<png_uint_32>(columns), static_cast<png_uint_32>(rows), 1,
-               PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  // Filters gain little on bilevel rows and cost time.
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_write_info(png, info);
-  // pack_row sets black pixels; a 1-bit grey PNG's 1 is white.
-  png_set_invert_mono(png);
-  const std::size_t width = static_cast<std::size_t>(columns);
-  for (std::size_t y = 0; y < static_cast<std::size_t>(rows); ++y) {
-    pack_row(image + y * width, width, bits);
-    png_write_row(png, bits);
+// A 1-bit grey PNG written a row at a time.
+class PngEncoder : public BilevelEncoder {
+ public:
+  explicit PngEncoder(ByteSink sink) : structs_(&session_) {
+    session_.output = sink.buffer;
+    session_.file = sink.file;
   }
-  png_write_end(png, nullptr);
-  return true;
-}
+
+  statut_image begin(int rows, int columns) {
+    if (structs_.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
+    png_set_write_fn(structs_.png, &session_, write_to_sink, flush_nothing);
+    return write_header(structs_.png, structs_.info, rows, columns) ? IMAGE_OK : failure();
+  }
+  statut_image row(const unsigned char* bits) override {
+    return write_row(structs_.png, bits) ? IMAGE_OK : failure();
+  }
+  statut_image finish() override { return write_end(structs_.png) ? IMAGE_OK : failure(); }
+
+ private:
+  statut_image failure() const {
+    return session_.out_of_memory ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_ERREUR_D_ECRITURE;
+  }
+
+  static bool write_header(png_structp png, png_infop info, int rows, int columns) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(columns), static_cast<png_uint_32>(rows), 1,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    // Filters gain little on bilevel rows and cost time.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_write_info(png, info);
+    // A packed row's 1 is black; a 1-bit grey PNG's 1 is white.
+    png_set_invert_mono(png);
+    return true;
+  }
+  static bool write_row(png_structp png, const unsigned char* bits) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    png_write_row(png, bits);
+    return true;
+  }
+  static bool write_end(png_structp png) {
+    if (setjmp(png_jmpbuf(png)) != 0) return false;
+    png_write_end(png, nullptr);
+    return true;
+  }
+
+  Session session_;
+  Structs<Direction::write> structs_;
+};
 
 }  // namespace
 
-statut_image read_png(std::FILE* stream, int page, Destination* to) {
-  Session session;
-  session.stream = stream;
-  Structs<Direction::read> structs(&session);
-  if (structs.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
-  png_set_read_fn(structs.png, &session, read_bytes);
-  Shape shape{};
-  if (!read_header(structs.png, structs.info, &shape)) {
-    return session.truncated ? IMAGE_ERREUR_DE_LECTURE : IMAGE_DONNEES_ENDOMMAGEES;
-  }
-  if (page != 0) return IMAGE_PAGE_ABSENTE;
-  if (const statut_image status = accept_dimensions(shape.height, shape.width, to);
-      status != IMAGE_OK) {
-    return status;
-  }
-  Samples layout;
-  layout.bits = shape.bits;
-  layout.channels = shape.channels;
-  layout.maximum = (1 << shape.bits) - 1;
-  layout.alpha = shape.channels == 2 || shape.channels == 4;
-  std::vector<unsigned char> raw;
+statut_image open_png_rows(std::FILE* stream, int page, Held held,
+                           std::unique_ptr<RowDecoder>* decoder) {
   try {
-    const std::int64_t rows = shape.passes > 1 ? shape.height : 1;
-    if (!raster_bytes(rows * static_cast<std::int64_t>(shape.row_bytes), greymap)) {
-      return IMAGE_TAILLE_HORS_LIMITES;
-    }
-    raw.resize(static_cast<std::size_t>(rows) * shape.row_bytes);
+    auto png = std::make_unique<PngDecoder>(stream);
+    if (const statut_image opened = png->open(page, held); opened != IMAGE_OK) return opened;
+    *decoder = std::move(png);
+    return IMAGE_OK;
   } catch (const std::bad_alloc&) {
     return IMAGE_MEMOIRE_INSUFFISANTE;
   }
-  if (!read_rows(structs.png, &shape, &layout, raw.data(), to->image)) {
-    return session.truncated ? IMAGE_ERREUR_DE_LECTURE : IMAGE_DONNEES_ENDOMMAGEES;
+}
+
+statut_image read_png(std::FILE* stream, int page, Destination* to) {
+  std::unique_ptr<RowDecoder> decoder;
+  if (const statut_image opened = open_png_rows(stream, page, Held::whole, &decoder);
+      opened != IMAGE_OK) {
+    return opened;
   }
-  return IMAGE_OK;
+  if (const statut_image status = accept_dimensions(decoder->rows(), decoder->columns(), to);
+      status != IMAGE_OK) {
+    return status;
+  }
+  if (const statut_image read = decoder->next(decoder->rows(), to->image); read != IMAGE_OK) {
+    return read;
+  }
+  return decoder->end();
+}
+
+statut_image begin_png_bilevel(ByteSink sink, int rows, int columns,
+                               std::unique_ptr<BilevelEncoder>* encoder) {
+  try {
+    auto png = std::make_unique<PngEncoder>(sink);
+    if (const statut_image begun = png->begin(rows, columns); begun != IMAGE_OK) return begun;
+    *encoder = std::move(png);
+    return IMAGE_OK;
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
 }
 
 statut_image encode_png_bilevel(const unsigned char* image, int rows, int columns,
                                 std::vector<unsigned char>* file) {
-  Session session;
-  session.output = file;
-  Structs<Direction::write> structs(&session);
-  if (structs.info == nullptr) return IMAGE_MEMOIRE_INSUFFISANTE;
-  png_set_write_fn(structs.png, &session, write_bytes, flush_nothing);
-  std::vector<unsigned char> bits((static_cast<std::size_t>(columns) + 7) / 8);
-  if (!write_rows(structs.png, structs.info, image, rows, columns, bits.data())) {
-    return session.out_of_memory ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_ERREUR_D_ECRITURE;
+  std::unique_ptr<BilevelEncoder> encoder;
+  ByteSink sink;
+  sink.buffer = file;
+  if (const statut_image begun = begin_png_bilevel(sink, rows, columns, &encoder);
+      begun != IMAGE_OK) {
+    return begun;
   }
-  return IMAGE_OK;
+  const std::size_t width = static_cast<std::size_t>(columns);
+  std::vector<unsigned char> bits((width + 7) / 8);
+  for (std::size_t y = 0; y < static_cast<std::size_t>(rows); ++y) {
+    pack_row(image + y * width, width, bits.data());
+    if (const statut_image written = encoder->row(bits.data()); written != IMAGE_OK) {
+      return written;
+    }
+  }
+  return encoder->finish();
 }
 
 }  // namespace imagefiles::detail

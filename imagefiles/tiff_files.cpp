@@ -25,11 +25,13 @@ namespace {
 struct Client {
   std::FILE* stream = nullptr;
   std::vector<unsigned char>* buffer = nullptr;
-  std::uint64_t position = 0;  // in the buffer
-  std::uint64_t size = 0;      // of the stream, known at opening
-  bool short_read = false;     // a read went past the end of the file
-  bool failed = false;         // libtiff reported an error
-  bool out_of_memory = false;  // the buffer could not grow
+  ReplacementFile* file = nullptr;  // a seekable file being written, instead of `buffer`
+  std::uint64_t written = 0;        // the end of what was written to `file`
+  std::uint64_t position = 0;       // in the buffer or the file
+  std::uint64_t size = 0;           // of the stream, known at opening
+  bool short_read = false;          // a read went past the end of the file
+  bool failed = false;              // libtiff reported an error
+  bool out_of_memory = false;       // the buffer could not grow
 };
 
 Client* client_of(thandle_t handle) {
@@ -43,6 +45,7 @@ tmsize_t read_proc(thandle_t handle, void* data, tmsize_t size) {
     if (got < static_cast<std::size_t>(size)) c->short_read = true;
     return static_cast<tmsize_t>(got);
   }
+  if (c->buffer == nullptr) return 0;
   const std::uint64_t left = c->buffer->size() - c->position;
   const std::uint64_t n = static_cast<std::uint64_t>(size) < left ? size : left;
   std::memcpy(data, c->buffer->data() + c->position, n);
@@ -52,6 +55,12 @@ tmsize_t read_proc(thandle_t handle, void* data, tmsize_t size) {
 
 tmsize_t write_proc(thandle_t handle, void* data, tmsize_t size) {
   Client* c = client_of(handle);
+  if (c->file != nullptr) {
+    if (c->file->write_at(data, static_cast<std::size_t>(size), c->position) != IMAGE_OK) return 0;
+    c->position += static_cast<std::uint64_t>(size);
+    if (c->position > c->written) c->written = c->position;
+    return size;
+  }
   if (c->buffer == nullptr) return 0;
   const std::uint64_t end = c->position + static_cast<std::uint64_t>(size);
   try {
@@ -74,9 +83,8 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
     }
     return static_cast<toff_t>(ftello(c->stream));
   }
-  const std::uint64_t base = whence == SEEK_SET   ? 0
-                             : whence == SEEK_CUR ? c->position
-                                                  : c->buffer->size();
+  const std::uint64_t end = c->file != nullptr ? c->written : c->buffer->size();
+  const std::uint64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? c->position : end;
   c->position = base + offset;
   return c->position;
 }
@@ -87,6 +95,7 @@ int close_proc(thandle_t) {
 
 toff_t size_proc(thandle_t handle) {
   Client* c = client_of(handle);
+  if (c->file != nullptr) return c->written;
   return c->stream != nullptr ? c->size : c->buffer->size();
 }
 
@@ -218,99 +227,164 @@ statut_image check_pieces(TIFF* tiff, std::uint64_t file_size) {
   return IMAGE_OK;
 }
 
-// Decodes the page strip by strip or tile by tile into `grey` (width x height).
-statut_image decode(TIFF* tiff, const Client& client, const Samples& layout, std::uint32_t width,
-                    std::uint32_t height, unsigned char* grey) {
-  const bool tiled = TIFFIsTiled(tiff) != 0;
-  const std::uint64_t piece_bytes = tiled ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
-  if (piece_bytes == 0) return IMAGE_DONNEES_ENDOMMAGEES;
-  if (!raster_bytes(static_cast<std::int64_t>(piece_bytes), greymap)) {
-    return IMAGE_TAILLE_HORS_LIMITES;
+// A page's rows, decoded a strip or a row of tiles at a time into `piece_`, then made grey.
+class TiffDecoder : public RowDecoder {
+ public:
+  statut_image open(std::FILE* stream, int page, Held held) {
+    if (const statut_image status = open_for_reading(stream, &client_, &tiff_);
+        status != IMAGE_OK) {
+      return status;
+    }
+    TIFF* tiff = tiff_.get();
+    if (page > 0 && TIFFSetDirectory(tiff, static_cast<tdir_t>(page)) == 0) {
+      return client_.short_read || TIFFNumberOfDirectories(tiff) > static_cast<tdir_t>(page)
+                 ? failure(client_)
+                 : IMAGE_PAGE_ABSENTE;
+    }
+    std::uint32_t width = 0, height = 0;
+    if (TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) == 0 ||
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) == 0) {
+      return IMAGE_DONNEES_ENDOMMAGEES;
+    }
+    // A size beyond the limit first, then what cannot be read: the caller allocates nothing for
+    // a file that will fail.
+    if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX ||
+        !checked_sizes(height, width, greymap, held)) {
+      return IMAGE_TAILLE_HORS_LIMITES;
+    }
+    rows_ = static_cast<int>(height);
+    columns_ = static_cast<int>(width);
+    if (const statut_image status = layout_of(tiff, &layout_, &palette_); status != IMAGE_OK) {
+      return status;
+    }
+    if (const statut_image status = check_pieces(tiff, client_.size); status != IMAGE_OK) {
+      return status;
+    }
+    tiled_ = TIFFIsTiled(tiff) != 0;
+    const std::uint64_t piece_bytes = tiled_ ? TIFFTileSize64(tiff) : TIFFStripSize64(tiff);
+    if (piece_bytes == 0) return IMAGE_DONNEES_ENDOMMAGEES;
+    if (!raster_bytes(static_cast<std::int64_t>(piece_bytes), greymap)) {
+      return IMAGE_TAILLE_HORS_LIMITES;
+    }
+    piece_bytes_ = piece_bytes;
+    if (tiled_) {
+      TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tile_width_);
+      TIFFGetField(tiff, TIFFTAG_TILELENGTH, &band_rows_);
+      row_bytes_ = TIFFTileRowSize64(tiff);
+      if (tile_width_ == 0 || band_rows_ == 0 || row_bytes_ == 0) return IMAGE_DONNEES_ENDOMMAGEES;
+      // A row of tiles, made grey, is what the rows are taken from.
+      if (!raster_bytes(std::int64_t{band_rows_} * width, greymap)) {
+        return IMAGE_TAILLE_HORS_LIMITES;
+      }
+    } else {
+      band_rows_ = height;
+      TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &band_rows_);
+      if (band_rows_ == 0 || band_rows_ > height) band_rows_ = height;
+      row_bytes_ = TIFFScanlineSize64(tiff);
+    }
+    return IMAGE_OK;
   }
-  std::vector<unsigned char> piece;
-  try {
-    piece.resize(piece_bytes);
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
+
+  statut_image next(int count, unsigned char* grey) override {
+    try {
+      if (piece_.size() < piece_bytes_) piece_.resize(piece_bytes_);
+    } catch (const std::bad_alloc&) {
+      return IMAGE_MEMOIRE_INSUFFISANTE;
+    }
+    const std::size_t width = static_cast<std::size_t>(columns_);
+    for (int r = 0; r < count; ++r, ++next_row_) {
+      unsigned char* into = grey + static_cast<std::size_t>(r) * width;
+      if (next_row_ >= band_end_) {
+        if (const statut_image read = read_band(); read != IMAGE_OK) return read;
+      }
+      const std::uint32_t in_band = next_row_ - band_first_;
+      if (tiled_) {
+        std::memcpy(into, tile_rows_.data() + in_band * width, width);
+      } else {
+        to_grey(layout_, piece_.data() + in_band * row_bytes_, width, into);
+      }
+    }
+    return client_.failed ? failure(client_) : IMAGE_OK;
   }
-  const tmsize_t wanted = static_cast<tmsize_t>(piece_bytes);
-  if (!tiled) {
-    std::uint32_t strip_rows = height;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &strip_rows);
-    if (strip_rows == 0 || strip_rows > height) strip_rows = height;
-    const std::uint64_t row_bytes = TIFFScanlineSize64(tiff);
-    for (std::uint32_t y = 0; y < height; y += strip_rows) {
-      const std::uint32_t rows = height - y < strip_rows ? height - y : strip_rows;
+
+ private:
+  // The strip, or the row of tiles, of row `next_row_`.
+  statut_image read_band() {
+    TIFF* tiff = tiff_.get();
+    const std::uint32_t height = static_cast<std::uint32_t>(rows_);
+    const std::uint32_t width = static_cast<std::uint32_t>(columns_);
+    const std::uint32_t y = next_row_ / band_rows_ * band_rows_;
+    const std::uint32_t rows = height - y < band_rows_ ? height - y : band_rows_;
+    const tmsize_t wanted = static_cast<tmsize_t>(piece_bytes_);
+    band_first_ = y;
+    band_end_ = y + rows;
+    if (!tiled_) {
       const tmsize_t got =
-          TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece.data(), wanted);
-      if (got < 0 || static_cast<std::uint64_t>(got) < rows * row_bytes) return failure(client);
+          TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, y, 0), piece_.data(), wanted);
+      if (got < 0 || static_cast<std::uint64_t>(got) < rows * row_bytes_) return failure(client_);
+      return IMAGE_OK;
+    }
+    try {
+      tile_rows_.resize(static_cast<std::size_t>(band_rows_) * width);
+    } catch (const std::bad_alloc&) {
+      return IMAGE_MEMOIRE_INSUFFISANTE;
+    }
+    for (std::uint32_t x = 0; x < width; x += tile_width_) {
+      if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0), piece_.data(), wanted) < 0) {
+        return failure(client_);
+      }
+      const std::uint32_t columns = width - x < tile_width_ ? width - x : tile_width_;
       for (std::uint32_t r = 0; r < rows; ++r) {
-        to_grey(layout, piece.data() + r * row_bytes, width,
-                grey + (static_cast<std::size_t>(y) + r) * width);
+        to_grey(layout_, piece_.data() + r * row_bytes_, columns,
+                tile_rows_.data() + static_cast<std::size_t>(r) * width + x);
       }
     }
-    return client.failed ? failure(client) : IMAGE_OK;
+    return IMAGE_OK;
   }
-  std::uint32_t tile_width = 0, tile_height = 0;
-  TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tile_width);
-  TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tile_height);
-  const std::uint64_t row_bytes = TIFFTileRowSize64(tiff);
-  if (tile_width == 0 || tile_height == 0 || row_bytes == 0) return IMAGE_DONNEES_ENDOMMAGEES;
-  for (std::uint32_t y = 0; y < height; y += tile_height) {
-    for (std::uint32_t x = 0; x < width; x += tile_width) {
-      if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, y, 0, 0), piece.data(), wanted) < 0) {
-        return failure(client);
-      }
-      const std::uint32_t rows = height - y < tile_height ? height - y : tile_height;
-      const std::uint32_t columns = width - x < tile_width ? width - x : tile_width;
-      for (std::uint32_t r = 0; r < rows; ++r) {
-        to_grey(layout, piece.data() + r * row_bytes, columns,
-                grey + (static_cast<std::size_t>(y) + r) * width + x);
-      }
-    }
-  }
-  return client.failed ? failure(client) : IMAGE_OK;
-}
+
+  Client client_;
+  Tiff tiff_;
+  Samples layout_;
+  std::vector<unsigned char> palette_;
+  std::vector<unsigned char> piece_;      // a strip or a tile, as decoded
+  std::vector<unsigned char> tile_rows_;  // a row of tiles, grey
+  std::uint64_t piece_bytes_ = 0;
+  std::uint64_t row_bytes_ = 0;
+  std::uint32_t tile_width_ = 0;
+  std::uint32_t band_rows_ = 0;  // rows a strip or a tile
+  std::uint32_t band_first_ = 0;
+  std::uint32_t band_end_ = 0;
+  std::uint32_t next_row_ = 0;
+  bool tiled_ = false;
+};
 
 }  // namespace
 
-statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
-  Client client;
-  Tiff tiff;
-  if (const statut_image status = open_for_reading(stream, &client, &tiff); status != IMAGE_OK) {
-    return status;
-  }
-  if (page > 0 && TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page)) == 0) {
-    return client.short_read || TIFFNumberOfDirectories(tiff.get()) > static_cast<tdir_t>(page)
-               ? failure(client)
-               : IMAGE_PAGE_ABSENTE;
-  }
-  std::uint32_t width = 0, height = 0;
-  if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) == 0 ||
-      TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) == 0) {
-    return IMAGE_DONNEES_ENDOMMAGEES;
-  }
-  // A size beyond the limit first, then what cannot be read, before the size is given: the caller
-  // allocates nothing for a file that will fail.
-  if (Destination probe; accept_dimensions(height, width, &probe) == IMAGE_TAILLE_HORS_LIMITES) {
-    return IMAGE_TAILLE_HORS_LIMITES;
-  }
-  Samples layout;
-  std::vector<unsigned char> palette;
+statut_image open_tiff_rows(std::FILE* stream, int page, Held held,
+                            std::unique_ptr<RowDecoder>* decoder) {
   try {
-    if (const statut_image status = layout_of(tiff.get(), &layout, &palette); status != IMAGE_OK) {
-      return status;
+    auto tiff = std::make_unique<TiffDecoder>();
+    if (const statut_image opened = tiff->open(stream, page, held); opened != IMAGE_OK) {
+      return opened;
     }
+    *decoder = std::move(tiff);
+    return IMAGE_OK;
   } catch (const std::bad_alloc&) {
     return IMAGE_MEMOIRE_INSUFFISANTE;
   }
-  if (const statut_image status = check_pieces(tiff.get(), client.size); status != IMAGE_OK) {
+}
+
+statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
+  std::unique_ptr<RowDecoder> decoder;
+  if (const statut_image opened = open_tiff_rows(stream, page, Held::whole, &decoder);
+      opened != IMAGE_OK) {
+    return opened;
+  }
+  if (const statut_image status = accept_dimensions(decoder->rows(), decoder->columns(), to);
+      status != IMAGE_OK) {
     return status;
   }
-  if (const statut_image status = accept_dimensions(height, width, to); status != IMAGE_OK) {
-    return status;
-  }
-  return decode(tiff.get(), client, layout, width, height, to->image);
+  return decoder->next(decoder->rows(), to->image);
 }
 
 statut_image count_tiff_pages(std::FILE* stream, int* pages) {
@@ -323,6 +397,86 @@ statut_image count_tiff_pages(std::FILE* stream, int* pages) {
   if (count == 0 || count > INT32_MAX) return IMAGE_DONNEES_ENDOMMAGEES;
   *pages = static_cast<int>(count);
   return IMAGE_OK;
+}
+
+namespace {
+
+// The tags of one Group 4 page.
+void set_bilevel_page(TIFF* t, int rows, int columns, int page, int pages) {
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(columns));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows));
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);  // 1 is black, as packed
+  TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  // One strip: libtiff writes its compressed bytes as its buffer fills, whatever its height.
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows));
+  if (pages > 1) {
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(page),
+                 static_cast<std::uint16_t>(pages));
+  }
+}
+
+// A one-page Group 4 file written a row at a time: to a seekable file as the rows come, else
+// into a buffer written at the end.
+class TiffEncoder : public BilevelEncoder {
+ public:
+  statut_image begin(ByteSink sink, int rows, int columns) {
+    sink_ = sink;
+    if (sink.file != nullptr && sink.file->seekable()) {
+      client_.file = sink.file;
+    } else {
+      client_.buffer = sink.buffer != nullptr ? sink.buffer : &held_;
+    }
+    tiff_ = open_tiff(&client_, "w");
+    if (!tiff_) return failure();
+    set_bilevel_page(tiff_.get(), rows, columns, 0, 1);
+    return IMAGE_OK;
+  }
+  statut_image row(const unsigned char* bits) override {
+    if (TIFFWriteScanline(tiff_.get(), const_cast<unsigned char*>(bits), row_++, 0) < 0 ||
+        client_.failed) {
+      return failure();
+    }
+    return IMAGE_OK;
+  }
+  statut_image finish() override {
+    if (TIFFWriteDirectory(tiff_.get()) == 0) return failure();
+    tiff_.reset();  // writes what is left
+    if (client_.failed || client_.out_of_memory) return failure();
+    if (client_.buffer == &held_) return sink_.file->write(held_.data(), held_.size());
+    return IMAGE_OK;
+  }
+
+ private:
+  statut_image failure() const {
+    return client_.out_of_memory ? IMAGE_MEMOIRE_INSUFFISANTE : IMAGE_ERREUR_D_ECRITURE;
+  }
+
+  ByteSink sink_;
+  Client client_;
+  std::vector<unsigned char> held_;
+  Tiff tiff_;
+  std::uint32_t row_ = 0;
+};
+
+}  // namespace
+
+statut_image begin_tiff_bilevel(ByteSink sink, int rows, int columns,
+                                std::unique_ptr<BilevelEncoder>* encoder) {
+  try {
+    auto tiff = std::make_unique<TiffEncoder>();
+    if (const statut_image begun = tiff->begin(sink, rows, columns); begun != IMAGE_OK) {
+      return begun;
+    }
+    *encoder = std::move(tiff);
+    return IMAGE_OK;
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
 }
 
 statut_image encode_tiff_bilevel(const PageSource& source, std::vector<unsigned char>* file) {
@@ -342,20 +496,7 @@ statut_image encode_tiff_bilevel(const PageSource& source, std::vector<unsigned 
       return IMAGE_TAILLE_HORS_LIMITES;
     }
     TIFF* t = tiff.get();
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(columns));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rows));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);  // 1 is black, as packed
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows));
-    if (source.pages > 1) {
-      TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-      TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(page),
-                   static_cast<std::uint16_t>(source.pages));
-    }
+    set_bilevel_page(t, rows, columns, page, source.pages);
     const std::size_t width = static_cast<std::size_t>(columns);
     bits.assign((width + 7) / 8, 0);
     for (int y = 0; y < rows; ++y) {

@@ -26,6 +26,9 @@ class ImageInput {
   // The greymap to read in bands, at its magic; null when the input is read whole.
   std::FILE* greymap() const { return greymap_; }
   int pages() const { return pages_; }
+  // The regular file read by name (the input, or the copy of a stream); empty for a greymap read
+  // in bands.
+  const std::string& path() const { return path_; }
   // Reads page `page` (from 0) into `buffer`, which grows to hold it.
   statut_image read(int page, Buffer* buffer, int* rows, int* columns) const;
 

@@ -173,6 +173,17 @@ Failure convert(const ImageInput& input, const std::string& image, const std::st
                                                             output == Output::pbm, written.c_str());
     return {status, writing_failed(status) ? written : image};
   }
+  // Every page in bands, each to its own file, when its window is known beforehand.
+  if (method.window != 0 && !(input.pages() > 1 && output == Output::tiff)) {
+    const parametres_binarisation parameters = parameters_of(method);
+    for (int page = 0; page < input.pages(); ++page) {
+      const std::string name = input.pages() > 1 ? page_name(written, page + 1) : written;
+      const statut_image status = binariser_fichier(input.path().c_str(), page, &parameters,
+                                                    output == Output::pbm, name.c_str());
+      if (status != IMAGE_OK) return {status, writing_failed(status) ? name : image};
+    }
+    return {};
+  }
   if (input.pages() > 1 && output == Output::tiff) {
     PageReader reader{&input, &method, buffer};
     const statut_image status =

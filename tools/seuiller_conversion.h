@@ -50,9 +50,9 @@ struct Failure {
   std::string name;
 };
 
-// Reads, binarises and writes every page of `input` (named `image`) as `written`: in bands for
-// an 8-bit greymap; otherwise whole, a file a page or one multi-page TIFF. The first failure
-// stops the image.
+// Reads, binarises and writes every page of `input` (named `image`) as `written`, a file a page:
+// in bands (binariser_fichier) unless the window is measured on the page (-f auto) or the pages
+// go into one multi-page TIFF, which are read whole. The first failure stops the image.
 Failure convert(const ImageInput& input, const std::string& image, const std::string& written,
                 Output output, const Method& method, Buffer* buffer);
 
