@@ -40,6 +40,9 @@ class RowSink {
   virtual statut_image begin(int rows, int columns, bool bits) = 0;
   virtual bool anywhere() const = 0;
   virtual statut_image put(int row, int first, const unsigned char* bytes, std::size_t count) = 0;
+  // Where the next row of `count` bytes may be decided in place, to be put from there (the
+  // sink's own buffer: one copy of every row less); null where there is none.
+  virtual unsigned char* room(std::size_t) { return nullptr; }
   virtual statut_image finish() = 0;
 };
 
@@ -57,18 +60,29 @@ class FileSink : public RowSink {
         bits ? (static_cast<std::size_t>(columns) + 7) / 8 : static_cast<std::size_t>(columns);
     bits_ = bits;
     if (const statut_image opened = file_.open(name_); opened != IMAGE_OK) return opened;
-    buffer_.reserve(block_bytes);
-    buffer_.assign(header, header + header_bytes_);
+    buffer_.reset(new unsigned char[block_bytes]);
+    std::memcpy(buffer_.get(), header, header_bytes_);
+    used_ = header_bytes_;
     return IMAGE_OK;
   }
   bool anywhere() const override { return file_.seekable(); }
+  unsigned char* room(std::size_t count) override {
+    if (!sequential_ || count > block_bytes) return nullptr;
+    if (used_ + count > block_bytes && flush() != IMAGE_OK) return nullptr;
+    return buffer_.get() + used_;
+  }
   statut_image put(int row, int first, const unsigned char* bytes, std::size_t count) override {
     if (sequential_) {
-      if (buffer_.size() + count > block_bytes) {
+      if (bytes == buffer_.get() + used_) {  // decided in place
+        used_ += count;
+        return IMAGE_OK;
+      }
+      if (used_ + count > block_bytes) {
         if (const statut_image flushed = flush(); flushed != IMAGE_OK) return flushed;
       }
       if (count >= block_bytes) return file_.write(bytes, count);
-      buffer_.insert(buffer_.end(), bytes, bytes + count);
+      std::memcpy(buffer_.get() + used_, bytes, count);
+      used_ += count;
       return IMAGE_OK;
     }
     const std::uint64_t at = header_bytes_ + std::uint64_t(row) * stride_ +
@@ -87,14 +101,15 @@ class FileSink : public RowSink {
 
  private:
   statut_image flush() {
-    const statut_image written = file_.write(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    const statut_image written = file_.write(buffer_.get(), used_);
+    used_ = 0;
     return written;
   }
 
   const char* name_;
   ReplacementFile file_;
-  std::vector<unsigned char> buffer_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t used_ = 0;
   std::size_t header_bytes_ = 0;
   std::size_t stride_ = 0;
   bool bits_ = false;
@@ -248,12 +263,16 @@ statut_image binarise_rows(RowSource& raster, const parametres_binarisation* met
     const std::size_t out_bytes = bits ? (static_cast<std::size_t>(strip.width) + 7) / 8
                                        : static_cast<std::size_t>(strip.width);
     std::vector<unsigned char> out(out_bytes);
+    const auto room = [&] {
+      unsigned char* in_place = sink.room(out_bytes);
+      return in_place != nullptr ? in_place : out.data();
+    };
     int decided = 0;
     const statut_image done =
         over_rows(raster, strip, block, options, 2, [&](int, const unsigned char* row) {
           band->feed(row);
-          while (band->next(out.data(), bits)) {
-            if (const statut_image put = sink.put(decided++, strip.first, out.data(), out_bytes);
+          for (unsigned char* into = room(); band->next(into, bits); into = room()) {
+            if (const statut_image put = sink.put(decided++, strip.first, into, out_bytes);
                 put != IMAGE_OK) {
               return put;
             }
