@@ -3,7 +3,8 @@
 bench/README.md between the markers of its section.
 
     python3 bench/bands.py --seuiller build-bench/tools/seuiller \
-        [--whole build-bench/main/build/tools/seuiller] --disk build-bench/bands [--side 60000]
+        [--whole build-bench/main/build/tools/seuiller] [--whole-formats SEUILLER] \
+        --disk build-bench/bands [--side 60000] [--format-side 20000]
 
 Measured with /usr/bin/time -v, one thread (-j 1), every method:
 - a side x side greymap on disk (the page cache holds it after the first run), written as a bitmap:
@@ -11,7 +12,10 @@ Measured with /usr/bin/time -v, one thread (-j 1), every method:
   same file (vips relational_const ... moreeq 128) when vips is installed;
 - a 1 x 50,000,000 greymap: peak memory of each method against the fixed threshold's;
 - a 48 MP greymap in /dev/shm and on the disk: `seuiller -b 128` against `seuiller 128`, and the
-  streamed runs against the whole-raster seuiller given with --whole (medians of --runs runs).
+  streamed runs against the whole-raster seuiller given with --whole (medians of --runs runs);
+- a --format-side x --format-side page (20,000 by default) as a PNG, a striped TIFF and a tiled
+  TIFF, made by vips from a greymap, written as a PNG or a TIFF: peak memory and time, beside
+  the seuiller given with --whole-formats, which reads them whole.
 The big files are made by writing one period of rows again and again, and removed at the end.
 """
 
@@ -68,17 +72,24 @@ def measured(argv, refused=None):
     return elapsed, peak
 
 
-def median_time(argv, runs):
-    return statistics.median(measured(argv)[0] for _ in range(runs))
+def paired_medians(first, second, runs):
+    """Medians of `runs` runs of each command, run in turn (first, second, first, ...) after one
+    run of each as a warm-up, so that a load that comes and goes weighs on both alike."""
+    measured(first)
+    measured(second)
+    times = [(measured(first)[0], measured(second)[0]) for _ in range(runs)]
+    return statistics.median(t[0] for t in times), statistics.median(t[1] for t in times)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--seuiller", required=True)
     parser.add_argument("--whole", help="a seuiller that reads the whole raster, to compare with")
+    parser.add_argument("--whole-formats", help="a seuiller that reads PNG and TIFF whole")
     parser.add_argument("--disk", required=True)
     parser.add_argument("--side", type=int, default=60000)
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--format-side", type=int, default=20000)
     parser.add_argument("--readme", default=report_section.README)
     args = parser.parse_args()
     s = os.path.abspath(args.seuiller)
@@ -144,8 +155,8 @@ def main():
             page = os.path.join(place, "in-48mp.pgm")
             generate(page, 8000, 6000)
             o = os.path.join(place, "o")
-            grey = median_time([s, "-q", "-j", "1", "128", o, page], args.runs)
-            bits = median_time([s, "-q", "-j", "1", "-b", "128", o, page], args.runs)
+            grey, bits = paired_medians([s, "-q", "-j", "1", "128", o, page],
+                                        [s, "-q", "-j", "1", "-b", "128", o, page], args.runs)
             ratios[place] = grey / bits
             # The folder as the command line gave it: no path of this machine in the report.
             shown = place if place != disk else os.path.relpath(disk)
@@ -153,15 +164,54 @@ def main():
                         f"{bits * 1e3:.0f} ms | {grey / bits:.2f} (goal >= 1.3) |")
             if args.whole:
                 for method in (["128"], ["sauvola"], ["wolf"]):
-                    streamed = median_time([s, "-q", "-j", "1"] + method + [o, page], args.runs)
-                    whole = median_time([os.path.abspath(args.whole), "-q", "-j", "1"] + method +
-                                        [o, page], args.runs)
+                    streamed, whole = paired_medians(
+                        [s, "-q", "-j", "1"] + method + [o, page],
+                        [os.path.abspath(args.whole), "-q", "-j", "1"] + method + [o, page],
+                        args.runs)
                     rows.append(f"| {shown}: `seuiller {' '.join(method)}` streamed / whole raster "
                                 f"| {streamed * 1e3:.0f} ms / {whole * 1e3:.0f} ms | "
                                 f"{streamed / whole:.2f} (goal <= 1.1) |")
             shutil.rmtree(place) if place != disk else os.remove(page)
-        lines += ["", f"A 48 MP greymap (8000 x 6000), one thread, medians of {args.runs} runs:", "",
+        lines += ["", f"A 48 MP greymap (8000 x 6000), one thread, medians of {args.runs} runs of "
+                  "each command, the two run in turn:", "",
                   "| runs | times | ratio |", "| --- | ---: | ---: |"] + rows
+        # PNG and TIFF pages, decoded a row, a strip or a row of tiles at a time.
+        if shutil.which("vips"):
+            side = args.format_side
+            page = os.path.join(disk, "format.pgm")
+            generate(page, side, side)
+            inputs = [("PNG", "page.png", ["pngsave", page, "{}", "--compression", "1"], "png"),
+                      ("TIFF, strips (LZW)", "strips.tif",
+                       ["tiffsave", page, "{}", "--compression", "lzw"], "tiff"),
+                      ("TIFF, 256 x 256 tiles (LZW)", "tiles.tif",
+                       ["tiffsave", page, "{}", "--compression", "lzw", "--tile",
+                        "--tile-width", "256", "--tile-height", "256"], "tiff")]
+            for _, name, command, _ in inputs:
+                made = os.path.join(disk, name)
+                subprocess.run(["vips"] + [made if a == "{}" else a for a in command], check=True)
+            os.remove(page)
+            smb = side * side / 1e6
+            lines += ["", f"A {side:,} x {side:,} page ({smb:.0f} MP) made by vips, `seuiller -j 1 "
+                      f"-t png` or `-t tiff` (a 1-bit PNG, a Group 4 TIFF):", "",
+                      "| input | method | peak memory | time |", "| --- | --- | ---: | ---: |"]
+            for label, name, _, output in inputs:
+                for method in (["128"], ["sauvola"], ["wolf"]):
+                    elapsed, peak = measured([s, "-q", "-j", "1", "-t", output] + method +
+                                             [out, os.path.join(disk, name)])
+                    lines.append(f"| {label} | {' '.join(method)} | {peak / 1024:.1f} MiB | "
+                                 f"{elapsed:.2f} s |")
+            if args.whole_formats:
+                for label, name, _, output in inputs[:2]:
+                    elapsed, peak = measured([os.path.abspath(args.whole_formats), "-q", "-j", "1",
+                                              "-t", output, "128", out,
+                                              os.path.join(disk, name)])
+                    lines.append(f"| {label}, read whole (before) | 128 | {peak / 1024:.1f} MiB | "
+                                 f"{elapsed:.2f} s |")
+            for _, name, _, _ in inputs:
+                os.remove(os.path.join(disk, name))
+            lines += ["", "An interlaced PNG is decoded whole (its passes fill the page), and a "
+                      "JPEG or a Netpbm file other than an 8-bit greymap is read whole first."]
+
         lines += ["", f"Largest peak on the big page: {worst / 1024:.1f} MiB (goal <= 64 MiB); "
                   f"on the wide row: {worst_wide:.2f} x the fixed threshold's (goal <= 2)."]
     finally:
