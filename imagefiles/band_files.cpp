@@ -381,6 +381,7 @@ statut_image binarise_file(const char* input, int page, const parametres_binaris
     if (const statut_image opened = rows.open(); opened != IMAGE_OK) return opened;
     return binarise_rows(rows, method, bits, sink, in_place, options);
   }
+  std::rewind(file.get());  // past a greymap's header when its page was not the first
   HeldRows rows;
   if (const statut_image loaded = rows.load(file.get(), page); loaded != IMAGE_OK) return loaded;
   return binarise_rows(rows, method, bits, sink, in_place, options);

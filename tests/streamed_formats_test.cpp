@@ -138,6 +138,36 @@ TEST(StreamedFormats, EqualTheWholeImagePath) {
   }
 }
 
+// What cannot be read fails as charger_image_grise fails on it, before any output is made.
+TEST(StreamedFormats, StatusesOfTheReader) {
+  if (!tools_present()) GTEST_SKIP();
+  TempDir dir;
+  ASSERT_EQ(sh(dir,
+               "pgmnoise -randomseed=5 40 30 > g.pgm 2>/dev/null && pnmtopng g.pgm > g.png "
+               "&& pamtotiff g.pgm > g.tif && head -c 5 g.png > short.png && "
+               "printf 'GIF89a' > g.gif && mkdir folder && mkfifo fifo && "
+               "pamdepth 1000 g.pgm > deep.pgm")
+                .status,
+            0);
+  struct Case {
+    const char* name;
+    int page;
+  };
+  const parametres_binarisation method = {BINARISATION_WOLF, 0, 9, 0.5};
+  for (const Case c : {Case{"missing.png", 0}, Case{"folder", 0}, Case{"fifo", 0},
+                       Case{"short.png", 0}, Case{"g.gif", 0}, Case{"g.png", 1}, Case{"g.pgm", 1},
+                       Case{"g.tif", 1}, Case{"deep.pgm", 1}, Case{"g.tif", -1}}) {
+    SCOPED_TRACE(std::string(c.name) + " page " + std::to_string(c.page));
+    const std::string input = dir / c.name;
+    const statut_image want =
+        charger_image_grise(input.c_str(), c.page, nullptr, 0, nullptr, nullptr);
+    ASSERT_NE(want, IMAGE_TAMPON_TROP_PETIT);
+    const std::string out = dir / "out.png";
+    EXPECT_EQ(binariser_fichier(input.c_str(), c.page, &method, 0, out.c_str()), want);
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+}
+
 // The folder's entries, sorted.
 std::string listing(const TempDir& dir) {
   return sh(dir, "ls -A").out;
