@@ -411,8 +411,10 @@ void set_bilevel_page(TIFF* t, int rows, int columns, int page, int pages) {
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);  // 1 is black, as packed
   TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  // One strip: libtiff writes its compressed bytes as its buffer fills, whatever its height.
+  // One strip, whose compressed bytes go out each time a buffer of 1 MiB fills (libtiff's own
+  // would be the strip's uncompressed size: the whole page).
   TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rows));
+  TIFFWriteBufferSetup(t, nullptr, tmsize_t{1} << 20);
   if (pages > 1) {
     TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
     TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(page),
