@@ -175,6 +175,7 @@ int median_of(const std::vector<std::uint64_t>& counts) {
 struct Strokes {
   int level;
   int width;
+  std::uint64_t runs;  // every run of ink read, continued or not
 };
 Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned char* lines,
                         std::size_t stride, const std::vector<unsigned char>& rows,
@@ -184,6 +185,7 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
   const int level =
       halfway_level(histogram_of, calculer_seuil_otsu(all.data(), all.size()) - 1) + 1;
   std::vector<std::uint64_t> runs(1025);
+  std::uint64_t all_runs = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* line = lines + i * stride;
     const unsigned char* above = rows.data() + 3 * i * span;
@@ -195,13 +197,85 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
       }
       const std::size_t begin = x;
       while (x < span && line[x] < level) ++x;
+      ++all_runs;
       const std::size_t middle = (begin + x - 1) / 2;
       if (above[middle] < level && below[middle] < level) {
         ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
       }
     }
   }
-  return {level, median_of(runs)};
+  return {level, median_of(runs), all_runs};
+}
+
+// The strips of rows that one factor of the stroke measure reads.
+struct Strips {
+  int factor;
+  std::vector<int> centres;  // the strips' middle rows
+  std::size_t slot;          // the first of their 3 x factor rows each in the samples
+};
+
+// Rows smoothed over the 3 x 3 pixels around each of their own: of `count` triples of rows of
+// `span` samples, the middle one. Noise on the paper then seldom crosses the level, and a stroke
+// of two pixels or more keeps its width there.
+std::vector<unsigned char> smoothed_rows(const std::vector<unsigned char>& triples,
+                                         std::size_t count, std::size_t span) {
+  std::vector<unsigned char> smooth(count * span);
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* above = triples.data() + 3 * i * span;
+    unsigned char* out = smooth.data() + i * span;
+    for (std::size_t x = 0; x < span; ++x) {
+      const std::size_t left = x > 0 ? x - 1 : x + (span > 1);
+      const std::size_t right = x + 1 < span ? x + 1 : x - (span > 1);
+      unsigned sum = 0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const unsigned char* row = above + k * span;
+        sum += unsigned{row[left]} + row[x] + row[right];
+      }
+      out[x] = static_cast<unsigned char>((sum + 4) / 9);
+    }
+  }
+  return smooth;
+}
+
+// The stroke width of the page in pixels, and the level of its ink, from the strips of every
+// factor (`samples` their rows, divided by the paper, `span` samples each).
+Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span,
+                   const std::vector<Strips>& factors, bool& coarse) {
+  coarse = false;
+  Strokes best{0, 0, 0};
+  for (const Strips& f : factors) {
+    const std::size_t b = static_cast<std::size_t>(f.factor);
+    const std::size_t count = f.centres.size();
+    const std::size_t units = span / b;
+    // Each strip's 3 b rows averaged over b x b pixels into three rows.
+    std::vector<unsigned char> triples(3 * count * units);
+    for (std::size_t i = 0; i < 3 * count; ++i) {
+      const unsigned char* rows = samples.data() + (f.slot + i * b) * span;
+      for (std::size_t x = 0; x < units; ++x) {
+        unsigned sum = 0;
+        for (std::size_t dy = 0; dy < b; ++dy) {
+          const unsigned char* row = rows + dy * span + x * b;
+          for (std::size_t dx = 0; dx < b; ++dx) sum += row[dx];
+        }
+        triples[i * units + x] = static_cast<unsigned char>((sum + b * b / 2) / (b * b));
+      }
+    }
+    const std::vector<unsigned char> smooth = smoothed_rows(triples, count, units);
+    const Strokes smoothed = measure_strokes(smooth, smooth.data(), units, triples, count, units);
+    const Strokes sharp =
+        measure_strokes(triples, triples.data() + units, 3 * units, triples, count, units);
+    // Runs of noise are as wide as the smoothing (3 samples) and many more on the rows before
+    // it: the strokes are then looked for at the next, coarser factor.
+    const bool noise = smoothed.width <= 3 && sharp.runs * 2 > 5 * smoothed.runs;
+    if (b == 1) {
+      best = smoothed.width >= 3 ? smoothed : sharp;
+    } else if (!noise) {
+      best = {smoothed.level, smoothed.width * f.factor, smoothed.runs};
+      coarse = true;
+    }
+    if (!noise) break;
+  }
+  return best;
 }
 
 // The mean of the middle half of a histogram of positive values (index 0 unused), rounded; 0
@@ -299,10 +373,11 @@ class Labeller {
       const std::int64_t height = std::int64_t{k.bottom - k.top + 1} * step_;
       const std::int64_t width = std::int64_t{k.right - k.left + 1} * step_;
       const std::int64_t area = static_cast<std::int64_t>(k.area) * step_ * step_;
-      // Specks (smaller than a stroke's square, or not taller than a stroke) and rules (far wider
-      // than tall) are not letters.
+      // Specks (smaller than a stroke's square, or not taller than a stroke), rules (far wider
+      // than tall) and lines joined by stains (taller than 15 strokes) are not letters.
       if (k.cut || height < 2 * stroke_ || area < 2 * std::int64_t{stroke_} * stroke_ ||
-          width > 12 * height || height >= std::int64_t(heights.size())) {
+          width > 12 * height || height > 15 * std::int64_t{stroke_} ||
+          height >= std::int64_t(heights.size())) {
         continue;
       }
       // Counted once for each of its pixels: the letter height is that of the component the
@@ -370,12 +445,14 @@ struct ScaleMeasure::State {
   State(int rows, int columns) : rows(rows), columns(columns), paper(rows, columns) {}
   int rows, columns;
   CoarsePaper paper;
-  // The first pass's rows for the runs: `span` samples of each, from column `span_first`.
-  std::vector<int> run_rows;
+  // The first pass's rows for the runs: `span` samples of each, from column `span_first`, at
+  // several factors (a factor b reads strips of 3 b rows, and averages them over b x b pixels
+  // into three rows of span / b samples).
   std::int64_t span_first = 0;
   std::size_t span = 0;
-  // Each sampled row with the rows above and below it (mirrored at the page's edges): three
-  // rows of `span` samples a sampled row, and the rows of the page they come from, in order.
+  std::vector<Strips> factors;
+  // Every strip's rows (mirrored at the page's edges), `span` samples a row, and the rows of the
+  // page they come from, in order.
   std::vector<unsigned char> run_samples;
   struct Copy {
     int row;
@@ -390,9 +467,13 @@ struct ScaleMeasure::State {
   int band_rows = 0;
   std::int64_t grid_first = 0;  // the first column of the grid, of grid_columns
   std::size_t grid_columns = 0;
+  // Noisy pages (whose strokes were found at a coarser factor) give each grid sample the mean
+  // of its step x step pixels, others the pixel at its corner.
+  bool means = false;
   struct Band {
     int first, last;
     std::vector<unsigned char> samples;
+    std::vector<std::uint32_t> sums;  // of the grid row being read, when `means`
   };
   std::vector<Band> bands;
   std::size_t next_band = 0;
@@ -402,29 +483,36 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   if (rows < 1 || columns < 1) return;
   state_ = std::make_unique<State>(rows, columns);
   State& s = *state_;
-  // Rows spread over the page, one in each of equal parts of it, at most the budget's worth of
-  // samples (a row wider than the budget gives its middle). Each part's row is near its middle,
-  // moved by up to an eighth of a part (steps of the golden ratio), so that rows as far apart as
-  // evenly spaced lines of text are not all sampled at the same height in a line.
+  // Strips spread over the page, one in each of equal parts of it, at most the budget's worth of
+  // samples at each factor (a row wider than the budget gives its middle). Each part's strip is
+  // near its middle, moved by up to an eighth of a part (steps of the golden ratio), so that
+  // strips as far apart as evenly spaced lines of text are not all at the same height in a line.
+  // Coarser factors see through noise that hides wide strokes at the finest one.
   const std::size_t width = static_cast<std::size_t>(columns);
   const std::size_t runs = budget(rows, columns, run_floor, run_budget);
   s.span = std::min(width, runs);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
-  const std::size_t sampled_rows =
-      std::clamp<std::size_t>(runs / (3 * width), 1, static_cast<std::size_t>(rows));
-  for (std::size_t i = 0; i < sampled_rows; ++i) {
-    const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
-    const int y =
-        static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
-                         (1024 * std::uint64_t{sampled_rows}));
-    s.run_rows.push_back(y);
-    for (int k = 0; k < 3; ++k) {
-      s.copies.push_back({static_cast<int>(mirror(y + k - 1, rows)), 3 * i + k});
+  std::size_t slot = 0;
+  for (int factor = 1; factor <= 8; factor *= 2) {
+    if (factor > 1 && (3 * factor > rows || std::size_t{8} * factor > s.span)) break;
+    Strips f{factor, {}, slot};
+    const std::size_t strips = std::clamp<std::size_t>(
+        runs / (3 * static_cast<std::size_t>(factor) * width), 1, static_cast<std::size_t>(rows));
+    for (std::size_t i = 0; i < strips; ++i) {
+      const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
+      const int y =
+          static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
+                           (1024 * std::uint64_t{strips}));
+      f.centres.push_back(y);
+      for (int k = 0; k < 3 * factor; ++k) {
+        s.copies.push_back({static_cast<int>(mirror(y + k - (3 * factor) / 2, rows)), slot++});
+      }
     }
+    s.factors.push_back(std::move(f));
   }
   std::stable_sort(s.copies.begin(), s.copies.end(),
                    [](const State::Copy& a, const State::Copy& b) { return a.row < b.row; });
-  s.run_samples.resize(3 * sampled_rows * s.span);
+  s.run_samples.resize(slot * s.span);
 }
 
 ScaleMeasure::~ScaleMeasure() = default;
@@ -456,6 +544,30 @@ void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned ch
       std::clamp<std::int64_t>((first - s.grid_first + step - 1) / step, 0, grid_columns);
   const std::int64_t g_end =
       std::clamp<std::int64_t>((end - s.grid_first + step - 1) / step, 0, grid_columns);
+  if (s.means) {
+    const std::int64_t from = std::max(first, s.grid_first);
+    const std::int64_t to = std::min(end, s.grid_first + grid_columns * step);
+    for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
+      State::Band& band = s.bands[b];
+      if (y >= band.last) continue;
+      const int phase = (y - band.first) % s.step;
+      if (phase == 0 && first == 0) {
+        band.samples.resize(band.samples.size() + s.grid_columns);
+        band.sums.assign(s.grid_columns, 0);
+      }
+      for (std::int64_t c = from; c < to; ++c)
+        band.sums[(c - s.grid_first) / step] += samples[c - first];
+      if (end < s.columns || (phase + 1 < s.step && y + 1 < band.last && y + 1 < s.rows)) continue;
+      // The grid row is whole: its means.
+      unsigned char* row = band.samples.data() + band.samples.size() - s.grid_columns;
+      for (std::int64_t g = 0; g < grid_columns; ++g) {
+        const std::int64_t wide = std::min(step, s.columns - (s.grid_first + g * step));
+        const std::int64_t n = wide * (phase + 1);
+        row[g] = static_cast<unsigned char>((band.sums[g] + n / 2) / n);
+      }
+    }
+    return;
+  }
   for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
     State::Band& band = s.bands[b];
     if (y >= band.last || (y - band.first) % s.step != 0) continue;
@@ -472,42 +584,15 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    // The sampled rows divided by the paper.
-    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      for (int k = 0; k < 3; ++k) {
-        unsigned char* line = s.run_samples.data() + (3 * i + static_cast<std::size_t>(k)) * s.span;
-        s.paper.normalise(static_cast<int>(mirror(s.run_rows[i] + k - 1, s.rows)), line, s.span,
-                          s.span_first, 1, line);
-      }
-    }
-    // Each sampled row smoothed over the 3 x 3 pixels around each of its own: noise on the paper
-    // (of a photograph, of a scan at a high resolution) then seldom crosses the level, and a
-    // stroke of two pixels or more keeps its width there.
-    std::vector<unsigned char> smooth(s.run_rows.size() * s.span);
-    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      const unsigned char* above = s.run_samples.data() + 3 * i * s.span;
-      unsigned char* out = smooth.data() + i * s.span;
-      for (std::size_t x = 0; x < s.span; ++x) {
-        const std::size_t left = x > 0 ? x - 1 : x + (s.span > 1);
-        const std::size_t right = x + 1 < s.span ? x + 1 : x - (s.span > 1);
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-          const unsigned char* row = above + k * s.span;
-          sum += unsigned{row[left]} + row[x] + row[right];
-        }
-        out[x] = static_cast<unsigned char>((sum + 4) / 9);
-      }
+    // The strips' rows divided by the paper.
+    for (const State::Copy& c : s.copies) {
+      unsigned char* line = s.run_samples.data() + c.slot * s.span;
+      s.paper.normalise(c.row, line, s.span, s.span_first, 1, line);
     }
     const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
     if (*low == *high) return void(state_.reset());  // nothing written
-    const std::size_t count = s.run_rows.size();
-    const Strokes sharp = measure_strokes(s.run_samples, s.run_samples.data() + s.span, 3 * s.span,
-                                          s.run_samples, count, s.span);
-    const Strokes smoothed =
-        measure_strokes(smooth, smooth.data(), s.span, s.run_samples, count, s.span);
+    const Strokes strokes = strokes_of(s.run_samples, s.span, s.factors, s.means);
     s.run_samples = {};
-    // The smoothed rows unless they lose the strokes: those of one or two pixels fade there.
-    const Strokes& strokes = smoothed.width >= 3 ? smoothed : sharp;
     const int stroke = strokes.width;
     s.level = strokes.level;
     if (stroke == 0) return void(state_.reset());
@@ -528,11 +613,11 @@ void ScaleMeasure::end(int pass) {
         static_cast<std::size_t>(std::clamp<std::int64_t>(components / grid_rows, 1, grid_columns));
     s.grid_first = (grid_columns - static_cast<std::int64_t>(s.grid_columns)) / 2 * s.step;
     if (bands * band_rows >= s.rows) {
-      s.bands.push_back({0, s.rows, {}});
+      s.bands.push_back({0, s.rows, {}, {}});
     } else {
       for (std::int64_t b = 0; b < bands; ++b) {
         const auto first = static_cast<int>((2 * b + 1) * (s.rows - band_rows) / (2 * bands));
-        s.bands.push_back({first, first + band_rows, {}});
+        s.bands.push_back({first, first + band_rows, {}, {}});
       }
     }
     return;
