@@ -209,9 +209,13 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
 
 // The strips of rows that one factor of the stroke measure reads.
 struct Strips {
-  int factor;
+  int factor;                // b, a power of two
+  int log2;                  // of b
   std::vector<int> centres;  // the strips' middle rows
-  std::size_t slot;          // the first of their 3 x factor rows each in the samples
+  // At factor 1, the strips' rows in the samples from this one; at coarser factors, each strip's
+  // three rows of sums of b x b pixels, gathered as the rows go by.
+  std::size_t slot;
+  std::vector<std::uint16_t> sums;
 };
 
 // Rows smoothed over the 3 x 3 pixels around each of their own: of `count` triples of rows of
@@ -238,26 +242,42 @@ std::vector<unsigned char> smoothed_rows(const std::vector<unsigned char>& tripl
 }
 
 // The stroke width of the page in pixels, and the level of its ink, from the strips of every
-// factor (`samples` their rows, divided by the paper, `span` samples each).
-Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span,
-                   const std::vector<Strips>& factors, bool& coarse) {
+// factor (`samples` their rows, `span` samples each from column `first`, divided by the paper
+// here, a factor at a time, only as far as the measure goes); `coarse` when a factor coarser
+// than the first gave it. A width of 0 when no stroke was found.
+Strokes strokes_of(std::vector<unsigned char>& samples, std::size_t span, std::int64_t first,
+                   const std::vector<Strips>& factors, CoarsePaper& paper, int page_rows,
+                   bool& coarse) {
   coarse = false;
   Strokes best{0, 0, 0};
   for (const Strips& f : factors) {
     const std::size_t b = static_cast<std::size_t>(f.factor);
     const std::size_t count = f.centres.size();
     const std::size_t units = span / b;
-    // Each strip's 3 b rows averaged over b x b pixels into three rows.
     std::vector<unsigned char> triples(3 * count * units);
-    for (std::size_t i = 0; i < 3 * count; ++i) {
-      const unsigned char* rows = samples.data() + (f.slot + i * b) * span;
-      for (std::size_t x = 0; x < units; ++x) {
-        unsigned sum = 0;
-        for (std::size_t dy = 0; dy < b; ++dy) {
-          const unsigned char* row = rows + dy * span + x * b;
-          for (std::size_t dx = 0; dx < b; ++dx) sum += row[dx];
+    if (b == 1) {
+      for (std::size_t i = 0; i < 3 * count; ++i) {
+        unsigned char* line = samples.data() + (f.slot + i) * span;
+        const auto row =
+            static_cast<int>(mirror(f.centres[i / 3] + static_cast<int>(i % 3) - 1, page_rows));
+        paper.normalise(row, line, span, first, 1, line);
+      }
+      const auto begin = samples.begin() + static_cast<std::ptrdiff_t>(f.slot * span);
+      const auto end = begin + static_cast<std::ptrdiff_t>(3 * count * span);
+      const auto [low, high] = std::minmax_element(begin, end);
+      if (*low == *high) return best;  // nothing written
+      std::copy(begin, end, triples.begin());
+    } else {
+      // The means of b x b pixels, divided by the paper at their middles.
+      const int shift = 2 * f.log2;
+      for (std::size_t i = 0; i < 3 * count; ++i) {
+        unsigned char* line = triples.data() + i * units;
+        for (std::size_t x = 0; x < units; ++x) {
+          line[x] = static_cast<unsigned char>((f.sums[i * units + x] + b * b / 2) >> shift);
         }
-        triples[i * units + x] = static_cast<unsigned char>((sum + b * b / 2) / (b * b));
+        const int top = f.centres[i / 3] - 3 * f.factor / 2 + static_cast<int>(i % 3) * f.factor;
+        paper.normalise(static_cast<int>(mirror(top + f.factor / 2, page_rows)), line, units,
+                        first + f.factor / 2, f.factor, line);
       }
     }
     const std::vector<unsigned char> smooth = smoothed_rows(triples, count, units);
@@ -316,7 +336,7 @@ class Labeller {
  public:
   // The grid's `grid_columns` columns from page column `first`.
   Labeller(CoarsePaper& paper, int rows, int columns, std::int64_t first, std::size_t grid_columns,
-           int level, int step, int stroke)
+           int level, int step, int stroke, std::int64_t tallest)
       : paper_(paper),
         rows_(rows),
         columns_(columns),
@@ -324,7 +344,8 @@ class Labeller {
         grid_columns_(grid_columns),
         level_(level),
         step_(step),
-        stroke_(stroke) {}
+        stroke_(stroke),
+        tallest_(tallest) {}
 
   // The band of rows [first, last), `samples` its grid's rows one after another.
   void band(int first, int last, const unsigned char* samples,
@@ -374,10 +395,9 @@ class Labeller {
       const std::int64_t width = std::int64_t{k.right - k.left + 1} * step_;
       const std::int64_t area = static_cast<std::int64_t>(k.area) * step_ * step_;
       // Specks (smaller than a stroke's square, or not taller than a stroke), rules (far wider
-      // than tall) and lines joined by stains (taller than 15 strokes) are not letters.
+      // than tall) and, on noisy pages, lines joined by stains are not letters.
       if (k.cut || height < 2 * stroke_ || area < 2 * std::int64_t{stroke_} * stroke_ ||
-          width > 12 * height || height > 15 * std::int64_t{stroke_} ||
-          height >= std::int64_t(heights.size())) {
+          width > 12 * height || height > tallest_ || height >= std::int64_t(heights.size())) {
         continue;
       }
       // Counted once for each of its pixels: the letter height is that of the component the
@@ -418,6 +438,7 @@ class Labeller {
   std::int64_t first_;
   std::size_t grid_columns_;
   int level_, step_, stroke_;
+  std::int64_t tallest_;
   std::vector<unsigned char> line_;
   std::vector<int> parent_;
   std::vector<Component> components_;
@@ -456,7 +477,8 @@ struct ScaleMeasure::State {
   std::vector<unsigned char> run_samples;
   struct Copy {
     int row;
-    std::size_t slot;
+    std::size_t factor;  // of `factors`
+    std::size_t line;    // at factor 1 the row of `run_samples`, at others the row of sums
   };
   std::vector<Copy> copies;
   std::size_t next_copy = 0;
@@ -493,11 +515,14 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   s.span = std::min(width, runs);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
   std::size_t slot = 0;
-  for (int factor = 1; factor <= 8; factor *= 2) {
+  // Factors 2 and 4 read half as many pixels as factor 1 (their samples are fewer, and wider
+  // strokes give fewer runs to a row).
+  for (int log = 0, factor = 1; factor <= 4; ++log, factor *= 2) {
     if (factor > 1 && (3 * factor > rows || std::size_t{8} * factor > s.span)) break;
-    Strips f{factor, {}, slot};
-    const std::size_t strips = std::clamp<std::size_t>(
-        runs / (3 * static_cast<std::size_t>(factor) * width), 1, static_cast<std::size_t>(rows));
+    Strips f{factor, log, {}, slot, {}};
+    const std::size_t share = 3 * static_cast<std::size_t>(factor);
+    const std::size_t strips =
+        std::clamp<std::size_t>(runs / (share * width), 1, static_cast<std::size_t>(rows));
     for (std::size_t i = 0; i < strips; ++i) {
       const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
       const int y =
@@ -505,9 +530,12 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
                            (1024 * std::uint64_t{strips}));
       f.centres.push_back(y);
       for (int k = 0; k < 3 * factor; ++k) {
-        s.copies.push_back({static_cast<int>(mirror(y + k - (3 * factor) / 2, rows)), slot++});
+        s.copies.push_back({static_cast<int>(mirror(y + k - (3 * factor) / 2, rows)),
+                            s.factors.size(),
+                            factor == 1 ? slot++ : 3 * i + static_cast<std::size_t>(k / factor)});
       }
     }
+    if (factor > 1) f.sums.resize(3 * strips * (s.span / static_cast<std::size_t>(factor)));
     s.factors.push_back(std::move(f));
   }
   std::stable_sort(s.copies.begin(), s.copies.end(),
@@ -530,8 +558,30 @@ void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned ch
     const std::int64_t to = std::min(end, s.span_first + static_cast<std::int64_t>(s.span));
     if (from >= to) return;
     for (std::size_t c = s.next_copy; c < s.copies.size() && s.copies[c].row == y; ++c) {
-      std::copy(samples + (from - first), samples + (to - first),
-                s.run_samples.data() + s.copies[c].slot * s.span + (from - s.span_first));
+      const State::Copy& copy = s.copies[c];
+      Strips& f = s.factors[copy.factor];
+      if (f.factor == 1) {
+        std::copy(samples + (from - first), samples + (to - first),
+                  s.run_samples.data() + copy.line * s.span + (from - s.span_first));
+        continue;
+      }
+      const std::size_t units = s.span / static_cast<std::size_t>(f.factor);
+      std::uint16_t* sums = f.sums.data() + copy.line * units;
+      const std::int64_t last =
+          std::min<std::int64_t>(to, s.span_first + static_cast<std::int64_t>(units) * f.factor);
+      // Whole groups of b pixels at once (a piece may begin or end inside one).
+      const std::int64_t mask = f.factor - 1;
+      std::int64_t x = from;
+      for (; x < last && ((x - s.span_first) & mask) != 0; ++x) {
+        sums[(x - s.span_first) >> f.log2] += samples[x - first];
+      }
+      for (; x + f.factor <= last; x += f.factor) {
+        const unsigned char* group = samples + (x - first);
+        unsigned sum = 0;
+        for (int k = 0; k < f.factor; ++k) sum += group[k];
+        sums[(x - s.span_first) >> f.log2] += static_cast<std::uint16_t>(sum);
+      }
+      for (; x < last; ++x) sums[(x - s.span_first) >> f.log2] += samples[x - first];
     }
     return;
   }
@@ -584,14 +634,8 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    // The strips' rows divided by the paper.
-    for (const State::Copy& c : s.copies) {
-      unsigned char* line = s.run_samples.data() + c.slot * s.span;
-      s.paper.normalise(c.row, line, s.span, s.span_first, 1, line);
-    }
-    const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
-    if (*low == *high) return void(state_.reset());  // nothing written
-    const Strokes strokes = strokes_of(s.run_samples, s.span, s.factors, s.means);
+    const Strokes strokes =
+        strokes_of(s.run_samples, s.span, s.span_first, s.factors, s.paper, s.rows, s.means);
     s.run_samples = {};
     const int stroke = strokes.width;
     s.level = strokes.level;
@@ -625,8 +669,12 @@ void ScaleMeasure::end(int pass) {
   const bool whole = s.bands.size() == 1 && s.bands[0].last - s.bands[0].first == s.rows;
   std::vector<std::uint64_t> heights(
       static_cast<std::size_t>(whole ? s.rows + 1 : s.band_rows / 2));
+  // On a noisy page (strokes found at a coarser factor) stains and show-through join lines of
+  // letters into components taller than letters ever are (15 strokes); elsewhere the stroke may
+  // be measured short (thin parts of letters), and nothing is left out for height.
+  const std::int64_t tallest = s.means ? 15 * std::int64_t{scale_.stroke} : s.rows;
   Labeller labeller(s.paper, s.rows, s.columns, s.grid_first, s.grid_columns, s.level, s.step,
-                    scale_.stroke);
+                    scale_.stroke, tallest);
   for (const State::Band& band : s.bands) {
     labeller.band(band.first, band.last, band.samples.data(), heights);
   }
