@@ -395,9 +395,11 @@ class Labeller {
       const std::int64_t width = std::int64_t{k.right - k.left + 1} * step_;
       const std::int64_t area = static_cast<std::int64_t>(k.area) * step_ * step_;
       // Specks (smaller than a stroke's square, or not taller than a stroke), rules (far wider
-      // than tall) and, on noisy pages, lines joined by stains are not letters.
+      // than tall, or slanted: a thin line fills a tenth of its box, a letter far more) and, on
+      // noisy pages, lines joined by stains are not letters.
       if (k.cut || height < 2 * stroke_ || area < 2 * std::int64_t{stroke_} * stroke_ ||
-          width > 12 * height || height > tallest_ || height >= std::int64_t(heights.size())) {
+          width > 12 * height || 10 * area < width * height || height > tallest_ ||
+          height >= std::int64_t(heights.size())) {
         continue;
       }
       // Counted once for each of its pixels: the letter height is that of the component the
