@@ -79,17 +79,6 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
   return {level, median_of(runs), all_runs};
 }
 
-// The strips of rows that one factor of the stroke measure reads.
-struct Strips {
-  int factor;                // b, a power of two
-  int log2;                  // of b
-  std::vector<int> centres;  // the strips' middle rows
-  // At factor 1, the strips' rows in the samples from this one; at coarser factors, each strip's
-  // three rows of sums of b x b pixels, gathered as the rows go by.
-  std::size_t slot;
-  std::vector<std::uint16_t> sums;
-};
-
 // Rows smoothed over the 3 x 3 pixels around each of their own: of `count` triples of rows of
 // `span` samples, the middle one. Noise on the paper then seldom crosses the level, and a stroke
 // of two pixels or more keeps its width there.
@@ -113,56 +102,54 @@ std::vector<unsigned char> smoothed_rows(const std::vector<unsigned char>& tripl
   return smooth;
 }
 
-// The stroke width of the page in pixels, and the level of its ink, from the strips of every
-// factor (`samples` their rows, `span` samples each from column `first`, divided by the paper
-// here, a factor at a time, only as far as the measure goes); `coarse` when a factor coarser
-// than the first gave it. A width of 0 when no stroke was found.
-Strokes strokes_of(std::vector<unsigned char>& samples, std::size_t span, std::int64_t first,
-                   const std::vector<Strips>& factors, CoarsePaper& paper, int page_rows,
-                   bool& coarse) {
+// The stroke width of the page in pixels, and the level of its ink, from strips of `tall` rows
+// (3 b for the coarsest factor b the page allows) around the rows `centres`, `samples` their rows
+// one after another, `span` samples each from column `first`. Read at factor 1 (the three middle
+// rows of each strip, divided by the paper), then, while that finds only noise, at factors 2
+// and 4 (the middle 3 b rows' means of b x b pixels, divided by the paper at their middles).
+// `coarse` when a coarser factor gave the width; a width of 0 when no stroke was found.
+Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span, std::int64_t first,
+                   const std::vector<int>& centres, std::size_t tall, CoarsePaper& paper,
+                   int page_rows, bool& coarse) {
   coarse = false;
   Strokes best{0, 0, 0};
-  for (const Strips& f : factors) {
-    const std::size_t b = static_cast<std::size_t>(f.factor);
-    const std::size_t count = f.centres.size();
+  const std::size_t count = centres.size();
+  for (std::size_t b = 1, shift = 0; 3 * b <= tall; b *= 2, shift += 2) {
     const std::size_t units = span / b;
+    const std::size_t skip = tall / 2 - 3 * b / 2;  // rows of a strip above the factor's
     std::vector<unsigned char> triples(3 * count * units);
-    if (b == 1) {
-      for (std::size_t i = 0; i < 3 * count; ++i) {
-        unsigned char* line = samples.data() + (f.slot + i) * span;
-        const auto row =
-            static_cast<int>(mirror(f.centres[i / 3] + static_cast<int>(i % 3) - 1, page_rows));
-        paper.normalise(row, line, span, first, 1, line);
-      }
-      const auto begin = samples.begin() + static_cast<std::ptrdiff_t>(f.slot * span);
-      const auto end = begin + static_cast<std::ptrdiff_t>(3 * count * span);
-      const auto [low, high] = std::minmax_element(begin, end);
-      if (*low == *high) return best;  // nothing written
-      std::copy(begin, end, triples.begin());
-    } else {
-      // The means of b x b pixels, divided by the paper at their middles.
-      const int shift = 2 * f.log2;
-      for (std::size_t i = 0; i < 3 * count; ++i) {
-        unsigned char* line = triples.data() + i * units;
-        for (std::size_t x = 0; x < units; ++x) {
-          line[x] = static_cast<unsigned char>((f.sums[i * units + x] + b * b / 2) >> shift);
+    for (std::size_t i = 0; i < 3 * count; ++i) {
+      const std::size_t k = i % 3;
+      const unsigned char* top = samples.data() + (i / 3 * tall + skip + k * b) * span;
+      unsigned char* line = triples.data() + i * units;
+      for (std::size_t x = 0; x < units && b == 1; ++x) line[x] = top[x];
+      for (std::size_t x = 0; x < units && b > 1; ++x) {
+        unsigned sum = 0;
+        for (std::size_t dy = 0; dy < b; ++dy) {
+          for (std::size_t dx = 0; dx < b; ++dx) sum += top[dy * span + b * x + dx];
         }
-        const int top = f.centres[i / 3] - 3 * f.factor / 2 + static_cast<int>(i % 3) * f.factor;
-        paper.normalise(static_cast<int>(mirror(top + f.factor / 2, page_rows)), line, units,
-                        first + f.factor / 2, f.factor, line);
+        line[x] = static_cast<unsigned char>((sum + b * b / 2) >> shift);
       }
+      const std::int64_t row = std::int64_t{centres[i / 3]} - static_cast<std::int64_t>(tall / 2) +
+                               static_cast<std::int64_t>(skip + k * b + b / 2);
+      paper.normalise(static_cast<int>(mirror(row, page_rows)), line, units,
+                      first + static_cast<std::int64_t>(b / 2), static_cast<int>(b), line);
+    }
+    if (b == 1) {
+      const auto [low, high] = std::minmax_element(triples.begin(), triples.end());
+      if (*low == *high) return best;  // nothing written
     }
     const std::vector<unsigned char> smooth = smoothed_rows(triples, count, units);
     const Strokes smoothed = measure_strokes(smooth, smooth.data(), units, triples, count, units);
     const Strokes sharp =
         measure_strokes(triples, triples.data() + units, 3 * units, triples, count, units);
     // Runs of noise are as wide as the smoothing (3 samples) and many more on the rows before
-    // it: the strokes are then looked for at the next, coarser factor.
+    // it: the strokes are then looked for at the next factor.
     const bool noise = smoothed.width <= 3 && sharp.runs * 2 > 5 * smoothed.runs;
     if (b == 1) {
       best = smoothed.width >= 3 ? smoothed : sharp;
     } else if (!noise) {
-      best = {smoothed.level, smoothed.width * f.factor, smoothed.runs};
+      best = {smoothed.level, smoothed.width * static_cast<int>(b), smoothed.runs};
       coarse = true;
     }
     if (!noise) break;
@@ -340,19 +327,18 @@ struct ScaleMeasure::State {
   State(int rows, int columns) : rows(rows), columns(columns), paper(rows, columns) {}
   int rows, columns;
   CoarsePaper paper;
-  // The first pass's rows for the runs: `span` samples of each, from column `span_first`, at
-  // several factors (a factor b reads strips of 3 b rows, and averages them over b x b pixels
-  // into three rows of span / b samples).
+  // The first pass's rows for the runs: `span` samples of each, from column `span_first`, in
+  // strips of `tall` rows that the factors 1, 2 and 4 read (3 b middle rows each).
   std::int64_t span_first = 0;
   std::size_t span = 0;
-  std::vector<Strips> factors;
+  std::vector<int> centres;  // the strips' middle rows
+  std::size_t tall = 3;      // rows a strip
   // Every strip's rows (mirrored at the page's edges), `span` samples a row, and the rows of the
   // page they come from, in order.
   std::vector<unsigned char> run_samples;
   struct Copy {
     int row;
-    std::size_t factor;  // of `factors`
-    std::size_t line;    // at factor 1 the row of `run_samples`, at others the row of sums
+    std::size_t slot;
   };
   std::vector<Copy> copies;
   std::size_t next_copy = 0;
@@ -379,42 +365,34 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   if (rows < 1 || columns < 1) return;
   state_ = std::make_unique<State>(rows, columns);
   State& s = *state_;
-  // Strips spread over the page, one in each of equal parts of it, at most the budget's worth of
-  // samples at each factor (a row wider than the budget gives its middle). Each part's strip is
-  // near its middle, moved by up to an eighth of a part (steps of the golden ratio), so that
+  // Strips spread over the page, one in each of equal parts of it, their middle rows at most the
+  // budget's worth of samples (a row wider than the budget gives its middle). Each part's strip
+  // is near its middle, moved by up to an eighth of a part (steps of the golden ratio), so that
   // strips as far apart as evenly spaced lines of text are not all at the same height in a line.
-  // Coarser factors see through noise that hides wide strokes at the finest one.
   const std::size_t width = static_cast<std::size_t>(columns);
   const std::size_t runs = budget(rows, columns, run_floor, run_budget);
   s.span = std::min(width, runs);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
-  std::size_t slot = 0;
-  // Factors 2 and 4 read half as many pixels as factor 1 (their samples are fewer, and wider
-  // strokes give fewer runs to a row).
-  for (int log = 0, factor = 1; factor <= 4; ++log, factor *= 2) {
-    if (factor > 1 && (3 * factor > rows || std::size_t{8} * factor > s.span)) break;
-    Strips f{factor, log, {}, slot, {}};
-    const std::size_t share = 3 * static_cast<std::size_t>(factor);
-    const std::size_t strips =
-        std::clamp<std::size_t>(runs / (share * width), 1, static_cast<std::size_t>(rows));
-    for (std::size_t i = 0; i < strips; ++i) {
-      const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
-      const int y =
-          static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
-                           (1024 * std::uint64_t{strips}));
-      f.centres.push_back(y);
-      for (int k = 0; k < 3 * factor; ++k) {
-        s.copies.push_back({static_cast<int>(mirror(y + k - (3 * factor) / 2, rows)),
-                            s.factors.size(),
-                            factor == 1 ? slot++ : 3 * i + static_cast<std::size_t>(k / factor)});
-      }
+  const std::size_t strips =
+      std::clamp<std::size_t>(runs / (3 * width), 1, static_cast<std::size_t>(rows));
+  // Strips of 3 b rows for the coarsest factor b, 4 or less, that the page's size allows.
+  s.tall = 3;
+  while (s.tall < 12 && static_cast<int>(2 * s.tall) <= rows && s.span >= 8 * (2 * s.tall / 3))
+    s.tall *= 2;
+  for (std::size_t i = 0; i < strips; ++i) {
+    const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
+    const int y =
+        static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
+                         (1024 * std::uint64_t{strips}));
+    s.centres.push_back(y);
+    const int above = static_cast<int>(s.tall / 2);
+    for (int k = 0; k < static_cast<int>(s.tall); ++k) {
+      s.copies.push_back({static_cast<int>(mirror(y - above + k, rows)), s.tall * i + k});
     }
-    if (factor > 1) f.sums.resize(3 * strips * (s.span / static_cast<std::size_t>(factor)));
-    s.factors.push_back(std::move(f));
   }
   std::stable_sort(s.copies.begin(), s.copies.end(),
                    [](const State::Copy& a, const State::Copy& b) { return a.row < b.row; });
-  s.run_samples.resize(slot * s.span);
+  s.run_samples.resize(s.copies.size() * s.span);
 }
 
 ScaleMeasure::~ScaleMeasure() = default;
@@ -432,30 +410,8 @@ void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned ch
     const std::int64_t to = std::min(end, s.span_first + static_cast<std::int64_t>(s.span));
     if (from >= to) return;
     for (std::size_t c = s.next_copy; c < s.copies.size() && s.copies[c].row == y; ++c) {
-      const State::Copy& copy = s.copies[c];
-      Strips& f = s.factors[copy.factor];
-      if (f.factor == 1) {
-        std::copy(samples + (from - first), samples + (to - first),
-                  s.run_samples.data() + copy.line * s.span + (from - s.span_first));
-        continue;
-      }
-      const std::size_t units = s.span / static_cast<std::size_t>(f.factor);
-      std::uint16_t* sums = f.sums.data() + copy.line * units;
-      const std::int64_t last =
-          std::min<std::int64_t>(to, s.span_first + static_cast<std::int64_t>(units) * f.factor);
-      // Whole groups of b pixels at once (a piece may begin or end inside one).
-      const std::int64_t mask = f.factor - 1;
-      std::int64_t x = from;
-      for (; x < last && ((x - s.span_first) & mask) != 0; ++x) {
-        sums[(x - s.span_first) >> f.log2] += samples[x - first];
-      }
-      for (; x + f.factor <= last; x += f.factor) {
-        const unsigned char* group = samples + (x - first);
-        unsigned sum = 0;
-        for (int k = 0; k < f.factor; ++k) sum += group[k];
-        sums[(x - s.span_first) >> f.log2] += static_cast<std::uint16_t>(sum);
-      }
-      for (; x < last; ++x) sums[(x - s.span_first) >> f.log2] += samples[x - first];
+      std::copy(samples + (from - first), samples + (to - first),
+                s.run_samples.data() + s.copies[c].slot * s.span + (from - s.span_first));
     }
     return;
   }
@@ -508,8 +464,8 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    const Strokes strokes =
-        strokes_of(s.run_samples, s.span, s.span_first, s.factors, s.paper, s.rows, s.means);
+    const Strokes strokes = strokes_of(s.run_samples, s.span, s.span_first, s.centres, s.tall,
+                                       s.paper, s.rows, s.means);
     s.run_samples = {};
     const int stroke = strokes.width;
     s.level = strokes.level;
@@ -537,6 +493,12 @@ void ScaleMeasure::end(int pass) {
         const auto first = static_cast<int>((2 * b + 1) * (s.rows - band_rows) / (2 * bands));
         s.bands.push_back({first, first + band_rows, {}, {}});
       }
+    }
+    // Each band's grid at once (growing it a row at a time costs more than the labelling).
+    for (State::Band& band : s.bands) {
+      band.samples.reserve(
+          static_cast<std::size_t>((band.last - band.first + s.step - 1) / s.step) *
+          s.grid_columns);
     }
     return;
   }
