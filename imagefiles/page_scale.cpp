@@ -8,6 +8,7 @@
 #include <numeric>
 #include <vector>
 
+#include "imagefiles/coarse_paper.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 #include "imagefiles/running_window.h"
@@ -25,135 +26,6 @@ std::size_t budget(int rows, int columns, std::size_t floor, std::size_t most) {
   return std::clamp(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns) / 8, floor,
                     most);
 }
-
-// The paper's brightness over a coarse grid of the page (at most 16 x 16 blocks, whatever the
-// size of the writing, so that a block is larger than the letters of any page but a poster),
-// each block's 90th percentile of up to 32 x 32 samples spread over it (one in two of a small
-// block's rows and columns, at least 8); and samples of the page
-// divided by it, so that a shadow or a dark corner does not move the global split. The grid is
-// gathered a row at a time.
-class CoarsePaper {
- public:
-  CoarsePaper(int rows, int columns) : rows_(rows), columns_(columns) {
-    grid_rows_ = std::min(16, rows);
-    grid_columns_ = std::min(16, columns);
-    counts_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_ * 256, 0);
-    sample_rows_ = spread(rows, grid_rows_);
-    sample_columns_ = spread(columns, grid_columns_);
-  }
-
-  // `n` samples of row `y` of the page from column `first`; rows in order.
-  void gather(int y, std::int64_t first, const unsigned char* samples, std::size_t n) {
-    while (next_ < sample_rows_.size() && sample_rows_[next_].at < y) ++next_;
-    const std::int64_t end = first + static_cast<std::int64_t>(n);
-    for (std::size_t r = next_; r < sample_rows_.size() && sample_rows_[r].at == y; ++r) {
-      std::uint32_t* counts =
-          counts_.data() + static_cast<std::size_t>(sample_rows_[r].block) * grid_columns_ * 256;
-      for (const Sample& c : sample_columns_) {
-        if (c.at >= first && c.at < end) ++counts[c.block * 256 + samples[c.at - first]];
-      }
-    }
-  }
-
-  // The grid, once every row has been gathered.
-  void end() {
-    paper_.resize(static_cast<std::size_t>(grid_rows_) * grid_columns_);
-    for (int by = 0; by < grid_rows_; ++by) {
-      const std::int64_t height =
-          std::int64_t{by + 1} * rows_ / grid_rows_ - std::int64_t{by} * rows_ / grid_rows_;
-      const std::int64_t ny = std::min(per_cell(height), height);
-      for (int bx = 0; bx < grid_columns_; ++bx) {
-        const std::int64_t width = std::int64_t{bx + 1} * columns_ / grid_columns_ -
-                                   std::int64_t{bx} * columns_ / grid_columns_;
-        const std::int64_t nx = std::min(per_cell(width), width);
-        const std::uint32_t* counts =
-            counts_.data() + (static_cast<std::size_t>(by) * grid_columns_ + bx) * 256;
-        const std::int64_t above = ny * nx / 10;
-        std::int64_t seen = 0;
-        int v = 255;
-        for (; v > 1; --v) {
-          seen += counts[v];
-          if (seen > above) break;
-        }
-        paper_[static_cast<std::size_t>(by) * grid_columns_ + bx] = static_cast<float>(v);
-      }
-    }
-    counts_ = {};
-  }
-
-  // `n` samples of row `y`, sample g from column first + g x step, divided by the paper's
-  // brightness, into `out`.
-  void normalise(int y, const unsigned char* samples, std::size_t n, std::int64_t first, int step,
-                 unsigned char* out) {
-    // Where each sample falls between the blocks' centres, once for all the rows of these
-    // columns (the division and rounding cost more than the rest of the measure).
-    if (first != table_first_ || step != table_step_ || n != table_.size()) {
-      table_.resize(n);
-      for (std::size_t g = 0; g < n; ++g) {
-        table_[g] = between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
-      }
-      table_first_ = first;
-      table_step_ = step;
-    }
-    const Between down = between(y, rows_, grid_rows_);
-    float level[16];
-    for (int bx = 0; bx < grid_columns_; ++bx) {
-      level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
-    }
-    for (std::size_t g = 0; g < n; ++g) {
-      const Between& b = table_[g];
-      const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
-      out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
-    }
-  }
-
- private:
-  struct Between {
-    int first, second;
-    float weight;
-  };
-  struct Sample {
-    int at;     // the row or column
-    int block;  // its block along that axis
-  };
-  static std::int64_t per_cell(std::int64_t size) {
-    return std::clamp<std::int64_t>(size / 2, 8, 32);
-  }
-  // Up to 32 positions in each of `cells` equal parts of `size`, at the middles of equal steps.
-  static std::vector<Sample> spread(int size, int cells) {
-    std::vector<Sample> samples;
-    for (int cell = 0; cell < cells; ++cell) {
-      const std::int64_t first = std::int64_t{cell} * size / cells;
-      const std::int64_t end = std::int64_t{cell + 1} * size / cells;
-      const std::int64_t n = std::min<std::int64_t>(per_cell(end - first), end - first);
-      for (std::int64_t i = 0; i < n; ++i) {
-        samples.push_back({static_cast<int>(first + (2 * i + 1) * (end - first) / (2 * n)), cell});
-      }
-    }
-    return samples;
-  }
-  // Where `i` falls between the centres of the blocks of an axis.
-  static Between between(std::int64_t i, int size, int blocks) {
-    const float at =
-        (static_cast<float>(i) + 0.5f) * static_cast<float>(blocks) / static_cast<float>(size) -
-        0.5f;
-    const float clamped = std::clamp(at, 0.0f, static_cast<float>(blocks - 1));
-    const int first = static_cast<int>(clamped);
-    return {first, std::min(first + 1, blocks - 1), clamped - static_cast<float>(first)};
-  }
-  float at(int by, int bx) const {
-    return paper_[static_cast<std::size_t>(by) * grid_columns_ + bx];
-  }
-
-  int rows_, columns_, grid_rows_, grid_columns_;
-  std::vector<std::uint32_t> counts_;
-  std::vector<Sample> sample_rows_, sample_columns_;
-  std::size_t next_ = 0;
-  std::vector<float> paper_;
-  std::vector<Between> table_;
-  std::int64_t table_first_ = -1;
-  int table_step_ = 0;
-};
 
 // The median of a histogram of positive values (index 0 unused); 0 when it is empty.
 int median_of(const std::vector<std::uint64_t>& counts) {
@@ -175,6 +47,7 @@ int median_of(const std::vector<std::uint64_t>& counts) {
 struct Strokes {
   int level;
   int width;
+  std::uint64_t runs;  // every run of ink read, continued or not
 };
 Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned char* lines,
                         std::size_t stride, const std::vector<unsigned char>& rows,
@@ -184,6 +57,7 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
   const int level =
       halfway_level(histogram_of, calculer_seuil_otsu(all.data(), all.size()) - 1) + 1;
   std::vector<std::uint64_t> runs(1025);
+  std::uint64_t all_runs = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* line = lines + i * stride;
     const unsigned char* above = rows.data() + 3 * i * span;
@@ -195,13 +69,92 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
       }
       const std::size_t begin = x;
       while (x < span && line[x] < level) ++x;
+      ++all_runs;
       const std::size_t middle = (begin + x - 1) / 2;
       if (above[middle] < level && below[middle] < level) {
         ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
       }
     }
   }
-  return {level, median_of(runs)};
+  return {level, median_of(runs), all_runs};
+}
+
+// Rows smoothed over the 3 x 3 pixels around each of their own: of `count` triples of rows of
+// `span` samples, the middle one. Noise on the paper then seldom crosses the level, and a stroke
+// of two pixels or more keeps its width there.
+std::vector<unsigned char> smoothed_rows(const std::vector<unsigned char>& triples,
+                                         std::size_t count, std::size_t span) {
+  std::vector<unsigned char> smooth(count * span);
+  for (std::size_t i = 0; i < count; ++i) {
+    const unsigned char* above = triples.data() + 3 * i * span;
+    unsigned char* out = smooth.data() + i * span;
+    for (std::size_t x = 0; x < span; ++x) {
+      const std::size_t left = x > 0 ? x - 1 : x + (span > 1);
+      const std::size_t right = x + 1 < span ? x + 1 : x - (span > 1);
+      unsigned sum = 0;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const unsigned char* row = above + k * span;
+        sum += unsigned{row[left]} + row[x] + row[right];
+      }
+      out[x] = static_cast<unsigned char>((sum + 4) / 9);
+    }
+  }
+  return smooth;
+}
+
+// The stroke width of the page in pixels, and the level of its ink, from strips of `tall` rows
+// (3 b for the coarsest factor b the page allows) around the rows `centres`, `samples` their rows
+// one after another, `span` samples each from column `first`. Read at factor 1 (the three middle
+// rows of each strip, divided by the paper), then, while that finds only noise, at factors 2
+// and 4 (the middle 3 b rows' means of b x b pixels, divided by the paper at their middles).
+// `coarse` when a coarser factor gave the width; a width of 0 when no stroke was found.
+Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span, std::int64_t first,
+                   const std::vector<int>& centres, std::size_t tall, CoarsePaper& paper,
+                   int page_rows, bool& coarse) {
+  coarse = false;
+  Strokes best{0, 0, 0};
+  const std::size_t count = centres.size();
+  for (std::size_t b = 1, shift = 0; 3 * b <= tall; b *= 2, shift += 2) {
+    const std::size_t units = span / b;
+    const std::size_t skip = tall / 2 - 3 * b / 2;  // rows of a strip above the factor's
+    std::vector<unsigned char> triples(3 * count * units);
+    for (std::size_t i = 0; i < 3 * count; ++i) {
+      const std::size_t k = i % 3;
+      const unsigned char* top = samples.data() + (i / 3 * tall + skip + k * b) * span;
+      unsigned char* line = triples.data() + i * units;
+      for (std::size_t x = 0; x < units && b == 1; ++x) line[x] = top[x];
+      for (std::size_t x = 0; x < units && b > 1; ++x) {
+        unsigned sum = 0;
+        for (std::size_t dy = 0; dy < b; ++dy) {
+          for (std::size_t dx = 0; dx < b; ++dx) sum += top[dy * span + b * x + dx];
+        }
+        line[x] = static_cast<unsigned char>((sum + b * b / 2) >> shift);
+      }
+      const std::int64_t row = std::int64_t{centres[i / 3]} - static_cast<std::int64_t>(tall / 2) +
+                               static_cast<std::int64_t>(skip + k * b + b / 2);
+      paper.normalise(static_cast<int>(mirror(row, page_rows)), line, units,
+                      first + static_cast<std::int64_t>(b / 2), static_cast<int>(b), line);
+    }
+    if (b == 1) {
+      const auto [low, high] = std::minmax_element(triples.begin(), triples.end());
+      if (*low == *high) return best;  // nothing written
+    }
+    const std::vector<unsigned char> smooth = smoothed_rows(triples, count, units);
+    const Strokes smoothed = measure_strokes(smooth, smooth.data(), units, triples, count, units);
+    const Strokes sharp =
+        measure_strokes(triples, triples.data() + units, 3 * units, triples, count, units);
+    // Runs of noise are as wide as the smoothing (3 samples) and many more on the rows before
+    // it: the strokes are then looked for at the next factor.
+    const bool noise = smoothed.width <= 3 && sharp.runs * 2 > 5 * smoothed.runs;
+    if (b == 1) {
+      best = smoothed.width >= 3 ? smoothed : sharp;
+    } else if (!noise) {
+      best = {smoothed.level, smoothed.width * static_cast<int>(b), smoothed.runs};
+      coarse = true;
+    }
+    if (!noise) break;
+  }
+  return best;
 }
 
 // The mean of the middle half of a histogram of positive values (index 0 unused), rounded; 0
@@ -242,7 +195,7 @@ class Labeller {
  public:
   // The grid's `grid_columns` columns from page column `first`.
   Labeller(CoarsePaper& paper, int rows, int columns, std::int64_t first, std::size_t grid_columns,
-           int level, int step, int stroke)
+           int level, int step, int stroke, std::int64_t tallest)
       : paper_(paper),
         rows_(rows),
         columns_(columns),
@@ -250,7 +203,8 @@ class Labeller {
         grid_columns_(grid_columns),
         level_(level),
         step_(step),
-        stroke_(stroke) {}
+        stroke_(stroke),
+        tallest_(tallest) {}
 
   // The band of rows [first, last), `samples` its grid's rows one after another.
   void band(int first, int last, const unsigned char* samples,
@@ -299,10 +253,12 @@ class Labeller {
       const std::int64_t height = std::int64_t{k.bottom - k.top + 1} * step_;
       const std::int64_t width = std::int64_t{k.right - k.left + 1} * step_;
       const std::int64_t area = static_cast<std::int64_t>(k.area) * step_ * step_;
-      // Specks (smaller than a stroke's square, or not taller than a stroke) and rules (far wider
-      // than tall) are not letters.
+      // Specks (smaller than a stroke's square, or not taller than a stroke), rules (far wider
+      // than tall, or slanted: a thin line fills a tenth of its box, a letter far more) and, on
+      // noisy pages, lines joined by stains are not letters.
       if (k.cut || height < 2 * stroke_ || area < 2 * std::int64_t{stroke_} * stroke_ ||
-          width > 12 * height || height >= std::int64_t(heights.size())) {
+          width > 12 * height || 10 * area < width * height || height > tallest_ ||
+          height >= std::int64_t(heights.size())) {
         continue;
       }
       // Counted once for each of its pixels: the letter height is that of the component the
@@ -343,6 +299,7 @@ class Labeller {
   std::int64_t first_;
   std::size_t grid_columns_;
   int level_, step_, stroke_;
+  std::int64_t tallest_;
   std::vector<unsigned char> line_;
   std::vector<int> parent_;
   std::vector<Component> components_;
@@ -370,12 +327,14 @@ struct ScaleMeasure::State {
   State(int rows, int columns) : rows(rows), columns(columns), paper(rows, columns) {}
   int rows, columns;
   CoarsePaper paper;
-  // The first pass's rows for the runs: `span` samples of each, from column `span_first`.
-  std::vector<int> run_rows;
+  // The first pass's rows for the runs: `span` samples of each, from column `span_first`, in
+  // strips of `tall` rows that the factors 1, 2 and 4 read (3 b middle rows each).
   std::int64_t span_first = 0;
   std::size_t span = 0;
-  // Each sampled row with the rows above and below it (mirrored at the page's edges): three
-  // rows of `span` samples a sampled row, and the rows of the page they come from, in order.
+  std::vector<int> centres;  // the strips' middle rows
+  std::size_t tall = 3;      // rows a strip
+  // Every strip's rows (mirrored at the page's edges), `span` samples a row, and the rows of the
+  // page they come from, in order.
   std::vector<unsigned char> run_samples;
   struct Copy {
     int row;
@@ -390,9 +349,13 @@ struct ScaleMeasure::State {
   int band_rows = 0;
   std::int64_t grid_first = 0;  // the first column of the grid, of grid_columns
   std::size_t grid_columns = 0;
+  // Noisy pages (whose strokes were found at a coarser factor) give each grid sample the mean
+  // of its step x step pixels, others the pixel at its corner.
+  bool means = false;
   struct Band {
     int first, last;
     std::vector<unsigned char> samples;
+    std::vector<std::uint32_t> sums;  // of the grid row being read, when `means`
   };
   std::vector<Band> bands;
   std::size_t next_band = 0;
@@ -402,29 +365,34 @@ ScaleMeasure::ScaleMeasure(int rows, int columns) {
   if (rows < 1 || columns < 1) return;
   state_ = std::make_unique<State>(rows, columns);
   State& s = *state_;
-  // Rows spread over the page, one in each of equal parts of it, at most the budget's worth of
-  // samples (a row wider than the budget gives its middle). Each part's row is near its middle,
-  // moved by up to an eighth of a part (steps of the golden ratio), so that rows as far apart as
-  // evenly spaced lines of text are not all sampled at the same height in a line.
+  // Strips spread over the page, one in each of equal parts of it, their middle rows at most the
+  // budget's worth of samples (a row wider than the budget gives its middle). Each part's strip
+  // is near its middle, moved by up to an eighth of a part (steps of the golden ratio), so that
+  // strips as far apart as evenly spaced lines of text are not all at the same height in a line.
   const std::size_t width = static_cast<std::size_t>(columns);
   const std::size_t runs = budget(rows, columns, run_floor, run_budget);
   s.span = std::min(width, runs);
   s.span_first = static_cast<std::int64_t>((width - s.span) / 2);
-  const std::size_t sampled_rows =
+  const std::size_t strips =
       std::clamp<std::size_t>(runs / (3 * width), 1, static_cast<std::size_t>(rows));
-  for (std::size_t i = 0; i < sampled_rows; ++i) {
+  // Strips of 3 b rows for the coarsest factor b, 4 or less, that the page's size allows.
+  s.tall = 3;
+  while (s.tall < 12 && static_cast<int>(2 * s.tall) <= rows && s.span >= 8 * (2 * s.tall / 3))
+    s.tall *= 2;
+  for (std::size_t i = 0; i < strips; ++i) {
     const std::uint64_t place = 384 + (633 * std::uint64_t{i}) % 256;  // 1024ths of a part
     const int y =
         static_cast<int>((1024 * std::uint64_t{i} + place) * static_cast<std::uint64_t>(rows) /
-                         (1024 * std::uint64_t{sampled_rows}));
-    s.run_rows.push_back(y);
-    for (int k = 0; k < 3; ++k) {
-      s.copies.push_back({static_cast<int>(mirror(y + k - 1, rows)), 3 * i + k});
+                         (1024 * std::uint64_t{strips}));
+    s.centres.push_back(y);
+    const int above = static_cast<int>(s.tall / 2);
+    for (int k = 0; k < static_cast<int>(s.tall); ++k) {
+      s.copies.push_back({static_cast<int>(mirror(y - above + k, rows)), s.tall * i + k});
     }
   }
   std::stable_sort(s.copies.begin(), s.copies.end(),
                    [](const State::Copy& a, const State::Copy& b) { return a.row < b.row; });
-  s.run_samples.resize(3 * sampled_rows * s.span);
+  s.run_samples.resize(s.copies.size() * s.span);
 }
 
 ScaleMeasure::~ScaleMeasure() = default;
@@ -456,6 +424,30 @@ void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned ch
       std::clamp<std::int64_t>((first - s.grid_first + step - 1) / step, 0, grid_columns);
   const std::int64_t g_end =
       std::clamp<std::int64_t>((end - s.grid_first + step - 1) / step, 0, grid_columns);
+  if (s.means) {
+    const std::int64_t from = std::max(first, s.grid_first);
+    const std::int64_t to = std::min(end, s.grid_first + grid_columns * step);
+    for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
+      State::Band& band = s.bands[b];
+      if (y >= band.last) continue;
+      const int phase = (y - band.first) % s.step;
+      if (phase == 0 && first == 0) {
+        band.samples.resize(band.samples.size() + s.grid_columns);
+        band.sums.assign(s.grid_columns, 0);
+      }
+      for (std::int64_t c = from; c < to; ++c)
+        band.sums[(c - s.grid_first) / step] += samples[c - first];
+      if (end < s.columns || (phase + 1 < s.step && y + 1 < band.last && y + 1 < s.rows)) continue;
+      // The grid row is whole: its means.
+      unsigned char* row = band.samples.data() + band.samples.size() - s.grid_columns;
+      for (std::int64_t g = 0; g < grid_columns; ++g) {
+        const std::int64_t wide = std::min(step, s.columns - (s.grid_first + g * step));
+        const std::int64_t n = wide * (phase + 1);
+        row[g] = static_cast<unsigned char>((band.sums[g] + n / 2) / n);
+      }
+    }
+    return;
+  }
   for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
     State::Band& band = s.bands[b];
     if (y >= band.last || (y - band.first) % s.step != 0) continue;
@@ -472,42 +464,9 @@ void ScaleMeasure::end(int pass) {
   State& s = *state_;
   if (pass == 0) {
     s.paper.end();
-    // The sampled rows divided by the paper.
-    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      for (int k = 0; k < 3; ++k) {
-        unsigned char* line = s.run_samples.data() + (3 * i + static_cast<std::size_t>(k)) * s.span;
-        s.paper.normalise(static_cast<int>(mirror(s.run_rows[i] + k - 1, s.rows)), line, s.span,
-                          s.span_first, 1, line);
-      }
-    }
-    // Each sampled row smoothed over the 3 x 3 pixels around each of its own: noise on the paper
-    // (of a photograph, of a scan at a high resolution) then seldom crosses the level, and a
-    // stroke of two pixels or more keeps its width there.
-    std::vector<unsigned char> smooth(s.run_rows.size() * s.span);
-    for (std::size_t i = 0; i < s.run_rows.size(); ++i) {
-      const unsigned char* above = s.run_samples.data() + 3 * i * s.span;
-      unsigned char* out = smooth.data() + i * s.span;
-      for (std::size_t x = 0; x < s.span; ++x) {
-        const std::size_t left = x > 0 ? x - 1 : x + (s.span > 1);
-        const std::size_t right = x + 1 < s.span ? x + 1 : x - (s.span > 1);
-        unsigned sum = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-          const unsigned char* row = above + k * s.span;
-          sum += unsigned{row[left]} + row[x] + row[right];
-        }
-        out[x] = static_cast<unsigned char>((sum + 4) / 9);
-      }
-    }
-    const auto [low, high] = std::minmax_element(s.run_samples.begin(), s.run_samples.end());
-    if (*low == *high) return void(state_.reset());  // nothing written
-    const std::size_t count = s.run_rows.size();
-    const Strokes sharp = measure_strokes(s.run_samples, s.run_samples.data() + s.span, 3 * s.span,
-                                          s.run_samples, count, s.span);
-    const Strokes smoothed =
-        measure_strokes(smooth, smooth.data(), s.span, s.run_samples, count, s.span);
+    const Strokes strokes = strokes_of(s.run_samples, s.span, s.span_first, s.centres, s.tall,
+                                       s.paper, s.rows, s.means);
     s.run_samples = {};
-    // The smoothed rows unless they lose the strokes: those of one or two pixels fade there.
-    const Strokes& strokes = smoothed.width >= 3 ? smoothed : sharp;
     const int stroke = strokes.width;
     s.level = strokes.level;
     if (stroke == 0) return void(state_.reset());
@@ -528,20 +487,30 @@ void ScaleMeasure::end(int pass) {
         static_cast<std::size_t>(std::clamp<std::int64_t>(components / grid_rows, 1, grid_columns));
     s.grid_first = (grid_columns - static_cast<std::int64_t>(s.grid_columns)) / 2 * s.step;
     if (bands * band_rows >= s.rows) {
-      s.bands.push_back({0, s.rows, {}});
+      s.bands.push_back({0, s.rows, {}, {}});
     } else {
       for (std::int64_t b = 0; b < bands; ++b) {
         const auto first = static_cast<int>((2 * b + 1) * (s.rows - band_rows) / (2 * bands));
-        s.bands.push_back({first, first + band_rows, {}});
+        s.bands.push_back({first, first + band_rows, {}, {}});
       }
+    }
+    // Each band's grid at once (growing it a row at a time costs more than the labelling).
+    for (State::Band& band : s.bands) {
+      band.samples.reserve(
+          static_cast<std::size_t>((band.last - band.first + s.step - 1) / s.step) *
+          s.grid_columns);
     }
     return;
   }
   const bool whole = s.bands.size() == 1 && s.bands[0].last - s.bands[0].first == s.rows;
   std::vector<std::uint64_t> heights(
       static_cast<std::size_t>(whole ? s.rows + 1 : s.band_rows / 2));
+  // On a noisy page (strokes found at a coarser factor) stains and show-through join lines of
+  // letters into components taller than letters ever are (15 strokes); elsewhere the stroke may
+  // be measured short (thin parts of letters), and nothing is left out for height.
+  const std::int64_t tallest = s.means ? 15 * std::int64_t{scale_.stroke} : s.rows;
   Labeller labeller(s.paper, s.rows, s.columns, s.grid_first, s.grid_columns, s.level, s.step,
-                    scale_.stroke);
+                    scale_.stroke, tallest);
   for (const State::Band& band : s.bands) {
     labeller.band(band.first, band.last, band.samples.data(), heights);
   }

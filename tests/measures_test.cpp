@@ -117,6 +117,30 @@ TEST(SuggestedWindow, FollowsTheLetters) {
   }
 }
 
+// Ruled lines, slanted as on a small page photographed at an angle (read whole, so that they are
+// not cut off by the bands read), are not letters: the window is the one of the same page without
+// them.
+TEST(SuggestedWindow, RuledLinesAreNotLetters) {
+  for (const int height : {10, 14}) {
+    const int rows = 12 * height;
+    const int columns = 32 * height;
+    const std::vector<unsigned char> page = letters(rows, columns, height);
+    std::vector<unsigned char> ruled = page;
+    const int thickness = std::max(2, height / 14);
+    for (int start = -columns / 4; start < rows; start += 2 * height) {
+      for (int x = 0; x < columns; ++x) {
+        for (int t = 0; t < thickness; ++t) {
+          const int y = start + x / 4 + t;  // a slope of one in four
+          if (y >= 0 && y < rows) ruled[static_cast<std::size_t>(y) * columns + x] = 35;
+        }
+      }
+    }
+    EXPECT_NEAR(fenetre_conseillee(ruled.data(), rows, columns),
+                fenetre_conseillee(page.data(), rows, columns), 2)
+        << height;
+  }
+}
+
 // Pages with no writing, and pages that are not pages: 15 or an odd window, never a crash.
 TEST(SuggestedWindow, BadInput) {
   std::vector<unsigned char> noise(200 * 300);

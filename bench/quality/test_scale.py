@@ -3,7 +3,8 @@
 scales, each on a page as many times as wide and as tall, so that it holds the same writing: the
 window at scale s is s times the one at scale 1, within one odd step or 15 %, whichever is larger.
 Among them the page of every degradation at once (noise, show-through, faint ink, stains) at four
-times the letters, whose noise once passed for one-pixel strokes. Run by the test suite with the
+times the letters, whose noise once passed for one-pixel strokes; and that page on A4, where the
+window is compared with the one measured on its ground truth. Run by the test suite with the
 package on PYTHONPATH."""
 
 import os
@@ -44,6 +45,20 @@ class SuggestedWindowFollowsTheScale(unittest.TestCase):
                     self.assertEqual(window % 2, 1)
                     self.assertLessEqual(abs(window - expected), max(2, 0.15 * expected),
                                          f"{window} at x{scale}, {base} at x{scales[0]}")
+
+    def test_window_follows_the_truth_on_noisy_pages(self):
+        # Every degradation at once at four times the letters on an A4 page: noise as strong as
+        # the ink's contrast, which once passed for strokes of three pixels (windows of 13 and 23
+        # where the truth gives 61 and 75). The reference is the window measured on the page's
+        # ground truth.
+        for number in (1, 2):
+            with self.subTest(number=number):
+                page, truth, _ = pages.make_page("all", number, 4)
+                window = imagefiles.suggested_window(page)
+                expected = imagefiles.suggested_window(truth)
+                self.assertEqual(window % 2, 1)
+                self.assertLessEqual(abs(window - expected), 0.2 * expected,
+                                     f"{window}, {expected} on the truth")
 
 
 if __name__ == "__main__":
