@@ -74,14 +74,13 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
   return mean;
 }
 
-// Samples divided by the paper's brightness, which lies `weight` of the way from `above` to
-// `above` + `step` (a vectorised loop).
+// Samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of the
+// way from `above` to `above` + `step` (a vectorised loop).
 IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* in, std::size_t n,
                                             const float* above, const float* step, float weight,
                                             unsigned char* out) {
   for (std::size_t i = 0; i < n; ++i) {
-    const float paper = std::max(above[i] + weight * step[i], 1.0f);
-    const float v = 255.0f * static_cast<float>(in[i]) / paper;
+    const float v = static_cast<float>(in[i]) * (above[i] + weight * step[i]);
     out[i] = static_cast<unsigned char>(std::min(v, 255.0f));
   }
 }
@@ -226,7 +225,7 @@ void AutoStatistics::end(int pass) {
     const int measured = scale_.scale().window;
     window_ = measured == 0 ? 15 : std::min(measured, widest_window);
     block_ = std::max(16, 2 * window_ + 2);
-    down_ = std::max(1, block_ / 16);
+    down_ = std::max(1, block_ / 8);
     across_ = std::max(1, block_ / 8);
     grid_rows_ = (rows_ + block_ - 1) / block_;
     grid_columns_ = (columns_ + block_ - 1) / block_;
@@ -320,7 +319,11 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
   if (at.above != above_row_ || at.below != below_row_) {
     statistics.paper_along(at.above, first_, above_.size(), above_.data());
     statistics.paper_along(at.below, first_, step_.size(), step_.data());
-    for (std::size_t i = 0; i < step_.size(); ++i) step_[i] -= above_[i];
+    // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
+    for (std::size_t i = 0; i < step_.size(); ++i) {
+      above_[i] = 255.0f / std::max(above_[i], 1.0f);
+      step_[i] = 255.0f / std::max(step_[i], 1.0f) - above_[i];
+    }
     above_row_ = at.above;
     below_row_ = at.below;
   }

@@ -34,7 +34,7 @@ class PaperRow {
   int above_row_ = -1;
   int below_row_ = -1;
   std::vector<float> above_;
-  std::vector<float> step_;  // below - above
+  std::vector<float> step_;  // below - above; both as 255 / the paper's brightness
 };
 
 // What `auto` learns of a page before it decides a pixel, in passes over its rows (each pass:
