@@ -33,6 +33,8 @@ constexpr int statistics_step = 4;
 // paper rows of at most `kept_pieces` of them.
 constexpr std::size_t piece = std::size_t{1} << 16;
 constexpr std::size_t kept_pieces = 16;
+// The filter against the noise works in stretches of this many samples.
+constexpr std::size_t filter_stretch = 64;
 
 // The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
 // mirrored): one block of ink or of a stain's edge does not make the paper's level.
@@ -103,6 +105,51 @@ IMAGEFILES_VECTOR_CLONES Moments moments(const unsigned char* samples, std::size
   return {sum, squares};
 }
 
+// The sum of the squared differences of `pairs` pairs of neighbouring samples (the first and
+// second, the third and fourth...), a vectorised reduction; exact (in 64 bits), so that the sum
+// does not depend on how a row is cut into pieces.
+IMAGEFILES_VECTOR_CLONES std::uint64_t pair_differences(const unsigned char* samples,
+                                                        std::size_t pairs) {
+  std::uint64_t total = 0;
+  // In runs whose sums fit 32 bits: 65,536 squares of at most 255^2.
+  for (std::size_t start = 0; start < pairs; start += 65536) {
+    const std::size_t stop = std::min(pairs, start + 65536);
+    std::uint32_t sum = 0;
+    for (std::size_t i = start; i < stop; ++i) {
+      const int d = int{samples[2 * i]} - int{samples[2 * i + 1]};
+      sum += static_cast<std::uint32_t>(d * d);
+    }
+    total += sum;
+  }
+  return total;
+}
+
+// Wiener's filter over 3 x 3 of the `n` samples of `middle` from its second (rows `above` and
+// `below` around it, each n + 2 samples): the mean where the window varies no more than the
+// noise, the sample itself where it varies far more (a stroke's edge). A sample above `ceiling`
+// is left as it is. A vectorised loop.
+IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
+                                     const unsigned char* below, const float* noise, std::size_t n,
+                                     int ceiling, unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    int sum = 0;
+    int squares = 0;
+    for (std::size_t d = 0; d < 3; ++d) {
+      const int a = above[i + d];
+      const int b = middle[i + d];
+      const int c = below[i + d];
+      sum += a + b + c;
+      squares += a * a + b * b + c * c;
+    }
+    const float mean = static_cast<float>(sum) * (1.0f / 9);
+    const float variance = static_cast<float>(squares) * (1.0f / 9) - mean * mean;
+    const float sample = middle[i + 1];
+    const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
+    const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
+    out[i] = middle[i + 1] > ceiling ? middle[i + 1] : static_cast<unsigned char>(value);
+  }
+}
+
 }  // namespace
 
 AutoStatistics::AutoStatistics(int rows, int columns)
@@ -167,8 +214,10 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     }
     paper.normalise(*this, y, samples + (x - begin), line_.data(), x - chunk * piece, m);
     smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), m));
-    if ((y / statistics_step) % 2 == 0)
+    if ((y / statistics_step) % 2 == 0) {
       tally_.add(line_.data(), m);  // the histogram: one row in eight
+      add_noise(samples + (x - begin), x, m);
+    }
     // Each block's moments, from the part of it here.
     std::size_t at = 0;
     while (at < m) {
@@ -197,6 +246,25 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   const auto band_of = [&](int row) { return std::min(row / block_, band_blocks - 1); };
   const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band();
+}
+
+void AutoStatistics::add_noise(const unsigned char* samples, std::size_t column, std::size_t n) {
+  // Pairs from an even column; a pair cut between two pieces is finished by the second.
+  std::size_t i = 0;
+  if (column % 2 == 1 && n > 0) {
+    if (pair_open_) {
+      const int d = int{pair_first_} - int{samples[0]};
+      noise_sum_ += static_cast<std::uint64_t>(d * d);
+      ++noise_pairs_;
+    }
+    i = 1;
+  }
+  const std::size_t pairs = (n - i) / 2;
+  noise_sum_ += pair_differences(samples + i, pairs);
+  noise_pairs_ += pairs;
+  i += 2 * pairs;
+  pair_open_ = i < n;
+  if (pair_open_) pair_first_ = samples[i];
 }
 
 void AutoStatistics::end_band() {
@@ -254,6 +322,15 @@ void AutoStatistics::end(int pass) {
   blank_ = range == 0;
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
+  // Neighbours differ by twice the noise's variance (and by the edges of the strokes): a quarter
+  // of their squared difference, half the variance, leaves the filter gentle.
+  const double noise = noise_pairs_ == 0 ? 0 : double(noise_sum_) / double(noise_pairs_) / 4;
+  // Each block's, amplified as its samples are by the division by the paper.
+  noise_grid_.resize(grid_.size());
+  for (std::size_t i = 0; i < grid_.size(); ++i) {
+    const float factor = 255.0f / std::max(grid_[i], 1.0f);
+    noise_grid_[i] = static_cast<float>(noise) * factor * factor;
+  }
   block_sums_ = {};
   block_squares_ = {};
   line_ = {};
@@ -264,6 +341,23 @@ double AutoStatistics::centre(int g) const {
   const double first = double(g) * block_;
   const double last = std::min(double(columns_), double(g + 1) * block_);
   return (first + last - 1) / 2;
+}
+
+void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
+  const float* levels =
+      noise_grid_.data() +
+      static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
+  // In runs of one block each (the last block takes the columns left over).
+  std::int64_t g = std::min<std::int64_t>(first / block_, grid_columns_ - 1);
+  for (std::size_t i = 0; i < n;) {
+    const std::int64_t block_end =
+        g + 1 >= grid_columns_ ? first + static_cast<std::int64_t>(n) : (g + 1) * block_;
+    const std::size_t stop =
+        std::min(n, static_cast<std::size_t>(std::max<std::int64_t>(block_end - first, 1)));
+    std::fill(out + i, out + std::max(stop, i + 1), levels[g]);
+    i = std::max(stop, i + 1);
+    ++g;
+  }
 }
 
 AutoStatistics::Between AutoStatistics::between_rows(int y) const {
@@ -340,10 +434,12 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       slots_(std::min(rows, statistics.window() + 1)),
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
+      filtered_(static_cast<std::size_t>(strip_.width)),
       paper_(left + strip_.fed_first, fed_),
       running_(rows, statistics.window(), strip_),
       decider_(statistics.formula(), statistics.window()),
-      top_(top) {}
+      top_(top),
+      left_(left) {}
 
 void AutoRows::feed(const unsigned char* row) {
   paper_.normalise(statistics_, top_ + received_, row + skipped_,
@@ -359,10 +455,44 @@ bool AutoRows::next(unsigned char* out) {
   if (statistics_.blank()) {
     std::memset(out, 255, width);
   } else {
-    decider_.decide(normalised(decided_) + (strip_.first - strip_.fed_first), sums, width, out);
+    filter(filtered_.data());
+    decider_.decide(filtered_.data(), sums, width, out);
   }
   ++decided_;
   return true;
+}
+
+void AutoRows::filter(unsigned char* out) const {
+  // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
+  // strip's margin holds them, or they are the page's edges, repeated).
+  const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
+                                  normalised(std::min(rows_ - 1, decided_ + 1))};
+  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
+  const std::size_t width = static_cast<std::size_t>(strip_.width);
+  const int ceiling = statistics_.formula().ceiling;
+  // A stretch whose samples are all above the ceiling is white whatever their neighbours: left
+  // as it is.
+  std::memcpy(out, rows[1] + offset, width);
+  unsigned char around[3][filter_stretch + 2];
+  float noise[filter_stretch];
+  for (std::size_t from = 0; from < width; from += filter_stretch) {
+    const std::size_t n = std::min(filter_stretch, width - from);
+    if (smallest_sample(rows[1] + offset + from, n) > ceiling) continue;
+    statistics_.noise_along(top_ + decided_, left_ + strip_.first + static_cast<std::int64_t>(from),
+                            n, noise);
+    const std::size_t start = offset + from;  // of the stretch, among the fed columns
+    if (start >= 1 && start + n + 1 <= fed_) {
+      wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise, n, ceiling,
+             out + from);
+      continue;
+    }
+    for (std::size_t i = 0; i < n + 2; ++i) {
+      // Column start + i - 1 of the fed ones, the page's edges repeated.
+      const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
+      for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
+    }
+    wiener(around[0], around[1], around[2], noise, n, ceiling, out + from);
+  }
 }
 
 namespace {

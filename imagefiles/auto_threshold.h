@@ -56,6 +56,10 @@ class AutoStatistics {
   int window() const { return window_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   const Formula& formula() const { return formula_; }
+  // The variance of the page's noise (halved), divided by the paper's brightness as the samples
+  // are (the noise of a dark region is amplified with it), block by block: for `n` columns of row
+  // `y` from `first`, into `out`.
+  void noise_along(int y, std::int64_t first, std::size_t n, float* out) const;
   // Where row `y` falls between the centres of the block rows: the rows above and below it and
   // the weight of the one below.
   struct Between {
@@ -71,6 +75,7 @@ class AutoStatistics {
   double centre(int g) const;  // of block column g, in columns
   void paper_grid();
   void end_band();  // a band of blocks read: their deviations
+  void add_noise(const unsigned char* samples, std::size_t column, std::size_t n);
 
   int rows_, columns_;
   ScaleMeasure scale_;
@@ -91,6 +96,12 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
+  // The noise: the squared differences of neighbours in pairs, from an even column.
+  std::uint64_t noise_sum_ = 0;
+  std::uint64_t noise_pairs_ = 0;
+  bool pair_open_ = false;
+  unsigned char pair_first_ = 0;
+  std::vector<float> noise_grid_;
   std::vector<PaperRow> paper_rows_;
   std::vector<unsigned char> line_;
   bool blank_ = false;
@@ -99,7 +110,8 @@ class AutoStatistics {
 
 // The decision of `auto` over the columns of `strip`, a row at a time: each row fed is divided by
 // the paper's brightness into a ring of window + 1 rows, and a row is decided once the rows its
-// window needs have come, with Wolf's row decision under the global ceiling.
+// window needs have come: its samples under the global ceiling filtered against the noise
+// (Wiener's filter over 3 x 3), then Wolf's row decision under the ceiling.
 //
 // The rows x strip.columns decided may be a piece of the page whose top left corner is at
 // (`top`, `left`): the paper is then taken there, and the piece's own edges are mirrored. Where
@@ -116,6 +128,7 @@ class AutoRows {
   bool next(unsigned char* out);
 
  private:
+  void filter(unsigned char* out) const;  // row decided_, filtered
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
@@ -128,10 +141,12 @@ class AutoRows {
   int slots_;
   std::size_t fed_;
   std::vector<unsigned char> ring_;
+  std::vector<unsigned char> filtered_;
   PaperRow paper_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
   int top_;
+  std::int64_t left_;
   int received_ = 0;
   int decided_ = 0;
 };
