@@ -32,7 +32,7 @@ constexpr int statistics_step = 4;
 // The statistics pass divides rows by the paper in pieces of this many columns, and keeps the
 // paper rows of at most `kept_pieces` of them.
 constexpr std::size_t piece = std::size_t{1} << 16;
-constexpr std::size_t kept_pieces = 16;
+constexpr std::size_t kept_pieces = 2;
 // The filter against the noise works in stretches of this many samples.
 constexpr std::size_t filter_stretch = 64;
 
@@ -229,7 +229,11 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
       const std::size_t part_width = std::min(m - at, block_end - column);
       const Moments part = moments(line_.data() + at, part_width);
       block_sums_[b] += part.sum;
-      block_squares_[b] += part.squares;
+      if (block_squares_wide_.empty()) {
+        block_squares_[b] += part.squares;
+      } else {
+        block_squares_wide_[b] += part.squares;
+      }
       at += part_width;
     }
     x = stop;
@@ -277,10 +281,13 @@ void AutoStatistics::end_band() {
     const double n = double(band_rows_read_) * double(block_width);
     if (n == 0) continue;
     const double mean = double(block_sums_[b]) / n;
-    widest_ = std::max(widest_, double(block_squares_[b]) / n - mean * mean);
+    const double squares =
+        block_squares_wide_.empty() ? double(block_squares_[b]) : double(block_squares_wide_[b]);
+    widest_ = std::max(widest_, squares / n - mean * mean);
   }
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
+  std::fill(block_squares_wide_.begin(), block_squares_wide_.end(), 0);
   band_rows_read_ = 0;
 }
 
@@ -305,7 +312,13 @@ void AutoStatistics::end(int pass) {
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);
     const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
     block_sums_.assign(column_blocks, 0);
-    block_squares_.assign(column_blocks, 0);
+    // A band's squares fit 32 bits up to blocks of 256 (at most 128 rows read of a last block of
+    // 511 columns, of squares up to 255^2), the sums far beyond.
+    if (block_ <= 256) {
+      block_squares_.assign(column_blocks, 0);
+    } else {
+      block_squares_wide_.assign(column_blocks, 0);
+    }
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
     const std::size_t pieces = (static_cast<std::size_t>(columns_) + piece - 1) / piece;
     for (std::size_t c = 0; c < std::min(pieces, kept_pieces); ++c) {
@@ -324,15 +337,11 @@ void AutoStatistics::end(int pass) {
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
   // Neighbours differ by twice the noise's variance (and by the edges of the strokes): a quarter
   // of their squared difference, half the variance, leaves the filter gentle.
-  const double noise = noise_pairs_ == 0 ? 0 : double(noise_sum_) / double(noise_pairs_) / 4;
-  // Each block's, amplified as its samples are by the division by the paper.
-  noise_grid_.resize(grid_.size());
-  for (std::size_t i = 0; i < grid_.size(); ++i) {
-    const float factor = 255.0f / std::max(grid_[i], 1.0f);
-    noise_grid_[i] = static_cast<float>(noise) * factor * factor;
-  }
+  noise_ =
+      noise_pairs_ == 0 ? 0 : static_cast<float>(double(noise_sum_) / double(noise_pairs_) / 4);
   block_sums_ = {};
   block_squares_ = {};
+  block_squares_wide_ = {};
   line_ = {};
   paper_rows_ = {};
 }
@@ -345,8 +354,7 @@ double AutoStatistics::centre(int g) const {
 
 void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
   const float* levels =
-      noise_grid_.data() +
-      static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
+      grid_.data() + static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
   // In runs of one block each (the last block takes the columns left over).
   std::int64_t g = std::min<std::int64_t>(first / block_, grid_columns_ - 1);
   for (std::size_t i = 0; i < n;) {
@@ -354,7 +362,9 @@ void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float
         g + 1 >= grid_columns_ ? first + static_cast<std::int64_t>(n) : (g + 1) * block_;
     const std::size_t stop =
         std::min(n, static_cast<std::size_t>(std::max<std::int64_t>(block_end - first, 1)));
-    std::fill(out + i, out + std::max(stop, i + 1), levels[g]);
+    // Amplified as the block's samples are by the division by the paper.
+    const float factor = 255.0f / std::max(levels[g], 1.0f);
+    std::fill(out + i, out + std::max(stop, i + 1), noise_ * factor * factor);
     i = std::max(stop, i + 1);
     ++g;
   }

@@ -92,7 +92,8 @@ class AutoStatistics {
   Tally tally_;
   std::uint64_t histogram_[256] = {};
   int smallest_ = 255;
-  std::vector<std::uint64_t> block_sums_, block_squares_;
+  std::vector<std::uint32_t> block_sums_, block_squares_;
+  std::vector<std::uint64_t> block_squares_wide_;  // instead, for blocks wider than 256
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
@@ -101,7 +102,7 @@ class AutoStatistics {
   std::uint64_t noise_pairs_ = 0;
   bool pair_open_ = false;
   unsigned char pair_first_ = 0;
-  std::vector<float> noise_grid_;
+  float noise_ = 0;
   std::vector<PaperRow> paper_rows_;
   std::vector<unsigned char> line_;
   bool blank_ = false;
