@@ -237,6 +237,45 @@ TEST(AutoMethod, FollowsThePageScale) {
   EXPECT_GT(*low, 95.0) << f[0] << " " << f[1] << " " << f[2];
 }
 
+// auto in a deep shadow: letters on paper whose light falls from 1 to 0.12 across the page,
+// under the same sensor noise everywhere, so that where the paper is dark the noise, divided
+// with the samples by the paper's brightness, is as strong as the letters' contrast. Its
+// F-measure against the letters stays above the local methods' (Sauvola and Wolf at their
+// defaults, the methods it builds on), rows of pages at two scales.
+TEST(AutoMethod, KeepsTheNoiseOfADeepShadowWhite) {
+  for (const int height : {14, 28}) {
+    const int rows = 20 * height;
+    const int columns = 30 * height;
+    const std::vector<unsigned char> ink = letters(rows, columns, height);
+    std::vector<unsigned char> truth(ink.size());
+    std::vector<unsigned char> page(ink.size());
+    std::uint32_t seed = 777;
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < columns; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * columns + x;
+        truth[i] = ink[i] < 128 ? 0 : 255;
+        seed = seed * 1103515245u + 12345u;
+        const double light = 1 - 0.88 * x / columns;
+        const double noise = (static_cast<double>(seed >> 26) - 32) / 2;  // -16 to 15.5
+        page[i] = static_cast<unsigned char>(std::clamp(ink[i] * light + noise, 0.0, 255.0));
+      }
+    }
+    const auto f_of = [&](const std::vector<unsigned char>& out) {
+      mesures_binarisation m{};
+      EXPECT_EQ(evaluer_binarisation(truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
+      return m.f_mesure;
+    };
+    std::vector<unsigned char> automatic(page.size()), sauvola(page.size()), wolf(page.size());
+    ASSERT_EQ(binariser_auto(automatic.data(), page.data(), rows, columns), IMAGE_OK);
+    ASSERT_EQ(binariser_sauvola(sauvola.data(), page.data(), rows, columns, 15, 0.2), IMAGE_OK);
+    ASSERT_EQ(binariser_wolf(wolf.data(), page.data(), rows, columns, 15, 0.5), IMAGE_OK);
+    const double f = f_of(automatic);
+    EXPECT_GT(f, f_of(sauvola)) << height;
+    EXPECT_GT(f, f_of(wolf)) << height;
+    EXPECT_GT(f, 90.0) << height;
+  }
+}
+
 // Bad input to the measures: a status, and the measures untouched.
 TEST(Measures, BadInput) {
   const std::vector<unsigned char> truth = stroke_truth();
