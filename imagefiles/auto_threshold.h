@@ -56,9 +56,9 @@ class AutoStatistics {
   int window() const { return window_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   const Formula& formula() const { return formula_; }
-  // The variance of the page's noise (halved), divided by the paper's brightness as the samples
-  // are (the noise of a dark region is amplified with it), block by block: for `n` columns of row
-  // `y` from `first`, into `out`.
+  // The variance of the page's noise, divided by the paper's brightness as the samples are (the
+  // noise of a dark region is amplified with it), block by block: for `n` columns of row `y`
+  // from `first`, into `out`.
   void noise_along(int y, std::int64_t first, std::size_t n, float* out) const;
   // Where row `y` falls between the centres of the block rows: the rows above and below it and
   // the weight of the one below.
@@ -74,8 +74,8 @@ class AutoStatistics {
  private:
   double centre(int g) const;  // of block column g, in columns
   void paper_grid();
-  void end_band();  // a band of blocks read: their deviations
-  void add_noise(const unsigned char* samples, std::size_t column, std::size_t n);
+  void end_band(int band);  // a band of blocks read: their deviations
+  void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
 
   int rows_, columns_;
   ScaleMeasure scale_;
@@ -97,12 +97,12 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
-  // The noise: the squared differences of neighbours in pairs, from an even column.
-  std::uint64_t noise_sum_ = 0;
-  std::uint64_t noise_pairs_ = 0;
+  // The noise, from the paper pass: how often neighbours (columns 4 j and 4 j + 1 of its rows)
+  // differ by each amount, and the standard deviation found.
+  std::uint64_t differences_[256] = {};
   bool pair_open_ = false;
   unsigned char pair_first_ = 0;
-  float noise_ = 0;
+  double sigma_ = 0;
   std::vector<PaperRow> paper_rows_;
   std::vector<unsigned char> line_;
   bool blank_ = false;
