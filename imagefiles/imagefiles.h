@@ -397,19 +397,20 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * every size it uses follows the page's writing, as fenetre_conseillee measures it (a window W
  * of about one letter height, 15 on a page with no writing, at most 181). The page is first
  * divided by the brightness of its paper, the 90th percentile of blocks of 2 W + 2 pixels a side
- * (at least 16), smoothed over the blocks around and interpolated between their centres (which
- * evens out shadows, a dark corner, stains); on that normalised page a pixel is black when both a
+ * (at least 16) less 1.28 times the deviation of the page's noise (measured from the median
+ * difference of neighbouring samples), smoothed over the blocks around and interpolated between
+ * their centres (which evens out shadows, a dark corner, stains); on that normalised page a pixel
+ * is black when both a
  * global threshold (halfway between the ink's and the paper's levels, which Otsu's split of the
  * histogram gives) and Wolf's local one (window W, k 0.5, its largest deviation that of the
- * blocks, every pixel in one: the rows and columns left over at the ends join the last blocks)
- * make it black. Each sample below the global threshold is first filtered against the page's
- * noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary no more than the
- * noise, the sample itself where they vary far more, at a stroke's edge), the noise measured on
- * neighbouring pairs of the page's samples and amplified, block by block, as the division by
- * the paper amplifies it: in a deep shadow the noise is not taken for ink. The smallest sample
- * and the block deviations are taken from one row in four of the normalised page, the histogram
- * and the noise from one in eight. `sortie` may be `image`; memory: the block grid and W + 1
- * rows. The band functions below give the same result a band of rows at a time.
+ * blocks less the noise's, every pixel in one: the rows and columns left over at the ends join
+ * the last blocks) make it black. Each sample below the global threshold is first filtered
+ * against the noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary no
+ * more than the noise, the sample itself where they vary far more, at a stroke's edge), the
+ * noise amplified, block by block, as the division by the paper amplifies it: in a deep shadow
+ * the noise is not taken for ink. The smallest sample and the block deviations are taken from
+ * one row in four of the normalised page, the histogram from one in eight. `sortie` may be
+ * `image`; memory: the block grid and W + 1 rows. The band functions below give the same result a band of rows at a time.
  * Statuses as the local methods'; a page whose normalised self is uniform is all white. */
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);
