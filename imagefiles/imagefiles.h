@@ -410,8 +410,9 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * noise amplified, block by block, as the division by the paper amplifies it: in a deep shadow
  * the noise is not taken for ink. The smallest sample and the block deviations are taken from
  * one row in four of the normalised page, the histogram from one in eight. `sortie` may be
- * `image`; memory: the block grid and W + 1 rows. The band functions below give the same result a band of rows at a time.
- * Statuses as the local methods'; a page whose normalised self is uniform is all white. */
+ * `image`; memory: the block grid and W + 1 rows. The band functions below give the same result a
+ * band of rows at a time. Statuses as the local methods'; a page whose normalised self is uniform
+ * is all white. */
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);
 
