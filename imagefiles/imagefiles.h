@@ -400,13 +400,12 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * (at least 16) less 1.28 times the deviation of the page's noise (measured from the median
  * difference of neighbouring samples), smoothed over the blocks around and interpolated between
  * their centres (which evens out shadows, a dark corner, stains); on that normalised page a pixel
- * is black when both a
- * global threshold (halfway between the ink's and the paper's levels, which Otsu's split of the
- * histogram gives) and Wolf's local one (window W, k 0.5, its largest deviation that of the
- * blocks less the noise's, every pixel in one: the rows and columns left over at the ends join
- * the last blocks) make it black. Each sample below the global threshold is first filtered
- * against the noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary no
- * more than the noise, the sample itself where they vary far more, at a stroke's edge), the
+ * is black when both a global threshold (halfway between the ink's and the paper's levels, which
+ * Otsu's split of the histogram gives) and Wolf's local one (window W, k 0.5, its largest deviation
+ * that of the blocks less the noise's, every pixel in one: the rows and columns left over at the
+ * ends join the last blocks) make it black. Each sample below the global threshold is first
+ * filtered against the noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary
+ * no more than the noise, the sample itself where they vary far more, at a stroke's edge), the
  * noise amplified, block by block, as the division by the paper amplifies it: in a deep shadow
  * the noise is not taken for ink. The smallest sample and the block deviations are taken from
  * one row in four of the normalised page, the histogram from one in eight. `sortie` may be
