@@ -32,6 +32,11 @@ constexpr int statistics_step = 4;
 // The statistics pass divides rows by the paper in pieces of this many columns, and keeps the
 // paper rows of at most `kept_pieces` of them.
 constexpr std::size_t piece = std::size_t{1} << 16;
+// The most blocks in a row of the grid: beyond, on a strip millions of samples long, the blocks
+// grow, so that the grid, the paper pass's samples and the block sums of a row of blocks keep
+// within a few megabytes whatever the width (a page narrower than 500,000 samples never gets
+// there).
+constexpr std::int64_t most_grid_columns = 1 << 14;
 constexpr std::size_t kept_pieces = 2;
 // The filter against the noise works in stretches of this many samples.
 constexpr std::size_t filter_stretch = 64;
@@ -283,7 +288,9 @@ void AutoStatistics::end(int pass) {
     // that: larger than the letters, so that their 90th percentile is paper.
     const int measured = scale_.scale().window;
     window_ = measured == 0 ? 15 : std::min(measured, widest_window);
-    block_ = std::max(16, 2 * window_ + 2);
+    const auto widest_grid =
+        static_cast<int>((std::int64_t{columns_} + most_grid_columns - 1) / most_grid_columns);
+    block_ = std::max({16, 2 * window_ + 2, widest_grid});
     down_ = std::max(1, block_ / 8);
     across_ = std::max(1, block_ / 8);
     grid_rows_ = (rows_ + block_ - 1) / block_;

@@ -74,7 +74,10 @@ class CoarsePaper {
     if (first != table_first_ || step != table_step_ || n != table_.size()) {
       table_.resize(n);
       for (std::size_t g = 0; g < n; ++g) {
-        table_[g] = between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
+        const Between b =
+            between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
+        table_[g] = {static_cast<std::uint8_t>(b.first), static_cast<std::uint8_t>(b.second),
+                     b.weight};
       }
       table_first_ = first;
       table_step_ = step;
@@ -85,7 +88,7 @@ class CoarsePaper {
       level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
     }
     for (std::size_t g = 0; g < n; ++g) {
-      const Between& b = table_[g];
+      const Place& b = table_[g];
       const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
       out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
     }
@@ -94,6 +97,12 @@ class CoarsePaper {
  private:
   struct Between {
     int first, second;
+    float weight;
+  };
+  // A column's Between, in 8 bytes: a grid has at most 16 blocks a side, and a table holds a
+  // sampled row, up to millions of columns.
+  struct Place {
+    std::uint8_t first, second;
     float weight;
   };
   struct Sample {
@@ -134,7 +143,7 @@ class CoarsePaper {
   std::vector<Sample> sample_rows_, sample_columns_;
   std::size_t next_ = 0;
   std::vector<float> paper_;
-  std::vector<Between> table_;
+  std::vector<Place> table_;
   std::int64_t table_first_ = -1;
   int table_step_ = 0;
 };

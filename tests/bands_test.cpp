@@ -173,6 +173,31 @@ TEST(Bands, EqualTheWholeImageFunctions) {
   }
 }
 
+// A strip so long that auto's blocks grow with it (its grid keeps a bounded number of blocks a
+// row): streamed, in pieces of rows and in strips, as the whole-image function decides it.
+TEST(Bands, AutoOnAStripWiderThanItsGrid) {
+  const parametres_binarisation automatic{BINARISATION_AUTO, 0, 0, 0};
+  TempDir dir;
+  for (const Shape s : {Shape{1, 4000001}, Shape{3, 600001}}) {
+    SCOPED_TRACE(std::to_string(s.rows) + " x " + std::to_string(s.columns));
+    const std::vector<unsigned char> in = page(s, 5);
+    const std::vector<unsigned char> expected = whole(automatic, s, in);
+    EXPECT_TRUE(banded(automatic, s, in, 1, false) ==
+                std::string(expected.begin(), expected.end()));
+    write_file(dir / "in.pgm", greymap(in, s));
+    imagefiles::detail::StreamOptions options;
+    options.strip_budget = 4096;
+    options.piece = 97;
+    std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(imagefiles::detail::binarise_to_file(input, &automatic, true, (dir / "out").c_str(),
+                                                   options),
+              IMAGE_OK);
+    std::fclose(input);
+    EXPECT_TRUE(read_file(dir / "out") == file_of(expected, s, true));
+  }
+}
+
 // The stream functions: from a file (in one strip, and in strips of 64 columns and more), and
 // from a stream that cannot be read twice, into files and streams, greymaps and bitmaps.
 TEST(Bands, StreamsEqualTheWholeImageFunctions) {
