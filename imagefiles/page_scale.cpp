@@ -481,10 +481,12 @@ void ScaleMeasure::end(int pass) {
         static_cast<std::int64_t>(budget(s.rows, s.columns, component_floor, component_budget));
     const std::int64_t bands =
         std::max<std::int64_t>(1, components / (grid_columns * (band_rows / s.step)));
-    // A band wider than the budget gives the middle of its rows.
+    // A band wider than the budget gives the middle of its rows; and never more than 65,536 of
+    // its grid's columns (only a strip a few rows high gets there, whose letters, if any, are
+    // seen in far less, and whose runs would cost megabytes to label).
     const std::int64_t grid_rows = (std::min(band_rows, s.rows) + s.step - 1) / s.step;
-    s.grid_columns =
-        static_cast<std::size_t>(std::clamp<std::int64_t>(components / grid_rows, 1, grid_columns));
+    s.grid_columns = static_cast<std::size_t>(std::clamp<std::int64_t>(
+        components / grid_rows, 1, std::min<std::int64_t>(grid_columns, 1 << 16)));
     s.grid_first = (grid_columns - static_cast<std::int64_t>(s.grid_columns)) / 2 * s.step;
     if (bands * band_rows >= s.rows) {
       s.bands.push_back({0, s.rows, {}, {}});
