@@ -110,23 +110,26 @@ IMAGEFILES_VECTOR_CLONES Moments moments(const unsigned char* samples, std::size
   return {sum, squares};
 }
 
-// Wiener's filter over 3 x 3 of the `n` samples of `middle` from its second (rows `above` and
-// `below` around it, each n + 2 samples): the mean where the window varies no more than the
-// noise, the sample itself where it varies far more (a stroke's edge). A sample above `ceiling`
-// is left as it is. A vectorised loop.
+// Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
+// second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
+// varies no more than the noise, the sample itself where it varies far more (a stroke's edge). A
+// sample above `ceiling` is left as it is. Vectorised loops: each column's three samples summed
+// once, then three columns.
 IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
                                      const unsigned char* below, const float* noise, std::size_t n,
                                      int ceiling, unsigned char* out) {
+  int column_sums[filter_stretch + 2];
+  int column_squares[filter_stretch + 2];
+  for (std::size_t i = 0; i < n + 2; ++i) {
+    const int a = above[i];
+    const int b = middle[i];
+    const int c = below[i];
+    column_sums[i] = a + b + c;
+    column_squares[i] = a * a + b * b + c * c;
+  }
   for (std::size_t i = 0; i < n; ++i) {
-    int sum = 0;
-    int squares = 0;
-    for (std::size_t d = 0; d < 3; ++d) {
-      const int a = above[i + d];
-      const int b = middle[i + d];
-      const int c = below[i + d];
-      sum += a + b + c;
-      squares += a * a + b * b + c * c;
-    }
+    const int sum = column_sums[i] + column_sums[i + 1] + column_sums[i + 2];
+    const int squares = column_squares[i] + column_squares[i + 1] + column_squares[i + 2];
     const float mean = static_cast<float>(sum) * (1.0f / 9);
     const float variance = static_cast<float>(squares) * (1.0f / 9) - mean * mean;
     const float sample = middle[i + 1];
