@@ -99,7 +99,7 @@ class AutoStatistics {
   double widest_ = 0;
   // The noise, from the paper pass: how often neighbours (columns 4 j and 4 j + 1 of its rows)
   // differ by each amount, and the standard deviation found.
-  std::uint64_t differences_[256] = {};
+  std::uint64_t differences_[4][256] = {};  // in four tables, added up at the end
   bool pair_open_ = false;
   unsigned char pair_first_ = 0;
   double sigma_ = 0;
