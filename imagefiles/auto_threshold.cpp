@@ -439,13 +439,24 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
                          unsigned char* out, std::size_t from, std::size_t count) {
   const AutoStatistics::Between at = statistics.between_rows(y);
   if (at.above != above_row_ || at.below != below_row_) {
-    statistics.paper_along(at.above, first_, above_.size(), above_.data());
-    statistics.paper_along(at.below, first_, step_.size(), step_.data());
     // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
-    for (std::size_t i = 0; i < step_.size(); ++i) {
-      above_[i] = 255.0f / std::max(above_[i], 1.0f);
-      step_[i] = 255.0f / std::max(step_[i], 1.0f) - above_[i];
+    // Going down, the row below becomes the one above: only the new one is made.
+    const auto reciprocal = [](std::vector<float>& row) {
+      for (float& level : row) level = 255.0f / std::max(level, 1.0f);
+    };
+    if (at.above == below_row_) {
+      above_.swap(below_);
+    } else {
+      statistics.paper_along(at.above, first_, above_.size(), above_.data());
+      reciprocal(above_);
     }
+    if (at.below != at.above) {
+      statistics.paper_along(at.below, first_, below_.size(), below_.data());
+      reciprocal(below_);
+    } else {
+      below_ = above_;
+    }
+    for (std::size_t i = 0; i < step_.size(); ++i) step_[i] = below_[i] - above_[i];
     above_row_ = at.above;
     below_row_ = at.below;
   }

@@ -22,7 +22,7 @@ class AutoStatistics;
 // divided by it.
 class PaperRow {
  public:
-  PaperRow(std::int64_t first, std::size_t n) : first_(first), above_(n), step_(n) {}
+  PaperRow(std::int64_t first, std::size_t n) : first_(first), above_(n), below_(n), step_(n) {}
   std::int64_t first() const { return first_; }
   // `count` samples of row `y` from its column `from` (counted from first()), divided by the
   // paper's brightness, into 0 to 255.
@@ -34,7 +34,8 @@ class PaperRow {
   int above_row_ = -1;
   int below_row_ = -1;
   std::vector<float> above_;
-  std::vector<float> step_;  // below - above; both as 255 / the paper's brightness
+  std::vector<float> below_;
+  std::vector<float> step_;  // below - above; all three as 255 / the paper's brightness
 };
 
 // What `auto` learns of a page before it decides a pixel, in passes over its rows (each pass:
