@@ -474,15 +474,16 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
-      paper_(left + strip_.fed_first, fed_),
+      paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
+      paper_row_(left + strip_.fed_first, fed_),
       running_(rows, statistics.window(), strip_),
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {}
 
 void AutoRows::feed(const unsigned char* row) {
-  paper_.normalise(statistics_, top_ + received_, row + skipped_,
-                   ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_, 0, fed_);
+  paper_row_.normalise(statistics_, top_ + received_, row + skipped_,
+                       ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_, 0, fed_);
   ++received_;
 }
 
@@ -495,13 +496,28 @@ bool AutoRows::next(unsigned char* out) {
     std::memset(out, 255, width);
   } else {
     filter(filtered_.data());
-    decider_.decide(filtered_.data(), sums, width, out);
+    // The stretches the filter left as paper are white; the others are decided in runs.
+    for (std::size_t from = 0; from < width;) {
+      std::size_t to = from;
+      while (to < width && !paper_[to / filter_stretch]) to += filter_stretch;
+      to = std::min(to, width);
+      if (to > from) {
+        const RowSums<std::uint32_t> here{sums.sums + from, sums.squares + from, sums.window};
+        decider_.decide(filtered_.data() + from, here, to - from, out + from);
+      }
+      if (to < width) {
+        const std::size_t n = std::min(filter_stretch, width - to);
+        std::memset(out + to, 255, n);
+        to += n;
+      }
+      from = to;
+    }
   }
   ++decided_;
   return true;
 }
 
-void AutoRows::filter(unsigned char* out) const {
+void AutoRows::filter(unsigned char* out) {
   // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
   // strip's margin holds them, or they are the page's edges, repeated).
   const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
@@ -516,7 +532,8 @@ void AutoRows::filter(unsigned char* out) const {
   float noise[filter_stretch];
   for (std::size_t from = 0; from < width; from += filter_stretch) {
     const std::size_t n = std::min(filter_stretch, width - from);
-    if (smallest_sample(rows[1] + offset + from, n) > ceiling) continue;
+    paper_[from / filter_stretch] = smallest_sample(rows[1] + offset + from, n) > ceiling;
+    if (paper_[from / filter_stretch]) continue;
     statistics_.noise_along(top_ + decided_, left_ + strip_.first + static_cast<std::int64_t>(from),
                             n, noise);
     const std::size_t start = offset + from;  // of the stretch, among the fed columns

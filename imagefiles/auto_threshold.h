@@ -130,7 +130,7 @@ class AutoRows {
   bool next(unsigned char* out);
 
  private:
-  void filter(unsigned char* out) const;  // row decided_, filtered
+  void filter(unsigned char* out);  // row decided_, filtered; paper_ set
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
@@ -144,7 +144,10 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
-  PaperRow paper_;
+  // For each stretch of the filter in the row decided: whether every sample is above the
+  // global ceiling (white, the window not needed).
+  std::vector<unsigned char> paper_;
+  PaperRow paper_row_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
   int top_;
