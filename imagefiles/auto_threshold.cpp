@@ -498,17 +498,15 @@ bool AutoRows::next(unsigned char* out) {
     filter(filtered_.data());
     // The stretches the filter left as paper are white; the others are decided in runs.
     for (std::size_t from = 0; from < width;) {
+      const bool paper = paper_[from / filter_stretch] != 0;
       std::size_t to = from;
-      while (to < width && !paper_[to / filter_stretch]) to += filter_stretch;
+      while (to < width && (paper_[to / filter_stretch] != 0) == paper) to += filter_stretch;
       to = std::min(to, width);
-      if (to > from) {
+      if (paper) {
+        std::memset(out + from, 255, to - from);
+      } else {
         const RowSums<std::uint32_t> here{sums.sums + from, sums.squares + from, sums.window};
         decider_.decide(filtered_.data() + from, here, to - from, out + from);
-      }
-      if (to < width) {
-        const std::size_t n = std::min(filter_stretch, width - to);
-        std::memset(out + to, 255, n);
-        to += n;
       }
       from = to;
     }
@@ -525,9 +523,8 @@ void AutoRows::filter(unsigned char* out) {
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const std::size_t width = static_cast<std::size_t>(strip_.width);
   const int ceiling = statistics_.formula().ceiling;
-  // A stretch whose samples are all above the ceiling is white whatever their neighbours: left
-  // as it is.
-  std::memcpy(out, rows[1] + offset, width);
+  // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
+  // in paper_, not filtered (next() writes it white).
   unsigned char around[3][filter_stretch + 2];
   float noise[filter_stretch];
   for (std::size_t from = 0; from < width; from += filter_stretch) {

@@ -130,7 +130,8 @@ class AutoRows {
   bool next(unsigned char* out);
 
  private:
-  void filter(unsigned char* out);  // row decided_, filtered; paper_ set
+  // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
+  void filter(unsigned char* out);
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
