@@ -81,33 +81,35 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
   return mean;
 }
 
-// Samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of the
-// way from `above` to `above` + `step` (a vectorised loop).
+// A sample divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
+// the way from `above` to `above` + `step`.
+inline unsigned char normalised_sample(unsigned char in, float above, float step, float weight) {
+  const float v = static_cast<float>(in) * (above + weight * step);
+  return static_cast<unsigned char>(std::min(v, 255.0f));
+}
+
+// `n` samples divided by the paper's brightness (a vectorised loop).
 IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* in, std::size_t n,
                                             const float* above, const float* step, float weight,
                                             unsigned char* out) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const float v = static_cast<float>(in[i]) * (above[i] + weight * step[i]);
-    out[i] = static_cast<unsigned char>(std::min(v, 255.0f));
-  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
 }
 
-// The sum of `n` samples and of their squares, in 32 bits (a block's part of a row: at most
-// 2 x 181 + 2 samples, whose squares sum to far less than 2^32), a vectorised reduction.
-struct Moments {
-  std::uint32_t sum;
-  std::uint32_t squares;
-};
-
-IMAGEFILES_VECTOR_CLONES Moments moments(const unsigned char* samples, std::size_t n) {
-  std::uint32_t sum = 0;
-  std::uint32_t squares = 0;
+// The same, each result also added to its column's sum and sum of squares; gives the smallest (a
+// vectorised loop: the statistics pass's measures in the same pass as the division).
+IMAGEFILES_VECTOR_CLONES unsigned char normalise_and_add(
+    const unsigned char* __restrict in, std::size_t n, const float* __restrict above,
+    const float* __restrict step, float weight, unsigned char* __restrict out,
+    std::uint32_t* __restrict sums, std::uint32_t* __restrict squares) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
+  unsigned char smallest = 255;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t v = samples[i];
-    sum += v;
-    squares += v * v;
+    const std::uint32_t v = out[i];
+    smallest = std::min<unsigned char>(smallest, out[i]);
+    sums[i] += v;
+    squares[i] += v * v;
   }
-  return {sum, squares};
+  return smallest;
 }
 
 // Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
@@ -205,28 +207,13 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if (paper.first() != chunk_first) {
       paper = PaperRow(chunk_first, std::min(piece, width - chunk * piece));
     }
-    paper.normalise(*this, y, samples + (x - begin), line_.data(), x - chunk * piece, m);
-    smallest_ = std::min<int>(smallest_, smallest_sample(line_.data(), m));
+    // Each column's sums over the band, added up by block at its end.
+    smallest_ = std::min<int>(
+        smallest_,
+        paper.normalise_adding(*this, y, samples + (x - begin), line_.data(), x - chunk * piece, m,
+                               column_sums_.data() + x, column_squares_.data() + x));
     if ((y / statistics_step) % 2 == 0)
       tally_.add(line_.data(), m);  // the histogram: one row in eight
-    // Each block's moments, from the part of it here.
-    std::size_t at = 0;
-    while (at < m) {
-      const std::size_t column = x + at;
-      const std::size_t b =
-          std::min(column / block_, block_sums_.size() - 1);  // the last takes what is left
-      const std::size_t block_end =
-          b + 1 == block_sums_.size() ? width : (b + 1) * static_cast<std::size_t>(block_);
-      const std::size_t part_width = std::min(m - at, block_end - column);
-      const Moments part = moments(line_.data() + at, part_width);
-      block_sums_[b] += part.sum;
-      if (block_squares_wide_.empty()) {
-        block_squares_[b] += part.squares;
-      } else {
-        block_squares_wide_[b] += part.squares;
-      }
-      at += part_width;
-    }
     x = stop;
   }
   if (!row_ends) return;
@@ -272,25 +259,30 @@ void AutoStatistics::end_band(int band) {
   const std::size_t width = static_cast<std::size_t>(columns_);
   const float* levels =
       grid_.data() + static_cast<std::size_t>(std::min(band, grid_rows_ - 1)) * grid_columns_;
-  for (std::size_t b = 0; b < block_sums_.size(); ++b) {
-    const std::size_t block_width = b + 1 == block_sums_.size()
-                                        ? width - b * static_cast<std::size_t>(block_)
-                                        : static_cast<std::size_t>(block_);
+  // The last block takes the columns left over.
+  const std::size_t blocks = std::max<std::size_t>(1, width / static_cast<std::size_t>(block_));
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t first = b * static_cast<std::size_t>(block_);
+    const std::size_t block_width = b + 1 == blocks ? width - first : std::size_t(block_);
     // The rows of the band that were read.
     const double n = double(band_rows_read_) * double(block_width);
     if (n == 0) continue;
-    const double mean = double(block_sums_[b]) / n;
-    const double squares =
-        block_squares_wide_.empty() ? double(block_squares_[b]) : double(block_squares_wide_[b]);
+    std::uint64_t sum = 0;
+    std::uint64_t sum_of_squares = 0;
+    for (std::size_t x = first; x < first + block_width; ++x) {
+      sum += column_sums_[x];
+      sum_of_squares += column_squares_[x];
+    }
+    const double mean = double(sum) / n;
+    const double squares = double(sum_of_squares);
     // The deviation of the block's content: its variance less the noise's, amplified as the
     // division by the paper amplifies it (a dark, noisy block is no wide range of ink).
     const double factor =
         255.0 / std::max(levels[std::min<std::size_t>(b, grid_columns_ - 1)], 1.0f);
     widest_ = std::max(widest_, squares / n - mean * mean - sigma_ * sigma_ * factor * factor);
   }
-  std::fill(block_sums_.begin(), block_sums_.end(), 0);
-  std::fill(block_squares_.begin(), block_squares_.end(), 0);
-  std::fill(block_squares_wide_.begin(), block_squares_wide_.end(), 0);
+  std::fill(column_sums_.begin(), column_sums_.end(), 0);
+  std::fill(column_squares_.begin(), column_squares_.end(), 0);
   band_rows_read_ = 0;
 }
 
@@ -331,15 +323,10 @@ void AutoStatistics::end(int pass) {
     sigma_ = pairs == 0 ? 0 : std::max(0.5, double(median)) / 0.954;
     for (float& level : grid_) level = std::max(1.0f, level - static_cast<float>(1.28 * sigma_));
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);
-    const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
-    block_sums_.assign(column_blocks, 0);
-    // A band's squares fit 32 bits up to blocks of 256 (at most 128 rows read of a last block of
-    // 511 columns, of squares up to 255^2), the sums far beyond.
-    if (block_ <= 256) {
-      block_squares_.assign(column_blocks, 0);
-    } else {
-      block_squares_wide_.assign(column_blocks, 0);
-    }
+    // A column's squares over a band fit 32 bits: at most 2 x 364 rows, one in four read, of
+    // squares up to 255^2.
+    column_sums_.assign(static_cast<std::size_t>(columns_), 0);
+    column_squares_.assign(static_cast<std::size_t>(columns_), 0);
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
     const std::size_t pieces = (static_cast<std::size_t>(columns_) + piece - 1) / piece;
     for (std::size_t c = 0; c < std::min(pieces, kept_pieces); ++c) {
@@ -356,9 +343,8 @@ void AutoStatistics::end(int pass) {
   blank_ = range == 0;
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
-  block_sums_ = {};
-  block_squares_ = {};
-  block_squares_wide_ = {};
+  column_sums_ = {};
+  column_squares_ = {};
   line_ = {};
   paper_rows_ = {};
 }
@@ -437,6 +423,20 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
 
 void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
                          unsigned char* out, std::size_t from, std::size_t count) {
+  const float weight = refresh(statistics, y);
+  normalise_row(samples, count, above_.data() + from, step_.data() + from, weight, out);
+}
+
+unsigned char PaperRow::normalise_adding(const AutoStatistics& statistics, int y,
+                                         const unsigned char* samples, unsigned char* out,
+                                         std::size_t from, std::size_t count, std::uint32_t* sums,
+                                         std::uint32_t* squares) {
+  const float weight = refresh(statistics, y);
+  return normalise_and_add(samples, count, above_.data() + from, step_.data() + from, weight, out,
+                           sums, squares);
+}
+
+float PaperRow::refresh(const AutoStatistics& statistics, int y) {
   const AutoStatistics::Between at = statistics.between_rows(y);
   if (at.above != above_row_ || at.below != below_row_) {
     // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
@@ -460,7 +460,7 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
     above_row_ = at.above;
     below_row_ = at.below;
   }
-  normalise_row(samples, count, above_.data() + from, step_.data() + from, at.weight, out);
+  return at.weight;
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
