@@ -141,6 +141,20 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned 
   }
 }
 
+// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
+// whether all are above `ceiling`: a vectorised loop over the whole row rather than a call a
+// stretch.
+IMAGEFILES_VECTOR_CLONES void mark_paper(const unsigned char* row, std::size_t n, int ceiling,
+                                         unsigned char* marks) {
+  std::size_t from = 0;
+  for (; from + filter_stretch <= n; from += filter_stretch) {
+    unsigned char smallest = 255;
+    for (std::size_t i = 0; i < filter_stretch; ++i) smallest = std::min(smallest, row[from + i]);
+    marks[from / filter_stretch] = smallest > ceiling;
+  }
+  if (from < n) marks[from / filter_stretch] = smallest_sample(row + from, n - from) > ceiling;
+}
+
 }  // namespace
 
 AutoStatistics::AutoStatistics(int rows, int columns)
@@ -525,11 +539,11 @@ void AutoRows::filter(unsigned char* out) {
   const int ceiling = statistics_.formula().ceiling;
   // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
   // in paper_, not filtered (next() writes it white).
+  mark_paper(rows[1] + offset, width, ceiling, paper_.data());
   unsigned char around[3][filter_stretch + 2];
   float noise[filter_stretch];
   for (std::size_t from = 0; from < width; from += filter_stretch) {
     const std::size_t n = std::min(filter_stretch, width - from);
-    paper_[from / filter_stretch] = smallest_sample(rows[1] + offset + from, n) > ceiling;
     if (paper_[from / filter_stretch]) continue;
     statistics_.noise_along(top_ + decided_, left_ + strip_.first + static_cast<std::int64_t>(from),
                             n, noise);
