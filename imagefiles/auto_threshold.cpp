@@ -141,6 +141,17 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned 
   }
 }
 
+// `n` points of a straight line from `from`, `slope` apart (a vectorised loop: its count and
+// index in 32 bits, which convert to doubles in vectors).
+IMAGEFILES_VECTOR_CLONES void along_line(float* out, int n, double from, double slope) {
+  for (int i = 0; i < n; ++i) out[i] = static_cast<float>(from + slope * static_cast<double>(i));
+}
+
+// Levels of the paper made 255 / level (a vectorised loop).
+IMAGEFILES_VECTOR_CLONES void reciprocals(float* levels, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) levels[i] = 255.0f / std::max(levels[i], 1.0f);
+}
+
 // For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
 // whether all are above `ceiling`: a vectorised loop over the whole row rather than a call a
 // stretch.
@@ -337,6 +348,13 @@ void AutoStatistics::end(int pass) {
     sigma_ = pairs == 0 ? 0 : std::max(0.5, double(median)) / 0.954;
     for (float& level : grid_) level = std::max(1.0f, level - static_cast<float>(1.28 * sigma_));
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);
+    // The noise's variance in each block, amplified as the block's samples are by the division
+    // by the paper (once a block, not once a stretch of the filter).
+    noise_grid_.resize(grid_.size());
+    for (std::size_t g = 0; g < grid_.size(); ++g) {
+      const float factor = 255.0f / std::max(grid_[g], 1.0f);
+      noise_grid_[g] = static_cast<float>(sigma_ * sigma_) * factor * factor;
+    }
     // A column's squares over a band fit 32 bits: at most 2 x 364 rows, one in four read, of
     // squares up to 255^2.
     column_sums_.assign(static_cast<std::size_t>(columns_), 0);
@@ -370,8 +388,9 @@ double AutoStatistics::centre(int g) const {
 }
 
 void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
-  const float* levels =
-      grid_.data() + static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
+  const float* variances =
+      noise_grid_.data() +
+      static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
   // In runs of one block each (the last block takes the columns left over).
   std::int64_t g = std::min<std::int64_t>(first / block_, grid_columns_ - 1);
   for (std::size_t i = 0; i < n;) {
@@ -379,10 +398,7 @@ void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float
         g + 1 >= grid_columns_ ? first + static_cast<std::int64_t>(n) : (g + 1) * block_;
     const std::size_t stop =
         std::min(n, static_cast<std::size_t>(std::max<std::int64_t>(block_end - first, 1)));
-    // Amplified as the block's samples are by the division by the paper.
-    const float factor = 255.0f / std::max(levels[g], 1.0f);
-    std::fill(out + i, out + std::max(stop, i + 1),
-              static_cast<float>(sigma_ * sigma_) * factor * factor);
+    std::fill(out + i, out + std::max(stop, i + 1), variances[g]);
     i = std::max(stop, i + 1);
     ++g;
   }
@@ -428,9 +444,7 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
       from = levels[g] + slope * (static_cast<double>(x) - c0);
     }
     stop = std::max(stop, x + 1);
-    for (std::int64_t i = x; i < stop; ++i) {
-      out[i - first] = static_cast<float>(from + slope * static_cast<double>(i - x));
-    }
+    along_line(out + (x - first), static_cast<int>(stop - x), from, slope);
     x = stop;
   }
 }
@@ -455,9 +469,7 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
   if (at.above != above_row_ || at.below != below_row_) {
     // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
     // Going down, the row below becomes the one above: only the new one is made.
-    const auto reciprocal = [](std::vector<float>& row) {
-      for (float& level : row) level = 255.0f / std::max(level, 1.0f);
-    };
+    const auto reciprocal = [](std::vector<float>& row) { reciprocals(row.data(), row.size()); };
     if (at.above == below_row_) {
       above_.swap(below_);
     } else {

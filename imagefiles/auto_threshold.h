@@ -94,6 +94,7 @@ class AutoStatistics {
   std::vector<unsigned char> samples_;
   int sampled_rows_ = 0;
   std::vector<float> grid_;
+  std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   // The statistics pass.
   Tally tally_;
   std::uint64_t histogram_[256] = {};
