@@ -10,6 +10,11 @@
 
 namespace imagefiles::detail {
 
+// `n` samples divided by the paper's brightness, into 0 to 255: sample g's paper lies `weight[g]`
+// of the way from `from` to `from` + `step` (page_scale.cpp: a vectorised loop).
+void divide_by_paper(const unsigned char* samples, std::size_t n, float from, float step,
+                     const float* weight, unsigned char* out);
+
 // The paper's brightness over a coarse grid of the page (at most 16 x 16 blocks, whatever the
 // size of the writing, so that a block is larger than the letters of any page but a poster),
 // each block's 90th percentile of up to 32 x 32 samples spread over it (one in two of a small
@@ -71,13 +76,16 @@ class CoarsePaper {
                  unsigned char* out) {
     // Where each sample falls between the blocks' centres, once for all the rows of these
     // columns (the division and rounding cost more than the rest of the measure).
-    if (first != table_first_ || step != table_step_ || n != table_.size()) {
-      table_.resize(n);
+    if (first != table_first_ || step != table_step_ || n != table_weight_.size()) {
+      table_weight_.resize(n);
+      runs_.clear();
       for (std::size_t g = 0; g < n; ++g) {
         const Between b =
             between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
-        table_[g] = {static_cast<std::uint8_t>(b.first), static_cast<std::uint8_t>(b.second),
-                     b.weight};
+        table_weight_[g] = b.weight;
+        if (runs_.empty() || runs_.back().first != b.first || runs_.back().second != b.second) {
+          runs_.push_back({g, b.first, b.second});
+        }
       }
       table_first_ = first;
       table_step_ = step;
@@ -87,22 +95,19 @@ class CoarsePaper {
     for (int bx = 0; bx < grid_columns_; ++bx) {
       level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
     }
-    for (std::size_t g = 0; g < n; ++g) {
-      const Place& b = table_[g];
-      const float paper = level[b.first] + (level[b.second] - level[b.first]) * b.weight;
-      out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
+    // In runs of samples between the same two blocks.
+    for (std::size_t r = 0; r < runs_.size(); ++r) {
+      const Run& run = runs_[r];
+      const std::size_t end = r + 1 < runs_.size() ? runs_[r + 1].start : n;
+      divide_by_paper(samples + run.start, end - run.start, level[run.first],
+                      level[run.second] - level[run.first], table_weight_.data() + run.start,
+                      out + run.start);
     }
   }
 
  private:
   struct Between {
     int first, second;
-    float weight;
-  };
-  // A column's Between, in 8 bytes: a grid has at most 16 blocks a side, and a table holds a
-  // sampled row, up to millions of columns.
-  struct Place {
-    std::uint8_t first, second;
     float weight;
   };
   struct Sample {
@@ -143,7 +148,15 @@ class CoarsePaper {
   std::vector<Sample> sample_rows_, sample_columns_;
   std::size_t next_ = 0;
   std::vector<float> paper_;
-  std::vector<Place> table_;
+  // Where each sample falls between the blocks' centres: its weight (4 bytes a column: a table
+  // holds a sampled row, up to millions of columns), and the runs of samples between the same two
+  // blocks (a grid has at most 16 a side).
+  struct Run {
+    std::size_t start;
+    int first, second;
+  };
+  std::vector<float> table_weight_;
+  std::vector<Run> runs_;
   std::int64_t table_first_ = -1;
   int table_step_ = 0;
 };

@@ -8,12 +8,22 @@
 #include <numeric>
 #include <vector>
 
+#include "imagefiles/binarisation_internal.h"
 #include "imagefiles/coarse_paper.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/internal.h"
 #include "imagefiles/running_window.h"
 
 namespace imagefiles::detail {
+
+IMAGEFILES_VECTOR_CLONES void divide_by_paper(const unsigned char* samples, std::size_t n,
+                                              float from, float step, const float* weight,
+                                              unsigned char* out) {
+  for (std::size_t g = 0; g < n; ++g) {
+    const float paper = from + step * weight[g];
+    out[g] = static_cast<unsigned char>(std::min(255.0f, 255.0f * samples[g] / paper));
+  }
+}
 namespace {
 
 // Samples that each measure reads: an eighth of the page's pixels, at most a small share of a
