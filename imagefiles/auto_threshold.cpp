@@ -95,21 +95,37 @@ IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* in, std::size_t
   for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
 }
 
-// The same, each result also added to its column's sum and sum of squares; gives the smallest (a
-// vectorised loop: the statistics pass's measures in the same pass as the division).
-IMAGEFILES_VECTOR_CLONES unsigned char normalise_and_add(
-    const unsigned char* __restrict in, std::size_t n, const float* __restrict above,
-    const float* __restrict step, float weight, unsigned char* __restrict out,
-    std::uint32_t* __restrict sums, std::uint32_t* __restrict squares) {
+// The same, giving the smallest result.
+IMAGEFILES_VECTOR_CLONES unsigned char normalise_smallest(const unsigned char* in, std::size_t n,
+                                                          const float* above, const float* step,
+                                                          float weight, unsigned char* out) {
   for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
   unsigned char smallest = 255;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t v = out[i];
-    smallest = std::min<unsigned char>(smallest, out[i]);
-    sums[i] += v;
-    squares[i] += v * v;
-  }
+  for (std::size_t i = 0; i < n; ++i) smallest = std::min(smallest, out[i]);
   return smallest;
+}
+
+// Adds the `n` samples from page column `column` to the sums and sums of squares of their blocks
+// (of `block` columns; the last, `blocks` - 1, takes the columns left over): one call a row, a
+// vectorised loop a block. A block's part of a row (at most 2 x 364 samples) sums in 32 bits.
+IMAGEFILES_VECTOR_CLONES void add_to_blocks(const unsigned char* samples, std::size_t n,
+                                            std::size_t column, std::size_t block,
+                                            std::size_t blocks, std::uint32_t* sums,
+                                            std::uint64_t* squares) {
+  for (std::size_t at = 0; at < n;) {
+    const std::size_t b = std::min((column + at) / block, blocks - 1);
+    const std::size_t end = b + 1 == blocks ? n : std::min(n, (b + 1) * block - column);
+    std::uint32_t sum = 0;
+    std::uint32_t sum_of_squares = 0;
+    for (std::size_t i = at; i < end; ++i) {
+      const std::uint32_t v = samples[i];
+      sum += v;
+      sum_of_squares += v * v;
+    }
+    sums[b] += sum;
+    squares[b] += sum_of_squares;
+    at = end;
+  }
 }
 
 // Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
@@ -232,13 +248,14 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if (paper.first() != chunk_first) {
       paper = PaperRow(chunk_first, std::min(piece, width - chunk * piece));
     }
-    // Each column's sums over the band, added up by block at its end.
-    smallest_ = std::min<int>(
-        smallest_,
-        paper.normalise_adding(*this, y, samples + (x - begin), line_.data(), x - chunk * piece, m,
-                               column_sums_.data() + x, column_squares_.data() + x));
+    smallest_ =
+        std::min<int>(smallest_, paper.normalise_smallest(*this, y, samples + (x - begin),
+                                                          line_.data(), x - chunk * piece, m));
     if ((y / statistics_step) % 2 == 0)
       tally_.add(line_.data(), m);  // the histogram: one row in eight
+    // Each block's moments, from the part of it here.
+    add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(block_), block_sums_.size(),
+                  block_sums_.data(), block_squares_.data());
     x = stop;
   }
   if (!row_ends) return;
@@ -292,22 +309,16 @@ void AutoStatistics::end_band(int band) {
     // The rows of the band that were read.
     const double n = double(band_rows_read_) * double(block_width);
     if (n == 0) continue;
-    std::uint64_t sum = 0;
-    std::uint64_t sum_of_squares = 0;
-    for (std::size_t x = first; x < first + block_width; ++x) {
-      sum += column_sums_[x];
-      sum_of_squares += column_squares_[x];
-    }
-    const double mean = double(sum) / n;
-    const double squares = double(sum_of_squares);
+    const double mean = double(block_sums_[b]) / n;
+    const double squares = double(block_squares_[b]);
     // The deviation of the block's content: its variance less the noise's, amplified as the
     // division by the paper amplifies it (a dark, noisy block is no wide range of ink).
     const double factor =
         255.0 / std::max(levels[std::min<std::size_t>(b, grid_columns_ - 1)], 1.0f);
     widest_ = std::max(widest_, squares / n - mean * mean - sigma_ * sigma_ * factor * factor);
   }
-  std::fill(column_sums_.begin(), column_sums_.end(), 0);
-  std::fill(column_squares_.begin(), column_squares_.end(), 0);
+  std::fill(block_sums_.begin(), block_sums_.end(), 0);
+  std::fill(block_squares_.begin(), block_squares_.end(), 0);
   band_rows_read_ = 0;
 }
 
@@ -355,10 +366,9 @@ void AutoStatistics::end(int pass) {
       const float factor = 255.0f / std::max(grid_[g], 1.0f);
       noise_grid_[g] = static_cast<float>(sigma_ * sigma_) * factor * factor;
     }
-    // A column's squares over a band fit 32 bits: at most 2 x 364 rows, one in four read, of
-    // squares up to 255^2.
-    column_sums_.assign(static_cast<std::size_t>(columns_), 0);
-    column_squares_.assign(static_cast<std::size_t>(columns_), 0);
+    const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
+    block_sums_.assign(column_blocks, 0);
+    block_squares_.assign(column_blocks, 0);
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
     const std::size_t pieces = (static_cast<std::size_t>(columns_) + piece - 1) / piece;
     for (std::size_t c = 0; c < std::min(pieces, kept_pieces); ++c) {
@@ -375,8 +385,8 @@ void AutoStatistics::end(int pass) {
   blank_ = range == 0;
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
-  column_sums_ = {};
-  column_squares_ = {};
+  block_sums_ = {};
+  block_squares_ = {};
   line_ = {};
   paper_rows_ = {};
 }
@@ -455,13 +465,12 @@ void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned
   normalise_row(samples, count, above_.data() + from, step_.data() + from, weight, out);
 }
 
-unsigned char PaperRow::normalise_adding(const AutoStatistics& statistics, int y,
-                                         const unsigned char* samples, unsigned char* out,
-                                         std::size_t from, std::size_t count, std::uint32_t* sums,
-                                         std::uint32_t* squares) {
+unsigned char PaperRow::normalise_smallest(const AutoStatistics& statistics, int y,
+                                           const unsigned char* samples, unsigned char* out,
+                                           std::size_t from, std::size_t count) {
   const float weight = refresh(statistics, y);
-  return normalise_and_add(samples, count, above_.data() + from, step_.data() + from, weight, out,
-                           sums, squares);
+  return ::imagefiles::detail::normalise_smallest(samples, count, above_.data() + from,
+                                                  step_.data() + from, weight, out);
 }
 
 float PaperRow::refresh(const AutoStatistics& statistics, int y) {

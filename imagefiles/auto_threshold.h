@@ -28,10 +28,10 @@ class PaperRow {
   // paper's brightness, into 0 to 255.
   void normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
                  unsigned char* out, std::size_t from, std::size_t count);
-  // The same, each result also added to `sums` and `squares` (one a column); gives the smallest.
-  unsigned char normalise_adding(const AutoStatistics& statistics, int y,
-                                 const unsigned char* samples, unsigned char* out, std::size_t from,
-                                 std::size_t count, std::uint32_t* sums, std::uint32_t* squares);
+  // The same, giving the smallest result.
+  unsigned char normalise_smallest(const AutoStatistics& statistics, int y,
+                                   const unsigned char* samples, unsigned char* out,
+                                   std::size_t from, std::size_t count);
 
  private:
   float refresh(const AutoStatistics& statistics, int y);  // the rows for `y`; gives its weight
@@ -99,7 +99,9 @@ class AutoStatistics {
   Tally tally_;
   std::uint64_t histogram_[256] = {};
   int smallest_ = 255;
-  std::vector<std::uint32_t> column_sums_, column_squares_;  // over the band of blocks under way
+  // Each block's sums over the band of blocks under way.
+  std::vector<std::uint32_t> block_sums_;
+  std::vector<std::uint64_t> block_squares_;
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
