@@ -107,14 +107,16 @@ IMAGEFILES_VECTOR_CLONES unsigned char normalise_smallest(const unsigned char* i
 
 // Adds the `n` samples from page column `column` to the sums and sums of squares of their blocks
 // (of `block` columns; the last, `blocks` - 1, takes the columns left over): one call a row, a
-// vectorised loop a block. A block's part of a row (at most 2 x 364 samples) sums in 32 bits.
+// vectorised loop a block, in parts of at most 32,768 samples, whose squares sum in 32 bits (the
+// blocks of a strip millions of samples long are wider).
 IMAGEFILES_VECTOR_CLONES void add_to_blocks(const unsigned char* samples, std::size_t n,
                                             std::size_t column, std::size_t block,
                                             std::size_t blocks, std::uint32_t* sums,
                                             std::uint64_t* squares) {
   for (std::size_t at = 0; at < n;) {
     const std::size_t b = std::min((column + at) / block, blocks - 1);
-    const std::size_t end = b + 1 == blocks ? n : std::min(n, (b + 1) * block - column);
+    const std::size_t end =
+        std::min(at + 32768, b + 1 == blocks ? n : std::min(n, (b + 1) * block - column));
     std::uint32_t sum = 0;
     std::uint32_t sum_of_squares = 0;
     for (std::size_t i = at; i < end; ++i) {
