@@ -12,6 +12,8 @@
 
 #include "imagefiles/auto_threshold.h"
 
+#include "imagefiles/auto_loops.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -38,8 +40,6 @@ constexpr std::size_t piece = std::size_t{1} << 16;
 // there).
 constexpr std::int64_t most_grid_columns = 1 << 14;
 constexpr std::size_t kept_pieces = 2;
-// The filter against the noise works in stretches of this many samples.
-constexpr std::size_t filter_stretch = 64;
 
 // The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
 // mirrored): one block of ink or of a stain's edge does not make the paper's level.
@@ -79,109 +79,6 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
     }
   }
   return mean;
-}
-
-// A sample divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
-// the way from `above` to `above` + `step`.
-inline unsigned char normalised_sample(unsigned char in, float above, float step, float weight) {
-  const float v = static_cast<float>(in) * (above + weight * step);
-  return static_cast<unsigned char>(std::min(v, 255.0f));
-}
-
-// `n` samples divided by the paper's brightness (a vectorised loop).
-IMAGEFILES_VECTOR_CLONES void normalise_row(const unsigned char* in, std::size_t n,
-                                            const float* above, const float* step, float weight,
-                                            unsigned char* out) {
-  for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
-}
-
-// The same, giving the smallest result.
-IMAGEFILES_VECTOR_CLONES unsigned char normalise_smallest(const unsigned char* in, std::size_t n,
-                                                          const float* above, const float* step,
-                                                          float weight, unsigned char* out) {
-  for (std::size_t i = 0; i < n; ++i) out[i] = normalised_sample(in[i], above[i], step[i], weight);
-  unsigned char smallest = 255;
-  for (std::size_t i = 0; i < n; ++i) smallest = std::min(smallest, out[i]);
-  return smallest;
-}
-
-// Adds the `n` samples from page column `column` to the sums and sums of squares of their blocks
-// (of `block` columns; the last, `blocks` - 1, takes the columns left over): one call a row, a
-// vectorised loop a block, in parts of at most 32,768 samples, whose squares sum in 32 bits (the
-// blocks of a strip millions of samples long are wider).
-IMAGEFILES_VECTOR_CLONES void add_to_blocks(const unsigned char* samples, std::size_t n,
-                                            std::size_t column, std::size_t block,
-                                            std::size_t blocks, std::uint32_t* sums,
-                                            std::uint64_t* squares) {
-  for (std::size_t at = 0; at < n;) {
-    const std::size_t b = std::min((column + at) / block, blocks - 1);
-    const std::size_t end =
-        std::min(at + 32768, b + 1 == blocks ? n : std::min(n, (b + 1) * block - column));
-    std::uint32_t sum = 0;
-    std::uint32_t sum_of_squares = 0;
-    for (std::size_t i = at; i < end; ++i) {
-      const std::uint32_t v = samples[i];
-      sum += v;
-      sum_of_squares += v * v;
-    }
-    sums[b] += sum;
-    squares[b] += sum_of_squares;
-    at = end;
-  }
-}
-
-// Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
-// second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
-// varies no more than the noise, the sample itself where it varies far more (a stroke's edge). A
-// sample above `ceiling` is left as it is. Vectorised loops: each column's three samples summed
-// once, then three columns.
-IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
-                                     const unsigned char* below, const float* noise, std::size_t n,
-                                     int ceiling, unsigned char* out) {
-  int column_sums[filter_stretch + 2];
-  int column_squares[filter_stretch + 2];
-  for (std::size_t i = 0; i < n + 2; ++i) {
-    const int a = above[i];
-    const int b = middle[i];
-    const int c = below[i];
-    column_sums[i] = a + b + c;
-    column_squares[i] = a * a + b * b + c * c;
-  }
-  for (std::size_t i = 0; i < n; ++i) {
-    const int sum = column_sums[i] + column_sums[i + 1] + column_sums[i + 2];
-    const int squares = column_squares[i] + column_squares[i + 1] + column_squares[i + 2];
-    const float mean = static_cast<float>(sum) * (1.0f / 9);
-    const float variance = static_cast<float>(squares) * (1.0f / 9) - mean * mean;
-    const float sample = middle[i + 1];
-    const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
-    const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
-    out[i] = middle[i + 1] > ceiling ? middle[i + 1] : static_cast<unsigned char>(value);
-  }
-}
-
-// `n` points of a straight line from `from`, `slope` apart (a vectorised loop: its count and
-// index in 32 bits, which convert to doubles in vectors).
-IMAGEFILES_VECTOR_CLONES void along_line(float* out, int n, double from, double slope) {
-  for (int i = 0; i < n; ++i) out[i] = static_cast<float>(from + slope * static_cast<double>(i));
-}
-
-// Levels of the paper made 255 / level (a vectorised loop).
-IMAGEFILES_VECTOR_CLONES void reciprocals(float* levels, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) levels[i] = 255.0f / std::max(levels[i], 1.0f);
-}
-
-// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
-// whether all are above `ceiling`: a vectorised loop over the whole row rather than a call a
-// stretch.
-IMAGEFILES_VECTOR_CLONES void mark_paper(const unsigned char* row, std::size_t n, int ceiling,
-                                         unsigned char* marks) {
-  std::size_t from = 0;
-  for (; from + filter_stretch <= n; from += filter_stretch) {
-    unsigned char smallest = 255;
-    for (std::size_t i = 0; i < filter_stretch; ++i) smallest = std::min(smallest, row[from + i]);
-    marks[from / filter_stretch] = smallest > ceiling;
-  }
-  if (from < n) marks[from / filter_stretch] = smallest_sample(row + from, n - from) > ceiling;
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// The row loops of the automatic method (auto_threshold.cpp), each vectorised, with a clone for
+// each vector width where the compiler makes them.
+
+#ifndef IMAGEFILES_AUTO_LOOPS_H
+#define IMAGEFILES_AUTO_LOOPS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace imagefiles::detail {
+
+// The filter against the noise works in stretches of this many samples.
+constexpr std::size_t filter_stretch = 64;
+
+// `n` samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
+// the way from `above` to `above` + `step`, into 0 to 255.
+void normalise_row(const unsigned char* in, std::size_t n, const float* above, const float* step,
+                   float weight, unsigned char* out);
+// The same, giving the smallest result.
+unsigned char normalise_smallest(const unsigned char* in, std::size_t n, const float* above,
+                                 const float* step, float weight, unsigned char* out);
+// Adds the `n` samples from page column `column` to the sums and sums of squares of their blocks
+// (of `block` columns; the last, `blocks` - 1, takes the columns left over).
+void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t column,
+                   std::size_t block, std::size_t blocks, std::uint32_t* sums,
+                   std::uint64_t* squares);
+// Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
+// second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
+// varies no more than the noise (`noise`, a variance for each sample), the sample itself where it
+// varies far more (a stroke's edge). A sample above `ceiling` is left as it is.
+void wiener(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
+            const float* noise, std::size_t n, int ceiling, unsigned char* out);
+// `n` points of a straight line from `from`, `slope` apart.
+void along_line(float* out, int n, double from, double slope);
+// Levels of the paper made 255 / level (at least 1).
+void reciprocals(float* levels, std::size_t n);
+// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
+// whether all are above `ceiling`, into `marks`.
+void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned char* marks);
+
+}  // namespace imagefiles::detail
+
+#endif  // IMAGEFILES_AUTO_LOOPS_H
