@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imagefiles/binarisation_internal.h"
@@ -59,6 +60,13 @@ class AutoStatistics {
   void end(int pass);
 
   // Once every pass has ended:
+  // What the decision needs once every pass has ended, as bytes for another process of the same
+  // build (the workers of a cluster), and back into statistics made for a page of the same size.
+  // restore() refuses (false) bytes that do not describe such a page: a grid of another size, a
+  // window out of range. Throws std::bad_alloc.
+  std::string saved() const;
+  bool restore(const std::string& bytes);
+
   int window() const { return window_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   const Formula& formula() const { return formula_; }

@@ -477,6 +477,32 @@ class AutoPage {
     next_row_ = 0;
   }
 
+  // What the passes learnt, for another process (pickle): the page's size and the statistics'
+  // bytes; and back.
+  py::tuple state() const {
+    ready();
+    std::string bytes;
+    try {
+      bytes = statistics_->saved();
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+    return py::make_tuple(rows_, columns_, py::bytes(bytes));
+  }
+  static std::unique_ptr<AutoPage> from_state(const py::tuple& state) {
+    if (state.size() != 3) refuse("not the state of a page's statistics");
+    auto page = std::make_unique<AutoPage>(state[0].cast<int>(), state[1].cast<int>());
+    bool restored = false;
+    try {
+      restored = page->statistics_->restore(state[2].cast<std::string>());
+    } catch (const std::bad_alloc&) {
+      check(IMAGE_MEMOIRE_INSUFFISANTE);
+    }
+    if (!restored) refuse("not the state of a page's statistics");
+    page->pass_ = page->passes();
+    return page;
+  }
+
   int passes() const { return imagefiles::detail::AutoStatistics::passes; }
   int window() const {
     ready();
@@ -642,7 +668,9 @@ is black. Replaces the file whole, as write does.)");
       .def_property_readonly("window", &AutoPage::window)
       .def("gather", &AutoPage::gather, py::arg("pass_"), py::arg("first"), py::arg("band"))
       .def("end", &AutoPage::end, py::arg("pass_"))
-      .def("decide", &AutoPage::decide, py::arg("block"), py::arg("top"), py::arg("left"));
+      .def("decide", &AutoPage::decide, py::arg("block"), py::arg("top"), py::arg("left"))
+      .def(py::pickle([](const AutoPage& page) { return page.state(); },
+                      [](const py::tuple& state) { return AutoPage::from_state(state); }));
   m.def("_histogram", &histogram, py::arg("a"));
   m.def("_otsu_of_histogram", &otsu_of_histogram, py::arg("histogram"));
   m.def("_widest_window", &widest_window, py::arg("a"), py::arg("window"), py::arg("top"),

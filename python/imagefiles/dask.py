@@ -10,9 +10,11 @@ largest deviation from each chunk's own. The automatic method's estimates of the
 its paper, its histogram) need its rows in order: binarize computes the array a band of chunks at a
 time for each of those passes before it returns (the input is computed that many times, in the
 memory of one band), and each chunk is then decided with its neighbours' window // 2 around it, as
-the local methods are. Those statistics live in this process: "auto" runs on dask's local
-schedulers (threads, synchronous), not on a distributed cluster.
+the local methods are; what the passes learnt (a grid of the paper's brightness, a few numbers)
+goes with the tasks, to a distributed cluster's workers too.
 """
+
+import uuid
 
 import dask
 import dask.array as da
@@ -59,7 +61,9 @@ def binarize(darray, method="auto", window=15, k=None):
     common = dict(depth=depth, boundary="none", trim=False, chunks=x.chunks, dtype=np.uint8, meta=meta)
     if method == "auto":
         starts = tuple(np.cumsum((0,) + c[:-1]) for c in x.chunks)
-        result = x.map_overlap(_auto_block, page=page, starts=starts, half=depth, **common)
+        # One key of the graph: a cluster sends it to each worker once, not with every chunk.
+        learnt = dask.delayed(page, name="imagefiles-auto-" + uuid.uuid4().hex, traverse=False)
+        result = x.map_overlap(_auto_block, page=learnt, starts=starts, half=depth, **common)
     elif method == "wolf":
         k = 0.5 if k is None else k
         extended = overlap(x, depth=depth, boundary="none").to_delayed()

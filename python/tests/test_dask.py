@@ -50,6 +50,39 @@ def test_auto_pages_passes_in_order():
         statistics.gather(0, 2, np.zeros((2, 4), np.uint8))
 
 
+def test_auto_statistics_travel_by_pickle():
+    """What auto's passes learnt goes to another process as bytes, and nothing else comes back."""
+    import pickle
+
+    image = page(200, 150, seed=8)
+    learnt = imagefiles.dask._auto_statistics(da.from_array(image, chunks=(70, 150)))
+    state = learnt.__getstate__()
+    copy = pickle.loads(pickle.dumps(learnt))
+    np.testing.assert_array_equal(copy.decide(image, 0, 0), imagefiles.binarize(image, "auto"))
+    assert copy.window == learnt.window
+    rows, columns, data = state
+    spoilt = [
+        (rows + 1, columns, data),  # another page
+        (rows, columns, data[:-1]),  # cut
+        (rows, columns, data + b"\0"),  # too long
+        (rows, columns, b"auto v2" + data[7:]),  # another layout
+        (rows, columns, data[:24] + (int.from_bytes(data[24:28], "little") + 1).to_bytes(4, "little") + data[28:]),  # a grid row more
+    ]
+    for bad in spoilt:
+        with pytest.raises(ValueError):
+            learnt.__class__.__new__(learnt.__class__).__setstate__(bad)
+
+
+def test_auto_on_a_cluster_of_processes():
+    """The statistics reach workers in other processes: the same pixels as the whole image."""
+    distributed = require("distributed")
+    image = page(300, 260, seed=4)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=True, dashboard_address=None) as cluster:
+        with distributed.Client(cluster):
+            got = imagefiles.dask.binarize(da.from_array(image, chunks=(90, 100)), "auto").compute()
+    np.testing.assert_array_equal(got, imagefiles.binarize(image, "auto"))
+
+
 def test_wolf_ties_and_a_uniform_image():
     """Several windows of the largest deviation, in several chunks; and an image with none."""
     tiles = np.tile(np.array([[0, 255], [255, 0]], np.uint8), (20, 20))
