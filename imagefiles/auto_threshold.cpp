@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "imagefiles/imagefiles.h"
@@ -27,8 +28,6 @@
 namespace imagefiles::detail {
 namespace {
 
-// The widest window whose sums fit 32 bits (binarisation_internal.h).
-constexpr int widest_window = 181;
 // Rows of the page the statistics pass reads: one in four.
 constexpr int statistics_step = 4;
 // The statistics pass divides rows by the paper in pieces of this many columns, and keeps the
@@ -288,71 +287,6 @@ void AutoStatistics::end(int pass) {
   block_squares_ = {};
   line_ = {};
   paper_rows_ = {};
-}
-
-namespace {
-
-// The decision's state, field after field in this build's own layout (the bytes go to processes
-// of the same build only).
-constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '1', '\0'};
-
-template <typename T>
-void put(std::string& bytes, const T& value) {
-  bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-template <typename T>
-bool take(const std::string& bytes, std::size_t& at, T* value, std::size_t count = 1) {
-  if (count > (bytes.size() - at) / sizeof(T)) return false;
-  std::memcpy(value, bytes.data() + at, count * sizeof(T));
-  at += count * sizeof(T);
-  return true;
-}
-
-}  // namespace
-
-std::string AutoStatistics::saved() const {
-  std::string bytes(saved_tag, sizeof saved_tag);
-  for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_})
-    put(bytes, value);
-  put(bytes, static_cast<unsigned char>(blank_));
-  put(bytes, formula_);
-  bytes.append(reinterpret_cast<const char*>(grid_.data()), grid_.size() * sizeof(float));
-  bytes.append(reinterpret_cast<const char*>(noise_grid_.data()),
-               noise_grid_.size() * sizeof(float));
-  return bytes;
-}
-
-bool AutoStatistics::restore(const std::string& bytes) {
-  std::size_t at = 0;
-  char tag[sizeof saved_tag];
-  int fields[6];
-  unsigned char blank = 0;
-  Formula formula{};
-  if (!take(bytes, at, tag, sizeof tag) || std::memcmp(tag, saved_tag, sizeof tag) != 0 ||
-      !take(bytes, at, fields, 6) || !take(bytes, at, &blank) || !take(bytes, at, &formula)) {
-    return false;
-  }
-  const auto [rows, columns, window, block, grid_rows, grid_columns] = fields;
-  // The grids' sizes follow from the page's and the block's, as end() makes them.
-  if (rows != rows_ || columns != columns_ || window < 3 || window > widest_window ||
-      window % 2 == 0 || blank > 1 || formula.kind != Formula::wolf || block < 16 ||
-      grid_rows != (rows_ + block - 1) / block || grid_columns != (columns_ + block - 1) / block) {
-    return false;
-  }
-  const std::size_t cells = static_cast<std::size_t>(grid_rows) * std::size_t(grid_columns);
-  if (bytes.size() - at != 2 * cells * sizeof(float)) return false;
-  grid_.resize(cells);
-  noise_grid_.resize(cells);
-  take(bytes, at, grid_.data(), cells);
-  take(bytes, at, noise_grid_.data(), cells);
-  window_ = window;
-  block_ = block;
-  grid_rows_ = grid_rows;
-  grid_columns_ = grid_columns;
-  blank_ = blank == 1;
-  formula_ = formula;
-  return true;
 }
 
 double AutoStatistics::centre(int g) const {

@@ -53,6 +53,8 @@ class AutoStatistics {
  public:
   AutoStatistics(int rows, int columns);
   static constexpr int passes = ScaleMeasure::passes + 2;
+  // The widest window whose sums fit 32 bits (binarisation_internal.h).
+  static constexpr int widest_window = 181;
   // Whether gather() uses row `y` in `pass` (the whole-image function skips the others).
   bool wanted(int pass, int y) const;
   // `n` samples of row `y` from column `first`: the pieces of a row in the order of the columns.

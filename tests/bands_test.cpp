@@ -18,6 +18,7 @@
 
 #include <imagefiles/imagefiles.h>
 
+#include "imagefiles/auto_threshold.h"
 #include "imagefiles/bands.h"
 #include "support.h"
 
@@ -195,6 +196,50 @@ TEST(Bands, AutoOnAStripWiderThanItsGrid) {
               IMAGE_OK);
     std::fclose(input);
     EXPECT_TRUE(read_file(dir / "out") == file_of(expected, s, true));
+  }
+}
+
+// auto's statistics as bytes (a cluster's workers get them so): restored, they decide the page as
+// the whole-image function does; cut, spoilt or made for another page, they are refused or, where
+// a spoilt number is still one end() could make, decide without reading outside their grids.
+TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
+  using imagefiles::detail::AutoRows;
+  using imagefiles::detail::AutoStatistics;
+  const Shape s{90, 70};
+  const std::vector<unsigned char> in = page(s, 3);
+  const std::size_t width = static_cast<std::size_t>(s.columns);
+  AutoStatistics learnt(s.rows, s.columns);
+  for (int pass = 0; pass < AutoStatistics::passes; ++pass) {
+    for (int y = 0; y < s.rows; ++y) {
+      if (learnt.wanted(pass, y)) learnt.gather(pass, y, 0, in.data() + y * width, width);
+    }
+    learnt.end(pass);
+  }
+  const std::string saved = learnt.saved();
+  const auto decided = [&](const AutoStatistics& statistics) {
+    std::vector<unsigned char> out(in.size());
+    AutoRows rows(statistics, s.rows, imagefiles::detail::whole_row(s.columns));
+    int done = 0;
+    for (int y = 0; y < s.rows; ++y) {
+      rows.feed(in.data() + y * width);
+      while (rows.next(out.data() + done * width)) ++done;
+    }
+    return out;
+  };
+  AutoStatistics copy(s.rows, s.columns);
+  ASSERT_TRUE(copy.restore(saved));
+  EXPECT_TRUE(decided(copy) == whole({BINARISATION_AUTO, 0, 0, 0}, s, in));
+  EXPECT_FALSE(AutoStatistics(s.rows + 1, s.columns).restore(saved));
+  EXPECT_FALSE(AutoStatistics(s.rows, s.columns).restore(saved + '\0'));
+  for (std::size_t n = 0; n < saved.size(); ++n) {
+    EXPECT_FALSE(AutoStatistics(s.rows, s.columns).restore(saved.substr(0, n))) << n;
+  }
+  // Every byte changed: the numbers, the paper's grid and the noise's.
+  for (std::size_t at = 0; at < saved.size(); ++at) {
+    std::string spoilt = saved;
+    spoilt[at] = static_cast<char>(spoilt[at] ^ 0x41);
+    AutoStatistics t(s.rows, s.columns);
+    if (t.restore(spoilt)) decided(t);
   }
 }
 
