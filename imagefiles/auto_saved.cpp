@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -39,7 +40,10 @@ std::string AutoStatistics::saved() const {
   for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_})
     put(bytes, value);
   put(bytes, static_cast<unsigned char>(blank_));
-  put(bytes, formula_);
+  // The formula is Wolf's: its numbers only (an enumeration is no field to read from bytes).
+  const Formula& f = formula_;
+  for (const double value : {f.k, f.range, f.minimum, f.a1, f.a0, f.b1, f.b0}) put(bytes, value);
+  put(bytes, f.ceiling);
   bytes.append(reinterpret_cast<const char*>(grid_.data()), grid_.size() * sizeof(float));
   bytes.append(reinterpret_cast<const char*>(noise_grid_.data()),
                noise_grid_.size() * sizeof(float));
@@ -51,16 +55,24 @@ bool AutoStatistics::restore(const std::string& bytes) {
   char tag[sizeof saved_tag];
   int fields[6];
   unsigned char blank = 0;
-  Formula formula{};
+  double numbers[7];
+  int ceiling = 0;
   if (!take(bytes, at, tag, sizeof tag) || std::memcmp(tag, saved_tag, sizeof tag) != 0 ||
-      !take(bytes, at, fields, 6) || !take(bytes, at, &blank) || !take(bytes, at, &formula)) {
+      !take(bytes, at, fields, 6) || !take(bytes, at, &blank) || !take(bytes, at, numbers, 7) ||
+      !take(bytes, at, &ceiling)) {
     return false;
   }
+  Formula formula{};
+  formula.kind = Formula::wolf;
+  std::tie(formula.k, formula.range, formula.minimum, formula.a1, formula.a0, formula.b1,
+           formula.b0) =
+      std::tie(numbers[0], numbers[1], numbers[2], numbers[3], numbers[4], numbers[5], numbers[6]);
+  formula.ceiling = ceiling;
   const auto [rows, columns, window, block, grid_rows, grid_columns] = fields;
   // The grids' sizes follow from the page's and the block's, as end() makes them.
   if (rows != rows_ || columns != columns_ || window < 3 || window > widest_window ||
-      window % 2 == 0 || blank > 1 || formula.kind != Formula::wolf || block < 16 ||
-      grid_rows != (rows_ + block - 1) / block || grid_columns != (columns_ + block - 1) / block) {
+      window % 2 == 0 || blank > 1 || block < 16 || grid_rows != (rows_ + block - 1) / block ||
+      grid_columns != (columns_ + block - 1) / block) {
     return false;
   }
   const std::size_t cells = static_cast<std::size_t>(grid_rows) * std::size_t(grid_columns);
