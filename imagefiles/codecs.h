@@ -90,6 +90,10 @@ class RowDecoder {
 using DecoderOpener = statut_image (*)(std::FILE* stream, int page, Held held,
                                        std::unique_ptr<RowDecoder>* decoder);
 
+// Page `page` decoded whole into `to` by the decoder `open` makes (grey_conversion.cpp): the
+// whole-image readers of the formats that decode in rows.
+statut_image decode_whole(DecoderOpener open, std::FILE* stream, int page, Destination* to);
+
 // Where an encoder's bytes go: appended to a buffer, or written to a file being made (at any
 // offset when it is seekable).
 struct ByteSink {

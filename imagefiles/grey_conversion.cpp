@@ -1,9 +1,10 @@
 // The one rule that turns the pixels of every format into an 8-bit greymap, and the one check of
-// the dimensions a file declares.
+// the dimensions a file declares (and the formats decoded in rows, read whole through it).
 
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 #include "imagefiles/codecs.h"
 #include "imagefiles/internal.h"
@@ -20,6 +21,21 @@ statut_image accept_dimensions(std::int64_t rows, std::int64_t columns, Destinat
   to->columns = static_cast<int>(columns);
   if (to->image == nullptr || *bytes > to->capacity) return IMAGE_TAMPON_TROP_PETIT;
   return IMAGE_OK;
+}
+
+statut_image decode_whole(DecoderOpener open, std::FILE* stream, int page, Destination* to) {
+  std::unique_ptr<RowDecoder> decoder;
+  if (const statut_image opened = open(stream, page, Held::whole, &decoder); opened != IMAGE_OK) {
+    return opened;
+  }
+  if (const statut_image status = accept_dimensions(decoder->rows(), decoder->columns(), to);
+      status != IMAGE_OK) {
+    return status;
+  }
+  if (const statut_image read = decoder->next(decoder->rows(), to->image); read != IMAGE_OK) {
+    return read;
+  }
+  return decoder->end();
 }
 
 unsigned char luma(unsigned red, unsigned green, unsigned blue) {

@@ -286,19 +286,7 @@ statut_image open_png_rows(std::FILE* stream, int page, Held held,
 }
 
 statut_image read_png(std::FILE* stream, int page, Destination* to) {
-  std::unique_ptr<RowDecoder> decoder;
-  if (const statut_image opened = open_png_rows(stream, page, Held::whole, &decoder);
-      opened != IMAGE_OK) {
-    return opened;
-  }
-  if (const statut_image status = accept_dimensions(decoder->rows(), decoder->columns(), to);
-      status != IMAGE_OK) {
-    return status;
-  }
-  if (const statut_image read = decoder->next(decoder->rows(), to->image); read != IMAGE_OK) {
-    return read;
-  }
-  return decoder->end();
+  return decode_whole(open_png_rows, stream, page, to);
 }
 
 statut_image begin_png_bilevel(ByteSink sink, int rows, int columns,

@@ -375,16 +375,7 @@ statut_image open_tiff_rows(std::FILE* stream, int page, Held held,
 }
 
 statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
-  std::unique_ptr<RowDecoder> decoder;
-  if (const statut_image opened = open_tiff_rows(stream, page, Held::whole, &decoder);
-      opened != IMAGE_OK) {
-    return opened;
-  }
-  if (const statut_image status = accept_dimensions(decoder->rows(), decoder->columns(), to);
-      status != IMAGE_OK) {
-    return status;
-  }
-  return decoder->next(decoder->rows(), to->image);
+  return decode_whole(open_tiff_rows, stream, page, to);
 }
 
 statut_image count_tiff_pages(std::FILE* stream, int* pages) {
