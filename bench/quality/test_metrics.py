@@ -126,9 +126,10 @@ class RealPages(unittest.TestCase):
             for name in make_truth.PAGES:
                 with self.subTest(page=name):
                     committed = os.path.join(truths, name + ".truth.pbm")
-                    with open(committed, "rb") as a, open(os.path.join(work, name + ".truth.pbm"),
-                                                          "rb") as b:
-                        self.assertEqual(a.read(), b.read())
+                    for suffix in (".truth.pbm", ".halo.pbm"):
+                        with open(os.path.join(truths, name + suffix), "rb") as a, \
+                                open(os.path.join(work, name + suffix), "rb") as b:
+                            self.assertEqual(a.read(), b.read())
                     grey = getattr(data, name)()
                     width, height, raster = read_raster(committed)
                     self.assertEqual((height, width), grey.shape)
