@@ -91,6 +91,31 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned 
   }
 }
 
+// Whether any of `n` samples is white in `out` though at or below `ceiling` (a vectorised
+// reduction): the local threshold's veto, which ink_where_flat looks at.
+IMAGEFILES_VECTOR_CLONES bool any_vetoed(const unsigned char* line, std::size_t n, int ceiling,
+                                         const unsigned char* out) {
+  unsigned char any = 0;
+  for (std::size_t x = 0; x < n; ++x) any |= (line[x] <= ceiling) & (out[x] == 255);
+  return any != 0;
+}
+
+// Ink where the window varies no more than the noise: the window's spread, size x squares -
+// sum^2, exact in 64 bits, for the few samples vetoed.
+void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
+                    const std::uint32_t* squares, int window, const float* noise, std::size_t n,
+                    int ceiling, float flat, unsigned char* out) {
+  const auto size = static_cast<std::int64_t>(window) * window;
+  const double squared_size = static_cast<double>(size) * static_cast<double>(size);
+  for (std::size_t x = 0; x < n; ++x) {
+    if (line[x] > ceiling || out[x] != 255) continue;
+    const std::int64_t sum = sums[x + window] - sums[x];
+    const std::int64_t square = squares[x + window] - squares[x];
+    const double spread = static_cast<double>(size * square - sum * sum);
+    if (spread <= static_cast<double>(flat) * noise[x] * squared_size) out[x] = 0;
+  }
+}
+
 // `n` points of a straight line from `from`, `slope` apart (a vectorised loop: its count and
 // index in 32 bits, which convert to doubles in vectors).
 IMAGEFILES_VECTOR_CLONES void along_line(float* out, int n, double from, double slope) {

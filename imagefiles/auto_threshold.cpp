@@ -39,6 +39,9 @@ constexpr std::size_t piece = std::size_t{1} << 16;
 // there).
 constexpr std::int64_t most_grid_columns = 1 << 14;
 constexpr std::size_t kept_pieces = 2;
+// A window whose variance is at most this many times the noise's holds nothing but noise (its
+// deviation within two of the noise's).
+constexpr float flat_window = 4;
 
 // The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
 // mirrored): one block of ink or of a stain's edge does not make the paper's level.
@@ -78,6 +81,72 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
     }
   }
   return mean;
+}
+
+// Blocks under a printed area wider than themselves (a black label, a filled box, a photograph):
+// their 90th percentile is ink, not paper, and dividing by it would turn the area white. Light
+// changes little from one block to the next (a shadow, a stain), print does: a block darker than
+// half a neighbour's paper is taken for ink, and its paper is made again as the mean of the
+// paper of its neighbours, from the area's edges inwards. The brightest block is never ink.
+void without_ink_blocks(std::vector<float>& grid, int rows, int columns) {
+  const std::size_t n = grid.size();
+  enum : unsigned char { paper, ink, filled };
+  std::vector<unsigned char> state(n, paper);
+  const auto neighbours = [&](std::size_t b, auto&& visit) {
+    const int y = static_cast<int>(b / static_cast<std::size_t>(columns));
+    const int x = static_cast<int>(b % static_cast<std::size_t>(columns));
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((dy != 0 || dx != 0) && y + dy >= 0 && y + dy < rows && x + dx >= 0 && x + dx < columns)
+          visit(static_cast<std::size_t>(y + dy) * columns + (x + dx));
+      }
+    }
+  };
+  std::vector<std::size_t> waiting;
+  for (std::size_t b = 0; b < n; ++b) {
+    float brightest = 0;
+    neighbours(b, [&](std::size_t o) { brightest = std::max(brightest, grid[o]); });
+    if (grid[b] < brightest / 2) {
+      state[b] = ink;
+      waiting.push_back(b);
+    }
+  }
+  // Each round fills the ink blocks next to paper (or to blocks filled in an earlier round): at
+  // least one a round, since the brightest block is paper.
+  std::vector<std::pair<std::size_t, float>> round;
+  while (!waiting.empty()) {
+    round.clear();
+    std::vector<std::size_t> later;
+    for (const std::size_t b : waiting) {
+      float sum = 0;
+      int count = 0;
+      neighbours(b, [&](std::size_t o) {
+        if (state[o] != ink) {
+          sum += grid[o];
+          ++count;
+        }
+      });
+      if (count == 0) {
+        later.push_back(b);
+      } else {
+        round.emplace_back(b, sum / static_cast<float>(count));
+      }
+    }
+    for (const auto& [b, level] : round) {
+      grid[b] = level;
+      state[b] = filled;
+    }
+    // Beyond the edge of an area: its inner blocks, darker than half the paper made for it.
+    for (const auto& [b, level] : round) {
+      neighbours(b, [&, level = level](std::size_t o) {
+        if (state[o] == paper && grid[o] < level / 2) {
+          state[o] = ink;
+          later.push_back(o);
+        }
+      });
+    }
+    waiting.swap(later);
+  }
 }
 
 }  // namespace
@@ -255,6 +324,7 @@ void AutoStatistics::end(int pass) {
     int median = 0;
     while (median < 255 && 2 * (seen + differences[median]) < pairs) seen += differences[median++];
     sigma_ = pairs == 0 ? 0 : std::max(0.5, double(median)) / 0.954;
+    without_ink_blocks(grid_, grid_rows_, grid_columns_);
     for (float& level : grid_) level = std::max(1.0f, level - static_cast<float>(1.28 * sigma_));
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);
     // The noise's variance in each block, amplified as the block's samples are by the division
@@ -407,6 +477,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
+      noise_(static_cast<std::size_t>(strip_.width)),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
       paper_row_(left + strip_.fed_first, fed_),
       running_(rows, statistics.window(), strip_),
@@ -440,6 +511,15 @@ bool AutoRows::next(unsigned char* out) {
       } else {
         const RowSums<std::uint32_t> here{sums.sums + from, sums.squares + from, sums.window};
         decider_.decide(filtered_.data() + from, here, to - from, out + from);
+        // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
+        const int ceiling = statistics_.formula().ceiling;
+        if (any_vetoed(filtered_.data() + from, to - from, ceiling, out + from)) {
+          statistics_.noise_along(top_ + decided_,
+                                  left_ + strip_.first + static_cast<std::int64_t>(from), to - from,
+                                  noise_.data());
+          ink_where_flat(filtered_.data() + from, here.sums, here.squares, here.window,
+                         noise_.data(), to - from, ceiling, flat_window, out + from);
+        }
       }
       from = to;
     }

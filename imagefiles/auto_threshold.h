@@ -89,8 +89,7 @@ class AutoStatistics {
 
  private:
   double centre(int g) const;  // of block column g, in columns
-  void paper_grid();
-  void end_band(int band);  // a band of blocks read: their deviations
+  void end_band(int band);     // a band of blocks read: their deviations
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
 
   int rows_, columns_;
@@ -162,6 +161,7 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
+  std::vector<float> noise_;  // the noise's variance along the row decided
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
