@@ -1,8 +1,8 @@
 // The automatic method, for pages photographed or scanned under uneven light, at any scale.
 //
 // Every size follows the page's own scale (ScaleMeasure: its stroke width and letter height): the
-// local window is about one letter high, and the paper's blocks twice that. Paper lit unevenly (a
-// shadow, a phone's light falling off, a stain) is first brought to one level: each sample is
+// local window is about one letter high, and the paper's blocks a little more. Paper lit unevenly
+// (a shadow, a phone's light falling off, a stain) is first brought to one level: each sample is
 // divided by the brightness of the paper around it, estimated as the 90th percentile of each
 // block, smoothed over the blocks around and interpolated between block centres. On that
 // normalised page, a pixel is ink when both a global threshold (halfway between the levels of
@@ -293,13 +293,17 @@ void AutoStatistics::end(int pass) {
   if (pass < ScaleMeasure::passes) {
     scale_.end(pass);
     if (pass + 1 < ScaleMeasure::passes) return;
-    // The window about one letter high (the default on a page with no writing), the blocks twice
-    // that: larger than the letters, so that their 90th percentile is paper.
+    // The window about one letter high (the default on a page with no writing), the blocks a
+    // little more: larger than a letter, so that their 90th percentile is paper (the 3 x 3 median
+    // of the grid passes over a block inside a blot of ink), and no larger, so that the paper
+    // follows light that falls off over a distance of the page's, not the letters': blocks of two
+    // letter heights, on large writing, were too coarse for a dark corner and took its noise for
+    // ink.
     const int measured = scale_.scale().window;
     window_ = measured == 0 ? 15 : std::min(measured, widest_window);
     const auto widest_grid =
         static_cast<int>((std::int64_t{columns_} + most_grid_columns - 1) / most_grid_columns);
-    block_ = std::max({16, 2 * window_ + 2, widest_grid});
+    block_ = std::max({16, window_ + 2, widest_grid});
     down_ = std::max(1, block_ / 8);
     across_ = std::max(1, block_ / 8);
     grid_rows_ = (rows_ + block_ - 1) / block_;

@@ -396,7 +396,7 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
 /* The automatic method, with no parameter, for document pages (scans and photos) at any scale:
  * every size it uses follows the page's writing, as fenetre_conseillee measures it (a window W
  * of about one letter height, 15 on a page with no writing, at most 181). The page is first
- * divided by the brightness of its paper, the 90th percentile of blocks of 2 W + 2 pixels a side
+ * divided by the brightness of its paper, the 90th percentile of blocks of W + 2 pixels a side
  * (at least 16) less 1.28 times the deviation of the page's noise (measured from the median
  * difference of neighbouring samples), smoothed over the blocks around and interpolated between
  * their centres (which evens out shadows, a dark corner, stains); on that normalised page a pixel
