@@ -101,6 +101,7 @@ class AutoStatistics {
   // `down_`-th row.
   int down_ = 1, across_ = 1;
   std::vector<unsigned char> samples_;
+  std::uint32_t counts_[256] = {};  // one block's samples of each value, for its percentile
   int sampled_rows_ = 0;
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
