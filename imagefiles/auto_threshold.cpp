@@ -131,10 +131,17 @@ void without_ink_blocks(std::vector<float>& grid, int rows, int columns) {
     round.clear();
     std::vector<std::size_t> later;
     for (const std::size_t b : waiting) {
+      // The mean of the neighbours' paper, leaving out those darker than half the brightest:
+      // further blocks of the area, not yet found (an area many blocks wide would otherwise fade
+      // towards its middle, a ring at a time).
+      float brightest = 0;
+      neighbours(b, [&](std::size_t o) {
+        if (state[o] != ink) brightest = std::max(brightest, grid[o]);
+      });
       float sum = 0;
       int count = 0;
       neighbours(b, [&](std::size_t o) {
-        if (state[o] != ink) {
+        if (state[o] != ink && grid[o] >= brightest / 2) {
           sum += grid[o];
           ++count;
         }
