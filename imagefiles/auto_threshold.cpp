@@ -434,12 +434,13 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
   const float* levels = grid_.data() + static_cast<std::size_t>(block_row) * grid_columns_;
   const std::int64_t end = first + static_cast<std::int64_t>(n);
   std::int64_t x = first;
-  while (x < end) {
-    // The stretch of columns from x between the same two block centres.
-    int g = static_cast<int>(
-        std::floor((static_cast<double>(x) - (block_ - 1) / 2.0) / static_cast<double>(block_)));
-    g = std::clamp(g, -1, grid_columns_ - 1);
-    if (g + 1 < grid_columns_ && static_cast<double>(x) >= centre(g + 1)) ++g;
+  // The block whose centre is at or before x (-1 before the first); each stretch below ends at
+  // the next centre, so that the next stretch is the next block's.
+  int g = static_cast<int>(
+      std::floor((static_cast<double>(x) - (block_ - 1) / 2.0) / static_cast<double>(block_)));
+  g = std::clamp(g, -1, grid_columns_ - 1);
+  if (g + 1 < grid_columns_ && static_cast<double>(x) >= centre(g + 1)) ++g;
+  for (; x < end; g = std::min(g + 1, grid_columns_ - 1)) {
     std::int64_t stop = end;
     double from;
     double slope = 0;
@@ -456,7 +457,16 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
       from = levels[g] + slope * (static_cast<double>(x) - c0);
     }
     stop = std::max(stop, x + 1);
-    along_line(out + (x - first), static_cast<int>(stop - x), from, slope);
+    const int count = static_cast<int>(stop - x);
+    float* into = out + (x - first);
+    if (count < 64) {
+      // A short stretch (small blocks): the loop here, as along_line's, without its call.
+      for (int i = 0; i < count; ++i) {
+        into[i] = static_cast<float>(from + slope * static_cast<double>(i));
+      }
+    } else {
+      along_line(into, count, from, slope);
+    }
     x = stop;
   }
 }
