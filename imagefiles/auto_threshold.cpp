@@ -248,7 +248,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if ((y / statistics_step) % 2 == 0)
       tally_.add(line_.data(), m);  // the histogram: one row in eight
     // Each block's moments, from the part of it here.
-    add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(block_), block_sums_.size(),
+    add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
     x = stop;
   }
@@ -260,8 +260,8 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   }
   ++band_rows_read_;
   // A band of blocks ends every block_ rows; the rows left over join the last band.
-  const int band_blocks = std::max(1, rows_ / block_);
-  const auto band_of = [&](int row) { return std::min(row / block_, band_blocks - 1); };
+  const int band_blocks = std::max(1, rows_ / moment_block_);
+  const auto band_of = [&](int row) { return std::min(row / moment_block_, band_blocks - 1); };
   const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band(band_of(y));
 }
@@ -293,22 +293,37 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
 
 void AutoStatistics::end_band(int band) {
   const std::size_t width = static_cast<std::size_t>(columns_);
-  const float* levels =
-      grid_.data() + static_cast<std::size_t>(std::min(band, grid_rows_ - 1)) * grid_columns_;
+  const std::size_t size = static_cast<std::size_t>(moment_block_);
+  // The rows of the band (the last takes the rows left over), and their rows of paper blocks.
+  const int bands = std::max(1, rows_ / moment_block_);
+  const int last_row = band + 1 == bands ? rows_ - 1 : (band + 1) * moment_block_ - 1;
+  const int top = std::min(band * moment_block_ / block_, grid_rows_ - 1);
+  const int bottom = std::min(last_row / block_, grid_rows_ - 1);
   // The last block takes the columns left over.
-  const std::size_t blocks = std::max<std::size_t>(1, width / static_cast<std::size_t>(block_));
+  const std::size_t blocks = std::max<std::size_t>(1, width / size);
   for (std::size_t b = 0; b < blocks; ++b) {
-    const std::size_t first = b * static_cast<std::size_t>(block_);
-    const std::size_t block_width = b + 1 == blocks ? width - first : std::size_t(block_);
+    const std::size_t first = b * size;
+    const std::size_t block_width = b + 1 == blocks ? width - first : size;
     // The rows of the band that were read.
     const double n = double(band_rows_read_) * double(block_width);
     if (n == 0) continue;
     const double mean = double(block_sums_[b]) / n;
     const double squares = double(block_squares_[b]);
     // The deviation of the block's content: its variance less the noise's, amplified as the
-    // division by the paper amplifies it (a dark, noisy block is no wide range of ink).
-    const double factor =
-        255.0 / std::max(levels[std::min<std::size_t>(b, grid_columns_ - 1)], 1.0f);
+    // division by the paper amplifies it (a dark, noisy block is no wide range of ink), under
+    // the darkest paper block it covers.
+    const auto column_of = [&](std::size_t x) {
+      return static_cast<int>(std::min<std::size_t>(x / static_cast<std::size_t>(block_),
+                                                    static_cast<std::size_t>(grid_columns_ - 1)));
+    };
+    float level = 255;
+    for (int r = top; r <= bottom; ++r) {
+      const float* levels = grid_.data() + static_cast<std::size_t>(r) * grid_columns_;
+      for (int g = column_of(first); g <= column_of(first + block_width - 1); ++g) {
+        level = std::min(level, levels[g]);
+      }
+    }
+    const double factor = 255.0 / std::max(level, 1.0f);
     widest_ = std::max(widest_, squares / n - mean * mean - sigma_ * sigma_ * factor * factor);
   }
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
@@ -331,11 +346,12 @@ void AutoStatistics::end(int pass) {
     const auto widest_grid =
         static_cast<int>((std::int64_t{columns_} + most_grid_columns - 1) / most_grid_columns);
     block_ = std::max({16, window_ + 2, widest_grid});
-    // The paper sampled as densely as over blocks of twice that, 8 x 8 samples each (4 x 4 a
-    // block): its pass takes no longer on smaller blocks.
-    const int sampled = std::max({16, 2 * window_ + 2, widest_grid});
-    down_ = std::max(1, sampled / 8);
-    across_ = std::max(1, sampled / 8);
+    // Blocks of two letter heights for the deviations (each is one window's range of ink,
+    // wherever the paper's blocks fall) and for the paper's sampling, 8 x 8 samples of each (4 x
+    // 4 of a paper block): their passes take no longer on the smaller paper blocks.
+    moment_block_ = std::max({16, 2 * window_ + 2, widest_grid});
+    down_ = std::max(1, moment_block_ / 8);
+    across_ = std::max(1, moment_block_ / 8);
     grid_rows_ = (rows_ + block_ - 1) / block_;
     grid_columns_ = (columns_ + block_ - 1) / block_;
     grid_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_, 0);
@@ -368,7 +384,8 @@ void AutoStatistics::end(int pass) {
       const float factor = 255.0f / std::max(grid_[g], 1.0f);
       noise_grid_[g] = static_cast<float>(sigma_ * sigma_) * factor * factor;
     }
-    const std::size_t column_blocks = static_cast<std::size_t>(std::max(1, columns_ / block_));
+    const std::size_t column_blocks =
+        static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
     block_sums_.assign(column_blocks, 0);
     block_squares_.assign(column_blocks, 0);
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));

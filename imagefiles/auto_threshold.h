@@ -95,7 +95,9 @@ class AutoStatistics {
   int rows_, columns_;
   ScaleMeasure scale_;
   int window_ = 15;
-  int block_ = 32;
+  int block_ = 32;         // the paper's blocks
+  int moment_block_ = 32;  // the blocks of the deviations (Wolf's range): twice as wide
+
   int grid_rows_ = 0, grid_columns_ = 0;
   // The paper pass: the samples of the block row under way, every `across_`-th column of every
   // `down_`-th row.
