@@ -112,7 +112,14 @@ void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
     const std::int64_t sum = sums[x + window] - sums[x];
     const std::int64_t square = squares[x + window] - squares[x];
     const double spread = static_cast<double>(size * square - sum * sum);
-    if (spread <= static_cast<double>(flat) * noise[x] * squared_size) out[x] = 0;
+    // The window's level, not the sample alone, and below the threshold by more than the noise
+    // could take it (the variance's allowance): noisy paper is flat too, and in a deep shadow its
+    // samples below the threshold, and even its mean, are only the noise's.
+    const double allowance = static_cast<double>(flat) * noise[x];
+    const double below = static_cast<double>(ceiling * size - sum);
+    if (below >= 0 && below * below >= allowance * squared_size &&
+        spread <= allowance * squared_size)
+      out[x] = 0;
   }
 }
 

@@ -30,13 +30,14 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 // varies far more (a stroke's edge). A sample above `ceiling` is left as it is.
 void wiener(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
             const float* noise, std::size_t n, int ceiling, unsigned char* out);
-// Ink where the window holds no more than the noise: with nothing there to compare with, the
-// local threshold says nothing, and the global one decides (the inside of a printed area wider
-// than the window). For the `n` samples of `line` whose window sums are sums[x + window] -
-// sums[x] (and the same for `squares`), a sample at or below `ceiling` whose window's variance is
-// at most `flat` times the noise's (`noise`, a variance for each sample) is made 0 in `out`.
 // Whether any of `n` samples of `line` at or below `ceiling` is white (255) in `out`.
 bool any_vetoed(const unsigned char* line, std::size_t n, int ceiling, const unsigned char* out);
+// Ink where the window holds no more than the noise: with nothing there to compare with, the
+// local threshold says nothing, and the global one decides, on the window's level (the inside of
+// a printed area wider than the window). For the `n` samples of `line` whose window sums are
+// sums[x + window] - sums[x] (and the same for `squares`), a sample at or below `ceiling` whose
+// window's mean is too, and whose window's variance is at most `flat` times the noise's (`noise`,
+// a variance for each sample), is made 0 in `out`.
 void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
                     const std::uint32_t* squares, int window, const float* noise, std::size_t n,
                     int ceiling, float flat, unsigned char* out);
