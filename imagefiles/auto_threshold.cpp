@@ -554,35 +554,44 @@ void AutoRows::feed(const unsigned char* row) {
 
 bool AutoRows::next(unsigned char* out) {
   if (decided_ >= rows_ || received_ < std::min(rows_, decided_ + half_ + 1)) return false;
-  const RowSums<std::uint32_t> sums =
-      running_.next(decided_, [this](std::int64_t row) { return normalised(row); });
   const std::size_t width = static_cast<std::size_t>(strip_.width);
   if (statistics_.blank()) {
-    std::memset(out, 255, width);
-  } else {
-    filter(filtered_.data());
-    // The stretches the filter left as paper are white; the others are decided in runs.
-    for (std::size_t from = 0; from < width;) {
-      const bool paper = paper_[from / filter_stretch] != 0;
-      std::size_t to = from;
-      while (to < width && (paper_[to / filter_stretch] != 0) == paper) to += filter_stretch;
-      to = std::min(to, width);
-      if (paper) {
-        std::memset(out + from, 255, to - from);
-      } else {
-        const RowSums<std::uint32_t> here{sums.sums + from, sums.squares + from, sums.window};
-        decider_.decide(filtered_.data() + from, here, to - from, out + from);
-        // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
-        const int ceiling = statistics_.formula().ceiling;
-        if (any_vetoed(filtered_.data() + from, to - from, ceiling, out + from)) {
-          statistics_.noise_along(top_ + decided_,
-                                  left_ + strip_.first + static_cast<std::int64_t>(from), to - from,
-                                  noise_.data());
-          ink_where_flat(filtered_.data() + from, here.sums, here.squares, here.window,
-                         noise_.data(), to - from, ceiling, flat_window, out + from);
-        }
-      }
-      from = to;
+    std::memset(out, 255, width);  // no window needed, on any row
+    ++decided_;
+    return true;
+  }
+  // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
+  // in paper_, neither filtered nor given window sums, written white.
+  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
+  mark_paper(normalised(decided_) + offset, width, statistics_.formula().ceiling, paper_.data());
+  runs_.clear();
+  for (std::size_t from = 0; from < width;) {
+    const bool paper = paper_[from / filter_stretch] != 0;
+    std::size_t to = from;
+    while (to < width && (paper_[to / filter_stretch] != 0) == paper) to += filter_stretch;
+    to = std::min(to, width);
+    if (paper) {
+      std::memset(out + from, 255, to - from);
+    } else {
+      runs_.push_back({from, to});
+    }
+    from = to;
+  }
+  const RowSums<std::uint32_t> sums = running_.next(
+      decided_, [this](std::int64_t row) { return normalised(row); }, runs_.data(), runs_.size());
+  filter(filtered_.data());
+  const int ceiling = statistics_.formula().ceiling;
+  for (const ColumnRun& run : runs_) {
+    const std::size_t n = run.to - run.from;
+    const RowSums<std::uint32_t> here{sums.sums + run.from, sums.squares + run.from, sums.window};
+    decider_.decide(filtered_.data() + run.from, here, n, out + run.from);
+    // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
+    if (any_vetoed(filtered_.data() + run.from, n, ceiling, out + run.from)) {
+      statistics_.noise_along(top_ + decided_,
+                              left_ + strip_.first + static_cast<std::int64_t>(run.from), n,
+                              noise_.data());
+      ink_where_flat(filtered_.data() + run.from, here.sums, here.squares, here.window,
+                     noise_.data(), n, ceiling, flat_window, out + run.from);
     }
   }
   ++decided_;
@@ -597,9 +606,6 @@ void AutoRows::filter(unsigned char* out) {
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const std::size_t width = static_cast<std::size_t>(strip_.width);
   const int ceiling = statistics_.formula().ceiling;
-  // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
-  // in paper_, not filtered (next() writes it white).
-  mark_paper(rows[1] + offset, width, ceiling, paper_.data());
   unsigned char around[3][filter_stretch + 2];
   float noise[filter_stretch];
   for (std::size_t from = 0; from < width; from += filter_stretch) {

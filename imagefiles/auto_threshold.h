@@ -168,6 +168,7 @@ class AutoRows {
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
+  std::vector<ColumnRun> runs_;  // the others, decided
   PaperRow paper_row_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;

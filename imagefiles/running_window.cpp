@@ -60,6 +60,26 @@ __attribute__((target("avx512f"))) void advance_avx512(
   advance_plainly(slide ? enter + j : nullptr, slide ? leave + j : nullptr, sums + j, squares + j,
                   totals + j, total_squares + j, n - j);
 }
+
+// The column sums alone moved down, sixteen columns a step.
+__attribute__((target("avx512f"))) void move_down_avx512(const unsigned char* enter,
+                                                         const unsigned char* leave,
+                                                         std::uint32_t* sums,
+                                                         std::uint32_t* squares, std::size_t n) {
+  std::size_t j = 0;
+  for (; j + 16 <= n; j += 16) {
+    const __m512i in =
+        _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(enter + j)));
+    const __m512i out =
+        _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leave + j)));
+    const __m512i change = _mm512_sub_epi32(in, out);
+    _mm512_storeu_si512(sums + j, _mm512_add_epi32(_mm512_loadu_si512(sums + j), change));
+    _mm512_storeu_si512(squares + j,
+                        _mm512_add_epi32(_mm512_loadu_si512(squares + j),
+                                         _mm512_mullo_epi32(change, _mm512_add_epi32(in, out))));
+  }
+  move_down_plainly(enter + j, leave + j, sums + j, squares + j, n - j);
+}
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -129,3 +149,38 @@ void advance(const unsigned char* enter, const unsigned char* leave, std::uint32
 #endif
 
 }  // namespace imagefiles::detail
+
+#if defined(__SSE2__)
+namespace imagefiles::detail {
+
+template <>
+void move_down(const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
+               std::uint32_t* squares, std::size_t n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  if (avx512) return move_down_avx512(enter, leave, sums, squares, n);
+#endif
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    std::uint32_t in4;
+    std::uint32_t out4;
+    std::memcpy(&in4, enter + j, 4);
+    std::memcpy(&out4, leave + j, 4);
+    const __m128i in16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(in4)), zero);
+    const __m128i out16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(out4)), zero);
+    // Squares of bytes fit 16 bits.
+    const __m128i in2 = _mm_unpacklo_epi16(_mm_mullo_epi16(in16, in16), zero);
+    const __m128i out2 = _mm_unpacklo_epi16(_mm_mullo_epi16(out16, out16), zero);
+    __m128i* const s = reinterpret_cast<__m128i*>(sums + j);
+    __m128i* const q = reinterpret_cast<__m128i*>(squares + j);
+    _mm_storeu_si128(
+        s, _mm_add_epi32(_mm_loadu_si128(s), _mm_sub_epi32(_mm_unpacklo_epi16(in16, zero),
+                                                           _mm_unpacklo_epi16(out16, zero))));
+    _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), _mm_sub_epi32(in2, out2)));
+  }
+  move_down_plainly(enter + j, leave + j, sums + j, squares + j, n - j);
+}
+
+}  // namespace imagefiles::detail
+#endif

@@ -60,13 +60,40 @@ void advance(const unsigned char* enter, const unsigned char* leave, Sum* sums, 
   advance_plainly(enter, leave, sums, squares, totals, total_squares, n);
 }
 
+// The column sums alone moved one row down over n columns (`enter` comes into the window,
+// `leave` goes out), where no totals are wanted.
+template <typename Sum>
+void move_down_plainly(const unsigned char* enter, const unsigned char* leave, Sum* sums,
+                       Sum* squares, std::size_t n) {
+  for (std::size_t j = 0; j < n; ++j) {
+    const Sum in = enter[j];
+    const Sum out = leave[j];
+    sums[j] += in - out;
+    squares[j] += (in - out) * (in + out);
+  }
+}
+
+template <typename Sum>
+void move_down(const unsigned char* enter, const unsigned char* leave, Sum* sums, Sum* squares,
+               std::size_t n) {
+  move_down_plainly(enter, leave, sums, squares, n);
+}
+
 #if defined(__SSE2__)
 // Four columns a step, sixteen where AVX-512 is (running_window.cpp).
 template <>
 void advance(const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
              std::uint32_t* squares, std::uint32_t* totals, std::uint32_t* total_squares,
              std::size_t n);
+template <>
+void move_down(const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
+               std::uint32_t* squares, std::size_t n);
 #endif
+
+// A run of decided columns [from, to) of a row.
+struct ColumnRun {
+  std::size_t from, to;
+};
 
 // The columns a running window decides, and those it is fed: the whole row, or a vertical strip
 // of it with the window's overlap on each side (where the page has columns there).
@@ -92,7 +119,9 @@ inline Strip strip_of(int columns, int first, int width, int margin) {
 // The running window over the rows of a page, one row after the other from the top: next(row,
 // original) gives the window sums of `row`'s decided columns, original(r) being the fed samples of
 // row r (rows row - window / 2 - 1 to row + window / 2 are asked, mirrored at the page's top and
-// bottom). Memory: four sums a column.
+// bottom). Memory: four sums a column. Given runs of decided columns (in order, apart), the sums
+// are those of these columns only: the others' running totals, the serial part of the work, are
+// not made (a page's paper, which needs no window).
 //
 // The column sums are kept over the decided columns and `window / 2` more on each side: those
 // beyond the page's edges are the mirrored columns (... 2 1 | 0 1 2 ...), the others are fed. A
@@ -113,8 +142,7 @@ class RunningWindow {
         squares_(extended_),
         totals_(extended_ + 1),
         total_squares_(extended_ + 1),
-        mirrored_(left_ + right_),
-        scratch_(2 * (first_ + 1)) {
+        mirrored_(left_ + right_) {
     // Where each column beyond the page's edges comes from, among the sums.
     const std::int64_t origin = std::int64_t{strip.first} - half_;
     for (std::size_t j = 0; j < left_; ++j) {
@@ -130,13 +158,28 @@ class RunningWindow {
   }
 
   template <typename Original>
-  RowSums<Sum> next(int row, Original&& original) {
+  RowSums<Sum> next(int row, Original&& original, const ColumnRun* runs = nullptr,
+                    std::size_t count = 0) {
     Sum* const sums = sums_.data();
     Sum* const squares = squares_.data();
-    Sum* const totals = totals_.data();
-    Sum* const total_squares = total_squares_.data();
     const unsigned char* enter = nullptr;
     const unsigned char* leave = nullptr;
+    // The totals wanted: totals[j + 1] for j in [from, to) of each span, from 0 at its start.
+    // Decided column x needs the sums columns x to x + window - 1; spans closer than that merge.
+    spans_.clear();
+    if (runs == nullptr) {
+      spans_.push_back({0, extended_});
+    } else {
+      for (std::size_t r = 0; r < count; ++r) {
+        const std::size_t to = std::min(extended_, runs[r].to + static_cast<std::size_t>(window_));
+        if (!spans_.empty() && runs[r].from <= spans_.back().to) {
+          spans_.back().to = std::max(spans_.back().to, to);
+        } else {
+          spans_.push_back({runs[r].from, to});
+        }
+      }
+    }
+    span_ = 0;
     if (row == 0) {
       // The first row's window: how many times each row enters it, then each distinct row once.
       std::fill(sums_.begin(), sums_.end(), Sum{0});
@@ -156,8 +199,7 @@ class RunningWindow {
       // right margin.
       enter = original(mirror(std::int64_t{row} + half_, rows_));
       leave = original(mirror(std::int64_t{row} - 1 - half_, rows_));
-      advance(enter, leave, sums + left_, squares + left_, scratch_.data(),
-              scratch_.data() + first_ + 1, first_);
+      move_down(enter, leave, sums + left_, squares + left_, first_);
       enter += first_;
       leave += first_;
     }
@@ -165,18 +207,16 @@ class RunningWindow {
       sums[j] = sums[mirrored_[j]];
       squares[j] = squares[mirrored_[j]];
     }
-    advance<Sum>(nullptr, nullptr, sums, squares, totals, total_squares, left_ + first_);
     const std::size_t rest = left_ + first_;
-    advance(enter, leave, sums + rest, squares + rest, totals + rest, total_squares + rest,
-            fed_ - first_);
+    total(0, rest, nullptr, nullptr);
+    total(rest, left_ + fed_, enter, leave);
     const std::size_t end = left_ + fed_;
     for (std::size_t j = 0; j < right_; ++j) {
       sums[end + j] = sums[mirrored_[left_ + j]];
       squares[end + j] = squares[mirrored_[left_ + j]];
     }
-    advance<Sum>(nullptr, nullptr, sums + end, squares + end, totals + end, total_squares + end,
-                 right_);
-    return RowSums<Sum>{totals, total_squares, window_};
+    total(end, extended_, nullptr, nullptr);
+    return RowSums<Sum>{totals_.data(), total_squares_.data(), window_};
   }
 
  private:
@@ -192,8 +232,34 @@ class RunningWindow {
   std::vector<Sum> squares_;
   std::vector<Sum> totals_;
   std::vector<Sum> total_squares_;
+  // Sums columns [from, to): moved down where `enter` is given (column from's samples), totalled
+  // within the spans wanted.
+  void total(std::size_t from, std::size_t to, const unsigned char* enter,
+             const unsigned char* leave) {
+    for (std::size_t j = from; j < to;) {
+      while (span_ < spans_.size() && spans_[span_].to <= j) ++span_;
+      const bool wanted = span_ < spans_.size() && spans_[span_].from <= j;
+      const std::size_t stop = std::min(to, span_ == spans_.size() ? to
+                                            : wanted               ? spans_[span_].to
+                                                                   : spans_[span_].from);
+      const std::size_t at = j - from;
+      if (wanted) {
+        if (j == spans_[span_].from) totals_[j] = total_squares_[j] = 0;
+        advance(enter ? enter + at : nullptr, enter ? leave + at : nullptr, sums_.data() + j,
+                squares_.data() + j, totals_.data() + j, total_squares_.data() + j, stop - j);
+      } else if (enter != nullptr) {
+        move_down(enter + at, leave + at, sums_.data() + j, squares_.data() + j, stop - j);
+      }
+      j = stop;
+    }
+  }
+
   std::vector<std::size_t> mirrored_;  // where each column beyond the edges comes from
-  std::vector<Sum> scratch_;
+  struct Span {
+    std::size_t from, to;
+  };
+  std::vector<Span> spans_;  // the totals wanted in the row under way
+  std::size_t span_ = 0;
 };
 
 // Runs over the rows of a rows x columns raster and hands each row's window sums to
