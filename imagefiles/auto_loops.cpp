@@ -62,7 +62,7 @@ IMAGEFILES_VECTOR_CLONES void add_to_blocks(const unsigned char* samples, std::s
   }
 }
 
-// Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
+// Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
 // second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
 // varies no more than the noise, the sample itself where it varies far more (a stroke's edge). A
 // sample above `ceiling` is left as it is. Vectorised loops: each column's three samples summed
@@ -70,8 +70,8 @@ IMAGEFILES_VECTOR_CLONES void add_to_blocks(const unsigned char* samples, std::s
 IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
                                      const unsigned char* below, const float* noise, std::size_t n,
                                      int ceiling, unsigned char* out) {
-  int column_sums[filter_stretch + 2];
-  int column_squares[filter_stretch + 2];
+  int column_sums[filter_piece + 2];
+  int column_squares[filter_piece + 2];
   for (std::size_t i = 0; i < n + 2; ++i) {
     const int a = above[i];
     const int b = middle[i];

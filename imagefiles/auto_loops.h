@@ -9,8 +9,10 @@
 
 namespace imagefiles::detail {
 
-// The filter against the noise works in stretches of this many samples.
+// The filter against the noise skips stretches of this many samples (mark_paper), and filters
+// pieces of at most filter_piece.
 constexpr std::size_t filter_stretch = 64;
+constexpr std::size_t filter_piece = 1024;
 
 // `n` samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
 // the way from `above` to `above` + `step`, into 0 to 255.
@@ -24,7 +26,7 @@ unsigned char normalise_smallest(const unsigned char* in, std::size_t n, const f
 void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t column,
                    std::size_t block, std::size_t blocks, std::uint32_t* sums,
                    std::uint64_t* squares);
-// Wiener's filter over 3 x 3 of the `n` samples (at most filter_stretch) of `middle` from its
+// Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
 // second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
 // varies no more than the noise (`noise`, a variance for each sample), the sample itself where it
 // varies far more (a stroke's edge). A sample above `ceiling` is left as it is.

@@ -418,8 +418,7 @@ double AutoStatistics::centre(int g) const {
 
 void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
   const float* variances =
-      noise_grid_.data() +
-      static_cast<std::size_t>(std::min(y / block_, grid_rows_ - 1)) * grid_columns_;
+      noise_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_;
   // In runs of one block each (the last block takes the columns left over).
   std::int64_t g = std::min<std::int64_t>(first / block_, grid_columns_ - 1);
   for (std::size_t i = 0; i < n;) {
@@ -538,8 +537,8 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
-      noise_(static_cast<std::size_t>(strip_.width)),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
+      noise_(static_cast<std::size_t>(strip_.width)),
       paper_row_(left + strip_.fed_first, fed_),
       running_(rows, statistics.window(), strip_),
       decider_(statistics.formula(), statistics.window()),
@@ -586,12 +585,10 @@ bool AutoRows::next(unsigned char* out) {
     const RowSums<std::uint32_t> here{sums.sums + run.from, sums.squares + run.from, sums.window};
     decider_.decide(filtered_.data() + run.from, here, n, out + run.from);
     // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
+    // (filter() made the noise's row.)
     if (any_vetoed(filtered_.data() + run.from, n, ceiling, out + run.from)) {
-      statistics_.noise_along(top_ + decided_,
-                              left_ + strip_.first + static_cast<std::int64_t>(run.from), n,
-                              noise_.data());
       ink_where_flat(filtered_.data() + run.from, here.sums, here.squares, here.window,
-                     noise_.data(), n, ceiling, flat_window, out + run.from);
+                     noise_.data() + run.from, n, ceiling, flat_window, out + run.from);
     }
   }
   ++decided_;
@@ -604,27 +601,34 @@ void AutoRows::filter(unsigned char* out) {
   const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
                                   normalised(std::min(rows_ - 1, decided_ + 1))};
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  const std::size_t width = static_cast<std::size_t>(strip_.width);
   const int ceiling = statistics_.formula().ceiling;
-  unsigned char around[3][filter_stretch + 2];
-  float noise[filter_stretch];
-  for (std::size_t from = 0; from < width; from += filter_stretch) {
-    const std::size_t n = std::min(filter_stretch, width - from);
-    if (paper_[from / filter_stretch]) continue;
-    statistics_.noise_along(top_ + decided_, left_ + strip_.first + static_cast<std::int64_t>(from),
-                            n, noise);
-    const std::size_t start = offset + from;  // of the stretch, among the fed columns
-    if (start >= 1 && start + n + 1 <= fed_) {
-      wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise, n, ceiling,
-             out + from);
-      continue;
+  const int y = top_ + decided_;
+  if (statistics_.block_row(y) != noise_row_) {
+    // The noise changes only from one row of blocks to the next.
+    statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
+    noise_row_ = statistics_.block_row(y);
+  }
+  // Over the runs decided, in pieces (a sample at the page's left or right edge alone, its
+  // missing neighbours repeated).
+  for (const ColumnRun& run : runs_) {
+    for (std::size_t from = run.from; from < run.to;) {
+      const std::size_t start = offset + from;  // among the fed columns
+      std::size_t n = 1;
+      if (start >= 1 && start + 2 <= fed_) {
+        n = std::min({filter_piece, run.to - from, fed_ - 1 - start});
+        wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise_.data() + from,
+               n, ceiling, out + from);
+      } else {
+        unsigned char around[3][3];
+        for (std::size_t i = 0; i < 3; ++i) {
+          // Column start + i - 1 of the fed ones, the page's edges repeated.
+          const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
+          for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
+        }
+        wiener(around[0], around[1], around[2], noise_.data() + from, 1, ceiling, out + from);
+      }
+      from += n;
     }
-    for (std::size_t i = 0; i < n + 2; ++i) {
-      // Column start + i - 1 of the fed ones, the page's edges repeated.
-      const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
-      for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
-    }
-    wiener(around[0], around[1], around[2], noise, n, ceiling, out + from);
   }
 }
 

@@ -5,6 +5,7 @@
 #ifndef IMAGEFILES_AUTO_THRESHOLD_H
 #define IMAGEFILES_AUTO_THRESHOLD_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -76,6 +77,8 @@ class AutoStatistics {
   // noise of a dark region is amplified with it), block by block: for `n` columns of row `y`
   // from `first`, into `out`.
   void noise_along(int y, std::int64_t first, std::size_t n, float* out) const;
+  // The row of blocks of row `y`, whose noise noise_along gives.
+  int block_row(int y) const { return std::min(y / block_, grid_rows_ - 1); }
   // Where row `y` falls between the centres of the block rows: the rows above and below it and
   // the weight of the one below.
   struct Between {
@@ -164,11 +167,12 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
-  std::vector<float> noise_;  // the noise's variance along the row decided
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
   std::vector<ColumnRun> runs_;  // the others, decided
+  std::vector<float> noise_;     // the noise's variance along the row (noise_along)
+  int noise_row_ = -1;           // the row of blocks it is of
   PaperRow paper_row_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
