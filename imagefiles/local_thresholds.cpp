@@ -227,13 +227,6 @@ std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std
   return decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
 }
 
-// Whether every sample is above `ceiling` (a vectorised reduction).
-IMAGEFILES_VECTOR_CLONES bool all_above(const unsigned char* line, std::size_t n, int ceiling) {
-  unsigned char smallest = 255;
-  for (std::size_t x = 0; x < n; ++x) smallest = std::min(smallest, line[x]);
-  return smallest > ceiling;
-}
-
 // The automatic method's global part: white wherever the sample is above `ceiling`.
 void whiten_above(const unsigned char* line, std::size_t n, int ceiling, unsigned char* out) {
   for (std::size_t x = 0; x < n; ++x) out[x] = line[x] > ceiling ? 255 : out[x];
@@ -288,10 +281,6 @@ void LocalDecider<Sum>::decide(const unsigned char* line, const RowSums<Sum>& r,
   for (std::size_t x = 0; x < width; x += stretch) {
     const std::size_t n = std::min(stretch, width - x);
     const RowSums<Sum> here{r.sums + x, r.squares + x, r.window};
-    if (formula_.ceiling < 255 && all_above(line + x, n, formula_.ceiling)) {
-      std::memset(out + x, 255, n);  // paper under the ceiling's level: no window needed
-      continue;
-    }
     bool left = true;
     if (!trusted) {
       std::memset(out + x, undecided, n);
