@@ -199,6 +199,65 @@ TEST(Bands, AutoOnAStripWiderThanItsGrid) {
   }
 }
 
+// The running window asked for the sums of runs of a row's columns only (auto skips its paper):
+// each run's window sums are those of a window counted sample by sample, the page mirrored at its
+// edges, on strips and whole rows, windows wider than the page, runs that touch, runs closer than
+// a window, runs at the edges and rows with none.
+TEST(Bands, WindowSumsOfRunsAreTheirWindowsSums) {
+  using imagefiles::detail::ColumnRun;
+  using imagefiles::detail::mirror;
+  struct Case {
+    int rows, columns, window, first, width;
+  };
+  const Case cases[] = {{40, 300, 15, 0, 300}, {33, 200, 31, 57, 80}, {25, 150, 15, 120, 30},
+                        {9, 20, 41, 0, 20},    {30, 97, 3, 0, 97},    {12, 400, 181, 100, 250}};
+  std::uint32_t seed = 12345;
+  const auto random = [&](std::uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rows << " x " << c.columns << " window " << c.window
+                                      << " strip " << c.first << "+" << c.width);
+    std::vector<unsigned char> in(static_cast<std::size_t>(c.rows) * c.columns);
+    for (unsigned char& v : in) v = static_cast<unsigned char>(random(256));
+    const imagefiles::detail::Strip strip =
+        imagefiles::detail::strip_of(c.columns, c.first, c.width, c.window / 2);
+    imagefiles::detail::RunningWindow<std::uint32_t> running(c.rows, c.window, strip);
+    const auto original = [&](std::int64_t row) {
+      return in.data() + row * c.columns + strip.fed_first;
+    };
+    const int half = c.window / 2;
+    for (int y = 0; y < c.rows; ++y) {
+      std::vector<ColumnRun> runs;
+      for (std::size_t x = random(4) == 0 ? c.width : random(3); x < std::size_t(c.width);) {
+        const std::size_t to = std::min<std::size_t>(c.width, x + 1 + random(40));
+        runs.push_back({x, to});
+        x = to + random(3) * random(30);  // touching, close or far apart
+      }
+      const auto sums = running.next(y, original, runs.data(), runs.size());
+      for (const ColumnRun& run : runs) {
+        for (std::size_t x = run.from; x < run.to; ++x) {
+          std::uint32_t sum = 0;
+          std::uint32_t squares = 0;
+          for (int dy = -half; dy <= half; ++dy) {
+            for (int dx = -half; dx <= half; ++dx) {
+              const std::uint32_t v =
+                  in[mirror(y + dy, c.rows) * c.columns +
+                     mirror(c.first + static_cast<std::int64_t>(x) + dx, c.columns)];
+              sum += v;
+              squares += v * v;
+            }
+          }
+          ASSERT_EQ(sums.sums[x + c.window] - sums.sums[x], sum) << "row " << y << " column " << x;
+          ASSERT_EQ(sums.squares[x + c.window] - sums.squares[x], squares)
+              << "row " << y << " column " << x;
+        }
+      }
+    }
+  }
+}
+
 // auto's statistics as bytes (a cluster's workers get them so): restored, they decide the page as
 // the whole-image function does; cut, spoilt or made for another page, they are refused or, where
 // a spoilt number is still one end() could make, decide without reading outside their grids.
