@@ -572,7 +572,11 @@ bool AutoRows::next(unsigned char* out) {
     if (paper) {
       std::memset(out + from, 255, to - from);
     } else {
-      runs_.push_back({from, to});
+      // Its two ends stored apart (a pair put together on the stack and copied whole waits for
+      // both stores, on every run).
+      runs_.emplace_back();
+      runs_.back().from = from;
+      runs_.back().to = to;
     }
     from = to;
   }

@@ -175,7 +175,9 @@ class RunningWindow {
         if (!spans_.empty() && runs[r].from <= spans_.back().to) {
           spans_.back().to = std::max(spans_.back().to, to);
         } else {
-          spans_.push_back({runs[r].from, to});
+          spans_.emplace_back();  // the ends stored apart, as AutoRows does its runs
+          spans_.back().from = runs[r].from;
+          spans_.back().to = to;
         }
       }
     }
