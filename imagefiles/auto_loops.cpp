@@ -191,17 +191,63 @@ IMAGEFILES_VECTOR_CLONES void reciprocals(float* levels, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) levels[i] = 255.0f / std::max(levels[i], 1.0f);
 }
 
-// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
-// whether all are above `ceiling`: a vectorised loop over the whole row rather than a call a
-// stretch.
-IMAGEFILES_VECTOR_CLONES void mark_paper(const unsigned char* row, std::size_t n, int ceiling,
-                                         unsigned char* marks) {
+namespace {
+
+// mark_paper's whole stretches in a vectorised loop over the row (rather than a call a stretch);
+// returns where they end.
+IMAGEFILES_VECTOR_CLONES std::size_t mark_paper_plainly(const unsigned char* row, std::size_t n,
+                                                        int ceiling, unsigned char* marks) {
   std::size_t from = 0;
   for (; from + filter_stretch <= n; from += filter_stretch) {
     unsigned char smallest = 255;
     for (std::size_t i = 0; i < filter_stretch; ++i) smallest = std::min(smallest, row[from + i]);
     marks[from / filter_stretch] = smallest > ceiling;
   }
+  return from;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+static_assert(filter_stretch == 64, "a stretch is one vector of AVX-512");
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// The same with AVX-512, for a ceiling from 0 to 254: a stretch is one vector, whose comparison's
+// mask is all ones (no reduction of its smallest sample).
+__attribute__((target("avx512f,avx512bw"))) std::size_t mark_paper_avx512(const unsigned char* row,
+                                                                          std::size_t n,
+                                                                          int ceiling,
+                                                                          unsigned char* marks) {
+  const __m512i top = _mm512_set1_epi8(static_cast<char>(ceiling));
+  std::size_t from = 0;
+  for (; from + filter_stretch <= n; from += filter_stretch) {
+    const __mmask64 above = _mm512_cmpgt_epu8_mask(_mm512_loadu_si512(row + from), top);
+    marks[from / filter_stretch] = above == ~__mmask64{0};
+  }
+  return from;
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+}  // namespace
+
+// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
+// whether all are above `ceiling`.
+void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned char* marks) {
+  std::size_t from = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx512 =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+  if (avx512 && ceiling >= 0 && ceiling < 255) {
+    from = mark_paper_avx512(row, n, ceiling, marks);
+  } else {
+    from = mark_paper_plainly(row, n, ceiling, marks);
+  }
+#else
+  from = mark_paper_plainly(row, n, ceiling, marks);
+#endif
   if (from < n) marks[from / filter_stretch] = smallest_sample(row + from, n - from) > ceiling;
 }
 
