@@ -251,4 +251,49 @@ void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned c
   if (from < n) marks[from / filter_stretch] = smallest_sample(row + from, n - from) > ceiling;
 }
 
+// For each stretch of filter_stretch samples of the `n` of `row`, whether any lies above `low`
+// and at most `high`: a vectorised loop over the whole row (one unsigned comparison a sample)
+// rather than a call a stretch.
+IMAGEFILES_VECTOR_CLONES void mark_between(const unsigned char* row, std::size_t n, int low,
+                                           int high, unsigned char* marks) {
+  // Samples above `low` by 1 to `span`, in bytes: one unsigned comparison.
+  const unsigned char span = static_cast<unsigned char>(std::clamp(high - low, 0, 255));
+  const unsigned char base = static_cast<unsigned char>(std::clamp(low + 1, 0, 255));
+  const bool none = high <= low || low >= 255;
+  std::size_t from = 0;
+  for (; from + filter_stretch <= n; from += filter_stretch) {
+    unsigned char found = 0;
+    for (std::size_t i = 0; i < filter_stretch; ++i) {
+      found |= static_cast<unsigned char>(row[from + i] - base) < span;
+    }
+    marks[from / filter_stretch] = !none && found;
+  }
+  if (from < n) {
+    unsigned char found = 0;
+    for (std::size_t i = from; i < n; ++i)
+      found |= static_cast<unsigned char>(row[i] - base) < span;
+    marks[from / filter_stretch] = !none && found;
+  }
+}
+
+// The marks of the samples that may lie on a faint thin stroke (a vectorised loop, in bytes and
+// 16-bit integers: the valley's 0.7 as 10 x valley >= 7 x depth).
+IMAGEFILES_VECTOR_CLONES void faint_marks(const unsigned char* above, const unsigned char* middle,
+                                          const unsigned char* below, std::size_t n,
+                                          std::size_t reach, int ceiling,
+                                          const unsigned char* lightest, unsigned char* marks) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char v = middle[i + reach];
+    const unsigned char across = std::min(middle[i], middle[i + 2 * reach]);
+    const unsigned char down = std::min(above[i + reach], below[i + reach]);
+    const unsigned char falling = std::min(above[i], below[i + 2 * reach]);
+    const unsigned char rising = std::min(above[i + 2 * reach], below[i]);
+    const unsigned char top = std::max(std::max(across, down), std::max(falling, rising));
+    // 10 (top - v) >= 7 (255 - v), in 16 bits.
+    const auto climb = static_cast<std::uint16_t>(10 * top);
+    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
+    marks[i] = static_cast<unsigned char>((v > ceiling) & (v <= lightest[i]) & (climb >= needed));
+  }
+}
+
 }  // namespace imagefiles::detail

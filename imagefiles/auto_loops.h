@@ -51,6 +51,19 @@ void reciprocals(float* levels, std::size_t n);
 // whether all are above `ceiling`, into `marks`.
 void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned char* marks);
 
+// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
+// whether any lies above `low` and at most `high`, into `marks`.
+void mark_between(const unsigned char* row, std::size_t n, int low, int high, unsigned char* marks);
+// For each of `n` samples of `middle` (rows `above` and `below` the same columns, `reach` rows
+// away; the three given from `reach` columns before the first sample to `reach` after the last),
+// whether it may lie on a faint thin stroke: above `ceiling`, at most `lightest` (one for each
+// sample: darker than the paper, 255, by four deviations of the noise there), and at the bottom of
+// a valley that `reach` samples away on both sides, in one of four directions, climbs back at least
+// 0.7 of the way to the paper; into `marks` (1 or 0).
+void faint_marks(const unsigned char* above, const unsigned char* middle,
+                 const unsigned char* below, std::size_t n, std::size_t reach, int ceiling,
+                 const unsigned char* lightest, unsigned char* marks);
+
 }  // namespace imagefiles::detail
 
 #endif  // IMAGEFILES_AUTO_LOOPS_H

@@ -2,6 +2,7 @@
 // build (imagefiles.dask sends them to the workers of a cluster), checked on the way back as if
 // they came from anywhere.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -18,7 +19,7 @@ namespace {
 
 // The decision's state, field after field in this build's own layout (the bytes go to processes
 // of the same build only).
-constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '1', '\0'};
+constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '2', '\0'};
 
 template <typename T>
 void put(std::string& bytes, const T& value) {
@@ -37,7 +38,7 @@ bool take(const std::string& bytes, std::size_t& at, T* value, std::size_t count
 
 std::string AutoStatistics::saved() const {
   std::string bytes(saved_tag, sizeof saved_tag);
-  for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_})
+  for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_, reach_})
     put(bytes, value);
   put(bytes, static_cast<unsigned char>(blank_));
   // The formula is Wolf's: its numbers only (an enumeration is no field to read from bytes).
@@ -53,12 +54,12 @@ std::string AutoStatistics::saved() const {
 bool AutoStatistics::restore(const std::string& bytes) {
   std::size_t at = 0;
   char tag[sizeof saved_tag];
-  int fields[6];
+  int fields[7];
   unsigned char blank = 0;
   double numbers[7];
   int ceiling = 0;
   if (!take(bytes, at, tag, sizeof tag) || std::memcmp(tag, saved_tag, sizeof tag) != 0 ||
-      !take(bytes, at, fields, 6) || !take(bytes, at, &blank) || !take(bytes, at, numbers, 7) ||
+      !take(bytes, at, fields, 7) || !take(bytes, at, &blank) || !take(bytes, at, numbers, 7) ||
       !take(bytes, at, &ceiling)) {
     return false;
   }
@@ -68,10 +69,11 @@ bool AutoStatistics::restore(const std::string& bytes) {
            formula.b0) =
       std::tie(numbers[0], numbers[1], numbers[2], numbers[3], numbers[4], numbers[5], numbers[6]);
   formula.ceiling = ceiling;
-  const auto [rows, columns, window, block, grid_rows, grid_columns] = fields;
+  const auto [rows, columns, window, block, grid_rows, grid_columns, reach] = fields;
   // The grids' sizes follow from the page's and the block's, as end() makes them.
   if (rows != rows_ || columns != columns_ || window < 3 || window > widest_window ||
-      window % 2 == 0 || blank > 1 || block < 16 || grid_rows != (rows_ + block - 1) / block ||
+      window % 2 == 0 || reach < 0 || reach > std::max(0, window / 2 - 1) || blank > 1 ||
+      block < 16 || grid_rows != (rows_ + block - 1) / block ||
       grid_columns != (columns_ + block - 1) / block) {
     return false;
   }
@@ -92,7 +94,9 @@ bool AutoStatistics::restore(const std::string& bytes) {
   }
   grid_ = std::move(grid);
   noise_grid_ = std::move(noise);
+  faint_limits();
   window_ = window;
+  reach_ = reach;
   block_ = block;
   grid_rows_ = grid_rows;
   grid_columns_ = grid_columns;

@@ -343,6 +343,11 @@ void AutoStatistics::end(int pass) {
     // ink.
     const int measured = scale_.scale().window;
     window_ = measured == 0 ? 15 : std::min(measured, widest_window);
+    // A third of the stroke width: the half-width of a line thinner than the strokes, within
+    // which its valley climbs back to the paper, and far less than the blur of show-through.
+    const int stroke = scale_.scale().stroke;
+    reach_ = stroke == 0 ? 0 : std::min((stroke + 2) / 3, window_ / 2 - 1);
+    reach_ = std::max(reach_, 0);
     const auto widest_grid =
         static_cast<int>((std::int64_t{columns_} + most_grid_columns - 1) / most_grid_columns);
     block_ = std::max({16, window_ + 2, widest_grid});
@@ -384,6 +389,7 @@ void AutoStatistics::end(int pass) {
       const float factor = 255.0f / std::max(grid_[g], 1.0f);
       noise_grid_[g] = static_cast<float>(sigma_ * sigma_) * factor * factor;
     }
+    faint_limits();
     const std::size_t column_blocks =
         static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
     block_sums_.assign(column_blocks, 0);
@@ -416,19 +422,44 @@ double AutoStatistics::centre(int g) const {
   return (first + last - 1) / 2;
 }
 
-void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
-  const float* variances =
-      noise_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_;
-  // In runs of one block each (the last block takes the columns left over).
-  std::int64_t g = std::min<std::int64_t>(first / block_, grid_columns_ - 1);
+namespace {
+
+// The values of one row of the block grid (`grid_columns` blocks of `block` columns, the last
+// taking the columns left over) for `n` columns from `first`, in runs of one block each.
+template <typename T>
+void along_blocks(const T* row, int block, int grid_columns, std::int64_t first, std::size_t n,
+                  T* out) {
+  std::int64_t g = std::min<std::int64_t>(first / block, grid_columns - 1);
   for (std::size_t i = 0; i < n;) {
     const std::int64_t block_end =
-        g + 1 >= grid_columns_ ? first + static_cast<std::int64_t>(n) : (g + 1) * block_;
+        g + 1 >= grid_columns ? first + static_cast<std::int64_t>(n) : (g + 1) * block;
     const std::size_t stop =
         std::min(n, static_cast<std::size_t>(std::max<std::int64_t>(block_end - first, 1)));
-    std::fill(out + i, out + std::max(stop, i + 1), variances[g]);
+    std::fill(out + i, out + std::max(stop, i + 1), row[g]);
     i = std::max(stop, i + 1);
     ++g;
+  }
+}
+
+}  // namespace
+
+void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
+  along_blocks(noise_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_, block_,
+               grid_columns_, first, n, out);
+}
+
+void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n,
+                                    unsigned char* out) const {
+  along_blocks(lightest_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_,
+               block_, grid_columns_, first, n, out);
+}
+
+void AutoStatistics::faint_limits() {
+  quietest_ = *std::min_element(noise_grid_.begin(), noise_grid_.end());
+  lightest_grid_.resize(noise_grid_.size());
+  for (std::size_t g = 0; g < noise_grid_.size(); ++g) {
+    const int deep = static_cast<int>(std::ceil(4 * std::sqrt(noise_grid_[g])));
+    lightest_grid_[g] = static_cast<unsigned char>(std::clamp(255 - deep, 0, 255));
   }
 }
 
@@ -543,7 +574,14 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       running_(rows, statistics.window(), strip_),
       decider_(statistics.formula(), statistics.window()),
       top_(top),
-      left_(left) {}
+      left_(left) {
+  if (statistics.reach() > 0 && !statistics.blank()) {
+    faint_.assign(3 * fed_, 0);
+    faint_lightest_.resize(fed_);
+    stretches_per_row_ = fed_ / filter_stretch + 1;
+    stretches_.assign(3 * stretches_per_row_, 0);
+  }
+}
 
 void AutoRows::feed(const unsigned char* row) {
   paper_row_.normalise(statistics_, top_ + received_, row + skipped_,
@@ -594,6 +632,11 @@ bool AutoRows::next(unsigned char* out) {
       ink_where_flat(filtered_.data() + run.from, here.sums, here.squares, here.window,
                      noise_.data() + run.from, n, ceiling, flat_window, out + run.from);
     }
+  }
+  if (!faint_.empty()) {
+    // The marks of the rows around this one (the row below is new).
+    while (marked_ <= std::min(rows_ - 1, decided_ + 1)) mark_faint(marked_++);
+    add_faint(out);
   }
   ++decided_;
   return true;

@@ -71,6 +71,9 @@ class AutoStatistics {
   bool restore(const std::string& bytes);
 
   int window() const { return window_; }
+  // How far a faint thin stroke's valley climbs back to the paper (AutoRows): a third of the
+  // stroke width, at most window / 2 - 1 (the rows the decision has); 0: none looked for.
+  int reach() const { return reach_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   const Formula& formula() const { return formula_; }
   // The variance of the page's noise, divided by the paper's brightness as the samples are (the
@@ -79,6 +82,11 @@ class AutoStatistics {
   void noise_along(int y, std::int64_t first, std::size_t n, float* out) const;
   // The row of blocks of row `y`, whose noise noise_along gives.
   int block_row(int y) const { return std::min(y / block_, grid_rows_ - 1); }
+  // The least of those variances over the page.
+  float quietest() const { return quietest_; }
+  // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
+  // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`.
+  void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out) const;
   // Where row `y` falls between the centres of the block rows: the rows above and below it and
   // the weight of the one below.
   struct Between {
@@ -93,14 +101,15 @@ class AutoStatistics {
  private:
   double centre(int g) const;  // of block column g, in columns
   void end_band(int band);     // a band of blocks read: their deviations
+  void faint_limits();         // quietest_ and lightest_grid_, from noise_grid_
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
 
   int rows_, columns_;
   ScaleMeasure scale_;
   int window_ = 15;
+  int reach_ = 0;
   int block_ = 32;         // the paper's blocks
   int moment_block_ = 32;  // the blocks of the deviations (Wolf's range): twice as wide
-
   int grid_rows_ = 0, grid_columns_ = 0;
   // The paper pass: the samples of the block row under way, every `across_`-th column of every
   // `down_`-th row.
@@ -110,6 +119,8 @@ class AutoStatistics {
   int sampled_rows_ = 0;
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
+  float quietest_ = 0;
+  std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
   // The statistics pass.
   Tally tally_;
   std::uint64_t histogram_[256] = {};
@@ -135,7 +146,8 @@ class AutoStatistics {
 // The decision of `auto` over the columns of `strip`, a row at a time: each row fed is divided by
 // the paper's brightness into a ring of window + 1 rows, and a row is decided once the rows its
 // window needs have come: its samples under the global ceiling filtered against the noise
-// (Wiener's filter over 3 x 3), then Wolf's row decision under the ceiling.
+// (Wiener's filter over 3 x 3), then Wolf's row decision under the ceiling. Above the ceiling,
+// the faint thin strokes are ink (mark_faint()).
 //
 // The rows x strip.columns decided may be a piece of the page whose top left corner is at
 // (`top`, `left`): the paper is then taken there, and the piece's own edges are mirrored. Where
@@ -154,6 +166,10 @@ class AutoRows {
  private:
   // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
   void filter(unsigned char* out);
+  // The marks of row `row` that may lie on a faint thin stroke, into its row of faint_.
+  void mark_faint(int row);
+  // Makes ink of the marks of row decided_ with enough marked neighbours, in `out`.
+  void add_faint(unsigned char* out) const;
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
@@ -178,6 +194,15 @@ class AutoRows {
   LocalDecider<std::uint32_t> decider_;
   int top_;
   std::int64_t left_;
+  // The faint strokes: the marks of three rows (of the fed columns), the rows marked so far, and
+  // a row of the noise's variance.
+  std::vector<unsigned char> faint_;
+  int marked_ = 0;
+  std::vector<unsigned char> faint_lightest_;  // the lightest sample a mark may be, by column
+  int lightest_row_ = -1;                      // the row of blocks faint_lightest_ holds
+  // For each stretch of the three rows, whether it has marks (those of the others are not written).
+  std::vector<unsigned char> stretches_;
+  std::size_t stretches_per_row_ = 0;
   int received_ = 0;
   int decided_ = 0;
 };

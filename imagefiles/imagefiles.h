@@ -407,7 +407,12 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * filtered against the noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary
  * no more than the noise, the sample itself where they vary far more, at a stroke's edge), the
  * noise amplified, block by block, as the division by the paper amplifies it: in a deep shadow
- * the noise is not taken for ink. The smallest sample and the block deviations are taken from
+ * the noise is not taken for ink. Above the global threshold, a faint thin stroke (a ruled line, a
+ * crossbar) is black too: a sample darker than the paper by four noise deviations, at the bottom
+ * of a valley that climbs 0.7 of the way back to the paper within a third of a stroke width on
+ * both sides (blurred show-through does not), at least halfway from the paper to the darkest
+ * sample that near, with at least three such samples among its 3 x 3 neighbours. The smallest
+ * sample and the block deviations are taken from
  * one row in four of the normalised page, the histogram from one in eight. `sortie` may be
  * `image`; memory: the block grid and W + 1 rows. The band functions below give the same result a
  * band of rows at a time. Statuses as the local methods'; a page whose normalised self is uniform

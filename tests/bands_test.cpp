@@ -52,7 +52,8 @@ std::string name_of(const parametres_binarisation& m) {
          std::to_string(m.fenetre) + " " + std::to_string(m.k);
 }
 
-// A page of strokes on paper lit unevenly, with noise: every method has work on it.
+// A page of strokes and faint thin slanted lines on paper lit unevenly, with noise: every method
+// has work on it (auto's faint strokes too).
 std::vector<unsigned char> page(const Shape& s, unsigned seed) {
   std::vector<unsigned char> pixels;
   for (int y = 0; y < s.rows; ++y) {
@@ -60,7 +61,9 @@ std::vector<unsigned char> page(const Shape& s, unsigned seed) {
       seed = seed * 1103515245u + 12345u;
       const int light = 110 + (x * 3 + y) % 120;
       const bool ink = (x / 4) % 6 == 0 && (y / 5) % 3 != 0;
-      pixels.push_back(static_cast<unsigned char>((ink ? light / 3 : light) + (seed >> 28)));
+      const bool faint = (x + 4 * y) % 37 < 6;
+      const int value = ink ? light / 3 : faint ? light * 7 / 10 : light;
+      pixels.push_back(static_cast<unsigned char>(value + (seed >> 28)));
     }
   }
   return pixels;

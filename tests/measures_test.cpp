@@ -1,6 +1,7 @@
 // The binarisation measures on cases worked out by hand, the window measured on pages drawn at
-// several scales, the automatic method on a page whose only ink lies in its last rows and on
-// printed areas wider than its window, and bad input for each of them.
+// several scales, the automatic method on a page whose only ink lies in its last rows, on printed
+// areas wider than its window and on faint thin lines against show-through, and bad input for
+// each of them.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <imagefiles/imagefiles.h>
@@ -369,6 +371,103 @@ TEST(AutoMethod, KeepsPrintedAreasWiderThanItsWindowBlack) {
     EXPECT_GT(f, f_of(sauvola)) << height;
     EXPECT_GT(f, f_of(wolf)) << height;
     EXPECT_GT(f, 97.0) << height;
+  }
+}
+
+// Two separable box blurs of radius `r` (about a Gaussian of deviation sqrt(2 r (r + 1) / 3)),
+// the edges repeated.
+std::vector<double> blurred(std::vector<double> a, int rows, int columns, int r) {
+  for (int pass = 0; pass < 4; ++pass) {
+    const bool across = pass % 2 == 0;
+    std::vector<double> b(a.size());
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < columns; ++x) {
+        double sum = 0;
+        for (int k = -r; k <= r; ++k) {
+          const int yy = across ? y : std::clamp(y + k, 0, rows - 1);
+          const int xx = across ? std::clamp(x + k, 0, columns - 1) : x;
+          sum += a[static_cast<std::size_t>(yy) * columns + xx];
+        }
+        b[static_cast<std::size_t>(y) * columns + x] = sum / (2 * r + 1);
+      }
+    }
+    a = std::move(b);
+  }
+  return a;
+}
+
+// auto and what lies above its global threshold: on a page of letters on noisy paper, faint thin
+// ruled lines (slanted, 2 pixels or a quarter of a stroke wide, 0.7 of the paper) are kept, and the
+// letters of the back showing through, blurred and as dark at their darkest, stay paper; at two
+// scales. Each counted where it lies on the paper, off the letters.
+TEST(AutoMethod, KeepsFaintThinLinesNotShowThrough) {
+  struct Case {
+    int height;
+    bool lines;         // faint lines, or the back's letters showing through
+    double least_kept;  // the share of its pixels made ink, from least to most
+    double most_kept;
+  } cases[] = {
+      {28, true, 0.75, 1.0},
+      {28, false, 0.0, 0.005},
+      {56, true, 0.75, 1.0},
+      {56, false, 0.0, 0.005},
+  };
+  for (const Case& c : cases) {
+    const int rows = 12 * c.height;
+    const int columns = 16 * c.height;
+    const int stroke = std::max(1, c.height / 7);
+    const double paper = 215;
+    const double faint = 0.7 * paper;
+    const std::vector<unsigned char> ink = letters(rows, columns, c.height);
+    // What is drawn besides the letters, from 0 (paper) to 1 (as dark as `faint`).
+    std::vector<double> mark(ink.size(), 0);
+    if (c.lines) {
+      for (int start = -columns / 4; start < rows; start += c.height) {
+        for (int x = 0; x < columns; ++x) {
+          for (int t = 0; t < std::max(2, stroke / 4); ++t) {
+            const int y = start + x / 4 + t;  // a slope of one in four
+            if (y >= 0 && y < rows) mark[static_cast<std::size_t>(y) * columns + x] = 1;
+          }
+        }
+      }
+    } else {
+      // The letters seen from the back: mirrored, shifted by half a letter, blurred by about
+      // half a stroke, their darkest as dark as the lines.
+      for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < columns; ++x) {
+          const int from = std::clamp(columns - 1 - x + c.height / 2, 0, columns - 1);
+          mark[static_cast<std::size_t>(y) * columns + x] =
+              ink[static_cast<std::size_t>(std::clamp(y + c.height / 2, 0, rows - 1)) * columns +
+                  from] < 128;
+        }
+      }
+      mark = blurred(mark, rows, columns, std::max(1, stroke / 2));
+      const double darkest = *std::max_element(mark.begin(), mark.end());
+      for (double& m : mark) m /= darkest;
+    }
+    std::vector<unsigned char> page(ink.size());
+    std::uint32_t seed = 4242;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const double noise = static_cast<double>(seed >> 28) - 7.5;  // -7.5 to 7.5
+      const double back = paper - (paper - faint) * mark[i];
+      page[i] =
+          static_cast<unsigned char>(std::clamp((ink[i] < 128 ? 35.0 : back) + noise, 0.0, 255.0));
+    }
+    std::vector<unsigned char> out(page.size());
+    ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
+    // The marks' pixels: the lines' all, the show-through's where it is darker than the noise.
+    std::size_t pixels = 0;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      if (ink[i] < 128 || mark[i] * (paper - faint) < 10) continue;
+      ++pixels;
+      kept += out[i] == 0;
+    }
+    ASSERT_GT(pixels, 1000u) << c.height;
+    const double share = static_cast<double>(kept) / static_cast<double>(pixels);
+    EXPECT_GE(share, c.least_kept) << c.height << (c.lines ? " lines" : " show-through");
+    EXPECT_LE(share, c.most_kept) << c.height << (c.lines ? " lines" : " show-through");
   }
 }
 

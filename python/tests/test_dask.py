@@ -65,7 +65,7 @@ def test_auto_statistics_travel_by_pickle():
         (rows + 1, columns, data),  # another page
         (rows, columns, data[:-1]),  # cut
         (rows, columns, data + b"\0"),  # too long
-        (rows, columns, b"auto v2" + data[7:]),  # another layout
+        (rows, columns, b"auto v1" + data[7:]),  # another layout (the one before the faint strokes' reach)
         (rows, columns, data[:24] + (int.from_bytes(data[24:28], "little") + 1).to_bytes(4, "little") + data[28:]),  # a grid row more
     ]
     for bad in spoilt:
