@@ -9,6 +9,8 @@
 // ink and paper that Otsu's split gives) and a local one (Wolf's, k 0.5, with the largest block
 // deviation) call it ink: the global one keeps blotches of paper white and the local one the
 // show-through and noise between strokes.
+//
+// This file learns the page (AutoStatistics); auto_decision.cpp decides its rows.
 
 #include "imagefiles/auto_threshold.h"
 
@@ -39,9 +41,6 @@ constexpr std::size_t piece = std::size_t{1} << 16;
 // there).
 constexpr std::int64_t most_grid_columns = 1 << 14;
 constexpr std::size_t kept_pieces = 2;
-// A window whose variance is at most this many times the noise's holds nothing but noise (its
-// deviation within two of the noise's).
-constexpr float flat_window = 4;
 
 // The median of nine values by a network of 19 exchanges (no branches; the grid has a block for
 // every letter of the page).
@@ -515,167 +514,6 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
       along_line(into, count, from, slope);
     }
     x = stop;
-  }
-}
-
-void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
-                         unsigned char* out, std::size_t from, std::size_t count) {
-  const float weight = refresh(statistics, y);
-  normalise_row(samples, count, above_.data() + from, step_.data() + from, weight, out);
-}
-
-unsigned char PaperRow::normalise_smallest(const AutoStatistics& statistics, int y,
-                                           const unsigned char* samples, unsigned char* out,
-                                           std::size_t from, std::size_t count) {
-  const float weight = refresh(statistics, y);
-  return ::imagefiles::detail::normalise_smallest(samples, count, above_.data() + from,
-                                                  step_.data() + from, weight, out);
-}
-
-float PaperRow::refresh(const AutoStatistics& statistics, int y) {
-  const AutoStatistics::Between at = statistics.between_rows(y);
-  if (at.above != above_row_ || at.below != below_row_) {
-    // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
-    // Going down, the row below becomes the one above: only the new one is made.
-    const auto reciprocal = [](std::vector<float>& row) { reciprocals(row.data(), row.size()); };
-    if (at.above == below_row_) {
-      above_.swap(below_);
-    } else {
-      statistics.paper_along(at.above, first_, above_.size(), above_.data());
-      reciprocal(above_);
-    }
-    if (at.below != at.above) {
-      statistics.paper_along(at.below, first_, below_.size(), below_.data());
-      reciprocal(below_);
-    } else {
-      below_ = above_;
-    }
-    for (std::size_t i = 0; i < step_.size(); ++i) step_[i] = below_[i] - above_[i];
-    above_row_ = at.above;
-    below_row_ = at.below;
-  }
-  return at.weight;
-}
-
-AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
-                   std::int64_t left)
-    : statistics_(statistics),
-      strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
-      skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
-      rows_(rows),
-      half_(statistics.window() / 2),
-      slots_(std::min(rows, statistics.window() + 1)),
-      fed_(static_cast<std::size_t>(strip_.fed_width)),
-      ring_(static_cast<std::size_t>(slots_) * fed_),
-      filtered_(static_cast<std::size_t>(strip_.width)),
-      paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
-      noise_(static_cast<std::size_t>(strip_.width)),
-      paper_row_(left + strip_.fed_first, fed_),
-      running_(rows, statistics.window(), strip_),
-      decider_(statistics.formula(), statistics.window()),
-      top_(top),
-      left_(left) {
-  if (statistics.reach() > 0 && !statistics.blank()) {
-    faint_.assign(3 * fed_, 0);
-    faint_lightest_.resize(fed_);
-    stretches_per_row_ = fed_ / filter_stretch + 1;
-    stretches_.assign(3 * stretches_per_row_, 0);
-  }
-}
-
-void AutoRows::feed(const unsigned char* row) {
-  paper_row_.normalise(statistics_, top_ + received_, row + skipped_,
-                       ring_.data() + static_cast<std::size_t>(received_ % slots_) * fed_, 0, fed_);
-  ++received_;
-}
-
-bool AutoRows::next(unsigned char* out) {
-  if (decided_ >= rows_ || received_ < std::min(rows_, decided_ + half_ + 1)) return false;
-  const std::size_t width = static_cast<std::size_t>(strip_.width);
-  if (statistics_.blank()) {
-    std::memset(out, 255, width);  // no window needed, on any row
-    ++decided_;
-    return true;
-  }
-  // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
-  // in paper_, neither filtered nor given window sums, written white.
-  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  mark_paper(normalised(decided_) + offset, width, statistics_.formula().ceiling, paper_.data());
-  runs_.clear();
-  for (std::size_t from = 0; from < width;) {
-    const bool paper = paper_[from / filter_stretch] != 0;
-    std::size_t to = from;
-    while (to < width && (paper_[to / filter_stretch] != 0) == paper) to += filter_stretch;
-    to = std::min(to, width);
-    if (paper) {
-      std::memset(out + from, 255, to - from);
-    } else {
-      // Its two ends stored apart (a pair put together on the stack and copied whole waits for
-      // both stores, on every run).
-      runs_.emplace_back();
-      runs_.back().from = from;
-      runs_.back().to = to;
-    }
-    from = to;
-  }
-  const RowSums<std::uint32_t> sums = running_.next(
-      decided_, [this](std::int64_t row) { return normalised(row); }, runs_.data(), runs_.size());
-  filter(filtered_.data());
-  const int ceiling = statistics_.formula().ceiling;
-  for (const ColumnRun& run : runs_) {
-    const std::size_t n = run.to - run.from;
-    const RowSums<std::uint32_t> here{sums.sums + run.from, sums.squares + run.from, sums.window};
-    decider_.decide(filtered_.data() + run.from, here, n, out + run.from);
-    // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
-    // (filter() made the noise's row.)
-    if (any_vetoed(filtered_.data() + run.from, n, ceiling, out + run.from)) {
-      ink_where_flat(filtered_.data() + run.from, here.sums, here.squares, here.window,
-                     noise_.data() + run.from, n, ceiling, flat_window, out + run.from);
-    }
-  }
-  if (!faint_.empty()) {
-    // The marks of the rows around this one (the row below is new).
-    while (marked_ <= std::min(rows_ - 1, decided_ + 1)) mark_faint(marked_++);
-    add_faint(out);
-  }
-  ++decided_;
-  return true;
-}
-
-void AutoRows::filter(unsigned char* out) {
-  // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
-  // strip's margin holds them, or they are the page's edges, repeated).
-  const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
-                                  normalised(std::min(rows_ - 1, decided_ + 1))};
-  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  const int ceiling = statistics_.formula().ceiling;
-  const int y = top_ + decided_;
-  if (statistics_.block_row(y) != noise_row_) {
-    // The noise changes only from one row of blocks to the next.
-    statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
-    noise_row_ = statistics_.block_row(y);
-  }
-  // Over the runs decided, in pieces (a sample at the page's left or right edge alone, its
-  // missing neighbours repeated).
-  for (const ColumnRun& run : runs_) {
-    for (std::size_t from = run.from; from < run.to;) {
-      const std::size_t start = offset + from;  // among the fed columns
-      std::size_t n = 1;
-      if (start >= 1 && start + 2 <= fed_) {
-        n = std::min({filter_piece, run.to - from, fed_ - 1 - start});
-        wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise_.data() + from,
-               n, ceiling, out + from);
-      } else {
-        unsigned char around[3][3];
-        for (std::size_t i = 0; i < 3; ++i) {
-          // Column start + i - 1 of the fed ones, the page's edges repeated.
-          const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
-          for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
-        }
-        wiener(around[0], around[1], around[2], noise_.data() + from, 1, ceiling, out + from);
-      }
-      from += n;
-    }
   }
 }
 
