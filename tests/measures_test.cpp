@@ -205,6 +205,45 @@ TEST(AutoMethod, InkInTheLastRowsIsKept) {
   EXPECT_EQ(black, 10000u);
 }
 
+// A drawn page (`ink`: a sample below 128 is the truth's ink) photographed: under `light(y, x)`,
+// with `noise()` added to each sample in reading order.
+struct Photographed {
+  std::vector<unsigned char> page, truth;
+};
+template <typename Light, typename Noise>
+Photographed photographed(const std::vector<unsigned char>& ink, int rows, int columns, Light light,
+                          Noise noise) {
+  Photographed p{std::vector<unsigned char>(ink.size()), std::vector<unsigned char>(ink.size())};
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * columns + x;
+      p.truth[i] = ink[i] < 128 ? 0 : 255;
+      const double n = noise();
+      p.page[i] = static_cast<unsigned char>(std::clamp(ink[i] * light(y, x) + n, 0.0, 255.0));
+    }
+  }
+  return p;
+}
+
+// auto's F-measure on a photographed page against its truth stays above the local methods' it
+// builds on (Sauvola and Wolf at their defaults) and above `floor`.
+void expect_auto_above_local_methods(const Photographed& p, int rows, int columns, double floor,
+                                     int height) {
+  const auto f_of = [&](const std::vector<unsigned char>& out) {
+    mesures_binarisation m{};
+    EXPECT_EQ(evaluer_binarisation(p.truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
+    return m.f_mesure;
+  };
+  std::vector<unsigned char> automatic(p.page.size()), sauvola(p.page.size()), wolf(p.page.size());
+  ASSERT_EQ(binariser_auto(automatic.data(), p.page.data(), rows, columns), IMAGE_OK);
+  ASSERT_EQ(binariser_sauvola(sauvola.data(), p.page.data(), rows, columns, 15, 0.2), IMAGE_OK);
+  ASSERT_EQ(binariser_wolf(wolf.data(), p.page.data(), rows, columns, 15, 0.5), IMAGE_OK);
+  const double f = f_of(automatic);
+  EXPECT_GT(f, f_of(sauvola)) << height;
+  EXPECT_GT(f, f_of(wolf)) << height;
+  EXPECT_GT(f, floor) << height;
+}
+
 // auto follows the page's scale: the same page of letters, under light that falls off across it
 // and with noise, drawn with letters 28, 56 and 112 pixels tall (strokes 4 to 16 pixels wide),
 // binarised by auto and measured against its ink: F-measures within 1 point of each other. A
@@ -214,24 +253,18 @@ TEST(AutoMethod, FollowsThePageScale) {
   for (const int height : {28, 56, 112}) {
     const int rows = 12 * height;
     const int columns = 16 * height;
-    const std::vector<unsigned char> ink = letters(rows, columns, height);
-    std::vector<unsigned char> truth(ink.size());
-    std::vector<unsigned char> page(ink.size());
     std::uint32_t seed = 12345;
-    for (int y = 0; y < rows; ++y) {
-      for (int x = 0; x < columns; ++x) {
-        const std::size_t i = static_cast<std::size_t>(y) * columns + x;
-        truth[i] = ink[i] < 128 ? 0 : 255;
-        seed = seed * 1103515245u + 12345u;
-        const double light = 1 - 0.45 * x / columns - 0.15 * y / rows;
-        const double noise = static_cast<double>(seed >> 27) - 16;  // -16 to 15
-        page[i] = static_cast<unsigned char>(std::clamp(ink[i] * light + noise, 0.0, 255.0));
-      }
-    }
-    std::vector<unsigned char> out(page.size());
-    ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
+    const Photographed p = photographed(
+        letters(rows, columns, height), rows, columns,
+        [&](int y, int x) { return 1 - 0.45 * x / columns - 0.15 * y / rows; },
+        [&seed] {
+          seed = seed * 1103515245u + 12345u;
+          return static_cast<double>(seed >> 27) - 16;  // -16 to 15
+        });
+    std::vector<unsigned char> out(p.page.size());
+    ASSERT_EQ(binariser_auto(out.data(), p.page.data(), rows, columns), IMAGE_OK);
     mesures_binarisation m{};
-    ASSERT_EQ(evaluer_binarisation(truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
+    ASSERT_EQ(evaluer_binarisation(p.truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
     f.push_back(m.f_mesure);
   }
   const auto [low, high] = std::minmax_element(f.begin(), f.end());
@@ -294,33 +327,15 @@ TEST(AutoMethod, KeepsTheNoiseOfADeepShadowWhite) {
   for (const int height : {14, 28}) {
     const int rows = 20 * height;
     const int columns = 30 * height;
-    const std::vector<unsigned char> ink = letters(rows, columns, height);
-    std::vector<unsigned char> truth(ink.size());
-    std::vector<unsigned char> page(ink.size());
     std::uint32_t seed = 777;
-    for (int y = 0; y < rows; ++y) {
-      for (int x = 0; x < columns; ++x) {
-        const std::size_t i = static_cast<std::size_t>(y) * columns + x;
-        truth[i] = ink[i] < 128 ? 0 : 255;
-        seed = seed * 1103515245u + 12345u;
-        const double light = 1 - 0.88 * x / columns;
-        const double noise = (static_cast<double>(seed >> 26) - 32) / 2;  // -16 to 15.5
-        page[i] = static_cast<unsigned char>(std::clamp(ink[i] * light + noise, 0.0, 255.0));
-      }
-    }
-    const auto f_of = [&](const std::vector<unsigned char>& out) {
-      mesures_binarisation m{};
-      EXPECT_EQ(evaluer_binarisation(truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
-      return m.f_mesure;
-    };
-    std::vector<unsigned char> automatic(page.size()), sauvola(page.size()), wolf(page.size());
-    ASSERT_EQ(binariser_auto(automatic.data(), page.data(), rows, columns), IMAGE_OK);
-    ASSERT_EQ(binariser_sauvola(sauvola.data(), page.data(), rows, columns, 15, 0.2), IMAGE_OK);
-    ASSERT_EQ(binariser_wolf(wolf.data(), page.data(), rows, columns, 15, 0.5), IMAGE_OK);
-    const double f = f_of(automatic);
-    EXPECT_GT(f, f_of(sauvola)) << height;
-    EXPECT_GT(f, f_of(wolf)) << height;
-    EXPECT_GT(f, 90.0) << height;
+    const Photographed p = photographed(
+        letters(rows, columns, height), rows, columns,
+        [&](int, int x) { return 1 - 0.88 * x / columns; },
+        [&seed] {
+          seed = seed * 1103515245u + 12345u;
+          return (static_cast<double>(seed >> 26) - 32) / 2;  // -16 to 15.5
+        });
+    expect_auto_above_local_methods(p, rows, columns, 90.0, height);
   }
 }
 
@@ -345,32 +360,14 @@ TEST(AutoMethod, KeepsPrintedAreasWiderThanItsWindowBlack) {
     };
     paint(2 * height, 5 * height, 2 * height, 14 * height, true);
     paint(10 * height, 22 * height, 14 * height, 28 * height, false);
-    std::vector<unsigned char> truth(ink.size());
-    std::vector<unsigned char> page(ink.size());
     std::uint32_t seed = 4242;
-    for (int y = 0; y < rows; ++y) {
-      for (int x = 0; x < columns; ++x) {
-        const std::size_t i = static_cast<std::size_t>(y) * columns + x;
-        truth[i] = ink[i] < 128 ? 0 : 255;
-        seed = seed * 1103515245u + 12345u;
-        const double light = 1 - 0.4 * x / columns;
-        const double noise = static_cast<double>(seed >> 28) - 8;  // -8 to 7
-        page[i] = static_cast<unsigned char>(std::clamp(ink[i] * light + noise, 0.0, 255.0));
-      }
-    }
-    const auto f_of = [&](const std::vector<unsigned char>& out) {
-      mesures_binarisation m{};
-      EXPECT_EQ(evaluer_binarisation(truth.data(), out.data(), rows, columns, &m), IMAGE_OK);
-      return m.f_mesure;
-    };
-    std::vector<unsigned char> automatic(page.size()), sauvola(page.size()), wolf(page.size());
-    ASSERT_EQ(binariser_auto(automatic.data(), page.data(), rows, columns), IMAGE_OK);
-    ASSERT_EQ(binariser_sauvola(sauvola.data(), page.data(), rows, columns, 15, 0.2), IMAGE_OK);
-    ASSERT_EQ(binariser_wolf(wolf.data(), page.data(), rows, columns, 15, 0.5), IMAGE_OK);
-    const double f = f_of(automatic);
-    EXPECT_GT(f, f_of(sauvola)) << height;
-    EXPECT_GT(f, f_of(wolf)) << height;
-    EXPECT_GT(f, 97.0) << height;
+    const Photographed p = photographed(
+        ink, rows, columns, [&](int, int x) { return 1 - 0.4 * x / columns; },
+        [&seed] {
+          seed = seed * 1103515245u + 12345u;
+          return static_cast<double>(seed >> 28) - 8;  // -8 to 7
+        });
+    expect_auto_above_local_methods(p, rows, columns, 97.0, height);
   }
 }
 
