@@ -88,6 +88,30 @@ __attribute__((target("avx512f"))) void move_down_avx512(const unsigned char* en
 }  // namespace
 
 #if defined(__SSE2__)
+namespace {
+
+// What four column sums and their sums of squares gain as enter[0..3] come into the window and
+// leave[0..3] go out of it.
+struct Deltas {
+  __m128i sums, squares;
+};
+Deltas deltas_of_four(const unsigned char* enter, const unsigned char* leave) {
+  const __m128i zero = _mm_setzero_si128();
+  std::uint32_t in4;
+  std::uint32_t out4;
+  std::memcpy(&in4, enter, 4);
+  std::memcpy(&out4, leave, 4);
+  const __m128i in16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(in4)), zero);
+  const __m128i out16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(out4)), zero);
+  // Squares of bytes fit 16 bits.
+  const __m128i in2 = _mm_unpacklo_epi16(_mm_mullo_epi16(in16, in16), zero);
+  const __m128i out2 = _mm_unpacklo_epi16(_mm_mullo_epi16(out16, out16), zero);
+  return {_mm_sub_epi32(_mm_unpacklo_epi16(in16, zero), _mm_unpacklo_epi16(out16, zero)),
+          _mm_sub_epi32(in2, out2)};
+}
+
+}  // namespace
+
 template <>
 void advance(const unsigned char* enter, const unsigned char* leave, std::uint32_t* sums,
              std::uint32_t* squares, std::uint32_t* totals, std::uint32_t* total_squares,
@@ -104,7 +128,6 @@ void advance(const unsigned char* enter, const unsigned char* leave, std::uint32
     v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
     return _mm_add_epi32(v, _mm_slli_si128(v, 8));
   };
-  const __m128i zero = _mm_setzero_si128();
   __m128i carry = _mm_set1_epi32(static_cast<int>(totals[0]));
   __m128i more_carry = _mm_set1_epi32(static_cast<int>(total_squares[0]));
   std::size_t j = 0;
@@ -112,18 +135,9 @@ void advance(const unsigned char* enter, const unsigned char* leave, std::uint32
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + j));
     __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(squares + j));
     if (enter != nullptr) {
-      std::uint32_t in4;
-      std::uint32_t out4;
-      std::memcpy(&in4, enter + j, 4);
-      std::memcpy(&out4, leave + j, 4);
-      const __m128i in16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(in4)), zero);
-      const __m128i out16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(out4)), zero);
-      // Squares of bytes fit 16 bits.
-      const __m128i in2 = _mm_unpacklo_epi16(_mm_mullo_epi16(in16, in16), zero);
-      const __m128i out2 = _mm_unpacklo_epi16(_mm_mullo_epi16(out16, out16), zero);
-      v = _mm_add_epi32(
-          v, _mm_sub_epi32(_mm_unpacklo_epi16(in16, zero), _mm_unpacklo_epi16(out16, zero)));
-      w = _mm_add_epi32(w, _mm_sub_epi32(in2, out2));
+      const Deltas d = deltas_of_four(enter + j, leave + j);
+      v = _mm_add_epi32(v, d.sums);
+      w = _mm_add_epi32(w, d.squares);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), v);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(squares + j), w);
     }
@@ -160,24 +174,13 @@ void move_down(const unsigned char* enter, const unsigned char* leave, std::uint
   static const bool avx512 = __builtin_cpu_supports("avx512f");
   if (avx512) return move_down_avx512(enter, leave, sums, squares, n);
 #endif
-  const __m128i zero = _mm_setzero_si128();
   std::size_t j = 0;
   for (; j + 4 <= n; j += 4) {
-    std::uint32_t in4;
-    std::uint32_t out4;
-    std::memcpy(&in4, enter + j, 4);
-    std::memcpy(&out4, leave + j, 4);
-    const __m128i in16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(in4)), zero);
-    const __m128i out16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(out4)), zero);
-    // Squares of bytes fit 16 bits.
-    const __m128i in2 = _mm_unpacklo_epi16(_mm_mullo_epi16(in16, in16), zero);
-    const __m128i out2 = _mm_unpacklo_epi16(_mm_mullo_epi16(out16, out16), zero);
+    const Deltas d = deltas_of_four(enter + j, leave + j);
     __m128i* const s = reinterpret_cast<__m128i*>(sums + j);
     __m128i* const q = reinterpret_cast<__m128i*>(squares + j);
-    _mm_storeu_si128(
-        s, _mm_add_epi32(_mm_loadu_si128(s), _mm_sub_epi32(_mm_unpacklo_epi16(in16, zero),
-                                                           _mm_unpacklo_epi16(out16, zero))));
-    _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), _mm_sub_epi32(in2, out2)));
+    _mm_storeu_si128(s, _mm_add_epi32(_mm_loadu_si128(s), d.sums));
+    _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), d.squares));
   }
   move_down_plainly(enter + j, leave + j, sums + j, squares + j, n - j);
 }
