@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "imagefiles/imagefiles.h"
@@ -93,6 +95,21 @@ using DecoderOpener = statut_image (*)(std::FILE* stream, int page, Held held,
 // Page `page` decoded whole into `to` by the decoder `open` makes (grey_conversion.cpp): the
 // whole-image readers of the formats that decode in rows.
 statut_image decode_whole(DecoderOpener open, std::FILE* stream, int page, Destination* to);
+
+// A codec made by `make`, started by `start` (its open() or begin()), and handed to `out` only
+// once it started: what each format's opener and encoder front do. Running out of memory on the
+// way is a status.
+template <typename Base, typename Make, typename Start>
+statut_image started(Make make, Start start, std::unique_ptr<Base>* out) {
+  try {
+    auto codec = make();
+    if (const statut_image status = start(*codec); status != IMAGE_OK) return status;
+    *out = std::move(codec);
+    return IMAGE_OK;
+  } catch (const std::bad_alloc&) {
+    return IMAGE_MEMOIRE_INSUFFISANTE;
+  }
+}
 
 // Where an encoder's bytes go: appended to a buffer, or written to a file being made (at any
 // offset when it is seekable).

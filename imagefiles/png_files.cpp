@@ -275,14 +275,8 @@ class PngEncoder : public BilevelEncoder {
 
 statut_image open_png_rows(std::FILE* stream, int page, Held held,
                            std::unique_ptr<RowDecoder>* decoder) {
-  try {
-    auto png = std::make_unique<PngDecoder>(stream);
-    if (const statut_image opened = png->open(page, held); opened != IMAGE_OK) return opened;
-    *decoder = std::move(png);
-    return IMAGE_OK;
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
-  }
+  return started([&] { return std::make_unique<PngDecoder>(stream); },
+                 [&](PngDecoder& png) { return png.open(page, held); }, decoder);
 }
 
 statut_image read_png(std::FILE* stream, int page, Destination* to) {
@@ -291,14 +285,8 @@ statut_image read_png(std::FILE* stream, int page, Destination* to) {
 
 statut_image begin_png_bilevel(ByteSink sink, int rows, int columns,
                                std::unique_ptr<BilevelEncoder>* encoder) {
-  try {
-    auto png = std::make_unique<PngEncoder>(sink);
-    if (const statut_image begun = png->begin(rows, columns); begun != IMAGE_OK) return begun;
-    *encoder = std::move(png);
-    return IMAGE_OK;
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
-  }
+  return started([&] { return std::make_unique<PngEncoder>(sink); },
+                 [&](PngEncoder& png) { return png.begin(rows, columns); }, encoder);
 }
 
 statut_image encode_png_bilevel(const unsigned char* image, int rows, int columns,

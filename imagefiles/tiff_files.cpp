@@ -362,16 +362,8 @@ class TiffDecoder : public RowDecoder {
 
 statut_image open_tiff_rows(std::FILE* stream, int page, Held held,
                             std::unique_ptr<RowDecoder>* decoder) {
-  try {
-    auto tiff = std::make_unique<TiffDecoder>();
-    if (const statut_image opened = tiff->open(stream, page, held); opened != IMAGE_OK) {
-      return opened;
-    }
-    *decoder = std::move(tiff);
-    return IMAGE_OK;
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
-  }
+  return started([] { return std::make_unique<TiffDecoder>(); },
+                 [&](TiffDecoder& tiff) { return tiff.open(stream, page, held); }, decoder);
 }
 
 statut_image read_tiff(std::FILE* stream, int page, Destination* to) {
@@ -460,16 +452,8 @@ class TiffEncoder : public BilevelEncoder {
 
 statut_image begin_tiff_bilevel(ByteSink sink, int rows, int columns,
                                 std::unique_ptr<BilevelEncoder>* encoder) {
-  try {
-    auto tiff = std::make_unique<TiffEncoder>();
-    if (const statut_image begun = tiff->begin(sink, rows, columns); begun != IMAGE_OK) {
-      return begun;
-    }
-    *encoder = std::move(tiff);
-    return IMAGE_OK;
-  } catch (const std::bad_alloc&) {
-    return IMAGE_MEMOIRE_INSUFFISANTE;
-  }
+  return started([] { return std::make_unique<TiffEncoder>(); },
+                 [&](TiffEncoder& tiff) { return tiff.begin(sink, rows, columns); }, encoder);
 }
 
 statut_image encode_tiff_bilevel(const PageSource& source, std::vector<unsigned char>* file) {
