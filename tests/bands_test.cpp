@@ -52,8 +52,9 @@ std::string name_of(const parametres_binarisation& m) {
          std::to_string(m.fenetre) + " " + std::to_string(m.k);
 }
 
-// A page of strokes and faint thin slanted lines on paper lit unevenly, with noise: every method
-// has work on it (auto's faint strokes too).
+// A page of strokes, faint thin slanted lines and a solid dark area (a third of the width, a
+// quarter of the height) on paper lit unevenly, with noise: every method has work on it (auto's
+// faint strokes, its flat windows and its paper under print too).
 std::vector<unsigned char> page(const Shape& s, unsigned seed) {
   std::vector<unsigned char> pixels;
   for (int y = 0; y < s.rows; ++y) {
@@ -62,7 +63,9 @@ std::vector<unsigned char> page(const Shape& s, unsigned seed) {
       const int light = 110 + (x * 3 + y) % 120;
       const bool ink = (x / 4) % 6 == 0 && (y / 5) % 3 != 0;
       const bool faint = (x + 4 * y) % 37 < 6;
-      const int value = ink ? light / 3 : faint ? light * 7 / 10 : light;
+      const bool solid =
+          4 * y >= s.rows && 2 * y < s.rows && 3 * x >= s.columns && 3 * x < 2 * s.columns;
+      const int value = ink || solid ? light / 3 : faint ? light * 7 / 10 : light;
       pixels.push_back(static_cast<unsigned char>(value + (seed >> 28)));
     }
   }
