@@ -468,6 +468,51 @@ TEST(AutoMethod, KeepsFaintThinLinesNotShowThrough) {
   }
 }
 
+// auto on pages of solid print reaching the page's edges, where its paper grid has few blocks
+// or one row of them: a page black on its right half, a black frame around letters, a black box
+// over them, and a strip of one row black on its right half, under noise. Otsu, with one level of
+// light, draws each exactly; auto stays within 3 points of it.
+TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
+  struct Case {
+    const char* name;
+    int rows, columns;
+    int top, bottom, left, right;  // the solid area; a frame when `frame`
+    bool frame;
+  };
+  const Case cases[] = {
+      {"right half", 400, 600, 0, 400, 300, 600, false},
+      {"frame", 400, 600, 40, 360, 40, 560, true},
+      {"box", 400, 600, 100, 300, 150, 450, false},
+      {"strip", 1, 4000, 0, 1, 2000, 4000, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<unsigned char> ink = letters(c.rows, c.columns, 20);
+    for (int y = 0; y < c.rows; ++y) {
+      for (int x = 0; x < c.columns; ++x) {
+        const bool inside = y >= c.top && y < c.bottom && x >= c.left && x < c.right;
+        if (inside != c.frame) ink[static_cast<std::size_t>(y) * c.columns + x] = 35;
+      }
+    }
+    std::uint32_t seed = 99;
+    const Photographed p = photographed(
+        ink, c.rows, c.columns, [](int, int) { return 1.0; },
+        [&seed] {
+          seed = seed * 1103515245u + 12345u;
+          return static_cast<double>(seed >> 29) - 4;  // -4 to 3
+        });
+    const auto f_of = [&](const std::vector<unsigned char>& out) {
+      mesures_binarisation m{};
+      EXPECT_EQ(evaluer_binarisation(p.truth.data(), out.data(), c.rows, c.columns, &m), IMAGE_OK);
+      return m.f_mesure;
+    };
+    std::vector<unsigned char> automatic(p.page.size()), otsu(p.page.size());
+    ASSERT_EQ(binariser_auto(automatic.data(), p.page.data(), c.rows, c.columns), IMAGE_OK);
+    binariser(otsu.data(), p.page.data(), p.page.size(),
+              calculer_seuil_otsu(p.page.data(), p.page.size()));
+    EXPECT_GT(f_of(automatic), f_of(otsu) - 3) << c.name;
+  }
+}
+
 // Bad input to the measures: a status, and the measures untouched.
 TEST(Measures, BadInput) {
   const std::vector<unsigned char> truth = stroke_truth();
