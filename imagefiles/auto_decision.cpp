@@ -80,7 +80,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
-  if (statistics.reach() > 0 && !statistics.blank()) {
+  if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
     stretches_per_row_ = fed_ / filter_stretch + 1;
@@ -99,6 +99,13 @@ bool AutoRows::next(unsigned char* out) {
   const std::size_t width = static_cast<std::size_t>(strip_.width);
   if (statistics_.blank()) {
     std::memset(out, 255, width);  // no window needed, on any row
+    ++decided_;
+    return true;
+  }
+  if (const int level = statistics_.whole_level(); level > 0) {
+    // The samples as they are (the paper is 255 everywhere): Otsu's split of the page.
+    const unsigned char* row = normalised(decided_) + (strip_.first - strip_.fed_first);
+    for (std::size_t x = 0; x < width; ++x) out[x] = row[x] < level ? 0 : 255;
     ++decided_;
     return true;
   }

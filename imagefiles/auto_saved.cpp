@@ -19,7 +19,7 @@ namespace {
 
 // The decision's state, field after field in this build's own layout (the bytes go to processes
 // of the same build only).
-constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '2', '\0'};
+constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '3', '\0'};
 
 template <typename T>
 void put(std::string& bytes, const T& value) {
@@ -41,6 +41,7 @@ std::string AutoStatistics::saved() const {
   for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_, reach_})
     put(bytes, value);
   put(bytes, static_cast<unsigned char>(blank_));
+  put(bytes, whole_level_);
   // The formula is Wolf's: its numbers only (an enumeration is no field to read from bytes).
   const Formula& f = formula_;
   for (const double value : {f.k, f.range, f.minimum, f.a1, f.a0, f.b1, f.b0}) put(bytes, value);
@@ -56,11 +57,12 @@ bool AutoStatistics::restore(const std::string& bytes) {
   char tag[sizeof saved_tag];
   int fields[7];
   unsigned char blank = 0;
+  int whole_level = 0;
   double numbers[7];
   int ceiling = 0;
   if (!take(bytes, at, tag, sizeof tag) || std::memcmp(tag, saved_tag, sizeof tag) != 0 ||
-      !take(bytes, at, fields, 7) || !take(bytes, at, &blank) || !take(bytes, at, numbers, 7) ||
-      !take(bytes, at, &ceiling)) {
+      !take(bytes, at, fields, 7) || !take(bytes, at, &blank) || !take(bytes, at, &whole_level) ||
+      !take(bytes, at, numbers, 7) || !take(bytes, at, &ceiling)) {
     return false;
   }
   Formula formula{};
@@ -73,8 +75,8 @@ bool AutoStatistics::restore(const std::string& bytes) {
   // The grids' sizes follow from the page's and the block's, as end() makes them.
   if (rows != rows_ || columns != columns_ || window < 3 || window > widest_window ||
       window % 2 == 0 || reach < 0 || reach > std::max(0, window / 2 - 1) || blank > 1 ||
-      block < 16 || grid_rows != (rows_ + block - 1) / block ||
-      grid_columns != (columns_ + block - 1) / block) {
+      whole_level < 0 || whole_level > 256 || (blank == 1 && whole_level > 0) || block < 16 ||
+      grid_rows != (rows_ + block - 1) / block || grid_columns != (columns_ + block - 1) / block) {
     return false;
   }
   const std::size_t cells = static_cast<std::size_t>(grid_rows) * std::size_t(grid_columns);
@@ -101,6 +103,7 @@ bool AutoStatistics::restore(const std::string& bytes) {
   grid_rows_ = grid_rows;
   grid_columns_ = grid_columns;
   blank_ = blank == 1;
+  whole_level_ = whole_level;
   formula_ = formula;
   return true;
 }

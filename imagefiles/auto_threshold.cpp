@@ -41,6 +41,9 @@ constexpr std::size_t piece = std::size_t{1} << 16;
 // there).
 constexpr std::int64_t most_grid_columns = 1 << 14;
 constexpr std::size_t kept_pieces = 2;
+// How far above its block's paper, in deviations of the noise, a sample shows a light mark: far
+// beyond the noise's largest (a block's brightest sample of Gaussian noise lies within 4 of them).
+constexpr double light_marks = 8;
 
 // The median of nine values by a network of 19 exchanges (no branches; the grid has a block for
 // every letter of the page).
@@ -191,7 +194,18 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // The paper pass: this row's samples; at the end of a block row, each block's percentile.
     const std::size_t per_row = (width + across_ - 1) / across_;
     if (begin == 0) samples_.resize(static_cast<std::size_t>(sampled_rows_ + 1) * per_row);
-    add_differences(samples, begin, n);
+    if (columns_ > 1) {
+      add_differences(samples, begin, n);
+    } else if (n == 1) {
+      // A single column has no pairs of columns: the noise from the rows sampled, in pairs
+      // one above the other.
+      if (pair_open_) {
+        ++differences_[0][std::abs(int{pair_first_} - int{samples[0]})];
+        ++sampled_[0][std::min(pair_first_, samples[0])];
+      }
+      pair_open_ = true;
+      pair_first_ = samples[0];
+    }
     unsigned char* into = samples_.data() + static_cast<std::size_t>(sampled_rows_) * per_row;
     for (std::size_t k = (begin + across_ - 1) / across_; k * across_ < end; ++k) {
       into[k] = samples[k * across_ - begin];
@@ -271,6 +285,7 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
   std::size_t i = 0;
   if (column % 4 == 1 && pair_open_) {
     ++differences_[0][std::abs(int{pair_first_} - int{samples[0]})];
+    ++sampled_[0][std::min(pair_first_, samples[0])];
   }
   pair_open_ = false;
   // Four tables in turn, so that equal differences in a row do not wait on each other.
@@ -280,13 +295,50 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
     ++tables[1][std::abs(int{samples[i + 4]} - int{samples[i + 5]})];
     ++tables[2][std::abs(int{samples[i + 8]} - int{samples[i + 9]})];
     ++tables[3][std::abs(int{samples[i + 12]} - int{samples[i + 13]})];
+    ++sampled_[0][std::min(samples[i], samples[i + 1])];
+    ++sampled_[1][std::min(samples[i + 4], samples[i + 5])];
+    ++sampled_[2][std::min(samples[i + 8], samples[i + 9])];
+    ++sampled_[3][std::min(samples[i + 12], samples[i + 13])];
   }
   for (; i + 1 < n; i += 4) {
     ++tables[0][std::abs(int{samples[i]} - int{samples[i + 1]})];
+    ++sampled_[0][std::min(samples[i], samples[i + 1])];
   }
   if (i + 1 == n) {
     pair_open_ = true;
     pair_first_ = samples[i];
+  }
+}
+
+void AutoStatistics::light_on_dark() {
+  // Nothing darker than the paper, yet two classes of samples far apart, the lighter far brighter
+  // than the paper anywhere: light writing on a dark ground (a negative, a slide), whose marks
+  // the division by the paper clips. (Paper in a shadow is a darker class, not a lighter one.)
+  // Each pair of neighbours counts its darker sample, light only inside a mark two samples wide,
+  // not at a light speck of noise; the marks cover one pair in a hundred at least. Without a paper
+  // to divide by, Otsu's split of those samples decides, dark as ink.
+  std::uint64_t histogram[256] = {};
+  std::uint64_t count = 0;
+  for (int v = 0; v < 256; ++v) {
+    histogram[v] = sampled_[0][v] + sampled_[1][v] + sampled_[2][v] + sampled_[3][v];
+    count += histogram[v];
+  }
+  if (count == 0) return;
+  const int level = otsu_level(histogram, count);
+  double dark = 0, light = 0, n_dark = 0, n_light = 0;
+  for (int v = 0; v < 256; ++v) {
+    (v <= level ? dark : light) += double(v) * double(histogram[v]);
+    (v <= level ? n_dark : n_light) += double(histogram[v]);
+  }
+  if (n_dark == 0 || n_light == 0) return;
+  light /= n_light;
+  dark /= n_dark;
+  const double paper = *std::max_element(grid_.begin(), grid_.end()) + 1.28 * sigma_;
+  const double apart = light_marks * std::max(sigma_, 1.0);
+  if (light - dark > apart && light - paper > apart && n_light >= 0.01 * (n_dark + n_light)) {
+    whole_level_ = level + 1;
+    blank_ = false;
+    std::fill(grid_.begin(), grid_.end(), 255.0f);
   }
 }
 
@@ -407,6 +459,7 @@ void AutoStatistics::end(int pass) {
   for (const std::uint64_t n : histogram_) count += n;
   const double range = std::sqrt(std::max(widest_, 0.0));
   blank_ = range == 0;
+  if (blank_) light_on_dark();
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
   block_sums_ = {};

@@ -75,6 +75,10 @@ class AutoStatistics {
   // stroke width, at most window / 2 - 1 (the rows the decision has); 0: none looked for.
   int reach() const { return reach_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
+  // A page of light marks on a dark ground, with no paper to divide by: the level below which a
+  // sample is ink (Otsu's threshold of the page, as calculer_seuil_otsu gives it); 0 otherwise.
+  // The paper is then 255 everywhere: the samples are decided as they are.
+  int whole_level() const { return whole_level_; }
   const Formula& formula() const { return formula_; }
   // The variance of the page's noise, divided by the paper's brightness as the samples are (the
   // noise of a dark region is amplified with it), block by block: for `n` columns of row `y`
@@ -102,6 +106,7 @@ class AutoStatistics {
   double centre(int g) const;  // of block column g, in columns
   void end_band(int band);     // a band of blocks read: their deviations
   void faint_limits();         // quietest_ and lightest_grid_, from noise_grid_
+  void light_on_dark();        // a blank page that is light marks on a dark ground: whole_level_
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
 
   int rows_, columns_;
@@ -140,6 +145,9 @@ class AutoStatistics {
   std::vector<PaperRow> paper_rows_;
   std::vector<unsigned char> line_;
   bool blank_ = false;
+  int whole_level_ = 0;
+  // The darker of each pair of the paper pass, of each value (in four tables, as differences_).
+  std::uint64_t sampled_[4][256] = {};
   Formula formula_{};
 };
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -469,21 +470,26 @@ TEST(AutoMethod, KeepsFaintThinLinesNotShowThrough) {
 }
 
 // auto on pages of solid print reaching the page's edges, where its paper grid has few blocks
-// or one row of them: a page black on its right half, a black frame around letters, a black box
-// over them, and a strip of one row black on its right half, under noise. Otsu, with one level of
-// light, draws each exactly; auto stays within 3 points of it.
+// or one row or column of them: a page black on its right half, a black frame around letters, a
+// black box over them, a strip of one row and one of one column black on their second half, and
+// the negative of a page (light letters on a dark ground, which has no paper to divide by),
+// under noise. Otsu, with one level of light, draws each exactly (the negative's ground as ink,
+// what is dark being ink); auto stays within 3 points of it.
 TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
   struct Case {
     const char* name;
     int rows, columns;
     int top, bottom, left, right;  // the solid area; a frame when `frame`
     bool frame;
+    bool negative;  // the page and its truth inverted
   };
   const Case cases[] = {
-      {"right half", 400, 600, 0, 400, 300, 600, false},
-      {"frame", 400, 600, 40, 360, 40, 560, true},
-      {"box", 400, 600, 100, 300, 150, 450, false},
-      {"strip", 1, 4000, 0, 1, 2000, 4000, false},
+      {"right half", 400, 600, 0, 400, 300, 600, false, false},
+      {"frame", 400, 600, 40, 360, 40, 560, true, false},
+      {"box", 400, 600, 100, 300, 150, 450, false, false},
+      {"row", 1, 4000, 0, 1, 2000, 4000, false, false},
+      {"column", 4000, 1, 2000, 4000, 0, 1, false, false},
+      {"negative", 400, 600, 0, 0, 0, 0, false, true},
   };
   for (const Case& c : cases) {
     std::vector<unsigned char> ink = letters(c.rows, c.columns, 20);
@@ -493,12 +499,18 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
         if (inside != c.frame) ink[static_cast<std::size_t>(y) * c.columns + x] = 35;
       }
     }
+    if (c.negative) {
+      for (unsigned char& v : ink) v = static_cast<unsigned char>(255 - v);
+    }
+    // The negative under three times the noise: amplified as the division by its dark paper
+    // amplifies it, it hides the clipped light marks' deviation.
+    const double amplitude = c.negative ? 3 : 1;
     std::uint32_t seed = 99;
     const Photographed p = photographed(
         ink, c.rows, c.columns, [](int, int) { return 1.0; },
-        [&seed] {
+        [&] {
           seed = seed * 1103515245u + 12345u;
-          return static_cast<double>(seed >> 29) - 4;  // -4 to 3
+          return amplitude * (static_cast<double>(seed >> 29) - 4);  // -4 to 3, or three times
         });
     const auto f_of = [&](const std::vector<unsigned char>& out) {
       mesures_binarisation m{};
@@ -510,6 +522,34 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
     binariser(otsu.data(), p.page.data(), p.page.size(),
               calculer_seuil_otsu(p.page.data(), p.page.size()));
     EXPECT_GT(f_of(automatic), f_of(otsu) - 3) << c.name;
+  }
+}
+
+// auto on pages with nothing written, whose only marks are light: paper whose light falls to
+// 0.3 of itself across the page, and grey paper with light specks two samples wide (two samples
+// in 499) in faint noise. Both stay white: neither the shadow nor the specks are a light writing
+// on a dark ground, which a negative's Otsu split would draw.
+TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
+  const int rows = 500, columns = 700;
+  std::uint32_t seed = 5;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  const std::function<double(int, int)> pages[] = {
+      [&](int, int x) { return 220 * (0.3 + 0.7 * x / columns) + double(next() % 9) - 4; },
+      [&](int y, int x) {
+        return (y * columns + x) % 499 < 2 ? 255.0 : 180 + double(next() % 3) - 1;
+      },
+  };
+  for (const auto& sample : pages) {
+    std::vector<unsigned char> page(static_cast<std::size_t>(rows) * columns);
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < columns; ++x) {
+        page[static_cast<std::size_t>(y) * columns + x] =
+            static_cast<unsigned char>(std::clamp(sample(y, x), 0.0, 255.0));
+      }
+    }
+    std::vector<unsigned char> out(page.size());
+    ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), 0) << &sample - pages;
   }
 }
 
