@@ -83,6 +83,8 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
+    deep_lightest_.resize(fed_);
+    deep_marks_.resize(fed_);
     stretches_per_row_ = fed_ / filter_stretch + 1;
     stretches_.assign(3 * stretches_per_row_, 0);
   }

@@ -24,9 +24,7 @@ void AutoRows::mark_faint(int row) {
   const int reach = statistics_.reach();
   const std::size_t d = static_cast<std::size_t>(reach);
   const auto row_at = [&](int r) { return normalised(std::clamp(r, 0, rows_ - 1)); };
-  const unsigned char* above = row_at(row - reach);
   const unsigned char* middle = row_at(row);
-  const unsigned char* below = row_at(row + reach);
   unsigned char* marks = faint_.data() + static_cast<std::size_t>(row % 3) * fed_;
   // The fed columns whose marks the decided ones need: theirs and one more on each side.
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
@@ -59,28 +57,44 @@ void AutoRows::mark_faint(int row) {
     }
     // The columns whose valley lies within the fed ones at once; the others, the page's edges
     // repeated, a sample at a time.
-    const std::size_t inner_from = std::min(to, std::max(from, d));
-    const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= d ? fed_ - d : 0));
-    if (inner_to > inner_from) {
-      faint_marks(above + inner_from - d, middle + inner_from - d, below + inner_from - d,
-                  inner_to - inner_from, d, ceiling, faint_lightest_.data() + inner_from,
-                  marks + inner_from);
-    }
-    const auto at_edge = [&](std::size_t j) {
-      unsigned char around[3][AutoStatistics::widest_window];
-      for (std::size_t i = 0; i <= 2 * d; ++i) {
-        const std::int64_t c = static_cast<std::int64_t>(j + i) - reach;
-        const std::size_t k = static_cast<std::size_t>(
-            std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-        around[0][i] = above[k];
-        around[1][i] = middle[k];
-        around[2][i] = below[k];
+    const auto mark_at = [&](int r, const unsigned char* lightest, unsigned char* into) {
+      const std::size_t dd = static_cast<std::size_t>(r);
+      const unsigned char* up = row_at(row - r);
+      const unsigned char* down = row_at(row + r);
+      const std::size_t inner_from = std::min(to, std::max(from, dd));
+      const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= dd ? fed_ - dd : 0));
+      if (inner_to > inner_from) {
+        faint_marks(up + inner_from - dd, middle + inner_from - dd, down + inner_from - dd,
+                    inner_to - inner_from, dd, ceiling, lightest + inner_from, into + inner_from);
       }
-      faint_marks(around[0], around[1], around[2], 1, d, ceiling, faint_lightest_.data() + j,
-                  marks + j);
+      const auto at_edge = [&](std::size_t j) {
+        unsigned char around[3][AutoStatistics::widest_window];
+        for (std::size_t i = 0; i <= 2 * dd; ++i) {
+          const std::int64_t c = static_cast<std::int64_t>(j + i) - r;
+          const std::size_t k = static_cast<std::size_t>(
+              std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
+          around[0][i] = up[k];
+          around[1][i] = middle[k];
+          around[2][i] = down[k];
+        }
+        faint_marks(around[0], around[1], around[2], 1, dd, ceiling, lightest + j, into + j);
+      };
+      for (std::size_t j = from; j < inner_from; ++j) at_edge(j);
+      for (std::size_t j = inner_to; j < to; ++j) at_edge(j);
     };
-    for (std::size_t j = from; j < inner_from; ++j) at_edge(j);
-    for (std::size_t j = inner_to; j < to; ++j) at_edge(j);
+    mark_at(reach, faint_lightest_.data(), marks);
+    // A mark at least halfway from the ceiling to the paper may lie in a valley a sample wider
+    // (a grey rule blurred by the lens, beside print far darker): show-through that dark is
+    // blurred wider still.
+    const int wide = std::min(reach + 1, statistics_.window() / 2 - 1);
+    if (wide > reach) {
+      const int deep = (ceiling + 255) / 2;
+      for (std::size_t j = from; j < to; ++j) {
+        deep_lightest_[j] = static_cast<unsigned char>(std::min<int>(faint_lightest_[j], deep));
+      }
+      mark_at(wide, deep_lightest_.data(), deep_marks_.data());
+      for (std::size_t j = from; j < to; ++j) marks[j] |= deep_marks_[j];
+    }
     // Halfway from the paper to the darkest sample around: looked for at the few marks only. The
     // stretches keep their mark only where a mark is left.
     std::fill(stretches + (from - low) / filter_stretch,

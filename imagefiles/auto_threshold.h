@@ -208,6 +208,9 @@ class AutoRows {
   int marked_ = 0;
   std::vector<unsigned char> faint_lightest_;  // the lightest sample a mark may be, by column
   int lightest_row_ = -1;                      // the row of blocks faint_lightest_ holds
+  std::vector<unsigned char> deep_lightest_;   // the same, no lighter than halfway from
+                                               // the ceiling to the paper
+  std::vector<unsigned char> deep_marks_;      // the marks of the wider valley, a row
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;
