@@ -83,12 +83,12 @@ void AutoRows::mark_faint(int row) {
       for (std::size_t j = inner_to; j < to; ++j) at_edge(j);
     };
     mark_at(reach, faint_lightest_.data(), marks);
-    // A mark at least halfway from the ceiling to the paper may lie in a valley a sample wider
-    // (a grey rule blurred by the lens, beside print far darker): show-through that dark is
-    // blurred wider still.
+    // A mark within the darkest third from the ceiling to the paper may lie in a valley a sample
+    // wider (a grey rule blurred by the lens, beside print far darker): show-through that dark
+    // is blurred wider still. Halfway, the blurred pages of small letters lost 0.8 points.
     const int wide = std::min(reach + 1, statistics_.window() / 2 - 1);
     if (wide > reach) {
-      const int deep = (ceiling + 255) / 2;
+      const int deep = ceiling + (255 - ceiling) / 3;
       for (std::size_t j = from; j < to; ++j) {
         deep_lightest_[j] = static_cast<unsigned char>(std::min<int>(faint_lightest_[j], deep));
       }
