@@ -628,16 +628,25 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
   }
 }
 
-// auto on pages with nothing written, whose only marks are light: paper whose light falls to
-// 0.3 of itself across the page, and grey paper with light specks two samples wide (two samples
-// in 499) in faint noise. Both stay white: neither the shadow nor the specks are a light writing
-// on a dark ground, which a negative's Otsu split would draw.
+// auto on pages with nothing written: paper whose light falls to 0.3 of itself across the page;
+// grey paper with light specks two samples wide (two samples in 499) in faint noise, which are
+// no light writing on a dark ground (a negative's Otsu split would draw them); and paper under
+// noise of a fraction of a grey level to a few (Gaussian of deviation 0.5 and 1.4 rounded,
+// uniform over 5 levels), whose deviation a median difference of whole levels underestimates.
+// All stay white.
 TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
   const int rows = 500, columns = 700;
   std::uint32_t seed = 5;
   const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  const auto gaussian = [&next] {  // Box and Muller's
+    const double u = (double(next() % 65535) + 1) / 65536, v = double(next() % 65536) / 65536;
+    return std::sqrt(-2 * std::log(u)) * std::cos(2 * 3.141592653589793 * v);
+  };
   const std::function<double(int, int)> pages[] = {
       [&](int, int x) { return 220 * (0.3 + 0.7 * x / columns) + double(next() % 9) - 4; },
+      [&](int, int) { return std::round(200 + 0.5 * gaussian()); },
+      [&](int, int) { return std::round(200 + 1.4 * gaussian()); },
+      [&](int, int) { return 180 + double(next() % 5) - 2; },
       [&](int y, int x) {
         return (y * columns + x) % 499 < 2 ? 255.0 : 180 + double(next() % 3) - 1;
       },
