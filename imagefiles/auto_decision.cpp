@@ -20,6 +20,10 @@ namespace {
 // A window whose variance is at most this many times the noise's holds nothing but noise (its
 // deviation within two of the noise's).
 constexpr float flat_window = 4;
+// Samples above the global ceiling by at most this many deviations of the noise are filtered too:
+// faint ink that the noise lifted over the ceiling comes back under it when its neighbours are
+// ink (at twice the letters, the faint lines of the page of every degradation came out broken).
+constexpr float filtered_above = 2;
 
 }  // namespace
 
@@ -80,6 +84,10 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
+  // The filter's square: 3 x 3 on small writing, a third of the stroke width less one on each
+  // side on large writing, within the stroke, where the noise does not grow with the letters (at
+  // four times them a 3 x 3 square left the noise of a dark corner as specks).
+  radius_ = std::clamp(statistics.reach() - 1, 1, widest_filter_radius);
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
@@ -114,7 +122,10 @@ bool AutoRows::next(unsigned char* out) {
   // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
   // in paper_, neither filtered nor given window sums, written white.
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  mark_paper(normalised(decided_) + offset, width, statistics_.formula().ceiling, paper_.data());
+  const int lifted =
+      static_cast<int>(std::ceil(filtered_above * std::sqrt(statistics_.loudest(top_ + decided_))));
+  mark_paper(normalised(decided_) + offset, width,
+             std::min(255, statistics_.formula().ceiling + lifted), paper_.data());
   runs_.clear();
   for (std::size_t from = 0; from < width;) {
     const bool paper = paper_[from / filter_stretch] != 0;
@@ -157,10 +168,6 @@ bool AutoRows::next(unsigned char* out) {
 }
 
 void AutoRows::filter(unsigned char* out) {
-  // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
-  // strip's margin holds them, or they are the page's edges, repeated).
-  const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
-                                  normalised(std::min(rows_ - 1, decided_ + 1))};
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const int ceiling = statistics_.formula().ceiling;
   const int y = top_ + decided_;
@@ -169,6 +176,14 @@ void AutoRows::filter(unsigned char* out) {
     statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
     noise_row_ = statistics_.block_row(y);
   }
+  if (radius_ > 1) {
+    filter_wide(out);
+    return;
+  }
+  // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
+  // strip's margin holds them, or they are the page's edges, repeated).
+  const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
+                                  normalised(std::min(rows_ - 1, decided_ + 1))};
   // Over the runs decided, in pieces (a sample at the page's left or right edge alone, its
   // missing neighbours repeated).
   for (const ColumnRun& run : runs_) {
@@ -178,7 +193,7 @@ void AutoRows::filter(unsigned char* out) {
       if (start >= 1 && start + 2 <= fed_) {
         n = std::min({filter_piece, run.to - from, fed_ - 1 - start});
         wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise_.data() + from,
-               n, ceiling, out + from);
+               n, ceiling, filtered_above, out + from);
       } else {
         unsigned char around[3][3];
         for (std::size_t i = 0; i < 3; ++i) {
@@ -186,8 +201,46 @@ void AutoRows::filter(unsigned char* out) {
           const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
           for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
         }
-        wiener(around[0], around[1], around[2], noise_.data() + from, 1, ceiling, out + from);
+        wiener(around[0], around[1], around[2], noise_.data() + from, 1, ceiling, filtered_above,
+               out + from);
       }
+      from += n;
+    }
+  }
+}
+
+void AutoRows::filter_wide(unsigned char* out) {
+  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
+  const int ceiling = statistics_.formula().ceiling;
+  const std::size_t r = static_cast<std::size_t>(radius_);
+  const std::size_t side = 2 * r + 1;
+  // The square's rows (the page's top and bottom rows repeated): the ring holds the window's
+  // half above and below, more than the radius.
+  const unsigned char* rows[2 * widest_filter_radius + 1];
+  for (int dy = -radius_; dy <= radius_; ++dy) {
+    rows[dy + radius_] = normalised(std::clamp(decided_ + dy, 0, rows_ - 1));
+  }
+  const unsigned char* edged[2 * widest_filter_radius + 1];
+  for (const ColumnRun& run : runs_) {
+    for (std::size_t from = run.from; from < run.to;) {
+      const std::size_t start = offset + from;  // among the fed columns
+      const std::size_t n = std::min(filter_piece, run.to - from);
+      if (start >= r && start + n + r <= fed_) {
+        for (std::size_t i = 0; i < side; ++i) edged[i] = rows[i] + (start - r);
+      } else {
+        // At the page's left or right edge: the piece's columns, the missing ones repeated.
+        const std::size_t width = n + side - 1;
+        edge_rows_.resize(side * width);
+        for (std::size_t i = 0; i < side; ++i) {
+          unsigned char* copy = edge_rows_.data() + i * width;
+          for (std::size_t j = 0; j < width; ++j) {
+            const std::size_t column = std::min(fed_ - 1, start + j < r ? 0 : start + j - r);
+            copy[j] = rows[i][column];
+          }
+          edged[i] = copy;
+        }
+      }
+      wiener_wide(edged, radius_, noise_.data() + from, n, ceiling, filtered_above, out + from);
       from += n;
     }
   }

@@ -122,11 +122,13 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 // Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
 // second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
 // varies no more than the noise, the sample itself where it varies far more (a stroke's edge). A
-// sample above `ceiling` is left as it is. Vectorised loops: each column's three samples summed
+// sample above `ceiling` by more than `above_ceiling` deviations of the noise is left as it is
+// (compared squared: no root a sample). Vectorised loops: each column's three samples summed
 // once, then three columns.
 IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
                                      const unsigned char* below, const float* noise, std::size_t n,
-                                     int ceiling, unsigned char* out) {
+                                     int ceiling, float above_ceiling, unsigned char* out) {
+  const float reach = above_ceiling * above_ceiling;
   int column_sums[filter_piece + 2];
   int column_squares[filter_piece + 2];
   for (std::size_t i = 0; i < n + 2; ++i) {
@@ -144,7 +146,51 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned 
     const float sample = middle[i + 1];
     const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
     const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
-    out[i] = middle[i + 1] > ceiling ? middle[i + 1] : static_cast<unsigned char>(value);
+    const float over = static_cast<float>(std::max(int{middle[i + 1]} - ceiling, 0));
+    out[i] = over * over > reach * noise[i] ? middle[i + 1] : static_cast<unsigned char>(value);
+  }
+}
+
+IMAGEFILES_VECTOR_CLONES void wiener_wide(const unsigned char* const* rows, int radius,
+                                          const float* noise, std::size_t n, int ceiling,
+                                          float above_ceiling, unsigned char* out) {
+  // Each column's samples summed once (at most 179 of 255 squared: 32 bits), then the columns
+  // added as the square slides along; in doubles, as many squares lose a float's precision.
+  const std::size_t side = 2 * static_cast<std::size_t>(radius) + 1;
+  std::uint32_t column_sums[filter_piece + 2 * widest_filter_radius];
+  std::uint32_t column_squares[filter_piece + 2 * widest_filter_radius];
+  for (std::size_t i = 0; i < n + side - 1; ++i) {
+    column_sums[i] = 0;
+    column_squares[i] = 0;
+  }
+  for (std::size_t r = 0; r < side; ++r) {
+    const unsigned char* row = rows[r];
+    for (std::size_t i = 0; i < n + side - 1; ++i) {
+      const std::uint32_t v = row[i];
+      column_sums[i] += v;
+      column_squares[i] += v * v;
+    }
+  }
+  const unsigned char* middle = rows[radius] + radius;
+  const double count = static_cast<double>(side * side);
+  const float reach = above_ceiling * above_ceiling;
+  std::uint64_t sum = 0;
+  std::uint64_t squares = 0;
+  for (std::size_t i = 0; i + 1 < side; ++i) {
+    sum += column_sums[i];
+    squares += column_squares[i];
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    sum += column_sums[i + side - 1];
+    squares += column_squares[i + side - 1];
+    const double mean = static_cast<double>(sum) / count;
+    const double variance = static_cast<double>(squares) / count - mean * mean;
+    const double kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6) : 0.0;
+    const double value = std::clamp(mean + kept * (middle[i] - mean) + 0.5, 0.0, 255.0);
+    const float over = static_cast<float>(std::max(int{middle[i]} - ceiling, 0));
+    out[i] = over * over > reach * noise[i] ? middle[i] : static_cast<unsigned char>(value);
+    sum -= column_sums[i];
+    squares -= column_squares[i];
   }
 }
 

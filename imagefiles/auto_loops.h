@@ -13,6 +13,8 @@ namespace imagefiles::detail {
 // pieces of at most filter_piece.
 constexpr std::size_t filter_stretch = 64;
 constexpr std::size_t filter_piece = 1024;
+// The widest filter against the noise: 2 x 90 + 1 samples a side (half the widest window).
+constexpr int widest_filter_radius = 90;
 
 // `n` samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
 // the way from `above` to `above` + `step`, into 0 to 255.
@@ -29,9 +31,15 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 // Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
 // second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
 // varies no more than the noise (`noise`, a variance for each sample), the sample itself where it
-// varies far more (a stroke's edge). A sample above `ceiling` is left as it is.
+// varies far more (a stroke's edge). A sample above `ceiling` by more than `above` deviations of
+// the noise is left as it is.
 void wiener(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
-            const float* noise, std::size_t n, int ceiling, unsigned char* out);
+            const float* noise, std::size_t n, int ceiling, float above_ceiling,
+            unsigned char* out);
+// The same over (2 `radius` + 1) squared samples: `rows` the 2 `radius` + 1 rows around the
+// middle one, each of n + 2 `radius` samples, from `radius` before the first filtered.
+void wiener_wide(const unsigned char* const* rows, int radius, const float* noise, std::size_t n,
+                 int ceiling, float above_ceiling, unsigned char* out);
 // Whether any of `n` samples of `line` at or below `ceiling` is white (255) in `out`.
 bool any_vetoed(const unsigned char* line, std::size_t n, int ceiling, const unsigned char* out);
 // Ink where the window holds no more than the noise: with nothing there to compare with, the

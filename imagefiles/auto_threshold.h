@@ -88,6 +88,8 @@ class AutoStatistics {
   int block_row(int y) const { return std::min(y / block_, grid_rows_ - 1); }
   // The least of those variances over the page.
   float quietest() const { return quietest_; }
+  // The largest of them over the blocks of row `y`.
+  float loudest(int y) const { return loudest_[static_cast<std::size_t>(block_row(y))]; }
   // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
   // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`.
   void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out) const;
@@ -125,6 +127,7 @@ class AutoStatistics {
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   float quietest_ = 0;
+  std::vector<float> loudest_;                // as loudest gives it, a row of blocks each
   std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
   // The statistics pass.
   Tally tally_;
@@ -174,6 +177,7 @@ class AutoRows {
  private:
   // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
   void filter(unsigned char* out);
+  void filter_wide(unsigned char* out);  // the same over a square wider than 3 x 3
   // The marks of row `row` that may lie on a faint thin stroke, into its row of faint_.
   void mark_faint(int row);
   // Makes ink of the marks of row decided_ with enough marked neighbours, in `out`.
@@ -191,6 +195,10 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
+  // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
+  // its square passes them.
+  int radius_ = 1;
+  std::vector<unsigned char> edge_rows_;
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
