@@ -96,12 +96,12 @@ bool AutoStatistics::restore(const std::string& bytes) {
   }
   grid_ = std::move(grid);
   noise_grid_ = std::move(noise);
-  faint_limits();
   window_ = window;
   reach_ = reach;
   block_ = block;
   grid_rows_ = grid_rows;
   grid_columns_ = grid_columns;
+  faint_limits();  // from the grids, once their sizes are known
   blank_ = blank == 1;
   whole_level_ = whole_level;
   formula_ = formula;
