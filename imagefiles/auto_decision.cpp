@@ -25,6 +25,15 @@ constexpr float flat_window = 4;
 // ink (at twice the letters, the faint lines of the page of every degradation came out broken).
 constexpr float filtered_above = 2;
 
+// The filter's half-width: 1 (3 x 3) on small writing, a third of the stroke width less one on
+// large writing, within the stroke, where the noise does not grow with the letters (at four times
+// them a 3 x 3 square left the noise of a dark corner as specks). Within the window's half less
+// one, so that the ring still holds the row leaving its square.
+int filter_radius(const AutoStatistics& statistics) {
+  return std::clamp(std::min(statistics.reach(), statistics.window() / 2) - 1, 1,
+                    widest_filter_radius);
+}
+
 }  // namespace
 
 void PaperRow::normalise(const AutoStatistics& statistics, int y, const unsigned char* samples,
@@ -77,6 +86,11 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
+      radius_(filter_radius(statistics)),
+      filter_strip_(strip_of(strip_.columns, strip_.first, strip_.width, radius_)),
+      filter_window_(radius_ > 1
+                         ? RunningWindow<std::uint32_t>(rows, 2 * radius_ + 1, filter_strip_)
+                         : RunningWindow<std::uint32_t>(1, 1, whole_row(1))),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
       noise_(static_cast<std::size_t>(strip_.width)),
       paper_row_(left + strip_.fed_first, fed_),
@@ -84,10 +98,6 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
-  // The filter's square: 3 x 3 on small writing, a third of the stroke width less one on each
-  // side on large writing, within the stroke, where the noise does not grow with the letters (at
-  // four times them a 3 x 3 square left the noise of a dark corner as specks).
-  radius_ = std::clamp(statistics.reach() - 1, 1, widest_filter_radius);
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
@@ -119,13 +129,12 @@ bool AutoRows::next(unsigned char* out) {
     ++decided_;
     return true;
   }
-  // A stretch whose samples are all above the ceiling is white whatever their neighbours: marked
-  // in paper_, neither filtered nor given window sums, written white.
+  // A stretch whose samples are all above the ceiling, by more than the filter takes in (two
+  // deviations of its blocks' noise), is white whatever their neighbours: marked in paper_,
+  // neither filtered nor given window sums, written white.
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  const int lifted =
-      static_cast<int>(std::ceil(filtered_above * std::sqrt(statistics_.loudest(top_ + decided_))));
-  mark_paper(normalised(decided_) + offset, width,
-             std::min(255, statistics_.formula().ceiling + lifted), paper_.data());
+  refresh_noise();
+  mark_paper(normalised(decided_) + offset, width, paper_ceilings_.data(), paper_.data());
   runs_.clear();
   for (std::size_t from = 0; from < width;) {
     const bool paper = paper_[from / filter_stretch] != 0;
@@ -152,7 +161,7 @@ bool AutoRows::next(unsigned char* out) {
     const RowSums<std::uint32_t> here{sums.sums + run.from, sums.squares + run.from, sums.window};
     decider_.decide(filtered_.data() + run.from, here, n, out + run.from);
     // Where the window vetoed the global threshold's ink, it may hold nothing but noise.
-    // (filter() made the noise's row.)
+    // (refresh_noise() made the noise's row.)
     if (any_vetoed(filtered_.data() + run.from, n, ceiling, out + run.from)) {
       ink_where_flat(filtered_.data() + run.from, here.sums, here.squares, here.window,
                      noise_.data() + run.from, n, ceiling, flat_window, out + run.from);
@@ -170,12 +179,6 @@ bool AutoRows::next(unsigned char* out) {
 void AutoRows::filter(unsigned char* out) {
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const int ceiling = statistics_.formula().ceiling;
-  const int y = top_ + decided_;
-  if (statistics_.block_row(y) != noise_row_) {
-    // The noise changes only from one row of blocks to the next.
-    statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
-    noise_row_ = statistics_.block_row(y);
-  }
   if (radius_ > 1) {
     filter_wide(out);
     return;
@@ -209,40 +212,40 @@ void AutoRows::filter(unsigned char* out) {
   }
 }
 
-void AutoRows::filter_wide(unsigned char* out) {
-  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
+void AutoRows::refresh_noise() {
+  const int y = top_ + decided_;
+  if (statistics_.block_row(y) == noise_row_)
+    return;  // it changes from one row of blocks to the next
+  noise_row_ = statistics_.block_row(y);
+  statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
+  // Each stretch's paper: above the ceiling by two deviations of its loudest block's noise.
   const int ceiling = statistics_.formula().ceiling;
-  const std::size_t r = static_cast<std::size_t>(radius_);
-  const std::size_t side = 2 * r + 1;
-  // The square's rows (the page's top and bottom rows repeated): the ring holds the window's
-  // half above and below, more than the radius.
-  const unsigned char* rows[2 * widest_filter_radius + 1];
-  for (int dy = -radius_; dy <= radius_; ++dy) {
-    rows[dy + radius_] = normalised(std::clamp(decided_ + dy, 0, rows_ - 1));
+  paper_ceilings_.resize(paper_.size());
+  for (std::size_t s = 0; s < paper_ceilings_.size(); ++s) {
+    const std::size_t from = std::min(noise_.size(), s * filter_stretch);
+    const std::size_t to = std::min(noise_.size(), from + filter_stretch);
+    const float loudest =
+        from < to ? *std::max_element(noise_.begin() + from, noise_.begin() + to) : 0.0f;
+    paper_ceilings_[s] = ceiling + static_cast<int>(std::ceil(filtered_above * std::sqrt(loudest)));
   }
-  const unsigned char* edged[2 * widest_filter_radius + 1];
+}
+
+void AutoRows::filter_wide(unsigned char* out) {
+  // The square's sums over the runs decided (the others' totals not made), its columns beyond
+  // the page's edges mirrored as the window's.
+  const std::size_t to_filter =
+      static_cast<std::size_t>(filter_strip_.fed_first - strip_.fed_first);
+  static constexpr ColumnRun none{0, 0};
+  const RowSums<std::uint32_t> sums = filter_window_.next(
+      decided_, [this, to_filter](std::int64_t row) { return normalised(row) + to_filter; },
+      runs_.empty() ? &none : runs_.data(), runs_.size());
+  const unsigned char* middle =
+      normalised(decided_) + static_cast<std::size_t>(strip_.first - strip_.fed_first);
+  const int ceiling = statistics_.formula().ceiling;
   for (const ColumnRun& run : runs_) {
-    for (std::size_t from = run.from; from < run.to;) {
-      const std::size_t start = offset + from;  // among the fed columns
-      const std::size_t n = std::min(filter_piece, run.to - from);
-      if (start >= r && start + n + r <= fed_) {
-        for (std::size_t i = 0; i < side; ++i) edged[i] = rows[i] + (start - r);
-      } else {
-        // At the page's left or right edge: the piece's columns, the missing ones repeated.
-        const std::size_t width = n + side - 1;
-        edge_rows_.resize(side * width);
-        for (std::size_t i = 0; i < side; ++i) {
-          unsigned char* copy = edge_rows_.data() + i * width;
-          for (std::size_t j = 0; j < width; ++j) {
-            const std::size_t column = std::min(fed_ - 1, start + j < r ? 0 : start + j - r);
-            copy[j] = rows[i][column];
-          }
-          edged[i] = copy;
-        }
-      }
-      wiener_wide(edged, radius_, noise_.data() + from, n, ceiling, filtered_above, out + from);
-      from += n;
-    }
+    wiener_wide(middle + run.from, sums.sums + run.from, sums.squares + run.from, sums.window,
+                noise_.data() + run.from, run.to - run.from, ceiling, filtered_above,
+                out + run.from);
   }
 }
 

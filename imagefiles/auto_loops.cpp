@@ -151,46 +151,29 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned 
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void wiener_wide(const unsigned char* const* rows, int radius,
+// The square's sums are exact in 32 bits (at most 181 squared of 255 squared: under 2^31, so
+// signed, which converts to floating point in vectors); its variance times its count squared,
+// count x squares - sum^2, is exact in doubles (under 2^53), then a float as wiener's.
+IMAGEFILES_VECTOR_CLONES void wiener_wide(const unsigned char* middle, const std::uint32_t* sums,
+                                          const std::uint32_t* squares, int window,
                                           const float* noise, std::size_t n, int ceiling,
                                           float above_ceiling, unsigned char* out) {
-  // Each column's samples summed once (at most 179 of 255 squared: 32 bits), then the columns
-  // added as the square slides along; in doubles, as many squares lose a float's precision.
-  const std::size_t side = 2 * static_cast<std::size_t>(radius) + 1;
-  std::uint32_t column_sums[filter_piece + 2 * widest_filter_radius];
-  std::uint32_t column_squares[filter_piece + 2 * widest_filter_radius];
-  for (std::size_t i = 0; i < n + side - 1; ++i) {
-    column_sums[i] = 0;
-    column_squares[i] = 0;
-  }
-  for (std::size_t r = 0; r < side; ++r) {
-    const unsigned char* row = rows[r];
-    for (std::size_t i = 0; i < n + side - 1; ++i) {
-      const std::uint32_t v = row[i];
-      column_sums[i] += v;
-      column_squares[i] += v * v;
-    }
-  }
-  const unsigned char* middle = rows[radius] + radius;
-  const double count = static_cast<double>(side * side);
+  const std::size_t w = static_cast<std::size_t>(window);
+  const double count = static_cast<double>(w * w);
+  const float per_sample = 1.0f / static_cast<float>(count);
+  const float per_square = per_sample * per_sample;
   const float reach = above_ceiling * above_ceiling;
-  std::uint64_t sum = 0;
-  std::uint64_t squares = 0;
-  for (std::size_t i = 0; i + 1 < side; ++i) {
-    sum += column_sums[i];
-    squares += column_squares[i];
-  }
   for (std::size_t i = 0; i < n; ++i) {
-    sum += column_sums[i + side - 1];
-    squares += column_squares[i + side - 1];
-    const double mean = static_cast<double>(sum) / count;
-    const double variance = static_cast<double>(squares) / count - mean * mean;
-    const double kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6) : 0.0;
-    const double value = std::clamp(mean + kept * (middle[i] - mean) + 0.5, 0.0, 255.0);
+    const auto sum = static_cast<std::int32_t>(sums[i + w] - sums[i]);
+    const auto square = static_cast<std::int32_t>(squares[i + w] - squares[i]);
+    const float mean = static_cast<float>(sum) * per_sample;
+    const double spread = count * square - static_cast<double>(sum) * sum;
+    const float variance = static_cast<float>(spread) * per_square;
+    const float sample = middle[i];
+    const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
+    const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
     const float over = static_cast<float>(std::max(int{middle[i]} - ceiling, 0));
     out[i] = over * over > reach * noise[i] ? middle[i] : static_cast<unsigned char>(value);
-    sum -= column_sums[i];
-    squares -= column_squares[i];
   }
 }
 
@@ -242,12 +225,12 @@ namespace {
 // mark_paper's whole stretches in a vectorised loop over the row (rather than a call a stretch);
 // returns where they end.
 IMAGEFILES_VECTOR_CLONES std::size_t mark_paper_plainly(const unsigned char* row, std::size_t n,
-                                                        int ceiling, unsigned char* marks) {
+                                                        const int* ceilings, unsigned char* marks) {
   std::size_t from = 0;
   for (; from + filter_stretch <= n; from += filter_stretch) {
     unsigned char smallest = 255;
     for (std::size_t i = 0; i < filter_stretch; ++i) smallest = std::min(smallest, row[from + i]);
-    marks[from / filter_stretch] = smallest > ceiling;
+    marks[from / filter_stretch] = smallest > ceilings[from / filter_stretch];
   }
   return from;
 }
@@ -258,17 +241,21 @@ static_assert(filter_stretch == 64, "a stretch is one vector of AVX-512");
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The same with AVX-512, for a ceiling from 0 to 254: a stretch is one vector, whose comparison's
-// mask is all ones (no reduction of its smallest sample).
+// The same with AVX-512: a stretch is one vector, whose comparison's mask is all ones (no
+// reduction of its smallest sample); a ceiling below 0 or from 255 up needs no comparison.
 __attribute__((target("avx512f,avx512bw"))) std::size_t mark_paper_avx512(const unsigned char* row,
                                                                           std::size_t n,
-                                                                          int ceiling,
+                                                                          const int* ceilings,
                                                                           unsigned char* marks) {
-  const __m512i top = _mm512_set1_epi8(static_cast<char>(ceiling));
   std::size_t from = 0;
   for (; from + filter_stretch <= n; from += filter_stretch) {
-    const __mmask64 above = _mm512_cmpgt_epu8_mask(_mm512_loadu_si512(row + from), top);
-    marks[from / filter_stretch] = above == ~__mmask64{0};
+    const int ceiling = ceilings[from / filter_stretch];
+    bool paper = ceiling < 0;
+    if (ceiling >= 0 && ceiling < 255) {
+      const __m512i top = _mm512_set1_epi8(static_cast<char>(ceiling));
+      paper = _mm512_cmpgt_epu8_mask(_mm512_loadu_si512(row + from), top) == ~__mmask64{0};
+    }
+    marks[from / filter_stretch] = paper;
   }
   return from;
 }
@@ -279,22 +266,21 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t mark_paper_avx512(const 
 
 }  // namespace
 
-// For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
-// whether all are above `ceiling`.
-void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned char* marks) {
+void mark_paper(const unsigned char* row, std::size_t n, const int* ceilings,
+                unsigned char* marks) {
   std::size_t from = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
   static const bool avx512 =
       __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-  if (avx512 && ceiling >= 0 && ceiling < 255) {
-    from = mark_paper_avx512(row, n, ceiling, marks);
-  } else {
-    from = mark_paper_plainly(row, n, ceiling, marks);
-  }
+  from = avx512 ? mark_paper_avx512(row, n, ceilings, marks)
+                : mark_paper_plainly(row, n, ceilings, marks);
 #else
-  from = mark_paper_plainly(row, n, ceiling, marks);
+  from = mark_paper_plainly(row, n, ceilings, marks);
 #endif
-  if (from < n) marks[from / filter_stretch] = smallest_sample(row + from, n - from) > ceiling;
+  if (from < n) {
+    marks[from / filter_stretch] =
+        smallest_sample(row + from, n - from) > ceilings[from / filter_stretch];
+  }
 }
 
 // For each stretch of filter_stretch samples of the `n` of `row`, whether any lies above `low`

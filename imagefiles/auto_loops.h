@@ -36,9 +36,11 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 void wiener(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
             const float* noise, std::size_t n, int ceiling, float above_ceiling,
             unsigned char* out);
-// The same over (2 `radius` + 1) squared samples: `rows` the 2 `radius` + 1 rows around the
-// middle one, each of n + 2 `radius` samples, from `radius` before the first filtered.
-void wiener_wide(const unsigned char* const* rows, int radius, const float* noise, std::size_t n,
+// The same over a square of `window` x `window` samples (odd, at most 2 widest_filter_radius + 1)
+// from its sums: for the `n` samples of `middle`, the square's sums are
+// sums[x + window] - sums[x] (and the same for `squares`).
+void wiener_wide(const unsigned char* middle, const std::uint32_t* sums,
+                 const std::uint32_t* squares, int window, const float* noise, std::size_t n,
                  int ceiling, float above_ceiling, unsigned char* out);
 // Whether any of `n` samples of `line` at or below `ceiling` is white (255) in `out`.
 bool any_vetoed(const unsigned char* line, std::size_t n, int ceiling, const unsigned char* out);
@@ -56,8 +58,8 @@ void along_line(float* out, int n, double from, double slope);
 // Levels of the paper made 255 / level (at least 1).
 void reciprocals(float* levels, std::size_t n);
 // For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
-// whether all are above `ceiling`, into `marks`.
-void mark_paper(const unsigned char* row, std::size_t n, int ceiling, unsigned char* marks);
+// whether all are above its own ceiling (`ceilings`, one a stretch), into `marks`.
+void mark_paper(const unsigned char* row, std::size_t n, const int* ceilings, unsigned char* marks);
 
 // For each stretch of filter_stretch samples of the `n` of `row` (the last may be shorter),
 // whether any lies above `low` and at most `high`, into `marks`.

@@ -520,11 +520,6 @@ void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n,
 
 void AutoStatistics::faint_limits() {
   quietest_ = *std::min_element(noise_grid_.begin(), noise_grid_.end());
-  loudest_.assign(static_cast<std::size_t>(grid_rows_), 0.0f);
-  for (std::size_t g = 0; g < noise_grid_.size(); ++g) {
-    float& row = loudest_[g / static_cast<std::size_t>(grid_columns_)];
-    row = std::max(row, noise_grid_[g]);
-  }
   lightest_grid_.resize(noise_grid_.size());
   for (std::size_t g = 0; g < noise_grid_.size(); ++g) {
     const int deep = static_cast<int>(std::ceil(4 * std::sqrt(noise_grid_[g])));

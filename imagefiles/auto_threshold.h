@@ -88,8 +88,6 @@ class AutoStatistics {
   int block_row(int y) const { return std::min(y / block_, grid_rows_ - 1); }
   // The least of those variances over the page.
   float quietest() const { return quietest_; }
-  // The largest of them over the blocks of row `y`.
-  float loudest(int y) const { return loudest_[static_cast<std::size_t>(block_row(y))]; }
   // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
   // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`.
   void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out) const;
@@ -127,7 +125,6 @@ class AutoStatistics {
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   float quietest_ = 0;
-  std::vector<float> loudest_;                // as loudest gives it, a row of blocks each
   std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
   // The statistics pass.
   Tally tally_;
@@ -156,8 +153,9 @@ class AutoStatistics {
 
 // The decision of `auto` over the columns of `strip`, a row at a time: each row fed is divided by
 // the paper's brightness into a ring of window + 1 rows, and a row is decided once the rows its
-// window needs have come: its samples under the global ceiling filtered against the noise
-// (Wiener's filter over 3 x 3), then Wolf's row decision under the ceiling. Above the ceiling,
+// window needs have come: its samples under the global ceiling (or within two deviations of the
+// noise above it) filtered against the noise (Wiener's filter over 3 x 3, or a square a third of
+// the stroke width wide), then Wolf's row decision under the ceiling. Above the ceiling,
 // the faint thin strokes are ink (mark_faint()).
 //
 // The rows x strip.columns decided may be a piece of the page whose top left corner is at
@@ -178,6 +176,8 @@ class AutoRows {
   // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
   void filter(unsigned char* out);
   void filter_wide(unsigned char* out);  // the same over a square wider than 3 x 3
+  // noise_ and paper_ceilings_ for row decided_.
+  void refresh_noise();
   // The marks of row `row` that may lie on a faint thin stroke, into its row of faint_.
   void mark_faint(int row);
   // Makes ink of the marks of row decided_ with enough marked neighbours, in `out`.
@@ -195,16 +195,18 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
-  // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
-  // its square passes them.
-  int radius_ = 1;
-  std::vector<unsigned char> edge_rows_;
+  // The filter's half-width (filter()); wider than 1, the running sums of its square over the
+  // columns decided and the radius on each side (filter_wide()).
+  int radius_;
+  Strip filter_strip_;
+  RunningWindow<std::uint32_t> filter_window_;
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
-  std::vector<ColumnRun> runs_;  // the others, decided
-  std::vector<float> noise_;     // the noise's variance along the row (noise_along)
-  int noise_row_ = -1;           // the row of blocks it is of
+  std::vector<ColumnRun> runs_;      // the others, decided
+  std::vector<float> noise_;         // the noise's variance along the row (noise_along)
+  int noise_row_ = -1;               // the row of blocks it is of
+  std::vector<int> paper_ceilings_;  // for each stretch, the ceiling of its paper (mark_paper)
   PaperRow paper_row_;
   RunningWindow<std::uint32_t> running_;
   LocalDecider<std::uint32_t> decider_;
