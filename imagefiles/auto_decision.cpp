@@ -88,7 +88,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       filtered_(static_cast<std::size_t>(strip_.width)),
       radius_(filter_radius(statistics)),
       filter_strip_(strip_of(strip_.columns, strip_.first, strip_.width, radius_)),
-      filter_window_(radius_ > 1
+      filter_window_(radius_ > widest_direct_radius
                          ? RunningWindow<std::uint32_t>(rows, 2 * radius_ + 1, filter_strip_)
                          : RunningWindow<std::uint32_t>(1, 1, whole_row(1))),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
@@ -177,36 +177,42 @@ bool AutoRows::next(unsigned char* out) {
 }
 
 void AutoRows::filter(unsigned char* out) {
-  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
-  const int ceiling = statistics_.formula().ceiling;
-  if (radius_ > 1) {
+  if (radius_ > widest_direct_radius) {
     filter_wide(out);
     return;
   }
-  // Row `decided_`, its rows above and below (the edges repeated), its columns on each side (the
+  const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
+  const int ceiling = statistics_.formula().ceiling;
+  const std::size_t r = static_cast<std::size_t>(radius_);
+  const std::size_t side = 2 * r + 1;
+  // The square's rows (the page's top and bottom rows repeated), its columns on each side (the
   // strip's margin holds them, or they are the page's edges, repeated).
-  const unsigned char* rows[3] = {normalised(std::max(0, decided_ - 1)), normalised(decided_),
-                                  normalised(std::min(rows_ - 1, decided_ + 1))};
-  // Over the runs decided, in pieces (a sample at the page's left or right edge alone, its
-  // missing neighbours repeated).
+  const unsigned char* rows[2 * widest_direct_radius + 1];
+  for (int dy = -radius_; dy <= radius_; ++dy) {
+    rows[dy + radius_] = normalised(std::clamp(decided_ + dy, 0, rows_ - 1));
+  }
+  const unsigned char* edged[2 * widest_direct_radius + 1];
+  // Over the runs decided, in pieces (a sample at the page's left or right edge alone).
   for (const ColumnRun& run : runs_) {
     for (std::size_t from = run.from; from < run.to;) {
       const std::size_t start = offset + from;  // among the fed columns
-      std::size_t n = 1;
-      if (start >= 1 && start + 2 <= fed_) {
-        n = std::min({filter_piece, run.to - from, fed_ - 1 - start});
-        wiener(rows[0] + start - 1, rows[1] + start - 1, rows[2] + start - 1, noise_.data() + from,
-               n, ceiling, filtered_above, out + from);
+      std::size_t n = std::min(filter_piece, run.to - from);
+      if (start >= r && start + r < fed_) {
+        n = std::min(n, fed_ - r - start);  // up to the right edge
+        for (std::size_t i = 0; i < side; ++i) edged[i] = rows[i] + (start - r);
       } else {
-        unsigned char around[3][3];
-        for (std::size_t i = 0; i < 3; ++i) {
-          // Column start + i - 1 of the fed ones, the page's edges repeated.
-          const std::size_t j = std::min(fed_ - 1, start + i == 0 ? 0 : start + i - 1);
-          for (int r = 0; r < 3; ++r) around[r][i] = rows[r][j];
+        // One sample, its square's columns beyond the page's edges repeated.
+        n = 1;
+        edge_rows_.resize(side * side);
+        for (std::size_t i = 0; i < side; ++i) {
+          unsigned char* copy = edge_rows_.data() + i * side;
+          for (std::size_t j = 0; j < side; ++j) {
+            copy[j] = rows[i][std::min(fed_ - 1, start + j < r ? 0 : start + j - r)];
+          }
+          edged[i] = copy;
         }
-        wiener(around[0], around[1], around[2], noise_.data() + from, 1, ceiling, filtered_above,
-               out + from);
       }
+      wiener(edged, radius_, noise_.data() + from, n, ceiling, filtered_above, out + from);
       from += n;
     }
   }
@@ -214,8 +220,8 @@ void AutoRows::filter(unsigned char* out) {
 
 void AutoRows::refresh_noise() {
   const int y = top_ + decided_;
-  if (statistics_.block_row(y) == noise_row_)
-    return;  // it changes from one row of blocks to the next
+  // The noise changes only from one row of blocks to the next.
+  if (statistics_.block_row(y) == noise_row_) return;
   noise_row_ = statistics_.block_row(y);
   statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
   // Each stretch's paper: above the ceiling by two deviations of its loudest block's noise.

@@ -119,35 +119,62 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
   add_to_blocks_plainly(samples, n, column, block, blocks, sums, squares);
 }
 
-// Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
-// second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
-// varies no more than the noise, the sample itself where it varies far more (a stroke's edge). A
-// sample above `ceiling` by more than `above_ceiling` deviations of the noise is left as it is
-// (compared squared: no root a sample). Vectorised loops: each column's three samples summed
-// once, then three columns.
-IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* above, const unsigned char* middle,
-                                     const unsigned char* below, const float* noise, std::size_t n,
-                                     int ceiling, float above_ceiling, unsigned char* out) {
+namespace {
+
+// Wiener's filter over Side x Side (wiener() below), its size known to the compiler: each
+// column's Side samples summed once, then Side columns, both in vectorised loops; a sample's
+// square sums in 32 bits (Side at most 7) and its variance in floats, exact enough for 49 samples.
+template <std::size_t Side>
+[[gnu::always_inline]] inline void wiener_of(const unsigned char* const* rows, const float* noise,
+                                             std::size_t n, int ceiling, float above_ceiling,
+                                             unsigned char* out) {
+  constexpr std::size_t half = Side / 2;
   const float reach = above_ceiling * above_ceiling;
-  int column_sums[filter_piece + 2];
-  int column_squares[filter_piece + 2];
-  for (std::size_t i = 0; i < n + 2; ++i) {
-    const int a = above[i];
-    const int b = middle[i];
-    const int c = below[i];
-    column_sums[i] = a + b + c;
-    column_squares[i] = a * a + b * b + c * c;
+  int column_sums[filter_piece + Side - 1];
+  int column_squares[filter_piece + Side - 1];
+  for (std::size_t i = 0; i < n + Side - 1; ++i) {
+    int sum = 0;
+    int squares = 0;
+    for (std::size_t k = 0; k < Side; ++k) {
+      const int v = rows[k][i];
+      sum += v;
+      squares += v * v;
+    }
+    column_sums[i] = sum;
+    column_squares[i] = squares;
   }
+  const unsigned char* middle = rows[half] + half;
   for (std::size_t i = 0; i < n; ++i) {
-    const int sum = column_sums[i] + column_sums[i + 1] + column_sums[i + 2];
-    const int squares = column_squares[i] + column_squares[i + 1] + column_squares[i + 2];
-    const float mean = static_cast<float>(sum) * (1.0f / 9);
-    const float variance = static_cast<float>(squares) * (1.0f / 9) - mean * mean;
-    const float sample = middle[i + 1];
+    int sum = 0;
+    int squares = 0;
+    for (std::size_t k = 0; k < Side; ++k) {
+      sum += column_sums[i + k];
+      squares += column_squares[i + k];
+    }
+    const float mean = static_cast<float>(sum) * (1.0f / (Side * Side));
+    const float variance = static_cast<float>(squares) * (1.0f / (Side * Side)) - mean * mean;
+    const float sample = middle[i];
     const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
     const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
-    const float over = static_cast<float>(std::max(int{middle[i + 1]} - ceiling, 0));
-    out[i] = over * over > reach * noise[i] ? middle[i + 1] : static_cast<unsigned char>(value);
+    const float over = static_cast<float>(std::max(int{middle[i]} - ceiling, 0));
+    out[i] = over * over > reach * noise[i] ? middle[i] : static_cast<unsigned char>(value);
+  }
+}
+
+}  // namespace
+
+// A sample above `ceiling` by more than `above_ceiling` deviations of the noise is compared
+// squared: no root a sample.
+IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* const* rows, int radius,
+                                     const float* noise, std::size_t n, int ceiling,
+                                     float above_ceiling, unsigned char* out) {
+  switch (radius) {
+    case 1:
+      return wiener_of<3>(rows, noise, n, ceiling, above_ceiling, out);
+    case 2:
+      return wiener_of<5>(rows, noise, n, ceiling, above_ceiling, out);
+    default:
+      return wiener_of<7>(rows, noise, n, ceiling, above_ceiling, out);
   }
 }
 

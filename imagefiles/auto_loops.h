@@ -13,8 +13,11 @@ namespace imagefiles::detail {
 // pieces of at most filter_piece.
 constexpr std::size_t filter_stretch = 64;
 constexpr std::size_t filter_piece = 1024;
-// The widest filter against the noise: 2 x 90 + 1 samples a side (half the widest window).
+// The widest filter against the noise: 2 x 90 + 1 samples a side (half the widest window); up
+// to 7 x 7 its square is summed anew for each sample (wiener()), wider from running sums
+// (wiener_wide()), which cost more than 7 x 7 summed anew.
 constexpr int widest_filter_radius = 90;
+constexpr int widest_direct_radius = 3;
 
 // `n` samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
 // the way from `above` to `above` + `step`, into 0 to 255.
@@ -28,14 +31,14 @@ unsigned char normalise_smallest(const unsigned char* in, std::size_t n, const f
 void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t column,
                    std::size_t block, std::size_t blocks, std::uint32_t* sums,
                    std::uint64_t* squares);
-// Wiener's filter over 3 x 3 of the `n` samples (at most filter_piece) of `middle` from its
-// second (rows `above` and `below` around it, each n + 2 samples): the mean where the window
-// varies no more than the noise (`noise`, a variance for each sample), the sample itself where it
-// varies far more (a stroke's edge). A sample above `ceiling` by more than `above` deviations of
-// the noise is left as it is.
-void wiener(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
-            const float* noise, std::size_t n, int ceiling, float above_ceiling,
-            unsigned char* out);
+// Wiener's filter over a square of (2 `radius` + 1) squared samples (`radius` 1 to
+// widest_direct_radius) of the `n` samples (at most filter_piece) of the middle one of `rows`
+// (2 `radius` + 1 rows, each of n + 2 `radius` samples from `radius` before the first filtered):
+// the mean where the square varies no more than the noise (`noise`, a variance for each sample),
+// the sample itself where it varies far more (a stroke's edge). A sample above `ceiling` by more
+// than `above_ceiling` deviations of the noise is left as it is.
+void wiener(const unsigned char* const* rows, int radius, const float* noise, std::size_t n,
+            int ceiling, float above_ceiling, unsigned char* out);
 // The same over a square of `window` x `window` samples (odd, at most 2 widest_filter_radius + 1)
 // from its sums: for the `n` samples of `middle`, the square's sums are
 // sums[x + window] - sums[x] (and the same for `squares`).

@@ -195,9 +195,11 @@ class AutoRows {
   std::size_t fed_;
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
-  // The filter's half-width (filter()); wider than 1, the running sums of its square over the
-  // columns decided and the radius on each side (filter_wide()).
+  // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
+  // its square passes them; wider than widest_direct_radius, the running sums of its square over
+  // the columns decided and the radius on each side (filter_wide()).
   int radius_;
+  std::vector<unsigned char> edge_rows_;
   Strip filter_strip_;
   RunningWindow<std::uint32_t> filter_window_;
   // For each stretch of the filter in the row decided: whether every sample is above the
