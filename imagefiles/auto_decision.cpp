@@ -87,10 +87,6 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
       radius_(filter_radius(statistics)),
-      filter_strip_(strip_of(strip_.columns, strip_.first, strip_.width, radius_)),
-      filter_window_(radius_ > widest_direct_radius
-                         ? RunningWindow<std::uint32_t>(rows, 2 * radius_ + 1, filter_strip_)
-                         : RunningWindow<std::uint32_t>(1, 1, whole_row(1))),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
       noise_(static_cast<std::size_t>(strip_.width)),
       paper_row_(left + strip_.fed_first, fed_),
@@ -98,6 +94,15 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
+  if (radius_ > widest_direct_radius) {
+    const std::size_t columns = static_cast<std::size_t>(strip_.width + 2 * radius_);
+    square_sums_.resize(columns);
+    square_squares_.resize(columns);
+    square_row_.assign(columns / filter_stretch + 1, -1);
+    square_totals_.resize(columns + 1);
+    square_total_squares_.resize(columns + 1);
+    gathered_.resize(2 * filter_stretch);
+  }
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
@@ -237,22 +242,72 @@ void AutoRows::refresh_noise() {
 }
 
 void AutoRows::filter_wide(unsigned char* out) {
-  // The square's sums over the runs decided (the others' totals not made), its columns beyond
-  // the page's edges mirrored as the window's.
-  const std::size_t to_filter =
-      static_cast<std::size_t>(filter_strip_.fed_first - strip_.fed_first);
-  static constexpr ColumnRun none{0, 0};
-  const RowSums<std::uint32_t> sums = filter_window_.next(
-      decided_, [this, to_filter](std::int64_t row) { return normalised(row) + to_filter; },
-      runs_.empty() ? &none : runs_.data(), runs_.size());
+  // Over each run, its square's columns brought to this row, block by block (the blocks of no run
+  // are left behind: the page's paper costs nothing), then totalled along it.
+  const std::size_t side = 2 * static_cast<std::size_t>(radius_) + 1;
   const unsigned char* middle =
       normalised(decided_) + static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const int ceiling = statistics_.formula().ceiling;
   for (const ColumnRun& run : runs_) {
-    wiener_wide(middle + run.from, sums.sums + run.from, sums.squares + run.from, sums.window,
+    const std::size_t to = run.to + side - 1;
+    for (std::size_t block = run.from / filter_stretch; block * filter_stretch < to; ++block) {
+      if (square_row_[block] != decided_) square_block(block);
+    }
+    advance<std::uint32_t>(nullptr, nullptr, square_sums_.data() + run.from,
+                           square_squares_.data() + run.from, square_totals_.data() + run.from,
+                           square_total_squares_.data() + run.from, to - run.from);
+    wiener_wide(middle + run.from, square_totals_.data() + run.from,
+                square_total_squares_.data() + run.from, static_cast<int>(side),
                 noise_.data() + run.from, run.to - run.from, ceiling, filtered_above,
                 out + run.from);
   }
+}
+
+void AutoRows::square_block(std::size_t block) {
+  const std::size_t from = block * filter_stretch;
+  const std::size_t n = std::min(filter_stretch, square_sums_.size() - from);
+  std::uint32_t* sums = square_sums_.data() + from;
+  std::uint32_t* squares = square_squares_.data() + from;
+  const auto clamped = [this](int row) { return std::clamp(row, 0, rows_ - 1); };
+  const int was = square_row_[block];
+  const int steps = decided_ - was;
+  // Moved down a row at a time while that costs less than summing its rows anew, and while the
+  // ring still holds the rows leaving it.
+  if (was >= 0 && 2 * steps <= 2 * radius_ + 1 &&
+      clamped(was - radius_) >= std::max(0, received_ - slots_)) {
+    for (int row = was + 1; row <= decided_; ++row) {
+      move_down(square_samples(clamped(row + radius_), from, n, 0),
+                square_samples(clamped(row - radius_ - 1), from, n, 1), sums, squares, n);
+    }
+  } else {
+    std::fill(sums, sums + n, 0u);
+    std::fill(squares, squares + n, 0u);
+    for (int dy = -radius_; dy <= radius_; ++dy) {
+      const unsigned char* samples = square_samples(clamped(decided_ + dy), from, n, 0);
+      for (std::size_t j = 0; j < n; ++j) {
+        const std::uint32_t v = samples[j];
+        sums[j] += v;
+        squares[j] += v * v;
+      }
+    }
+  }
+  square_row_[block] = decided_;
+}
+
+const unsigned char* AutoRows::square_samples(int row, std::size_t from, std::size_t n, int slot) {
+  // Square column j is page column strip_.first - radius_ + j.
+  const std::int64_t first = std::int64_t{strip_.first} - radius_ + std::int64_t(from);
+  const unsigned char* samples = normalised(row);
+  if (first >= 0 && first + std::int64_t(n) <= strip_.columns) {
+    return samples + (first - strip_.fed_first);
+  }
+  unsigned char* copy = gathered_.data() + static_cast<std::size_t>(slot) * filter_stretch;
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::int64_t column =
+        std::clamp<std::int64_t>(first + std::int64_t(j), 0, strip_.columns - 1);
+    copy[j] = samples[column - strip_.fed_first];
+  }
+  return copy;
 }
 
 }  // namespace imagefiles::detail

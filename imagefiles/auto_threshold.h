@@ -175,7 +175,12 @@ class AutoRows {
  private:
   // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
   void filter(unsigned char* out);
-  void filter_wide(unsigned char* out);  // the same over a square wider than 3 x 3
+  void filter_wide(unsigned char* out);  // the same over a square wider than 7 x 7
+  // Block `block` of the square's column sums made those of row decided_.
+  void square_block(std::size_t block);
+  // The samples of row `row` (of the rows fed) in the square's columns [from, from + n), at most
+  // filter_stretch, the page's edges repeated; `slot` 0 or 1 for two rows at once.
+  const unsigned char* square_samples(int row, std::size_t from, std::size_t n, int slot);
   // noise_ and paper_ceilings_ for row decided_.
   void refresh_noise();
   // The marks of row `row` that may lie on a faint thin stroke, into its row of faint_.
@@ -196,12 +201,19 @@ class AutoRows {
   std::vector<unsigned char> ring_;
   std::vector<unsigned char> filtered_;
   // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
-  // its square passes them; wider than widest_direct_radius, the running sums of its square over
-  // the columns decided and the radius on each side (filter_wide()).
+  // its square passes them.
   int radius_;
   std::vector<unsigned char> edge_rows_;
-  Strip filter_strip_;
-  RunningWindow<std::uint32_t> filter_window_;
+  // Wider than widest_direct_radius (filter_wide()), over the columns decided and the radius on
+  // each side: each column's sums over the square's rows, of its samples and of their squares,
+  // kept in blocks of filter_stretch columns, each for the row square_row_ gives (-1: none), then
+  // their running totals along the row.
+  std::vector<std::uint32_t> square_sums_;
+  std::vector<std::uint32_t> square_squares_;
+  std::vector<int> square_row_;
+  std::vector<std::uint32_t> square_totals_;
+  std::vector<std::uint32_t> square_total_squares_;
+  std::vector<unsigned char> gathered_;  // two rows of a block beyond the page's edges
   // For each stretch of the filter in the row decided: whether every sample is above the
   // global ceiling (white, the window not needed).
   std::vector<unsigned char> paper_;
