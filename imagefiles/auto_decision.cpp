@@ -229,14 +229,17 @@ void AutoRows::refresh_noise() {
   if (statistics_.block_row(y) == noise_row_) return;
   noise_row_ = statistics_.block_row(y);
   statistics_.noise_along(y, left_ + strip_.first, noise_.size(), noise_.data());
-  // Each stretch's paper: above the ceiling by two deviations of its loudest block's noise.
+  // Each stretch's paper: above the ceiling by two deviations of its loudest block's noise (the
+  // noise is even along each block, at least block() columns: one sample a block() columns and
+  // the last meets every block).
   const int ceiling = statistics_.formula().ceiling;
+  const std::size_t step = static_cast<std::size_t>(std::max(statistics_.block(), 1));
   paper_ceilings_.resize(paper_.size());
   for (std::size_t s = 0; s < paper_ceilings_.size(); ++s) {
     const std::size_t from = std::min(noise_.size(), s * filter_stretch);
     const std::size_t to = std::min(noise_.size(), from + filter_stretch);
-    const float loudest =
-        from < to ? *std::max_element(noise_.begin() + from, noise_.begin() + to) : 0.0f;
+    float loudest = from < to ? noise_[to - 1] : 0.0f;
+    for (std::size_t j = from; j < to; j += step) loudest = std::max(loudest, noise_[j]);
     paper_ceilings_[s] = ceiling + static_cast<int>(std::ceil(filtered_above * std::sqrt(loudest)));
   }
 }

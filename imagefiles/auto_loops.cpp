@@ -136,9 +136,10 @@ template <std::size_t Side>
     int sum = 0;
     int squares = 0;
     for (std::size_t k = 0; k < Side; ++k) {
-      const int v = rows[k][i];
+      // Squared in 16 bits (at most 255 squared): one multiplication for twice the samples.
+      const std::uint16_t v = rows[k][i];
       sum += v;
-      squares += v * v;
+      squares += static_cast<std::uint16_t>(v * v);
     }
     column_sums[i] = sum;
     column_squares[i] = squares;

@@ -86,6 +86,7 @@ class AutoStatistics {
   void noise_along(int y, std::int64_t first, std::size_t n, float* out) const;
   // The row of blocks of row `y`, whose noise noise_along gives.
   int block_row(int y) const { return std::min(y / block_, grid_rows_ - 1); }
+  int block() const { return block_; }  // their side (the last row and column take the rest)
   // The least of those variances over the page.
   float quietest() const { return quietest_; }
   // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
