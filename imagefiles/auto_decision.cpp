@@ -24,6 +24,8 @@ constexpr float flat_window = 4;
 // faint ink that the noise lifted over the ceiling comes back under it when its neighbours are
 // ink (at twice the letters, the faint lines of the page of every degradation came out broken).
 constexpr float filtered_above = 2;
+// A block of the wide filter's column sums that holds no row's (never decided_ nor decided_ - 1).
+constexpr int no_square_row = -2;
 
 // The filter's half-width: 1 (3 x 3) on small writing, a third of the stroke width less one on
 // large writing, within the stroke, where the noise does not grow with the letters (at four times
@@ -98,7 +100,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     const std::size_t columns = static_cast<std::size_t>(strip_.width + 2 * radius_);
     square_sums_.resize(columns);
     square_squares_.resize(columns);
-    square_row_.assign(columns / filter_stretch + 1, -1);
+    square_row_.assign(columns / filter_stretch + 1, no_square_row);
     square_totals_.resize(columns + 1);
     square_total_squares_.resize(columns + 1);
     gathered_.resize(2 * filter_stretch);
@@ -246,19 +248,47 @@ void AutoRows::refresh_noise() {
 
 void AutoRows::filter_wide(unsigned char* out) {
   // Over each run, its square's columns brought to this row, block by block (the blocks of no run
-  // are left behind: the page's paper costs nothing), then totalled along it.
+  // are left behind: the page's paper costs nothing), and totalled along it; those a row behind,
+  // most, moved down in the same pass as they are totalled.
   const std::size_t side = 2 * static_cast<std::size_t>(radius_) + 1;
   const unsigned char* middle =
       normalised(decided_) + static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const int ceiling = statistics_.formula().ceiling;
+  const int entering = std::min(decided_ + radius_, rows_ - 1);
+  const int leaving = std::max(decided_ - radius_ - 1, 0);
   for (const ColumnRun& run : runs_) {
-    const std::size_t to = run.to + side - 1;
-    for (std::size_t block = run.from / filter_stretch; block * filter_stretch < to; ++block) {
-      if (square_row_[block] != decided_) square_block(block);
+    // Whole blocks (run.from starts one), so that each is moved down whole.
+    const std::size_t end = std::min(square_sums_.size(), (run.to + side - 1 + filter_stretch - 1) /
+                                                              filter_stretch * filter_stretch);
+    for (std::size_t block = run.from / filter_stretch; block * filter_stretch < end; ++block) {
+      if (square_row_[block] != decided_ && square_row_[block] != decided_ - 1) {
+        square_block(block);
+      }
     }
-    advance<std::uint32_t>(nullptr, nullptr, square_sums_.data() + run.from,
-                           square_squares_.data() + run.from, square_totals_.data() + run.from,
-                           square_total_squares_.data() + run.from, to - run.from);
+    square_totals_[run.from] = 0;
+    square_total_squares_[run.from] = 0;
+    for (std::size_t from = run.from; from < end;) {
+      // The longest stretch of blocks alike (a row behind or not) inside the page's edges, or one
+      // block across them.
+      const bool behind = square_row_[from / filter_stretch] != decided_;
+      std::size_t to = std::min(end, from + filter_stretch);
+      if (square_inside(from, to)) {
+        while (to < end && (square_row_[to / filter_stretch] != decided_) == behind &&
+               square_inside(to, std::min(end, to + filter_stretch))) {
+          to = std::min(end, to + filter_stretch);
+        }
+      }
+      const std::size_t n = to - from;
+      const unsigned char* enter = behind ? square_samples(entering, from, n, 0) : nullptr;
+      const unsigned char* leave = behind ? square_samples(leaving, from, n, 1) : nullptr;
+      advance<std::uint32_t>(enter, leave, square_sums_.data() + from,
+                             square_squares_.data() + from, square_totals_.data() + from,
+                             square_total_squares_.data() + from, n);
+      for (std::size_t block = from / filter_stretch; block * filter_stretch < to; ++block) {
+        square_row_[block] = decided_;
+      }
+      from = to;
+    }
     wiener_wide(middle + run.from, square_totals_.data() + run.from,
                 square_total_squares_.data() + run.from, static_cast<int>(side),
                 noise_.data() + run.from, run.to - run.from, ceiling, filtered_above,
@@ -276,7 +306,7 @@ void AutoRows::square_block(std::size_t block) {
   const int steps = decided_ - was;
   // Moved down a row at a time while that costs less than summing its rows anew, and while the
   // ring still holds the rows leaving it.
-  if (was >= 0 && 2 * steps <= 2 * radius_ + 1 &&
+  if (was != no_square_row && 2 * steps <= 2 * radius_ + 1 &&
       clamped(was - radius_) >= std::max(0, received_ - slots_)) {
     for (int row = was + 1; row <= decided_; ++row) {
       move_down(square_samples(clamped(row + radius_), from, n, 0),
@@ -297,13 +327,16 @@ void AutoRows::square_block(std::size_t block) {
   square_row_[block] = decided_;
 }
 
-const unsigned char* AutoRows::square_samples(int row, std::size_t from, std::size_t n, int slot) {
+bool AutoRows::square_inside(std::size_t from, std::size_t to) const {
   // Square column j is page column strip_.first - radius_ + j.
   const std::int64_t first = std::int64_t{strip_.first} - radius_ + std::int64_t(from);
+  return first >= 0 && first + std::int64_t(to - from) <= strip_.columns;
+}
+
+const unsigned char* AutoRows::square_samples(int row, std::size_t from, std::size_t n, int slot) {
+  const std::int64_t first = std::int64_t{strip_.first} - radius_ + std::int64_t(from);
   const unsigned char* samples = normalised(row);
-  if (first >= 0 && first + std::int64_t(n) <= strip_.columns) {
-    return samples + (first - strip_.fed_first);
-  }
+  if (square_inside(from, from + n)) return samples + (first - strip_.fed_first);
   unsigned char* copy = gathered_.data() + static_cast<std::size_t>(slot) * filter_stretch;
   for (std::size_t j = 0; j < n; ++j) {
     const std::int64_t column =

@@ -179,8 +179,10 @@ class AutoRows {
   void filter_wide(unsigned char* out);  // the same over a square wider than 7 x 7
   // Block `block` of the square's column sums made those of row decided_.
   void square_block(std::size_t block);
-  // The samples of row `row` (of the rows fed) in the square's columns [from, from + n), at most
-  // filter_stretch, the page's edges repeated; `slot` 0 or 1 for two rows at once.
+  // Whether the square's columns [from, to) are all the page's (none beyond its edges).
+  bool square_inside(std::size_t from, std::size_t to) const;
+  // The samples of row `row` (of the rows fed) in the square's columns [from, from + n), the
+  // page's edges repeated (then n at most filter_stretch); `slot` 0 or 1 for two rows at once.
   const unsigned char* square_samples(int row, std::size_t from, std::size_t n, int slot);
   // noise_ and paper_ceilings_ for row decided_.
   void refresh_noise();
@@ -207,7 +209,7 @@ class AutoRows {
   std::vector<unsigned char> edge_rows_;
   // Wider than widest_direct_radius (filter_wide()), over the columns decided and the radius on
   // each side: each column's sums over the square's rows, of its samples and of their squares,
-  // kept in blocks of filter_stretch columns, each for the row square_row_ gives (-1: none), then
+  // kept in blocks of filter_stretch columns, each for the row square_row_ gives, then
   // their running totals along the row.
   std::vector<std::uint32_t> square_sums_;
   std::vector<std::uint32_t> square_squares_;
