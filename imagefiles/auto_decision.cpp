@@ -31,7 +31,7 @@ constexpr int no_square_row = -2;
 // large writing, within the stroke, where the noise does not grow with the letters (at four times
 // them a 3 x 3 square left the noise of a dark corner as specks). Within the window's half less
 // one, so that the ring still holds the row leaving its square.
-int filter_radius(const AutoStatistics& statistics) {
+int radius_for(const AutoStatistics& statistics) {
   return std::clamp(std::min(statistics.reach(), statistics.window() / 2) - 1, 1,
                     widest_filter_radius);
 }
@@ -78,7 +78,7 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
-                   std::int64_t left)
+                   std::int64_t left, int direct)
     : statistics_(statistics),
       strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
       skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
@@ -88,7 +88,8 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
-      radius_(filter_radius(statistics)),
+      radius_(radius_for(statistics)),
+      running_square_(radius_ > std::min(direct, widest_direct_radius)),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
       noise_(static_cast<std::size_t>(strip_.width)),
       paper_row_(left + strip_.fed_first, fed_),
@@ -96,7 +97,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
-  if (radius_ > widest_direct_radius) {
+  if (running_square_) {
     const std::size_t columns = static_cast<std::size_t>(strip_.width + 2 * radius_);
     square_sums_.resize(columns);
     square_squares_.resize(columns);
@@ -184,7 +185,7 @@ bool AutoRows::next(unsigned char* out) {
 }
 
 void AutoRows::filter(unsigned char* out) {
-  if (radius_ > widest_direct_radius) {
+  if (running_square_) {
     filter_wide(out);
     return;
   }

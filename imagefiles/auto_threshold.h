@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefiles/auto_loops.h"
 #include "imagefiles/binarisation_internal.h"
 #include "imagefiles/internal.h"
 #include "imagefiles/running_window.h"
@@ -164,9 +165,12 @@ class AutoStatistics {
 // the piece holds the window's half beyond the rows and columns kept, those are the page's.
 class AutoRows {
  public:
+  // `direct` is the widest radius of the filter's square summed anew for each sample (wider, from
+  // running sums; both give the same result).
   AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top = 0,
-           std::int64_t left = 0);
+           std::int64_t left = 0, int direct = widest_direct_radius);
   int delay() const { return statistics_.window() / 2; }
+  int filter_radius() const { return radius_; }  // the half-width of the filter's square
   // The next row's fed columns (those of the strip given, which may overlap more than the
   // window needs).
   void feed(const unsigned char* row);
@@ -206,6 +210,7 @@ class AutoRows {
   // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
   // its square passes them.
   int radius_;
+  bool running_square_;  // the wide filter's square from running sums (filter_wide())
   std::vector<unsigned char> edge_rows_;
   // Wider than widest_direct_radius (filter_wide()), over the columns decided and the radius on
   // each side: each column's sums over the square's rows, of its samples and of their squares,
