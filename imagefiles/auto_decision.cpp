@@ -78,7 +78,7 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
-                   std::int64_t left, int direct)
+                   std::int64_t left, int from_rows, int from_columns)
     : statistics_(statistics),
       strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
       skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
@@ -89,7 +89,9 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
       radius_(radius_for(statistics)),
-      running_square_(radius_ > std::min(direct, widest_direct_radius)),
+      square_(radius_ <= from_rows                                      ? Square::rows
+              : radius_ <= std::min(from_columns, widest_direct_radius) ? Square::columns
+                                                                        : Square::totals),
       paper_(static_cast<std::size_t>(strip_.width) / filter_stretch + 1),
       noise_(static_cast<std::size_t>(strip_.width)),
       paper_row_(left + strip_.fed_first, fed_),
@@ -97,7 +99,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       decider_(statistics.formula(), statistics.window()),
       top_(top),
       left_(left) {
-  if (running_square_) {
+  if (square_ != Square::rows) {
     const std::size_t columns = static_cast<std::size_t>(strip_.width + 2 * radius_);
     square_sums_.resize(columns);
     square_squares_.resize(columns);
@@ -185,7 +187,7 @@ bool AutoRows::next(unsigned char* out) {
 }
 
 void AutoRows::filter(unsigned char* out) {
-  if (running_square_) {
+  if (square_ != Square::rows) {
     filter_wide(out);
     return;
   }
@@ -249,14 +251,15 @@ void AutoRows::refresh_noise() {
 
 void AutoRows::filter_wide(unsigned char* out) {
   // Over each run, its square's columns brought to this row, block by block (the blocks of no run
-  // are left behind: the page's paper costs nothing), and totalled along it; those a row behind,
-  // most, moved down in the same pass as they are totalled.
+  // are left behind: the page's paper costs nothing); those a row behind, most, moved down in one
+  // pass, the same as their totals along the row where the square is wide.
   const std::size_t side = 2 * static_cast<std::size_t>(radius_) + 1;
   const unsigned char* middle =
       normalised(decided_) + static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const int ceiling = statistics_.formula().ceiling;
   const int entering = std::min(decided_ + radius_, rows_ - 1);
   const int leaving = std::max(decided_ - radius_ - 1, 0);
+  const bool totals = square_ == Square::totals;
   for (const ColumnRun& run : runs_) {
     // Whole blocks (run.from starts one), so that each is moved down whole.
     const std::size_t end = std::min(square_sums_.size(), (run.to + side - 1 + filter_stretch - 1) /
@@ -282,18 +285,29 @@ void AutoRows::filter_wide(unsigned char* out) {
       const std::size_t n = to - from;
       const unsigned char* enter = behind ? square_samples(entering, from, n, 0) : nullptr;
       const unsigned char* leave = behind ? square_samples(leaving, from, n, 1) : nullptr;
-      advance<std::uint32_t>(enter, leave, square_sums_.data() + from,
-                             square_squares_.data() + from, square_totals_.data() + from,
-                             square_total_squares_.data() + from, n);
+      if (totals) {
+        advance<std::uint32_t>(enter, leave, square_sums_.data() + from,
+                               square_squares_.data() + from, square_totals_.data() + from,
+                               square_total_squares_.data() + from, n);
+      } else if (behind) {
+        move_down<std::uint32_t>(enter, leave, square_sums_.data() + from,
+                                 square_squares_.data() + from, n);
+      }
       for (std::size_t block = from / filter_stretch; block * filter_stretch < to; ++block) {
         square_row_[block] = decided_;
       }
       from = to;
     }
-    wiener_wide(middle + run.from, square_totals_.data() + run.from,
-                square_total_squares_.data() + run.from, static_cast<int>(side),
-                noise_.data() + run.from, run.to - run.from, ceiling, filtered_above,
-                out + run.from);
+    if (totals) {
+      wiener_wide(middle + run.from, square_totals_.data() + run.from,
+                  square_total_squares_.data() + run.from, static_cast<int>(side),
+                  noise_.data() + run.from, run.to - run.from, ceiling, filtered_above,
+                  out + run.from);
+    } else {
+      wiener_columns(square_sums_.data() + run.from, square_squares_.data() + run.from, radius_,
+                     middle + run.from, noise_.data() + run.from, run.to - run.from, ceiling,
+                     filtered_above, out + run.from);
+    }
   }
 }
 

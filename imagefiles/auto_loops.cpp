@@ -121,45 +121,53 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 
 namespace {
 
-// Wiener's filter over Side x Side (wiener() below), its size known to the compiler: each
-// column's Side samples summed once, then Side columns, both in vectorised loops; a sample's
-// square sums in 32 bits (Side at most 7) and its variance in floats, exact enough for 49 samples.
-template <std::size_t Side>
-[[gnu::always_inline]] inline void wiener_of(const unsigned char* const* rows, const float* noise,
-                                             std::size_t n, int ceiling, float above_ceiling,
-                                             unsigned char* out) {
-  constexpr std::size_t half = Side / 2;
+// Wiener's filter over Side x Side (wiener() below), its size known to the compiler, from the
+// sums of the square's columns (`sums`, `squares`: n + Side - 1 of them, from the first filtered
+// less Side / 2), Side added for each sample in a vectorised loop; a sample's square sums in 32
+// bits (Side at most 7) and its variance in floats, exact enough for 49 samples.
+template <std::size_t Side, typename Sum>
+[[gnu::always_inline]] inline void wiener_of_columns(const Sum* sums, const Sum* squares,
+                                                     const unsigned char* middle,
+                                                     const float* noise, std::size_t n, int ceiling,
+                                                     float above_ceiling, unsigned char* out) {
   const float reach = above_ceiling * above_ceiling;
-  int column_sums[filter_piece + Side - 1];
-  int column_squares[filter_piece + Side - 1];
-  for (std::size_t i = 0; i < n + Side - 1; ++i) {
-    int sum = 0;
-    int squares = 0;
-    for (std::size_t k = 0; k < Side; ++k) {
-      // Squared in 16 bits (at most 255 squared): one multiplication for twice the samples.
-      const std::uint16_t v = rows[k][i];
-      sum += v;
-      squares += static_cast<std::uint16_t>(v * v);
-    }
-    column_sums[i] = sum;
-    column_squares[i] = squares;
-  }
-  const unsigned char* middle = rows[half] + half;
   for (std::size_t i = 0; i < n; ++i) {
-    int sum = 0;
-    int squares = 0;
+    Sum sum = 0;
+    Sum square = 0;
     for (std::size_t k = 0; k < Side; ++k) {
-      sum += column_sums[i + k];
-      squares += column_squares[i + k];
+      sum += sums[i + k];
+      square += squares[i + k];
     }
     const float mean = static_cast<float>(sum) * (1.0f / (Side * Side));
-    const float variance = static_cast<float>(squares) * (1.0f / (Side * Side)) - mean * mean;
+    const float variance = static_cast<float>(square) * (1.0f / (Side * Side)) - mean * mean;
     const float sample = middle[i];
     const float kept = variance > noise[i] ? 1 - noise[i] / std::max(variance, 1e-6f) : 0.0f;
     const float value = std::clamp(mean + kept * (sample - mean) + 0.5f, 0.0f, 255.0f);
     const float over = static_cast<float>(std::max(int{middle[i]} - ceiling, 0));
     out[i] = over * over > reach * noise[i] ? middle[i] : static_cast<unsigned char>(value);
   }
+}
+
+// The same from the square's rows: each column's Side samples summed once, then as above.
+template <std::size_t Side>
+[[gnu::always_inline]] inline void wiener_of(const unsigned char* const* rows, const float* noise,
+                                             std::size_t n, int ceiling, float above_ceiling,
+                                             unsigned char* out) {
+  int column_sums[filter_piece + Side - 1];
+  int column_squares[filter_piece + Side - 1];
+  for (std::size_t i = 0; i < n + Side - 1; ++i) {
+    int sum = 0;
+    int squares = 0;
+    for (std::size_t k = 0; k < Side; ++k) {
+      const int v = rows[k][i];
+      sum += v;
+      squares += v * v;
+    }
+    column_sums[i] = sum;
+    column_squares[i] = squares;
+  }
+  wiener_of_columns<Side>(column_sums, column_squares, rows[Side / 2] + Side / 2, noise, n, ceiling,
+                          above_ceiling, out);
 }
 
 }  // namespace
@@ -176,6 +184,21 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* const* rows, int radiu
       return wiener_of<5>(rows, noise, n, ceiling, above_ceiling, out);
     default:
       return wiener_of<7>(rows, noise, n, ceiling, above_ceiling, out);
+  }
+}
+
+IMAGEFILES_VECTOR_CLONES void wiener_columns(const std::uint32_t* sums,
+                                             const std::uint32_t* squares, int radius,
+                                             const unsigned char* middle, const float* noise,
+                                             std::size_t n, int ceiling, float above_ceiling,
+                                             unsigned char* out) {
+  switch (radius) {
+    case 1:
+      return wiener_of_columns<3>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
+    case 2:
+      return wiener_of_columns<5>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
+    default:
+      return wiener_of_columns<7>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
   }
 }
 

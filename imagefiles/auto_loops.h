@@ -14,8 +14,8 @@ namespace imagefiles::detail {
 constexpr std::size_t filter_stretch = 64;
 constexpr std::size_t filter_piece = 1024;
 // The widest filter against the noise: 2 x 90 + 1 samples a side (half the widest window); up
-// to 7 x 7 its square is summed anew for each sample (wiener()), wider from running sums
-// (wiener_wide()), which cost more than 7 x 7 summed anew.
+// to 7 x 7 its square's columns are added for each sample (wiener(), wiener_columns()), wider
+// its sums come from running totals (wiener_wide()), which cost more than 7 x 7 added.
 constexpr int widest_filter_radius = 90;
 constexpr int widest_direct_radius = 3;
 
@@ -39,6 +39,11 @@ void add_to_blocks(const unsigned char* samples, std::size_t n, std::size_t colu
 // than `above_ceiling` deviations of the noise is left as it is.
 void wiener(const unsigned char* const* rows, int radius, const float* noise, std::size_t n,
             int ceiling, float above_ceiling, unsigned char* out);
+// The same from the sums of the square's columns: `sums` and `squares` for the n + 2 `radius`
+// columns from `radius` before the first filtered, `middle` the n samples filtered.
+void wiener_columns(const std::uint32_t* sums, const std::uint32_t* squares, int radius,
+                    const unsigned char* middle, const float* noise, std::size_t n, int ceiling,
+                    float above_ceiling, unsigned char* out);
 // The same over a square of `window` x `window` samples (odd, at most 2 widest_filter_radius + 1)
 // from its sums: for the `n` samples of `middle`, the square's sums are
 // sums[x + window] - sums[x] (and the same for `squares`).

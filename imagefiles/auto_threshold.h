@@ -165,10 +165,11 @@ class AutoStatistics {
 // the piece holds the window's half beyond the rows and columns kept, those are the page's.
 class AutoRows {
  public:
-  // `direct` is the widest radius of the filter's square summed anew for each sample (wider, from
-  // running sums; both give the same result).
+  // The filter's square up to radius `from_rows` is summed from its rows for each sample, up to
+  // `from_columns` (at most widest_direct_radius) from its columns' running sums, wider from
+  // running totals of those along the row: the three give the same result.
   AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top = 0,
-           std::int64_t left = 0, int direct = widest_direct_radius);
+           std::int64_t left = 0, int from_rows = 1, int from_columns = widest_direct_radius);
   int delay() const { return statistics_.window() / 2; }
   int filter_radius() const { return radius_; }  // the half-width of the filter's square
   // The next row's fed columns (those of the strip given, which may overlap more than the
@@ -180,7 +181,7 @@ class AutoRows {
  private:
   // Row decided_, filtered, into `out`; paper_ set (its stretches marked paper are not written).
   void filter(unsigned char* out);
-  void filter_wide(unsigned char* out);  // the same over a square wider than 7 x 7
+  void filter_wide(unsigned char* out);  // the same from its columns' running sums
   // Block `block` of the square's column sums made those of row decided_.
   void square_block(std::size_t block);
   // Whether the square's columns [from, to) are all the page's (none beyond its edges).
@@ -210,12 +211,12 @@ class AutoRows {
   // The filter's half-width (filter()), and its rows' samples, the page's edges repeated, where
   // its square passes them.
   int radius_;
-  bool running_square_;  // the wide filter's square from running sums (filter_wide())
+  enum class Square { rows, columns, totals } square_;  // how its square is summed
   std::vector<unsigned char> edge_rows_;
-  // Wider than widest_direct_radius (filter_wide()), over the columns decided and the radius on
-  // each side: each column's sums over the square's rows, of its samples and of their squares,
-  // kept in blocks of filter_stretch columns, each for the row square_row_ gives, then
-  // their running totals along the row.
+  // From running sums (filter_wide()), over the columns decided and the radius on each side: each
+  // column's sums over the square's rows, of its samples and of their squares, kept in blocks of
+  // filter_stretch columns, each for the row square_row_ gives, then their running totals along the
+  // row.
   std::vector<std::uint32_t> square_sums_;
   std::vector<std::uint32_t> square_squares_;
   std::vector<int> square_row_;

@@ -1,6 +1,6 @@
-// auto's filter against the noise at every stroke width: its square summed anew for each sample
-// and from running sums give the same page, the page in bands is the page whole, and both loops
-// give the filter's formula worked out in doubles.
+// auto's filter against the noise at every stroke width: its square summed from its rows, from
+// its columns' running sums or from their totals along the row gives the same page, whole or in
+// bands, and each loop gives the filter's formula worked out in doubles.
 
 #include <gtest/gtest.h>
 
@@ -89,12 +89,14 @@ std::vector<unsigned char> banded(const Page& p, int band) {
   return out;
 }
 
-// The page decided a row at a time, the square summed anew up to radius `direct`; its radius.
-std::vector<unsigned char> decided(const AutoStatistics& statistics, const Page& p, int direct,
-                                   int* radius) {
+// The page decided a row at a time, the filter's square summed from its rows up to radius
+// `from_rows`, from its columns' sums up to `from_columns`, from their totals beyond; its radius.
+std::vector<unsigned char> decided(const AutoStatistics& statistics, const Page& p, int from_rows,
+                                   int from_columns, int* radius) {
   const std::size_t width = static_cast<std::size_t>(p.columns);
   std::vector<unsigned char> out(p.samples.size(), 7);
-  AutoRows rows(statistics, p.rows, imagefiles::detail::whole_row(p.columns), 0, 0, direct);
+  AutoRows rows(statistics, p.rows, imagefiles::detail::whole_row(p.columns), 0, 0, from_rows,
+                from_columns);
   *radius = rows.filter_radius();
   int done = 0;
   for (int y = 0; y < p.rows; ++y) {
@@ -105,10 +107,10 @@ std::vector<unsigned char> decided(const AutoStatistics& statistics, const Page&
   return out;
 }
 
-// Pages whose squares are 3 x 3 to 7 x 7 (both loops) and wider (running sums alone), the page's
-// edges in them: with and without the loop that sums anew, against the whole-image function, and
-// in bands.
-TEST(AutoFilter, SummedAnewOrRunningGiveThePage) {
+// Pages whose squares are 3 x 3 to 7 x 7 (summed from rows, columns or totals) and wider (from
+// totals alone), the page's edges in them: each way against the whole-image function, and in
+// bands.
+TEST(AutoFilter, RowsColumnsOrTotalsGiveThePage) {
   std::set<int> radii;
   for (const int stroke : {2, 8, 11, 14, 20}) {
     // Three lines of five letters and a part (the page's edges cut through them).
@@ -116,19 +118,21 @@ TEST(AutoFilter, SummedAnewOrRunningGiveThePage) {
     SCOPED_TRACE("strokes " + std::to_string(stroke) + " wide");
     AutoStatistics statistics(p.rows, p.columns);
     learn(p, statistics);
-    int radius = 0;
-    const std::vector<unsigned char> anew = decided(statistics, p, widest_direct_radius, &radius);
-    int same = 0;
-    const std::vector<unsigned char> running = decided(statistics, p, 0, &same);
-    radii.insert(radius);
-    EXPECT_TRUE(anew == running) << "radius " << radius;
     std::vector<unsigned char> whole(p.samples.size(), 7);
     ASSERT_EQ(binariser_auto(whole.data(), p.samples.data(), p.rows, p.columns), IMAGE_OK);
-    EXPECT_TRUE(anew == whole);
-    for (const int band : {1, 7}) EXPECT_TRUE(banded(p, band) == whole) << "band of " << band;
     EXPECT_GT(std::count(whole.begin(), whole.end(), 0), 0);  // ink on it: a filter at work
+    // (from rows, from columns): as auto does, all from rows, all from columns, all from totals.
+    const int ways[][2] = {
+        {1, widest_direct_radius}, {widest_direct_radius, 0}, {0, widest_direct_radius}, {0, 0}};
+    for (const auto& way : ways) {
+      int radius = 0;
+      EXPECT_TRUE(decided(statistics, p, way[0], way[1], &radius) == whole)
+          << "radius " << radius << " from rows up to " << way[0] << ", columns up to " << way[1];
+      radii.insert(radius);
+    }
+    for (const int band : {1, 7}) EXPECT_TRUE(banded(p, band) == whole) << "band of " << band;
   }
-  // The table reaches every radius of the loop that sums anew, and beyond it.
+  // The table reaches every radius summed from rows or columns, and beyond.
   for (int r = 1; r <= widest_direct_radius; ++r) EXPECT_EQ(radii.count(r), 1u) << r;
   EXPECT_GT(*radii.rbegin(), widest_direct_radius);
 }
@@ -157,9 +161,9 @@ int reference(const std::vector<std::vector<unsigned char>>& rows, int r, std::s
   return static_cast<int>(std::clamp(mean + kept * (sample - mean) + 0.5, 0.0, 255.0));
 }
 
-// Both loops against the formula on rows of noise around a level, for each radius they take: a
+// The three loops against the formula on rows of noise around a level, for each radius they take: a
 // result off by one at most (a float's rounding against a double's), and seldom.
-TEST(AutoFilter, BothLoopsGiveTheFormula) {
+TEST(AutoFilter, EveryLoopGivesTheFormula) {
   std::mt19937 random(22);
   const std::size_t n = 300;
   for (int r = 1; r <= 8; ++r) {
@@ -196,10 +200,21 @@ TEST(AutoFilter, BothLoopsGiveTheFormula) {
                                     total_squares.data(), static_cast<int>(side), noise.data(), n,
                                     ceiling, above, running.data());
     std::vector<unsigned char> anew(n);
+    std::vector<unsigned char> columns(n);
     if (r <= widest_direct_radius) {
       std::vector<const unsigned char*> pointers;
       for (const auto& row : rows) pointers.push_back(row.data());
       imagefiles::detail::wiener(pointers.data(), r, noise.data(), n, ceiling, above, anew.data());
+      // The columns' sums as differences of the totals.
+      std::vector<std::uint32_t> sums(n + side - 1);
+      std::vector<std::uint32_t> squares(n + side - 1);
+      for (std::size_t j = 0; j < sums.size(); ++j) {
+        sums[j] = totals[j + 1] - totals[j];
+        squares[j] = total_squares[j + 1] - total_squares[j];
+      }
+      imagefiles::detail::wiener_columns(sums.data(), squares.data(), r,
+                                         rows[static_cast<std::size_t>(r)].data() + r, noise.data(),
+                                         n, ceiling, above, columns.data());
     }
     int off = 0;
     int kept = 0;
@@ -211,6 +226,7 @@ TEST(AutoFilter, BothLoopsGiveTheFormula) {
       if (r <= widest_direct_radius) {
         EXPECT_LE(std::abs(anew[x] - want), 1) << x;
         off += anew[x] != want;
+        EXPECT_EQ(columns[x], anew[x]) << x;
       }
     }
     EXPECT_LE(off, 3);
