@@ -113,6 +113,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     faint_lightest_.resize(fed_);
     deep_lightest_.resize(fed_);
     deep_marks_.resize(fed_);
+    column_darkest_.resize(fed_);
     stretches_per_row_ = fed_ / filter_stretch + 1;
     stretches_.assign(3 * stretches_per_row_, 0);
   }

@@ -99,6 +99,18 @@ void AutoRows::mark_faint(int row) {
     // stretches keep their mark only where a mark is left.
     std::fill(stretches + (from - low) / filter_stretch,
               stretches + (to - low + filter_stretch - 1) / filter_stretch, 0);
+    // Each column's darkest over the marks' rows first, once: marks lie side by side on a page
+    // of large blurred writing, and their squares overlap.
+    const std::size_t left = from >= d ? from - d : 0;
+    const std::size_t right = std::min(fed_, to + d);
+    if (std::memchr(marks + from, 1, to - from) != nullptr) {
+      unsigned char* darkest = column_darkest_.data();
+      std::memcpy(darkest + left, row_at(row - reach) + left, right - left);
+      for (int r = row - reach + 1; r <= row + reach; ++r) {
+        const unsigned char* samples = row_at(r);
+        for (std::size_t k = left; k < right; ++k) darkest[k] = std::min(darkest[k], samples[k]);
+      }
+    }
     for (unsigned char* at = marks + from;
          (at = static_cast<unsigned char*>(
               std::memchr(at, 1, static_cast<std::size_t>(marks + to - at)))) != nullptr;
@@ -106,10 +118,8 @@ void AutoRows::mark_faint(int row) {
       const std::size_t j = static_cast<std::size_t>(at - marks);
       const std::size_t first = j >= d ? j - d : 0;
       const std::size_t count = std::min(fed_, j + d + 1) - first;
-      int darkest = 255;
-      for (int r = row - reach; r <= row + reach; ++r) {
-        darkest = std::min<int>(darkest, smallest_sample(row_at(r) + first, count));
-      }
+      const int darkest =
+          *std::min_element(column_darkest_.data() + first, column_darkest_.data() + first + count);
       *at = 2 * (255 - middle[j]) >= 255 - darkest;
       if (*at) stretches[(j - low) / filter_stretch] = 1;
       if (at + 1 == marks + to) break;

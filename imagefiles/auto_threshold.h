@@ -244,6 +244,7 @@ class AutoRows {
   std::vector<unsigned char> deep_lightest_;   // the same, no lighter than halfway from
                                                // the ceiling to the paper
   std::vector<unsigned char> deep_marks_;      // the marks of the wider valley, a row
+  std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;
