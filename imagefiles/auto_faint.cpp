@@ -11,6 +11,69 @@
 #include "imagefiles/binarisation_internal.h"
 
 namespace imagefiles::detail {
+namespace {
+
+// mark_faint()'s loops over a run of stretches, each vectorised (in place of byte loops).
+
+// `n` samples of `in`, none above `cap`, into `out`.
+IMAGEFILES_VECTOR_CLONES void capped(const unsigned char* in, std::size_t n, unsigned char cap,
+                                     unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::min(in[i], cap);
+}
+
+// The `n` marks of `more` added to those of `into`.
+IMAGEFILES_VECTOR_CLONES void add_marks(const unsigned char* more, std::size_t n,
+                                        unsigned char* into) {
+  for (std::size_t i = 0; i < n; ++i) into[i] |= more[i];
+}
+
+// `n` samples of `darkest` made no lighter than those of `samples`.
+IMAGEFILES_VECTOR_CLONES void take_darkest(const unsigned char* samples, std::size_t n,
+                                           unsigned char* darkest) {
+  for (std::size_t i = 0; i < n; ++i) darkest[i] = std::min(darkest[i], samples[i]);
+}
+
+// For each column j in [from, to), the darkest of `darkest` over its columns [j - d, j + d] within
+// [left, right), into `out`: a pass for each distance, those beyond the ends taking the end's
+// sample (already in the window), so that no pass tests a column.
+IMAGEFILES_VECTOR_CLONES void darkest_around(const unsigned char* darkest, std::size_t left,
+                                             std::size_t right, std::size_t from, std::size_t to,
+                                             std::size_t d, unsigned char* out) {
+  std::memcpy(out + from, darkest + from, to - from);
+  for (std::size_t k = 1; k <= d; ++k) {
+    const std::size_t before_end = std::clamp(right > k ? right - k : 0, from, to);
+    for (std::size_t j = from; j < before_end; ++j) out[j] = std::min(out[j], darkest[j + k]);
+    for (std::size_t j = before_end; j < to; ++j) out[j] = std::min(out[j], darkest[right - 1]);
+    const std::size_t after_start = std::clamp(left + k, from, to);
+    for (std::size_t j = from; j < after_start; ++j) out[j] = std::min(out[j], darkest[left]);
+    for (std::size_t j = after_start; j < to; ++j) out[j] = std::min(out[j], darkest[j - k]);
+  }
+}
+
+// The `n` marks kept where `middle` lies at least halfway from the paper (255) to the darkest
+// around (`around`): 2 (255 - v) >= 255 - darkest, in 16 bits.
+IMAGEFILES_VECTOR_CLONES void keep_halfway(const unsigned char* middle, const unsigned char* around,
+                                           std::size_t n, unsigned char* marks) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto twice = static_cast<std::uint16_t>(2 * middle[i]);
+    const auto limit = static_cast<std::uint16_t>(255 + around[i]);
+    marks[i] &= static_cast<unsigned char>(twice <= limit);
+  }
+}
+
+// For each stretch of filter_stretch of the `n` marks (the last may be shorter), whether it holds
+// one, into `flags`.
+IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::size_t n,
+                                             unsigned char* flags) {
+  for (std::size_t from = 0; from < n; from += filter_stretch) {
+    const std::size_t count = std::min(filter_stretch, n - from);
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < count; ++i) any |= marks[from + i];
+    flags[from / filter_stretch] = any;
+  }
+}
+
+}  // namespace
 
 // A faint thin stroke (a ruled line, a crossbar, a hairline written lightly) lies above the
 // global ceiling, and Wolf's window, filled with paper, vetoes it too; show-through, blurred from
@@ -89,41 +152,33 @@ void AutoRows::mark_faint(int row) {
     const int wide = std::min(reach + 1, statistics_.window() / 2 - 1);
     if (wide > reach) {
       const int deep = ceiling + (255 - ceiling) / 3;
-      for (std::size_t j = from; j < to; ++j) {
-        deep_lightest_[j] = static_cast<unsigned char>(std::min<int>(faint_lightest_[j], deep));
-      }
+      capped(faint_lightest_.data() + from, to - from, static_cast<unsigned char>(deep),
+             deep_lightest_.data() + from);
       mark_at(wide, deep_lightest_.data(), deep_marks_.data());
-      for (std::size_t j = from; j < to; ++j) marks[j] |= deep_marks_[j];
+      add_marks(deep_marks_.data() + from, to - from, marks + from);
     }
-    // Halfway from the paper to the darkest sample around: looked for at the few marks only. The
-    // stretches keep their mark only where a mark is left.
-    std::fill(stretches + (from - low) / filter_stretch,
-              stretches + (to - low + filter_stretch - 1) / filter_stretch, 0);
-    // Each column's darkest over the marks' rows first, once: marks lie side by side on a page
-    // of large blurred writing, and their squares overlap.
+    // Halfway from the paper to the darkest sample around, from each column's darkest over the
+    // marks' rows, then each column's darkest over the columns around: marks lie side by side on
+    // a page of large blurred writing, and their squares overlap. The stretches keep their mark
+    // only where a mark is left.
+    unsigned char* flags = stretches + (from - low) / filter_stretch;
+    if (std::memchr(marks + from, 1, to - from) == nullptr) {
+      std::fill(flags, stretches + (to - low + filter_stretch - 1) / filter_stretch, 0);
+      from = to;
+      continue;
+    }
     const std::size_t left = from >= d ? from - d : 0;
     const std::size_t right = std::min(fed_, to + d);
-    if (std::memchr(marks + from, 1, to - from) != nullptr) {
-      unsigned char* darkest = column_darkest_.data();
-      std::memcpy(darkest + left, row_at(row - reach) + left, right - left);
-      for (int r = row - reach + 1; r <= row + reach; ++r) {
-        const unsigned char* samples = row_at(r);
-        for (std::size_t k = left; k < right; ++k) darkest[k] = std::min(darkest[k], samples[k]);
-      }
+    unsigned char* darkest = column_darkest_.data();
+    std::memcpy(darkest + left, row_at(row - reach) + left, right - left);
+    for (int r = row - reach + 1; r <= row + reach; ++r) {
+      take_darkest(row_at(r) + left, right - left, darkest + left);
     }
-    for (unsigned char* at = marks + from;
-         (at = static_cast<unsigned char*>(
-              std::memchr(at, 1, static_cast<std::size_t>(marks + to - at)))) != nullptr;
-         ++at) {
-      const std::size_t j = static_cast<std::size_t>(at - marks);
-      const std::size_t first = j >= d ? j - d : 0;
-      const std::size_t count = std::min(fed_, j + d + 1) - first;
-      const int darkest =
-          *std::min_element(column_darkest_.data() + first, column_darkest_.data() + first + count);
-      *at = 2 * (255 - middle[j]) >= 255 - darkest;
-      if (*at) stretches[(j - low) / filter_stretch] = 1;
-      if (at + 1 == marks + to) break;
-    }
+    // deep_marks_, added to the marks, holds the darkest around each column.
+    unsigned char* around = deep_marks_.data();
+    darkest_around(darkest, left, right, from, to, d, around);
+    keep_halfway(middle + from, around + from, to - from, marks + from);
+    flag_stretches(marks + from, to - from, flags);
     from = to;
   }
 }
