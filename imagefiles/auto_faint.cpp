@@ -34,19 +34,31 @@ IMAGEFILES_VECTOR_CLONES void take_darkest(const unsigned char* samples, std::si
 }
 
 // For each column j in [from, to), the darkest of `darkest` over its columns [j - d, j + d] within
-// [left, right), into `out`: a pass for each distance, those beyond the ends taking the end's
-// sample (already in the window), so that no pass tests a column.
-IMAGEFILES_VECTOR_CLONES void darkest_around(const unsigned char* darkest, std::size_t left,
+// [left, right), into `out`; `darkest` is spent. The few columns whose window the ends cut (at the
+// page's edges) are searched one at a time. For the others, each column is made the darkest of
+// the `span` from it, `span` doubled at each pass up to the window's width, and the window is two
+// such spans, overlapping: a few passes along the row rather than one for each column of the
+// window.
+IMAGEFILES_VECTOR_CLONES void darkest_around(unsigned char* darkest, std::size_t left,
                                              std::size_t right, std::size_t from, std::size_t to,
                                              std::size_t d, unsigned char* out) {
-  std::memcpy(out + from, darkest + from, to - from);
-  for (std::size_t k = 1; k <= d; ++k) {
-    const std::size_t before_end = std::clamp(right > k ? right - k : 0, from, to);
-    for (std::size_t j = from; j < before_end; ++j) out[j] = std::min(out[j], darkest[j + k]);
-    for (std::size_t j = before_end; j < to; ++j) out[j] = std::min(out[j], darkest[right - 1]);
-    const std::size_t after_start = std::clamp(left + k, from, to);
-    for (std::size_t j = from; j < after_start; ++j) out[j] = std::min(out[j], darkest[left]);
-    for (std::size_t j = after_start; j < to; ++j) out[j] = std::min(out[j], darkest[j - k]);
+  const std::size_t inner_from = std::clamp(left + d, from, to);
+  const std::size_t inner_to = std::clamp(right > d ? right - d : 0, inner_from, to);
+  const auto search = [&](std::size_t j) {
+    const std::size_t first = j >= left + d ? j - d : left;
+    out[j] = *std::min_element(darkest + first, darkest + std::min(right, j + d + 1));
+  };
+  for (std::size_t j = from; j < inner_from; ++j) search(j);
+  for (std::size_t j = inner_to; j < to; ++j) search(j);
+  std::size_t span = 1;
+  for (; 2 * span <= 2 * d + 1; span *= 2) {
+    // Forwards, each column reads one not yet rewritten.
+    for (std::size_t j = left; j + 2 * span <= right; ++j) {
+      darkest[j] = std::min(darkest[j], darkest[j + span]);
+    }
+  }
+  for (std::size_t j = inner_from; j < inner_to; ++j) {
+    out[j] = std::min(darkest[j - d], darkest[j + d + 1 - span]);
   }
 }
 
