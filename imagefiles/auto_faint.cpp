@@ -27,10 +27,26 @@ IMAGEFILES_VECTOR_CLONES void add_marks(const unsigned char* more, std::size_t n
   for (std::size_t i = 0; i < n; ++i) into[i] |= more[i];
 }
 
-// `n` samples of `darkest` made no lighter than those of `samples`.
-IMAGEFILES_VECTOR_CLONES void take_darkest(const unsigned char* samples, std::size_t n,
-                                           unsigned char* darkest) {
-  for (std::size_t i = 0; i < n; ++i) darkest[i] = std::min(darkest[i], samples[i]);
+// The darkest of `count` rows' samples [from, from + n), into `darkest`: four rows a pass, so that
+// `darkest` is read and written a quarter as often.
+IMAGEFILES_VECTOR_CLONES void darkest_of_rows(const unsigned char* const* rows, int count,
+                                              std::size_t from, std::size_t n,
+                                              unsigned char* darkest) {
+  std::memcpy(darkest, rows[0] + from, n);
+  int r = 1;
+  for (; r + 4 <= count; r += 4) {
+    const unsigned char* a = rows[r] + from;
+    const unsigned char* b = rows[r + 1] + from;
+    const unsigned char* c = rows[r + 2] + from;
+    const unsigned char* e = rows[r + 3] + from;
+    for (std::size_t i = 0; i < n; ++i) {
+      darkest[i] = std::min(darkest[i], std::min(std::min(a[i], b[i]), std::min(c[i], e[i])));
+    }
+  }
+  for (; r < count; ++r) {
+    const unsigned char* a = rows[r] + from;
+    for (std::size_t i = 0; i < n; ++i) darkest[i] = std::min(darkest[i], a[i]);
+  }
 }
 
 // For each column j in [from, to), the darkest of `darkest` over its columns [j - d, j + d] within
@@ -182,10 +198,9 @@ void AutoRows::mark_faint(int row) {
     const std::size_t left = from >= d ? from - d : 0;
     const std::size_t right = std::min(fed_, to + d);
     unsigned char* darkest = column_darkest_.data();
-    std::memcpy(darkest + left, row_at(row - reach) + left, right - left);
-    for (int r = row - reach + 1; r <= row + reach; ++r) {
-      take_darkest(row_at(r) + left, right - left, darkest + left);
-    }
+    const unsigned char* rows[AutoStatistics::widest_window];
+    for (int r = 0; r <= 2 * reach; ++r) rows[r] = row_at(row - reach + r);
+    darkest_of_rows(rows, 2 * reach + 1, left, right - left, darkest + left);
     // deep_marks_, added to the marks, holds the darkest around each column.
     unsigned char* around = deep_marks_.data();
     darkest_around(darkest, left, right, from, to, d, around);
