@@ -101,6 +101,22 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
   }
 }
 
+// The marks of the middle row with at least four marks among the nine around them made ink (0) in
+// `out`, for `n` columns: the three rows from the column before the first to the one after the
+// last. A sample summed from bytes loaded beside each other (no buffer between: bytes stored one
+// way and loaded another stall).
+IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsigned char* middle,
+                                        const unsigned char* below, std::size_t n,
+                                        unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto around = static_cast<unsigned char>(above[i] + above[i + 1] + above[i + 2] +
+                                                   middle[i] + middle[i + 1] + middle[i + 2] +
+                                                   below[i] + below[i + 1] + below[i + 2]);
+    const auto ink = static_cast<unsigned char>(middle[i + 1] & (around >= 4));
+    out[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
+  }
+}
+
 }  // namespace
 
 // A faint thin stroke (a ruled line, a crossbar, a hairline written lightly) lies above the
@@ -142,7 +158,12 @@ void AutoRows::mark_faint(int row) {
     std::size_t to = from;
     while (to < high && wanted(to) == marking) to += filter_stretch;
     to = std::min(to, high);
-    if (!marking) {  // marks left as they were: add_faint() reads the stretch's flag first
+    if (!marking) {
+      // No mark: the stretch's flag says so, and its marks are 0, so that add_faint() counts a
+      // row's marks as they are (a few bytes, rather than a flag looked up for each).
+      std::fill(marks + from, marks + to, 0);
+      std::fill(stretches + (from - low) / filter_stretch,
+                stretches + (to - low + filter_stretch - 1) / filter_stretch, 0);
       from = to;
       continue;
     }
@@ -211,61 +232,47 @@ void AutoRows::mark_faint(int row) {
 }
 
 void AutoRows::add_faint(unsigned char* out) const {
-  // Each row's marks count in the stretches marked as having some, and nowhere else.
+  // The marks of the three rows (0 in the stretches without: mark_faint()) counted in runs of
+  // stretches of the middle row with marks, and nowhere else.
   const std::size_t offset = static_cast<std::size_t>(strip_.first - strip_.fed_first);
   const std::size_t width = static_cast<std::size_t>(strip_.width);
   const std::size_t low = offset == 0 ? 0 : offset - 1;
-  struct Row {
-    const unsigned char* marks;
-    const unsigned char* stretches;
+  const auto slot = [&](int r) {
+    return static_cast<std::size_t>(std::clamp(r, 0, rows_ - 1) % 3);
   };
-  const auto row_of = [&](int r) {
-    const std::size_t slot = static_cast<std::size_t>(std::clamp(r, 0, rows_ - 1) % 3);
-    return Row{faint_.data() + slot * fed_, stretches_.data() + slot * stretches_per_row_};
+  const unsigned char* rows[3] = {faint_.data() + slot(decided_ - 1) * fed_,
+                                  faint_.data() + slot(decided_) * fed_,
+                                  faint_.data() + slot(decided_ + 1) * fed_};
+  const unsigned char* flags = stretches_.data() + slot(decided_) * stretches_per_row_;
+  const unsigned char* const flags_end =
+      flags + (offset + width - low + filter_stretch - 1) / filter_stretch;
+  // A column of the page's edges, one at a time: the column beyond is the edge's own.
+  const auto ink_at = [&](std::size_t j) {
+    if (!rows[1][j]) return;
+    const std::size_t left = j == 0 ? 0 : j - 1;
+    const std::size_t right = std::min(fed_ - 1, j + 1);
+    int around = 0;
+    for (const unsigned char* r : rows) around += r[left] + r[j] + r[right];
+    if (around >= 4) out[j - offset] = 0;
   };
-  const Row rows[3] = {row_of(decided_ - 1), row_of(decided_), row_of(decided_ + 1)};
-  const auto mark = [&](const Row& r, std::size_t j) {
-    return r.stretches[(j - low) / filter_stretch] != 0 ? r.marks[j] : 0;
-  };
-  // The stretches with marks, found among the row's flags.
-  const std::size_t stretches = (offset + width - low + filter_stretch - 1) / filter_stretch;
-  const unsigned char* flags = rows[1].stretches;
-  for (const unsigned char* flag = flags;
-       (flag = static_cast<const unsigned char*>(
-            std::memchr(flag, 1, static_cast<std::size_t>(flags + stretches - flag)))) != nullptr;
-       ++flag) {
-    const std::size_t stretch = static_cast<std::size_t>(flag - flags);
-    const std::size_t from = std::max(offset, low + stretch * filter_stretch);
-    const std::size_t to = std::min(offset + width, low + (stretch + 1) * filter_stretch);
-    // Each column's marks over the three rows (those of a row whose stretch has none left out),
-    // the columns beside the stretch's ends and beyond the page's edges (repeated) one at a time,
-    // then in threes along the row: loops the compiler vectorises.
-    const std::size_t n = to - from;
-    unsigned char counts[filter_stretch + 2];
-    const auto column = [&](std::size_t j) {
-      return static_cast<unsigned char>(mark(rows[0], j) + mark(rows[1], j) + mark(rows[2], j));
-    };
-    counts[0] = column(from == 0 ? 0 : from - 1);
-    counts[n + 1] = column(std::min(fed_ - 1, to));
-    const unsigned char* above = rows[0].marks + from;
-    const unsigned char* middle = rows[1].marks + from;
-    const unsigned char* below = rows[2].marks + from;
-    const auto kept = [&](const Row& r) {
-      return static_cast<unsigned char>(r.stretches[stretch] != 0 ? 0xff : 0);
-    };
-    const unsigned char keep_above = kept(rows[0]);
-    const unsigned char keep_below = kept(rows[2]);
-    for (std::size_t i = 0; i < n; ++i) {
-      counts[i + 1] =
-          static_cast<unsigned char>((above[i] & keep_above) + middle[i] + (below[i] & keep_below));
+  for (const unsigned char* flag = flags; flag < flags_end;) {
+    const auto* first = static_cast<const unsigned char*>(
+        std::memchr(flag, 1, static_cast<std::size_t>(flags_end - flag)));
+    if (first == nullptr) break;
+    const auto* last = static_cast<const unsigned char*>(
+        std::memchr(first, 0, static_cast<std::size_t>(flags_end - first)));
+    if (last == nullptr) last = flags_end;
+    std::size_t from =
+        std::max(offset, low + static_cast<std::size_t>(first - flags) * filter_stretch);
+    std::size_t to =
+        std::min(offset + width, low + static_cast<std::size_t>(last - flags) * filter_stretch);
+    if (from == 0) ink_at(from++);
+    if (to == fed_ && to > from) ink_at(--to);
+    if (to > from) {
+      faint_ink(rows[0] + from - 1, rows[1] + from - 1, rows[2] + from - 1, to - from,
+                out + (from - offset));
     }
-    unsigned char* decided = out + (from - offset);
-    for (std::size_t i = 0; i < n; ++i) {
-      const auto around = static_cast<unsigned char>(counts[i] + counts[i + 1] + counts[i + 2]);
-      const auto ink = static_cast<unsigned char>(middle[i] & (around >= 4));
-      decided[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
-    }
-    if (flag + 1 == flags + stretches) break;
+    flag = last;
   }
 }
 
