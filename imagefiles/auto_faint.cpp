@@ -179,20 +179,27 @@ void AutoRows::mark_faint(int row) {
         faint_marks(up + inner_from - dd, middle + inner_from - dd, down + inner_from - dd,
                     inner_to - inner_from, dd, ceiling, lightest + inner_from, into + inner_from);
       }
-      const auto at_edge = [&](std::size_t j) {
-        unsigned char around[3][AutoStatistics::widest_window];
-        for (std::size_t i = 0; i <= 2 * dd; ++i) {
-          const std::int64_t c = static_cast<std::int64_t>(j + i) - r;
-          const std::size_t k = static_cast<std::size_t>(
-              std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-          around[0][i] = up[k];
-          around[1][i] = middle[k];
-          around[2][i] = down[k];
+      // The columns [j, end) near the page's edges from copies of their rows, the edges
+      // repeated, a piece at a time.
+      const auto at_edge = [&](std::size_t j, std::size_t end) {
+        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
+        unsigned char around[3][room];
+        while (j < end) {
+          const std::size_t n = std::min(end - j, room - 2 * dd);
+          for (std::size_t i = 0; i < n + 2 * dd; ++i) {
+            const std::int64_t c = static_cast<std::int64_t>(j + i) - r;
+            const std::size_t k = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
+            around[0][i] = up[k];
+            around[1][i] = middle[k];
+            around[2][i] = down[k];
+          }
+          faint_marks(around[0], around[1], around[2], n, dd, ceiling, lightest + j, into + j);
+          j += n;
         }
-        faint_marks(around[0], around[1], around[2], 1, dd, ceiling, lightest + j, into + j);
       };
-      for (std::size_t j = from; j < inner_from; ++j) at_edge(j);
-      for (std::size_t j = inner_to; j < to; ++j) at_edge(j);
+      at_edge(from, inner_from);
+      at_edge(inner_to, to);
     };
     mark_at(reach, faint_lightest_.data(), marks);
     // A mark within the darkest third from the ceiling to the paper may lie in a valley a sample
