@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "imagefiles/auto_faint.h"
+
 #include "imagefiles/auto_loops.h"
 #include "imagefiles/auto_threshold.h"
 #include "imagefiles/binarisation_internal.h"
@@ -13,7 +15,8 @@
 namespace imagefiles::detail {
 namespace {
 
-// mark_faint()'s loops over a run of stretches, each vectorised (in place of byte loops).
+// mark_faint()'s loops over a run of stretches, each vectorised (in place of byte loops); those
+// whose ends and edges need care are declared in auto_faint.h.
 
 // `n` samples of `in`, none above `cap`, into `out`.
 IMAGEFILES_VECTOR_CLONES void capped(const unsigned char* in, std::size_t n, unsigned char cap,
@@ -26,6 +29,20 @@ IMAGEFILES_VECTOR_CLONES void add_marks(const unsigned char* more, std::size_t n
                                         unsigned char* into) {
   for (std::size_t i = 0; i < n; ++i) into[i] |= more[i];
 }
+
+// For each stretch of filter_stretch of the `n` marks (the last may be shorter), whether it holds
+// one, into `flags`.
+IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::size_t n,
+                                             unsigned char* flags) {
+  for (std::size_t from = 0; from < n; from += filter_stretch) {
+    const std::size_t count = std::min(filter_stretch, n - from);
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < count; ++i) any |= marks[from + i];
+    flags[from / filter_stretch] = any;
+  }
+}
+
+}  // namespace
 
 // The darkest of `count` rows' samples [from, from + n), into `darkest`: four rows a pass, so that
 // `darkest` is read and written a quarter as often.
@@ -89,18 +106,6 @@ IMAGEFILES_VECTOR_CLONES void keep_halfway(const unsigned char* middle, const un
   }
 }
 
-// For each stretch of filter_stretch of the `n` marks (the last may be shorter), whether it holds
-// one, into `flags`.
-IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::size_t n,
-                                             unsigned char* flags) {
-  for (std::size_t from = 0; from < n; from += filter_stretch) {
-    const std::size_t count = std::min(filter_stretch, n - from);
-    unsigned char any = 0;
-    for (std::size_t i = 0; i < count; ++i) any |= marks[from + i];
-    flags[from / filter_stretch] = any;
-  }
-}
-
 // The marks of the middle row with at least four marks among the nine around them made ink (0) in
 // `out`, for `n` columns: the three rows from the column before the first to the one after the
 // last. A sample summed from bytes loaded beside each other (no buffer between: bytes stored one
@@ -116,8 +121,6 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
     out[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
   }
 }
-
-}  // namespace
 
 // A faint thin stroke (a ruled line, a crossbar, a hairline written lightly) lies above the
 // global ceiling, and Wolf's window, filled with paper, vetoes it too; show-through, blurred from
