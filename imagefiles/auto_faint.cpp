@@ -44,26 +44,14 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
 
 }  // namespace
 
-// The darkest of `count` rows' samples [from, from + n), into `darkest`: four rows a pass, so that
-// `darkest` is read and written a quarter as often.
-IMAGEFILES_VECTOR_CLONES void darkest_of_rows(const unsigned char* const* rows, int count,
-                                              std::size_t from, std::size_t n,
-                                              unsigned char* darkest) {
-  std::memcpy(darkest, rows[0] + from, n);
-  int r = 1;
-  for (; r + 4 <= count; r += 4) {
-    const unsigned char* a = rows[r] + from;
-    const unsigned char* b = rows[r + 1] + from;
-    const unsigned char* c = rows[r + 2] + from;
-    const unsigned char* e = rows[r + 3] + from;
-    for (std::size_t i = 0; i < n; ++i) {
-      darkest[i] = std::min(darkest[i], std::min(std::min(a[i], b[i]), std::min(c[i], e[i])));
-    }
-  }
-  for (; r < count; ++r) {
-    const unsigned char* a = rows[r] + from;
-    for (std::size_t i = 0; i < n; ++i) darkest[i] = std::min(darkest[i], a[i]);
-  }
+IMAGEFILES_VECTOR_CLONES void take_darkest(const unsigned char* samples, std::size_t n,
+                                           unsigned char* darkest) {
+  for (std::size_t i = 0; i < n; ++i) darkest[i] = std::min(darkest[i], samples[i]);
+}
+
+IMAGEFILES_VECTOR_CLONES void darker_of(const unsigned char* a, const unsigned char* b,
+                                        std::size_t n, unsigned char* out) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::min(a[i], b[i]);
 }
 
 // For each column j in [from, to), the darkest of `darkest` over its columns [j - d, j + d] within
@@ -229,9 +217,8 @@ void AutoRows::mark_faint(int row) {
     const std::size_t left = from >= d ? from - d : 0;
     const std::size_t right = std::min(fed_, to + d);
     unsigned char* darkest = column_darkest_.data();
-    const unsigned char* rows[AutoStatistics::widest_window];
-    for (int r = 0; r <= 2 * reach; ++r) rows[r] = row_at(row - reach + r);
-    darkest_of_rows(rows, 2 * reach + 1, left, right - left, darkest + left);
+    if (!darkest_rows_.ready()) darkest_rows_.reset(fed_, reach);
+    darkest_rows_.darkest(row, row_at, left, right, darkest);
     // deep_marks_, added to the marks, holds the darkest around each column.
     unsigned char* around = deep_marks_.data();
     darkest_around(darkest, left, right, from, to, d, around);

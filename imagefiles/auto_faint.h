@@ -4,13 +4,100 @@
 #ifndef IMAGEFILES_AUTO_FAINT_H
 #define IMAGEFILES_AUTO_FAINT_H
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "imagefiles/auto_loops.h"
 
 namespace imagefiles::detail {
 
-// The darkest of `count` (at least 1) rows' samples [from, from + n), into `darkest`.
-void darkest_of_rows(const unsigned char* const* rows, int count, std::size_t from, std::size_t n,
-                     unsigned char* darkest);
+// `n` samples of `darkest` made no lighter than those of `samples`.
+void take_darkest(const unsigned char* samples, std::size_t n, unsigned char* darkest);
+// The darker of `a` and `b`, `n` samples, into `out`.
+void darker_of(const unsigned char* a, const unsigned char* b, std::size_t n, unsigned char* out);
+
+// Each column's darkest over the rows [row - reach, row + reach], asked for row after row (rows
+// increasing, a piece of the columns each time), kept from one row to the next rather than read
+// anew: the rows in blocks of the window's height, 2 reach + 1, a window is the tail of one block
+// and the head of the next (van Herk's and Gil and Werman's way), the tails made once a block
+// from its last row back, the head grown by a row each time. Kept for each piece of
+// filter_stretch columns, with the block of its tails and the row of its head: a piece left out
+// for a while is made anew where it is asked for again.
+class DarkestRows {
+ public:
+  bool ready() const { return !heads_.empty(); }
+  // For `columns` columns: 2 reach + 1 rows of them, fewer than the window's rows (reach is at
+  // most half the window less one).
+  void reset(std::size_t columns, int reach) {
+    reach_ = reach;
+    height_ = 2 * reach + 1;
+    columns_ = columns;
+    tails_.assign(static_cast<std::size_t>(height_) * columns, 0);
+    heads_.assign(columns, 0);
+    tail_block_.assign(columns / filter_stretch + 1, -1);
+    head_row_.assign(columns / filter_stretch + 1, no_row);
+  }
+  // The darkest of columns [left, right) (and the rest of their pieces) over the rows around
+  // `row` into `out`; rows(t) gives row t (the caller repeats the page's edges), t from
+  // row - reach to row + reach.
+  template <typename Rows>
+  void darkest(int row, const Rows& rows, std::size_t left, std::size_t right, unsigned char* out) {
+    const int first = row - reach_;
+    const int last = row + reach_;
+    // Blocks counted from row -reach (0 and up).
+    const int tail_block = row / height_;
+    const int tail_end = tail_block * height_ + height_ - 1 - reach_;
+    const int head_start = (last + reach_) / height_ * height_ - reach_;
+    for (std::size_t p = left / filter_stretch; p * filter_stretch < right;) {
+      std::size_t q = p + 1;
+      while (q * filter_stretch < right && tail_block_[q] == tail_block_[p] &&
+             head_row_[q] == head_row_[p]) {
+        ++q;
+      }
+      const std::size_t from = p * filter_stretch;
+      const std::size_t n = std::min(columns_, q * filter_stretch) - from;
+      if (tail_block_[p] != tail_block) {
+        // From the block's last row back to the first asked for (no older row is kept).
+        std::memcpy(tail(tail_end) + from, rows(tail_end) + from, n);
+        for (int t = tail_end - 1; t >= first; --t) {
+          darker_of(rows(t) + from, tail(t + 1) + from, n, tail(t) + from);
+        }
+        std::fill(tail_block_.begin() + static_cast<std::ptrdiff_t>(p),
+                  tail_block_.begin() + static_cast<std::ptrdiff_t>(q), tail_block);
+      }
+      if (head_row_[p] == last - 1 && last != head_start) {
+        take_darkest(rows(last) + from, n, heads_.data() + from);
+      } else {
+        std::memcpy(heads_.data() + from, rows(head_start) + from, n);
+        for (int t = head_start + 1; t <= last; ++t) {
+          take_darkest(rows(t) + from, n, heads_.data() + from);
+        }
+      }
+      std::fill(head_row_.begin() + static_cast<std::ptrdiff_t>(p),
+                head_row_.begin() + static_cast<std::ptrdiff_t>(q), last);
+      darker_of(tail(first) + from, heads_.data() + from, n, out + from);
+      p = q;
+    }
+  }
+
+ private:
+  static constexpr int no_row = INT_MIN;
+  unsigned char* tail(int t) {
+    return tails_.data() + static_cast<std::size_t>((t + reach_) % height_) * columns_;
+  }
+
+  int reach_ = 0;
+  int height_ = 1;
+  std::size_t columns_ = 0;
+  std::vector<unsigned char> tails_;  // a block's tails, a row of each
+  std::vector<unsigned char> heads_;
+  std::vector<int> tail_block_;  // for each piece
+  std::vector<int> head_row_;
+};
+
 // For each column j in [from, to) (within [left, right)), the darkest of `darkest` over its
 // columns [j - d, j + d] within [left, right), into `out` (nothing else of it written);
 // `darkest` is spent.

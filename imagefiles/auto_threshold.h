@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefiles/auto_faint.h"
 #include "imagefiles/auto_loops.h"
 #include "imagefiles/binarisation_internal.h"
 #include "imagefiles/internal.h"
@@ -245,6 +246,7 @@ class AutoRows {
                                                // the ceiling to the paper
   std::vector<unsigned char> deep_marks_;      // the marks of the wider valley, a row
   std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows
+  DarkestRows darkest_rows_;                   // kept from row to row
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;

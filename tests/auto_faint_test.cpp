@@ -1,6 +1,7 @@
 // auto's faint strokes' row loops against the same worked out a sample at a time: the darkest
-// over rows and around each column (page edges, short runs, windows wider than the row), the
-// halfway test and the marks made ink. Nothing outside the columns asked for is written.
+// over the rows around each column, kept from row to row, and over the columns around it (page
+// edges, short runs, windows wider than the row), the halfway test and the marks made ink; the
+// loops along a piece of a row write nothing beside it.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,6 @@
 namespace {
 
 using imagefiles::detail::darkest_around;
-using imagefiles::detail::darkest_of_rows;
 using imagefiles::detail::faint_ink;
 using imagefiles::detail::keep_halfway;
 
@@ -60,20 +60,38 @@ TEST(AutoFaint, DarkestAroundEachColumn) {
   }
 }
 
-TEST(AutoFaint, DarkestOfRows) {
-  for (const int count : {1, 2, 4, 5, 8, 9, 23, 181}) {
-    std::vector<std::vector<unsigned char>> rows;
-    std::vector<const unsigned char*> pointers;
-    for (int r = 0; r < count; ++r) rows.push_back(noise(150, 100 + r));
-    for (const auto& row : rows) pointers.push_back(row.data());
-    std::vector<unsigned char> darkest(140, 77);
-    darkest_of_rows(pointers.data(), count, 7, 131, darkest.data());
-    for (std::size_t i = 0; i < 131; ++i) {
-      unsigned char expected = 255;
-      for (const auto& row : rows) expected = std::min(expected, row[7 + i]);
-      ASSERT_EQ(darkest[i], expected) << count << " rows, column " << i;
+TEST(AutoFaint, DarkestOverTheRowsAround) {
+  // Row after row, pieces of the columns that come and go (whole rows, pieces beside, rows left
+  // out), against each column's darkest over the rows around, the page's edges repeated.
+  const int rows = 70;
+  const std::size_t columns = 300;
+  std::vector<std::vector<unsigned char>> page;
+  for (int r = 0; r < rows; ++r) page.push_back(noise(columns, 200 + static_cast<unsigned>(r)));
+  const auto row_of = [&](int t) {
+    return page[static_cast<std::size_t>(std::clamp(t, 0, rows - 1))].data();
+  };
+  for (const int reach : {0, 1, 3, 11, 40}) {
+    std::mt19937 random(static_cast<unsigned>(reach));
+    imagefiles::detail::DarkestRows darkest;
+    darkest.reset(columns, reach);
+    for (int row = 0; row < rows; ++row) {
+      const unsigned kind = random() % 4;
+      if (kind == 0) continue;
+      std::size_t left = 0;
+      std::size_t right = columns;
+      if (kind == 2) {
+        left = random() % columns;
+        right = left + 1 + random() % (columns - left);
+      }
+      std::vector<unsigned char> out(columns, 77);
+      darkest.darkest(row, row_of, left, right, out.data());
+      for (std::size_t j = left; j < right; ++j) {
+        unsigned char expected = 255;
+        for (int t = row - reach; t <= row + reach; ++t)
+          expected = std::min(expected, row_of(t)[j]);
+        ASSERT_EQ(out[j], expected) << "reach " << reach << " row " << row << " column " << j;
+      }
     }
-    for (std::size_t i = 131; i < 140; ++i) ASSERT_EQ(darkest[i], 77);
   }
 }
 
