@@ -152,15 +152,17 @@ void decide_rest(const unsigned char* line, const RowSums<Sum>& r, std::size_t w
 // The same decisions, sixteen pixels a step, with AVX-512: the operations of decide_fast in the
 // same order (so its error bound holds), without the compiler's long way of turning comparison
 // masks into bytes. Leaves the last width % 16 pixels to decide_fast. Returns 0 when every pixel
-// is decided, and otherwise a count that is not 0 (not the number left).
+// is decided, and otherwise a count that is not 0 (not the number left). `capped` (the automatic
+// method): sixteen pixels above `ceiling` are white whatever their window (whiten_above makes them
+// so), and are written so without it, as the paper around the strokes often is.
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-template <Formula::Kind kind>
+template <Formula::Kind kind, bool capped>
 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide_avx512(
     const unsigned char* line, const std::uint32_t* sums, const std::uint32_t* squares, int window,
-    std::size_t width, const FastDecision& f, unsigned char* out) {
+    std::size_t width, const FastDecision& f, int ceiling, unsigned char* out) {
   const __m512d size = _mm512_set1_pd(f.size);
   const __m512d inverse_square_size = _mm512_set1_pd(f.inverse_square_size);
   const __m512 inverse_size = _mm512_set1_ps(static_cast<float>(f.inverse_size));
@@ -170,9 +172,18 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
   const __m512 b0 = _mm512_set1_ps(static_cast<float>(f.b0));
   const __m512 high = _mm512_set1_ps(static_cast<float>(f.tolerance));
   const __m128i one = _mm_set1_epi8(1);
+  const __m128i top = _mm_set1_epi8(static_cast<char>(std::clamp(ceiling, 0, 255)));
+  const __m128i white_bytes = _mm_set1_epi8(static_cast<char>(255));
   __mmask16 any = 0;
   std::size_t x = 0;
   for (; x + 16 <= width; x += 16) {
+    if constexpr (capped) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x));
+      if (_mm_cmpgt_epu8_mask(bytes, top) == __mmask16(0xFFFF)) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), white_bytes);
+        continue;
+      }
+    }
     const __m512i s1 =
         _mm512_sub_epi32(_mm512_loadu_si512(sums + x + window), _mm512_loadu_si512(sums + x));
     const __m512i s2 =
@@ -213,17 +224,24 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
 #endif
 #endif
 
+// `ceiling`: the automatic method's, 255 for none (the local methods).
 template <Formula::Kind kind, typename Sum>
 std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
-                           const FastDecision& f, unsigned char* out) {
+                           const FastDecision& f, int ceiling, unsigned char* out) {
 #if defined(__x86_64__) && defined(__GNUC__)
   if constexpr (std::is_same_v<Sum, std::uint32_t>) {
     static const bool avx512 =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
-    if (avx512) return decide_avx512<kind>(line, r.sums, r.squares, r.window, width, f, out);
+    if (avx512) {
+      return ceiling < 255 ? decide_avx512<kind, true>(line, r.sums, r.squares, r.window, width, f,
+                                                       ceiling, out)
+                           : decide_avx512<kind, false>(line, r.sums, r.squares, r.window, width, f,
+                                                        ceiling, out);
+    }
   }
 #endif
+  (void)ceiling;
   return decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
 }
 
@@ -285,7 +303,7 @@ void LocalDecider<Sum>::decide(const unsigned char* line, const RowSums<Sum>& r,
     if (!trusted) {
       std::memset(out + x, undecided, n);
     } else {
-      left = fast_stretch(line + x, here, n, fast, out + x) != 0;
+      left = fast_stretch(line + x, here, n, fast, formula_.ceiling, out + x) != 0;
     }
     if (formula_.ceiling < 255) whiten_above(line + x, n, formula_.ceiling, out + x);
     if (left) decide_rest(line + x, here, n, formula_, fast, flat_white_, out + x);

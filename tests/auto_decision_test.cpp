@@ -1,0 +1,71 @@
+// auto's decision of a row against its global ceiling: whatever the window says, a sample above
+// the ceiling is white, and at or below it Wolf's threshold decides, as the reference computes it
+// in doubles (groups of pixels all above the ceiling are written white without their window).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "imagefiles/binarisation_internal.h"
+
+namespace {
+
+using imagefiles::detail::Formula;
+using imagefiles::detail::LocalDecider;
+using imagefiles::detail::RowSums;
+
+// Rows of `width` samples whose groups of 16 are, in turn, all above `ceiling`, all at or below
+// it, or mixed; and random window sums for each (those of `window` x `window` samples).
+TEST(AutoDecision, CeilingThenWolfAsTheReference) {
+  const int window = 25;
+  const double size = double(window) * window;
+  std::mt19937 random(7);
+  for (const int ceiling : {0, 1, 100, 180, 254, 255}) {
+    for (const std::size_t width : {std::size_t{1}, std::size_t{15}, std::size_t{16},
+                                    std::size_t{64}, std::size_t{200}, std::size_t{1000}}) {
+      Formula formula = imagefiles::detail::make_formula(Formula::wolf, 0.5, 60, 10);
+      formula.ceiling = ceiling;
+      const LocalDecider<std::uint32_t> decider(formula, window);
+      std::vector<unsigned char> line(width);
+      for (std::size_t x = 0; x < width; ++x) {
+        const int kind = static_cast<int>((x / 16) % 3);
+        const int low = kind == 0 ? std::min(ceiling + 1, 255) : 0;
+        const int high = kind == 1 ? ceiling : 255;
+        line[x] = static_cast<unsigned char>(
+            std::uniform_int_distribution<int>(std::min(low, high), high)(random));
+      }
+      // Running totals of the window sums: sums[x + window] - sums[x] is column x's.
+      std::vector<std::uint32_t> sums(width + window + 1), squares(width + window + 1);
+      std::vector<double> mean(width), deviation(width);
+      for (std::size_t x = 0; x < width; ++x) {
+        // Never one value (a flat window is decided on the sample's own value).
+        const auto level = std::uniform_int_distribution<int>(1, 254)(random);
+        const auto spread =
+            std::uniform_int_distribution<int>(1, std::min(level, 255 - level))(random);
+        // Half the window at level - spread, half at level + spread, one at level.
+        const double half = (size - 1) / 2;
+        const double s1 = half * (level - spread) + half * (level + spread) + level;
+        const double s2 = half * (level - spread) * (level - spread) +
+                          half * (level + spread) * (level + spread) + double(level) * level;
+        sums[x + window] = sums[x] + static_cast<std::uint32_t>(s1);
+        squares[x + window] = squares[x] + static_cast<std::uint32_t>(s2);
+        mean[x] = s1 / size;
+        deviation[x] = std::sqrt(std::max(s2 / size - mean[x] * mean[x], 0.0));
+      }
+      std::vector<unsigned char> out(width, 7);
+      decider.decide(line.data(), RowSums<std::uint32_t>{sums.data(), squares.data(), window},
+                     width, out.data());
+      for (std::size_t x = 0; x < width; ++x) {
+        const bool white = line[x] > ceiling || line[x] > formula.threshold(mean[x], deviation[x]);
+        ASSERT_EQ(out[x], white ? 255 : 0)
+            << "ceiling " << ceiling << " width " << width << " column " << x;
+      }
+    }
+  }
+}
+
+}  // namespace
