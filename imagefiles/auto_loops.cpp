@@ -187,11 +187,13 @@ IMAGEFILES_VECTOR_CLONES void wiener(const unsigned char* const* rows, int radiu
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void wiener_columns(const std::uint32_t* sums,
-                                             const std::uint32_t* squares, int radius,
-                                             const unsigned char* middle, const float* noise,
-                                             std::size_t n, int ceiling, float above_ceiling,
-                                             unsigned char* out) {
+namespace {
+
+IMAGEFILES_VECTOR_CLONES void wiener_columns_plainly(const std::uint32_t* sums,
+                                                     const std::uint32_t* squares, int radius,
+                                                     const unsigned char* middle,
+                                                     const float* noise, std::size_t n, int ceiling,
+                                                     float above_ceiling, unsigned char* out) {
   switch (radius) {
     case 1:
       return wiener_of_columns<3>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
@@ -199,6 +201,89 @@ IMAGEFILES_VECTOR_CLONES void wiener_columns(const std::uint32_t* sums,
       return wiener_of_columns<5>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
     default:
       return wiener_of_columns<7>(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// The same, sixteen samples a step, with AVX-512: wiener_of_columns's operations in the same order
+// (the same floats), and sixteen samples that all lie far above the ceiling (the paper around the
+// strokes, a third of the groups of a page of print) kept as they are without their square's sums
+// nor its division. Returns how many samples it filtered (a multiple of 16).
+template <std::size_t Side>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t wiener_columns_avx512(
+    const std::uint32_t* sums, const std::uint32_t* squares, const unsigned char* middle,
+    const float* noise, std::size_t n, int ceiling, float above_ceiling, unsigned char* out) {
+  const __m512 reach = _mm512_set1_ps(above_ceiling * above_ceiling);
+  const __m512i top = _mm512_set1_epi32(ceiling);
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512 inverse = _mm512_set1_ps(1.0f / (Side * Side));
+  const __m512 least = _mm512_set1_ps(1e-6f);
+  const __m512 one = _mm512_set1_ps(1.0f);
+  const __m512 half = _mm512_set1_ps(0.5f);
+  const __m512 white = _mm512_set1_ps(255.0f);
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(middle + i));
+    const __m512i samples = _mm512_cvtepu8_epi32(bytes);
+    const __m512 variances = _mm512_loadu_ps(noise + i);
+    const __m512 over = _mm512_cvtepi32_ps(_mm512_max_epi32(_mm512_sub_epi32(samples, top), zero));
+    const __mmask16 far =
+        _mm512_cmp_ps_mask(_mm512_mul_ps(over, over), _mm512_mul_ps(reach, variances), _CMP_GT_OQ);
+    if (far == __mmask16(0xFFFF)) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+      continue;
+    }
+    __m512i sum = _mm512_loadu_si512(sums + i);
+    __m512i square = _mm512_loadu_si512(squares + i);
+    for (std::size_t k = 1; k < Side; ++k) {
+      sum = _mm512_add_epi32(sum, _mm512_loadu_si512(sums + i + k));
+      square = _mm512_add_epi32(square, _mm512_loadu_si512(squares + i + k));
+    }
+    const __m512 mean = _mm512_mul_ps(_mm512_cvtepu32_ps(sum), inverse);
+    const __m512 variance = _mm512_sub_ps(_mm512_mul_ps(_mm512_cvtepu32_ps(square), inverse),
+                                          _mm512_mul_ps(mean, mean));
+    const __mmask16 noisy = _mm512_cmp_ps_mask(variance, variances, _CMP_GT_OQ);
+    const __m512 kept =
+        _mm512_maskz_sub_ps(noisy, one, _mm512_div_ps(variances, _mm512_max_ps(variance, least)));
+    const __m512 sample = _mm512_cvtepi32_ps(samples);
+    const __m512 value =
+        _mm512_add_ps(_mm512_add_ps(mean, _mm512_mul_ps(kept, _mm512_sub_ps(sample, mean))), half);
+    const __m512 clamped = _mm512_min_ps(_mm512_max_ps(value, _mm512_setzero_ps()), white);
+    const __m128i filtered = _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(clamped));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_mask_blend_epi8(far, filtered, bytes));
+  }
+  return i;
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+}  // namespace
+
+void wiener_columns(const std::uint32_t* sums, const std::uint32_t* squares, int radius,
+                    const unsigned char* middle, const float* noise, std::size_t n, int ceiling,
+                    float above_ceiling, unsigned char* out) {
+  std::size_t done = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx512 = __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512vl");
+  if (avx512) {
+    const auto filter = radius == 1   ? wiener_columns_avx512<3>
+                        : radius == 2 ? wiener_columns_avx512<5>
+                                      : wiener_columns_avx512<7>;
+    done = filter(sums, squares, middle, noise, n, ceiling, above_ceiling, out);
+  }
+#endif
+  if (done < n) {
+    wiener_columns_plainly(sums + done, squares + done, radius, middle + done, noise + done,
+                           n - done, ceiling, above_ceiling, out + done);
   }
 }
 
