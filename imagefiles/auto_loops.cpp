@@ -345,10 +345,49 @@ void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
   }
 }
 
+namespace {
+
 // `n` points of a straight line from `from`, `slope` apart (a vectorised loop: its count and
 // index in 32 bits, which convert to doubles in vectors).
-IMAGEFILES_VECTOR_CLONES void along_line(float* out, int n, double from, double slope) {
+IMAGEFILES_VECTOR_CLONES void along_line_plainly(float* out, int n, double from, double slope) {
   for (int i = 0; i < n; ++i) out[i] = static_cast<float>(from + slope * static_cast<double>(i));
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// The same, eight points a step with AVX-512, the last ones by a masked store: a line between
+// two blocks' centres is a few dozen points, which the loop above takes one by one before its
+// vectors start.
+__attribute__((target("avx512f,avx512vl"))) void along_line_avx512(float* out, int n, double from,
+                                                                   double slope) {
+  const __m512d start = _mm512_set1_pd(from);
+  const __m512d step = _mm512_set1_pd(slope);
+  __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i eight = _mm256_set1_epi32(8);
+  for (int i = 0; i < n; i += 8) {
+    const __mmask8 kept = n - i >= 8 ? __mmask8(0xFF) : static_cast<__mmask8>((1u << (n - i)) - 1);
+    const __m512d point = _mm512_add_pd(start, _mm512_mul_pd(step, _mm512_cvtepi32_pd(index)));
+    _mm256_mask_storeu_ps(out + i, kept, _mm512_cvtpd_ps(point));
+    index = _mm256_add_epi32(index, eight);
+  }
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+}  // namespace
+
+void along_line(float* out, int n, double from, double slope) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx512 =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+  if (avx512) return along_line_avx512(out, n, from, slope);
+#endif
+  along_line_plainly(out, n, from, slope);
 }
 
 // Levels of the paper made 255 / level (a vectorised loop).

@@ -569,15 +569,7 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
     }
     stop = std::max(stop, x + 1);
     const int count = static_cast<int>(stop - x);
-    float* into = out + (x - first);
-    if (count < 64) {
-      // A short stretch (small blocks): the loop here, as along_line's, without its call.
-      for (int i = 0; i < count; ++i) {
-        into[i] = static_cast<float>(from + slope * static_cast<double>(i));
-      }
-    } else {
-      along_line(into, count, from, slope);
-    }
+    along_line(out + (x - first), count, from, slope);
     x = stop;
   }
 }

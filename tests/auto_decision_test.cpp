@@ -1,6 +1,8 @@
-// auto's decision of a row against its global ceiling: whatever the window says, a sample above
-// the ceiling is white, and at or below it Wolf's threshold decides, as the reference computes it
-// in doubles (groups of pixels all above the ceiling are written white without their window).
+// auto's loops of a row against the formulas they stand for: its decision against its global
+// ceiling (whatever the window says, a sample above the ceiling is white, and at or below it Wolf's
+// threshold decides, as the reference computes it in doubles; groups of pixels all above the
+// ceiling are written white without their window), and the paper's straight lines between the
+// blocks' centres (in vectors, their last points masked).
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "imagefiles/auto_loops.h"
 #include "imagefiles/binarisation_internal.h"
 
 namespace {
@@ -64,6 +67,24 @@ TEST(AutoDecision, CeilingThenWolfAsTheReference) {
         ASSERT_EQ(out[x], white ? 255 : 0)
             << "ceiling " << ceiling << " width " << width << " column " << x;
       }
+    }
+  }
+}
+
+// Lines of every length up to a few vectors, their points one by one in doubles, each rounded to a
+// float; nothing written beyond them.
+TEST(AutoDecision, LinesAsTheirPointsOneByOne) {
+  for (const double slope : {0.0, 0.37, -1.0 / 3, 12.5}) {
+    for (int n = 0; n <= 40; ++n) {
+      const double from = 200.25 - n;
+      std::vector<float> out(static_cast<std::size_t>(n) + 1, -7.0f);
+      imagefiles::detail::along_line(out.data(), n, from, slope);
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(out[static_cast<std::size_t>(i)],
+                  static_cast<float>(from + slope * static_cast<double>(i)))
+            << "slope " << slope << " n " << n << " point " << i;
+      }
+      EXPECT_EQ(out[static_cast<std::size_t>(n)], -7.0f) << "slope " << slope << " n " << n;
     }
   }
 }
