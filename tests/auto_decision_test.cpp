@@ -1,8 +1,9 @@
 // auto's loops of a row against the formulas they stand for: its decision against its global
 // ceiling (whatever the window says, a sample above the ceiling is white, and at or below it Wolf's
 // threshold decides, as the reference computes it in doubles; groups of pixels all above the
-// ceiling are written white without their window), and the paper's straight lines between the
-// blocks' centres (in vectors, their last points masked).
+// ceiling are written white without their window), the samples divided by the paper and the
+// paper's straight lines between the blocks' centres (in vectors, the last samples or points
+// apart).
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,45 @@ TEST(AutoDecision, LinesAsTheirPointsOneByOne) {
       }
       EXPECT_EQ(out[static_cast<std::size_t>(n)], -7.0f) << "slope " << slope << " n " << n;
     }
+  }
+}
+
+// Rows of every length up to a few vectors and one long row, with paper from dark (results
+// clipped at 255) to bright, against each sample divided one by one in floats; nothing written
+// beyond them, and the smallest result.
+TEST(AutoDecision, SamplesDividedAsOneByOne) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<float> factor(0.9f, 4.0f);
+  std::uniform_real_distribution<float> change(-0.5f, 0.5f);
+  std::vector<int> lengths(41);
+  for (int n = 0; n <= 40; ++n) lengths[static_cast<std::size_t>(n)] = n;
+  lengths.push_back(1000);
+  for (const int n : lengths) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    std::vector<unsigned char> in(size + 1);
+    std::vector<float> above(size + 1), step(size + 1);
+    for (std::size_t i = 0; i < size; ++i) {
+      in[i] = static_cast<unsigned char>(random());
+      above[i] = factor(random);
+      step[i] = change(random);
+    }
+    const float weight = 0.375f;
+    std::vector<unsigned char> row(size + 1, 7), smallest_row(size + 1, 7);
+    imagefiles::detail::normalise_row(in.data(), size, above.data(), step.data(), weight,
+                                      row.data());
+    const unsigned char smallest = imagefiles::detail::normalise_smallest(
+        in.data(), size, above.data(), step.data(), weight, smallest_row.data());
+    unsigned char least = 255;
+    for (std::size_t i = 0; i < size; ++i) {
+      const float v = static_cast<float>(in[i]) * (above[i] + weight * step[i]);
+      const auto want = static_cast<unsigned char>(std::min(v, 255.0f));
+      ASSERT_EQ(row[i], want) << "n " << n << " sample " << i;
+      ASSERT_EQ(smallest_row[i], want) << "n " << n << " sample " << i;
+      least = std::min(least, want);
+    }
+    EXPECT_EQ(smallest, least) << "n " << n;
+    EXPECT_EQ(row[size], 7) << "n " << n;
+    EXPECT_EQ(smallest_row[size], 7) << "n " << n;
   }
 }
 
