@@ -85,6 +85,15 @@ unsigned char normalise(const unsigned char* in, std::size_t n, const float* abo
 
 }  // namespace
 
+void ask_for(const unsigned char* row, std::size_t n) {
+#if defined(__GNUC__)
+  for (std::size_t at = 0; at < n; at += 64) __builtin_prefetch(row + at, 0, 2);
+#else
+  (void)row;
+  (void)n;
+#endif
+}
+
 void normalise_row(const unsigned char* in, std::size_t n, const float* above, const float* step,
                    float weight, unsigned char* out) {
   normalise(in, n, above, step, weight, out);

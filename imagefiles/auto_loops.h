@@ -19,6 +19,10 @@ constexpr std::size_t filter_piece = 1024;
 constexpr int widest_filter_radius = 90;
 constexpr int widest_direct_radius = 3;
 
+// Asks the processor to bring the `n` bytes of `row` into its caches: the decision's next row,
+// read from memory while the row before is decided, rather than a stall on each of its cache lines
+// when it is divided by the paper (the passes' rows, a few in each band, gain nothing from it).
+void ask_for(const unsigned char* row, std::size_t n);
 // `n` samples divided by the paper's brightness: multiplied by 255 / paper, which lies `weight` of
 // the way from `above` to `above` + `step`, into 0 to 255.
 void normalise_row(const unsigned char* in, std::size_t n, const float* above, const float* step,

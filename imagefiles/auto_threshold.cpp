@@ -599,6 +599,7 @@ statut_image binarise_automatically(unsigned char* output, const unsigned char* 
     AutoRows decide(statistics, rows, whole_row(columns));
     int decided = 0;
     for (int y = 0; y < rows; ++y) {
+      if (y + 1 < rows) ask_for(image + static_cast<std::size_t>(y + 1) * width, width);
       decide.feed(image + static_cast<std::size_t>(y) * width);
       while (decide.next(output + static_cast<std::size_t>(decided) * width)) ++decided;
     }
