@@ -199,10 +199,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     } else if (n == 1) {
       // A single column has no pairs of columns: the noise from the rows sampled, in pairs
       // one above the other.
-      if (pair_open_) {
-        ++differences_[0][std::abs(int{pair_first_} - int{samples[0]})];
-        ++sampled_[0][std::min(pair_first_, samples[0])];
-      }
+      if (pair_open_) count_pair(0, pair_first_, samples[0]);
       pair_open_ = true;
       pair_first_ = samples[0];
     }
@@ -283,27 +280,13 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
                                      std::size_t n) {
   // The pairs of columns 4 j and 4 j + 1; one cut between two pieces is finished by the second.
   std::size_t i = 0;
-  if (column % 4 == 1 && pair_open_) {
-    ++differences_[0][std::abs(int{pair_first_} - int{samples[0]})];
-    ++sampled_[0][std::min(pair_first_, samples[0])];
-  }
+  if (column % 4 == 1 && pair_open_) count_pair(0, pair_first_, samples[0]);
   pair_open_ = false;
   // Four tables in turn, so that equal differences in a row do not wait on each other.
-  std::uint64_t(*tables)[256] = differences_;
   for (i = (4 - column % 4) % 4; i + 13 < n; i += 16) {
-    ++tables[0][std::abs(int{samples[i]} - int{samples[i + 1]})];
-    ++tables[1][std::abs(int{samples[i + 4]} - int{samples[i + 5]})];
-    ++tables[2][std::abs(int{samples[i + 8]} - int{samples[i + 9]})];
-    ++tables[3][std::abs(int{samples[i + 12]} - int{samples[i + 13]})];
-    ++sampled_[0][std::min(samples[i], samples[i + 1])];
-    ++sampled_[1][std::min(samples[i + 4], samples[i + 5])];
-    ++sampled_[2][std::min(samples[i + 8], samples[i + 9])];
-    ++sampled_[3][std::min(samples[i + 12], samples[i + 13])];
+    for (int t = 0; t < 4; ++t) count_pair(t, samples[i + 4 * t], samples[i + 4 * t + 1]);
   }
-  for (; i + 1 < n; i += 4) {
-    ++tables[0][std::abs(int{samples[i]} - int{samples[i + 1]})];
-    ++sampled_[0][std::min(samples[i], samples[i + 1])];
-  }
+  for (; i + 1 < n; i += 4) count_pair(0, samples[i], samples[i + 1]);
   if (i + 1 == n) {
     pair_open_ = true;
     pair_first_ = samples[i];

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,11 @@ class AutoStatistics {
   void faint_limits();         // quietest_ and lightest_grid_, from noise_grid_
   void light_on_dark();        // a blank page that is light marks on a dark ground: whole_level_
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
+  // A pair of neighbours into table `t`: their difference (the noise), their darker (light marks).
+  void count_pair(int t, unsigned char a, unsigned char b) {
+    ++differences_[t][std::abs(int{a} - int{b})];
+    ++sampled_[t][std::min(a, b)];
+  }
 
   int rows_, columns_;
   ScaleMeasure scale_;
