@@ -24,7 +24,7 @@ FACES = ["DejaVuSans.ttf", "DejaVuSerif.ttf", "DejaVuSansMono.ttf", "DejaVuSans-
          "DejaVuSerif-Italic.ttf", "DejaVuSansCondensed.ttf"]
 # New kinds go last: a page's seed follows its kind's place in this list.
 KINDS = ["clean", "faint", "contrast", "shadow", "stains", "bleed", "blur", "noise", "all",
-         "handwriting", "thick"]
+         "handwriting", "thick", "forms"]
 SCALES = [0.6, 1, 2, 4]
 HAND_FACES = ["DejaVuSerif-Italic.ttf", "DejaVuSans-Oblique.ttf", "DejaVuSerifCondensed-Italic.ttf",
               "DejaVuSansCondensed-Oblique.ttf"]
@@ -220,6 +220,102 @@ def render_thick(rng, scale=1.0, width=WIDTH, height=HEIGHT):
             text)
 
 
+def render_forms(rng, scale=1.0, width=WIDTH, height=HEIGHT):
+    """A printed grid photographed: a puzzle's grid (every third or fourth line heavy), a table or
+    ledger (heavy frame and header rule, thin row rules, a few columns) or grid paper (every fifth
+    line darker), turned by up to a degree as a hand holds a phone, with digits or words in some
+    cells. The thin rules are 1 to 2.5 pixels wide at scale 1, each a share of the paper-to-ink
+    contrast of its own (0.25 to 0.65: grey print, lighter than the digits); the heavy ones 3 to 4
+    pixels at full contrast. Drawn four times finer and averaged, so that a rule of a fraction of
+    a pixel's width or off the pixels' grid has the coverage it would have. The coverage of the
+    print, that of the thin rules, each thin rule's share, and the text."""
+    fine = 4
+    heavy = Image.new("L", (width * fine, height * fine), 0)
+    light = Image.new("L", (width * fine, height * fine), 0)
+    share = Image.new("L", (width * fine, height * fine), 0)
+    draws = ImageDraw.Draw(heavy), ImageDraw.Draw(light), ImageDraw.Draw(share)
+    layout = ["puzzle", "table", "grid"][int(rng.integers(0, 3))]
+    turn = np.radians(rng.uniform(-1, 1))
+    cos, sin = np.cos(turn), np.sin(turn)
+
+    def at(x, y):  # the page turned about its centre, in the fine grid
+        x, y = x - width / 2, y - height / 2
+        return (fine * (width / 2 + cos * x - sin * y), fine * (height / 2 + sin * x + cos * y))
+
+    def rule(x0, y0, x1, y1, dark):
+        if dark:
+            draws[0].line([at(x0, y0), at(x1, y1)], fill=255,
+                          width=int(round(fine * rng.uniform(3, 4) * scale)))
+        else:
+            w = max(1.0, rng.uniform(1, 2.5) * scale)
+            draws[1].line([at(x0, y0), at(x1, y1)], fill=255, width=int(round(fine * w)))
+            # Its share, over a band wider than the blur, so that it is known around the rule.
+            draws[2].line([at(x0, y0), at(x1, y1)], fill=int(255 * rng.uniform(0.25, 0.65)),
+                          width=int(round(fine * (w + 8 * scale))))
+
+    margin = int(round(80 * scale))
+    if layout == "puzzle":
+        every = int(rng.choice([3, 4]))
+        cell = int(round(rng.uniform(40, 60) * scale))
+        n = every * max(1, min((width - 2 * margin) // (cell * every),
+                               (height - 2 * margin) // (cell * every)))
+        left, top = (width - n * cell) // 2, margin
+        xs = [left + i * cell for i in range(n + 1)]
+        ys = [top + i * cell for i in range(n + 1)]
+        darks_x = darks_y = {i for i in range(n + 1) if i % every == 0}
+    elif layout == "table":
+        cell_h = int(round(rng.uniform(28, 44) * scale))
+        widths = rng.uniform(0.6, 1.6, int(rng.integers(3, 7)))
+        widths = widths / widths.sum() * (width - 2 * margin)
+        xs = [margin] + list(margin + np.cumsum(widths).astype(int))
+        ys = list(range(margin, height - margin, cell_h))
+        darks_x = {0, len(xs) - 1}
+        darks_y = {0, 1, len(ys) - 1}
+    else:
+        cell = int(round(rng.uniform(18, 30) * scale))
+        xs = list(range(margin, width - margin, cell))
+        ys = list(range(margin, height - margin, cell))
+        darks_x = {i for i in range(len(xs)) if i % 5 == 0} if rng.random() < 0.5 else set()
+        darks_y = {i for i in range(len(ys)) if i % 5 == 0} if darks_x else set()
+    for i, x in enumerate(xs):
+        rule(x, ys[0], x, ys[-1], i in darks_x)
+    for i, y in enumerate(ys):
+        rule(xs[0], y, xs[-1], y, i in darks_y)
+    # Digits or words in some cells, about 0.6 of the cell's height, in black print.
+    ink = Image.new("L", (width, height), 0)
+    draw, text = ImageDraw.Draw(ink), []
+    fill = rng.uniform(0.25, 0.5)
+    for r in range(len(ys) - 1):
+        line = []
+        for c in range(len(xs) - 1):
+            cw, ch = xs[c + 1] - xs[c], ys[r + 1] - ys[r]
+            if rng.random() > fill or ch < 8:
+                continue
+            if layout == "table" and cw > 2 * ch:
+                words = [WORDS[i] for i in rng.integers(0, len(WORDS), rng.integers(1, 3))]
+                word = " ".join(words) if rng.random() < 0.6 else f"{rng.uniform(0, 999):.2f}"
+            else:
+                word = str(int(rng.integers(1, 10)))
+            face = FACES[rng.integers(0, len(FACES))]
+            font = ImageFont.truetype(os.path.join(FONTS, face), max(6, int(round(ch * 0.6))))
+            while draw.textlength(word, font=font) > cw * 0.9 and " " in word:
+                word = word.rsplit(" ", 1)[0]
+            if draw.textlength(word, font=font) > cw * 0.9:
+                continue
+            left_, top_, right_, bottom_ = font.getbbox(word)
+            x = xs[c] + (cw - (right_ - left_)) / 2 - left_
+            y = ys[r] + (ch - (bottom_ - top_)) / 2 - top_
+            tx, ty = at(x, y)
+            draw.text((tx / fine, ty / fine), word, fill=255, font=font)
+            line.append(word)
+        if line:
+            text.append(" ".join(line))
+    coarse = lambda im: np.asarray(im.resize((width, height), Image.BOX), dtype=np.float64) / 255
+    sharing = np.asarray(share.resize((width, height), Image.NEAREST), dtype=np.float64) / 255
+    return np.maximum(coarse(heavy), np.asarray(ink, dtype=np.float64) / 255), coarse(light), \
+        sharing, text
+
+
 def photograph(picture, rng, scale, blur, noise):
     """Uneven light across the page (a photograph), a little blur and sensor noise."""
     h, w = picture.shape
@@ -232,7 +328,7 @@ def photograph(picture, rng, scale, blur, noise):
 
 
 def drawn_page(kind, rng, scale, width=WIDTH, height=HEIGHT):
-    """A handwriting-like or a thick-stroke page: its greymap, ground truth and text."""
+    """A handwriting-like, a thick-stroke or a form's page: its greymap, ground truth and text."""
     h, w = height, width
     paper = 220 + 10 * (smooth_field(rng, h, w, max(2, int(8 * scale))) - 0.5)
     share = rng.uniform(0.65, 0.85)  # drawn first: the same at every scale
@@ -243,6 +339,18 @@ def drawn_page(kind, rng, scale, width=WIDTH, height=HEIGHT):
         picture = paper * (1 - coverage) + ink * coverage
         truth = coverage >= 0.5
         blur, noise = 0.6, 4
+    elif kind == "forms":
+        print_, rules, shares, text = render_forms(rng, scale, w, h)
+        ink = rng.uniform(25, 60)
+        faint = paper - shares * (paper - ink)
+        picture = paper * (1 - print_) + ink * print_
+        picture = np.minimum(picture, paper * (1 - rules) + faint * rules)
+        truth = (print_ >= 0.5) | (rules >= 0.5)
+        # Light falling off from one side of the page to the other, as under a lamp.
+        y, x = np.mgrid[0:h, 0:w]
+        a, b = rng.uniform(0.1, 0.3), rng.uniform(0, 0.2)
+        picture = picture * (1 - a * (x / w if rng.random() < 0.5 else 1 - x / w) - b * y / h)
+        blur, noise = 0.8, 6
     else:
         heavy, hair, text = render_thick(rng, scale, w, h)
         # Hairlines a little more than halfway from the paper to the ink, then blurred fainter.
@@ -268,7 +376,7 @@ def make_page(kind, number, scale=1.0, width=WIDTH, height=HEIGHT):
     wide and as tall, a page holds the same writing as at scale 1)."""
     seed = KINDS.index(kind) * 1000 + number
     rng = np.random.default_rng(seed)
-    if kind in ("handwriting", "thick"):
+    if kind in ("handwriting", "thick", "forms"):
         return drawn_page(kind, rng, scale, width, height)
     coverage, text = render(rng, width, height, scale=scale)
     truth = np.where(coverage >= 0.5, 0, 255).astype(np.uint8)
