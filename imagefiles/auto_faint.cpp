@@ -42,28 +42,41 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
   }
 }
 
-// The marks of `n` samples of `middle` on a straight rule (a form's, a table's, a grid's): above
-// `ceiling`, at most `lightest`, at the bottom of a valley that `valley` samples away on both
+// The marks of `n` samples on a straight rule, added to `marks`: above `ceiling`, at most
+// `lightest` (one for each sample), at the bottom of a valley that `valley` samples away on both
 // sides climbs back 0.7 of the way to the paper, across a rule whose samples `along` away on both
-// sides, along it, are at most `lightest` too; added to `marks`. `middle` is given from `along`
-// columns before the first sample, `up` and `down` are the rows `valley` away, `before` and
-// `after` those `along` away, from the first sample.
-IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* middle, const unsigned char* up,
-                                         const unsigned char* down, const unsigned char* before,
-                                         const unsigned char* after, std::size_t n,
+// sides, along it, are at most `lightest` too and at the bottom of such a valley. rows[0] is the
+// samples' row, rows[1] and rows[2] those `valley` above and below, rows[3] and rows[4] those
+// `along` above and below, each from `along` columns before the first sample.
+IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
                                          std::size_t valley, std::size_t along, int ceiling,
                                          const unsigned char* lightest, unsigned char* marks) {
+  const unsigned char* middle = rows[0] + along;
+  const unsigned char* up = rows[1] + along;
+  const unsigned char* down = rows[2] + along;
+  const unsigned char* before = rows[3] + along;
+  const unsigned char* after = rows[4] + along;
+  const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+    return std::min(std::min(a, b), std::min(c, d));
+  };
   for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char v = middle[i + along];
+    const unsigned char v = middle[i];
     const unsigned char limit = lightest[i];
     // 10 (top - v) >= 7 (255 - v), in 16 bits.
     const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
-    const auto lying = static_cast<std::uint16_t>(10 * std::min(up[i], down[i]));
-    const auto standing = static_cast<std::uint16_t>(
-        10 * std::min(middle[i + along - valley], middle[i + along + valley]));
-    const bool across = (lying >= needed) & (std::max(middle[i], middle[i + 2 * along]) <= limit);
-    const bool upright = (standing >= needed) & (std::max(before[i], after[i]) <= limit);
-    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (across | upright));
+    const auto climbs = [needed](unsigned char top) {
+      return static_cast<std::uint16_t>(10 * top) >= needed;
+    };
+    // A rule lying along the row: the valley climbs up and down, here and `along` away.
+    const bool lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
+                       climbs(std::min(up[i + along], down[i + along])) &
+                       (std::max(middle[i - along], middle[i + along]) <= limit);
+    // A rule standing across the rows: the valley climbs left and right.
+    const bool standing = climbs(least(middle[i - valley], middle[i + valley], before[i - valley],
+                                       before[i + valley])) &
+                          climbs(std::min(after[i - valley], after[i + valley])) &
+                          (std::max(before[i], after[i]) <= limit);
+    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
   }
 }
 
@@ -229,40 +242,45 @@ void AutoRows::mark_faint(int row) {
       mark_at(wide, deep_lightest_.data(), deep_marks_.data());
       add_marks(deep_marks_.data() + from, to - from, marks + from);
     }
-    // A mark on a straight rule may lie in a valley twice as wide (a rule of a form or a grid is
-    // often wider than a third of its digits' stroke, and blurred): its samples half a window away
-    // along it are dark too, which show-through's short strokes are not.
-    const int valley = std::min(2 * reach + 1, statistics_.window() / 2 - 1);
+    // A mark on a straight rule (a form's, a table's, a grid's) may lie in a valley twice as
+    // wide: such a rule is often wider than a third of its digits' stroke, and blurred. A rule is
+    // told from show-through's strokes and the rows of small blurred letters by its length and its
+    // width: half a window away along it, on both sides, it is as dark and still such a valley,
+    // and the valley is narrower than a quarter of the window (a row of letters is wider).
+    const int valley = std::min(2 * reach + 1, statistics_.window() / 4 - 1);
     const int along = statistics_.window() / 2 - 1;
     if (valley > reach) {
       const std::size_t a = static_cast<std::size_t>(along);
-      const std::size_t w = static_cast<std::size_t>(valley);
-      const unsigned char* rows[4] = {row_at(row - valley), row_at(row + valley),
+      const unsigned char* rows[5] = {middle, row_at(row - valley), row_at(row + valley),
                                       row_at(row - along), row_at(row + along)};
       const std::size_t inner_from = std::min(to, std::max(from, a));
       const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= a ? fed_ - a : 0));
       if (inner_to > inner_from) {
-        line_marks(middle + inner_from - a, rows[0] + inner_from, rows[1] + inner_from,
-                   rows[2] + inner_from, rows[3] + inner_from, inner_to - inner_from, w, a, ceiling,
+        const unsigned char* at[5];
+        for (int k = 0; k < 5; ++k) at[k] = rows[k] + inner_from - a;
+        line_marks(at, inner_to - inner_from, static_cast<std::size_t>(valley), a, ceiling,
                    faint_lightest_.data() + inner_from, marks + inner_from);
       }
-      // Near the page's edges, a sample at a time, the edges repeated.
-      const auto at_edge = [&](std::size_t j) {
-        const auto column = [&](std::int64_t c) {
-          return static_cast<std::size_t>(
-              std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-        };
-        const auto jj = static_cast<std::int64_t>(j);
-        // The five samples of the row as line_marks reads them, `valley` 1 and `along` 2 apart.
-        const unsigned char line[5] = {middle[column(jj - along)], middle[column(jj - valley)],
-                                       middle[j], middle[column(jj + valley)],
-                                       middle[column(jj + along)]};
-        const unsigned char others[4] = {rows[0][j], rows[1][j], rows[2][j], rows[3][j]};
-        line_marks(line, others, others + 1, others + 2, others + 3, 1, 1, 2, ceiling,
-                   faint_lightest_.data() + j, marks + j);
+      // Near the page's edges, from copies of the rows, the edges repeated, a piece at a time.
+      const auto at_edge = [&](std::size_t j, std::size_t end) {
+        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
+        unsigned char copies[5][room];
+        while (j < end) {
+          const std::size_t n = std::min(end - j, room - 2 * a);
+          for (std::size_t i = 0; i < n + 2 * a; ++i) {
+            const std::int64_t c = static_cast<std::int64_t>(j + i) - along;
+            const auto k = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
+            for (int r = 0; r < 5; ++r) copies[r][i] = rows[r][k];
+          }
+          const unsigned char* at[5] = {copies[0], copies[1], copies[2], copies[3], copies[4]};
+          line_marks(at, n, static_cast<std::size_t>(valley), a, ceiling,
+                     faint_lightest_.data() + j, marks + j);
+          j += n;
+        }
       };
-      for (std::size_t j = from; j < inner_from; ++j) at_edge(j);
-      for (std::size_t j = inner_to; j < to; ++j) at_edge(j);
+      at_edge(from, inner_from);
+      at_edge(inner_to, to);
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the
     // marks' rows, then each column's darkest over the columns around: marks lie side by side on
