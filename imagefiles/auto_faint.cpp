@@ -42,44 +42,6 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
   }
 }
 
-// The marks of `n` samples on a straight rule, added to `marks`: above `ceiling`, at most
-// `lightest` (one for each sample), at the bottom of a valley that `valley` samples away on both
-// sides climbs back 0.7 of the way to the paper, across a rule whose samples `along` away on both
-// sides, along it, are at most `lightest` too and at the bottom of such a valley. rows[0] is the
-// samples' row, rows[1] and rows[2] those `valley` above and below, rows[3] and rows[4] those
-// `along` above and below, each from `along` columns before the first sample.
-IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
-                                         std::size_t valley, std::size_t along, int ceiling,
-                                         const unsigned char* lightest, unsigned char* marks) {
-  const unsigned char* middle = rows[0] + along;
-  const unsigned char* up = rows[1] + along;
-  const unsigned char* down = rows[2] + along;
-  const unsigned char* before = rows[3] + along;
-  const unsigned char* after = rows[4] + along;
-  const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-    return std::min(std::min(a, b), std::min(c, d));
-  };
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char v = middle[i];
-    const unsigned char limit = lightest[i];
-    // 10 (top - v) >= 7 (255 - v), in 16 bits.
-    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
-    const auto climbs = [needed](unsigned char top) {
-      return static_cast<std::uint16_t>(10 * top) >= needed;
-    };
-    // A rule lying along the row: the valley climbs up and down, here and `along` away.
-    const bool lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
-                       climbs(std::min(up[i + along], down[i + along])) &
-                       (std::max(middle[i - along], middle[i + along]) <= limit);
-    // A rule standing across the rows: the valley climbs left and right.
-    const bool standing = climbs(least(middle[i - valley], middle[i + valley], before[i - valley],
-                                       before[i + valley])) &
-                          climbs(std::min(after[i - valley], after[i + valley])) &
-                          (std::max(before[i], after[i]) <= limit);
-    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
-  }
-}
-
 }  // namespace
 
 IMAGEFILES_VECTOR_CLONES void take_darkest(const unsigned char* samples, std::size_t n,
@@ -145,6 +107,38 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
                                                    below[i] + below[i + 1] + below[i + 2]);
     const auto ink = static_cast<unsigned char>(middle[i + 1] & (around >= 4));
     out[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
+  }
+}
+
+IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
+                                         std::size_t valley, std::size_t along, int ceiling,
+                                         const unsigned char* lightest, unsigned char* marks) {
+  const unsigned char* middle = rows[0] + along;
+  const unsigned char* up = rows[1] + along;
+  const unsigned char* down = rows[2] + along;
+  const unsigned char* before = rows[3] + along;
+  const unsigned char* after = rows[4] + along;
+  const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+    return std::min(std::min(a, b), std::min(c, d));
+  };
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char v = middle[i];
+    const unsigned char limit = lightest[i];
+    // 10 (top - v) >= 7 (255 - v), in 16 bits.
+    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
+    const auto climbs = [needed](unsigned char top) {
+      return static_cast<std::uint16_t>(10 * top) >= needed;
+    };
+    // A rule lying along the row: the valley climbs up and down, here and `along` away.
+    const bool lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
+                       climbs(std::min(up[i + along], down[i + along])) &
+                       (std::max(middle[i - along], middle[i + along]) <= limit);
+    // A rule standing across the rows: the valley climbs left and right.
+    const bool standing = climbs(least(middle[i - valley], middle[i + valley], before[i - valley],
+                                       before[i + valley])) &
+                          climbs(std::min(after[i - valley], after[i + valley])) &
+                          (std::max(before[i], after[i]) <= limit);
+    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "imagefiles/auto_faint.h"
@@ -71,6 +72,70 @@ TEST(AutoFaint, MarksKeptHalfwayAndMadeInk) {
       if (rows[1][i + 1] && nine >= 4) expected[i] = 0;
     }
     ASSERT_EQ(made, expected) << n << " columns";
+  }
+}
+
+// The rules' marks against the page read sample by sample: on random pages whose samples lie
+// around the ceiling, each sample marked where it is dark enough, in a valley that climbs 0.7 of
+// the way to the paper `valley` away across the rule, and is so `along` away on both sides along
+// it, for a rule lying along the rows or standing across them; marks already there are kept.
+TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
+  for (const auto& [valley, along] : {std::pair{3, 5}, {5, 11}, {11, 51}}) {
+    const int rows = 2 * along + 1;
+    const std::size_t n = 300;
+    const std::size_t columns = n + 2 * static_cast<std::size_t>(along);
+    // Paper at 255 seven times in eight, else a level from 150 to 255; rules 175 to 235 dark on
+    // a fifth of the columns, standing, and over stretches of the middle row, lying.
+    Bytes page = noise(static_cast<std::size_t>(rows) * columns, static_cast<std::size_t>(valley));
+    for (std::size_t i = 0; i < page.size(); ++i)
+      page[i] = page[i] % 8 ? 255 : static_cast<unsigned char>(150 + page[i] % 106);
+    std::mt19937 random(static_cast<unsigned>(along));
+    for (std::size_t x = 0; x < columns; ++x) {
+      if (random() % 5 == 0) {
+        for (int y = 0; y < rows; ++y)
+          page[y * columns + x] = static_cast<unsigned char>(175 + random() % 61);
+      }
+      if (x % 60 < 40) page[along * columns + x] = static_cast<unsigned char>(175 + random() % 61);
+    }
+    const auto at = [&](int y, std::size_t x) {
+      return page[static_cast<std::size_t>(y) * columns + x];
+    };
+    const int row = along;
+    const unsigned char* given[5] = {&page[row * columns], &page[(row - valley) * columns],
+                                     &page[(row + valley) * columns], &page[0],
+                                     &page[(row + along) * columns]};
+    const int ceiling = 170;
+    Bytes lightest = noise(n, 7, 255);
+    for (auto& l : lightest) l = static_cast<unsigned char>(200 + l % 56);
+    Bytes marks = noise(n, 11, 7), expected = marks;
+    for (auto& m : marks) m = m == 0;  // a mark in eight
+    expected = marks;
+    line_marks(given, n, static_cast<std::size_t>(valley), static_cast<std::size_t>(along), ceiling,
+               lightest.data(), marks.data());
+    std::size_t made = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t x = i + static_cast<std::size_t>(along);
+      const int v = at(row, x);
+      const auto climbs = [v](int top) { return 10 * (top - v) >= 7 * (255 - v); };
+      const auto dark = [&](int s) { return s <= lightest[i]; };
+      bool lying = true;
+      bool standing = true;
+      for (const int t : {-along, 0, along}) {
+        const std::size_t xt = static_cast<std::size_t>(static_cast<int>(x) + t);
+        lying = lying && climbs(std::min(at(row - valley, xt), at(row + valley, xt))) &&
+                (t == 0 || dark(at(row, xt)));
+        standing = standing &&
+                   climbs(std::min(at(row + t, x - static_cast<std::size_t>(valley)),
+                                   at(row + t, x + static_cast<std::size_t>(valley)))) &&
+                   (t == 0 || dark(at(row + t, x)));
+      }
+      if (v > ceiling && dark(v) && (lying || standing)) {
+        made += !expected[i];
+        expected[i] = 1;
+      }
+    }
+    ASSERT_EQ(marks, expected) << "valley " << valley << " along " << along;
+    EXPECT_GT(made, 10u) << "valley " << valley;
   }
 }
 
