@@ -310,7 +310,9 @@ def render_forms(rng, scale=1.0, width=WIDTH, height=HEIGHT):
             line.append(word)
         if line:
             text.append(" ".join(line))
-    coarse = lambda im: np.asarray(im.resize((width, height), Image.BOX), dtype=np.float64) / 255
+    def coarse(layer):  # the mean of each pixel's 4 x 4 fine samples
+        return np.asarray(layer.resize((width, height), Image.BOX), dtype=np.float64) / 255
+
     sharing = np.asarray(share.resize((width, height), Image.NEAREST), dtype=np.float64) / 255
     return np.maximum(coarse(heavy), np.asarray(ink, dtype=np.float64) / 255), coarse(light), \
         sharing, text
