@@ -10,8 +10,8 @@ method of seuiller at its defaults), scikit-image's, OpenCV's, netpbm's pamthres
 ImageMagick's -lat on each, and gives one table per measure (F-measure, PSNR, DRD; rows the
 methods, columns the kinds of page and the mean) and the time per page. Where tesseract is
 installed, the character error rate of its reading of each result, on the first page of each kind.
-Then one page of each kind at each
-scale of the letters (0.6, 1, 2 and 4 times today's), the held-out pages (pages.py --held-out,
+Then the same number of pages of each
+kind at each scale of the letters (0.6, 1, 2 and 4 times today's), the held-out pages (pages.py --held-out,
 1 of each kind by default), three real photographed pages (one held out) against their ground
 truths (truth/), and the OCR of one of them. Gatos's and NICK's methods are implemented here
 (numpy, scipy). A method whose tool is missing is left out and named. Needs python3-opencv,
@@ -205,8 +205,8 @@ def report(args):
     scales = [float(v) for v in args.scales.split(",") if v]
     for scale in scales:
         if scale != 1:
-            subprocess.run([sys.executable, generator, folder, "--pages", "1", "--scale",
-                            f"{scale:g}"], check=True)
+            subprocess.run([sys.executable, generator, folder, "--pages", str(args.pages),
+                            "--scale", f"{scale:g}"], check=True)
     kinds = pages.KINDS
     found = methods(os.path.abspath(args.tools))
     names = [name for name, _ in found]
@@ -232,17 +232,23 @@ def report(args):
           "higher")
     table("DRD", names, kinds, d_values, lambda v: f"{v:.2f}", "lower")
     if len(scales) > 1:
-        # One page of each kind at each scale; the letters (and blur, stains, show-through) that
-        # many times today's, on a page of the same size in pixels.
+        # As many pages of each kind at each scale as at today's (one page alone let a single
+        # page decide a scale's figure); the letters (and blur, stains, show-through) that many
+        # times today's, on a page of the same size in pixels.
         by_scale = {n: {} for n in names}
         for scale in scales:
-            suffix = "" if scale == 1 else f"-x{scale:g}"
-            stems = [os.path.join(folder, f"{kind}{suffix}-0") for kind in kinds]
+            if scale == 1:
+                for name in names:
+                    by_scale[name]["x1"] = [v for k in kinds for v in f_values[name][k]]
+                continue
+            stems = [os.path.join(folder, f"{kind}-x{scale:g}-{n}") for kind in kinds
+                     for n in range(args.pages)]
             values, _ = measure(found, stems, work, {n: 0.0 for n in names})
             for name in names:
                 by_scale[name][f"x{scale:g}"] = values[name]["f"]
-        table("F-measure by scale of the letters (one page of each kind, mean over the kinds), %",
-              names, [f"x{s:g}" for s in scales], by_scale, lambda v: f"{v:.1f}", "higher")
+        table(f"F-measure by scale of the letters ({args.pages} page(s) of each kind, mean over "
+              "the kinds), %", names, [f"x{s:g}" for s in scales], by_scale,
+              lambda v: f"{v:.1f}", "higher")
     if args.held_out:
         # Pages on seeds of their own at varied scales, never used to tune a method.
         subprocess.run([sys.executable, generator, folder, "--held-out", str(args.held_out)],
