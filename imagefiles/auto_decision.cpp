@@ -114,6 +114,8 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     deep_lightest_.resize(fed_);
     deep_marks_.resize(fed_);
     column_darkest_.resize(fed_);
+    line_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
+    line_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);
     stretches_per_row_ = fed_ / filter_stretch + 1;
     stretches_.assign(3 * stretches_per_row_, 0);
   }

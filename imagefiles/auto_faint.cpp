@@ -38,8 +38,32 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
     const std::size_t count = std::min(filter_stretch, n - from);
     unsigned char any = 0;
     for (std::size_t i = 0; i < count; ++i) any |= marks[from + i];
-    flags[from / filter_stretch] = any;
+    flags[from / filter_stretch] = any != 0;
   }
+}
+
+// The sums of the `n` runs of `run` samples from each of `samples`' first `n`, into `sums`.
+void run_sums(const unsigned char* samples, std::size_t n, std::size_t run, std::uint16_t* sums) {
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < run; ++i) sum = static_cast<std::uint16_t>(sum + samples[i]);
+  sums[0] = sum;
+  for (std::size_t i = 1; i < n; ++i) {
+    sum = static_cast<std::uint16_t>(sum + samples[i + run - 1] - samples[i - 1]);
+    sums[i] = sum;
+  }
+}
+
+// The `n` samples added to `sums`.
+IMAGEFILES_VECTOR_CLONES void add_samples(const unsigned char* samples, std::size_t n,
+                                          std::uint16_t* sums) {
+  for (std::size_t i = 0; i < n; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + samples[i]);
+}
+
+// Whether any of the `n` marks is set.
+IMAGEFILES_VECTOR_CLONES bool any_mark(const unsigned char* marks, std::size_t n) {
+  unsigned char any = 0;
+  for (std::size_t i = 0; i < n; ++i) any |= marks[i];
+  return any != 0;
 }
 
 }  // namespace
@@ -90,7 +114,7 @@ IMAGEFILES_VECTOR_CLONES void keep_halfway(const unsigned char* middle, const un
   for (std::size_t i = 0; i < n; ++i) {
     const auto twice = static_cast<std::uint16_t>(2 * middle[i]);
     const auto limit = static_cast<std::uint16_t>(255 + around[i]);
-    marks[i] &= static_cast<unsigned char>(twice <= limit);
+    marks[i] &= static_cast<unsigned char>(0 - (twice <= limit));  // 5 kept as 5
   }
 }
 
@@ -110,35 +134,32 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
-                                         std::size_t valley, std::size_t along, int ceiling,
+IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* middle,
+                                         const std::uint16_t* const* lying,
+                                         const std::uint16_t* standing, std::size_t n,
+                                         std::size_t valley, std::size_t run, int ceiling,
                                          const unsigned char* lightest, unsigned char* marks) {
-  const unsigned char* middle = rows[0] + along;
-  const unsigned char* up = rows[1] + along;
-  const unsigned char* down = rows[2] + along;
-  const unsigned char* before = rows[3] + along;
-  const unsigned char* after = rows[4] + along;
-  const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-    return std::min(std::min(a, b), std::min(c, d));
-  };
+  const std::uint16_t* here = lying[0];
+  const std::uint16_t* up = lying[1];
+  const std::uint16_t* down = lying[2];
+  const auto count = static_cast<std::uint32_t>(run);
+  const std::uint32_t paper = 255 * count;
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char v = middle[i];
-    const unsigned char limit = lightest[i];
-    // 10 (top - v) >= 7 (255 - v), in 16 bits.
-    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
-    const auto climbs = [needed](unsigned char top) {
-      return static_cast<std::uint16_t>(10 * top) >= needed;
+    // Within two deviations of the noise of the paper, of which `lightest` allows four.
+    const auto near = static_cast<unsigned char>((255 + lightest[i]) / 2);
+    const auto faint = static_cast<std::uint32_t>(255 - lightest[i]) * count;
+    // The run's mean between the ceiling and two deviations of the paper (2 (paper - s) >=
+    // faint), and its valley: 10 (top - s) >= 7 (paper - s), for the sums of `run` samples.
+    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b) {
+      const std::uint32_t needed = 7 * paper + 3 * s;
+      return (s > count * static_cast<std::uint32_t>(ceiling)) & (2 * (paper - s) >= faint) &
+             (10 * std::min(a, b) >= needed);
     };
-    // A rule lying along the row: the valley climbs up and down, here and `along` away.
-    const bool lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
-                       climbs(std::min(up[i + along], down[i + along])) &
-                       (std::max(middle[i - along], middle[i + along]) <= limit);
-    // A rule standing across the rows: the valley climbs left and right.
-    const bool standing = climbs(least(middle[i - valley], middle[i + valley], before[i - valley],
-                                       before[i + valley])) &
-                          climbs(std::min(after[i - valley], after[i + valley])) &
-                          (std::max(before[i], after[i]) <= limit);
-    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
+    const bool lies = rule(here[i], up[i], down[i]);
+    const bool stands = rule(standing[i + valley], standing[i], standing[i + 2 * valley]);
+    const bool marked = (v > ceiling) & (v <= near) & (lies | stands);
+    marks[i] |= static_cast<unsigned char>(5 * marked);
   }
 }
 
@@ -236,52 +257,53 @@ void AutoRows::mark_faint(int row) {
       mark_at(wide, deep_lightest_.data(), deep_marks_.data());
       add_marks(deep_marks_.data() + from, to - from, marks + from);
     }
-    // A mark on a straight rule (a form's, a table's, a grid's) may lie in a valley twice as
-    // wide: such a rule is often wider than a third of its digits' stroke, and blurred. A rule is
-    // told from show-through's strokes and the rows of small blurred letters by its length and its
-    // width: half a window away along it, on both sides, it is as dark and still such a valley,
-    // and the valley is narrower than a quarter of the window (a row of letters is wider).
-    const int valley = std::min(2 * reach + 1, statistics_.window() / 4 - 1);
+    // A mark on a straight rule (a form's, a table's, a grid's) may be fainter, and lie in a
+    // wider valley: such a rule is often wider than a third of its digits' stroke, blurred, and
+    // grey. A rule is told from the noise and from show-through's strokes and the rows of
+    // letters by the run of samples along it, almost a window long: the run's mean is faint (above
+    // the ceiling: print is not in it), two deviations of the noise darker than the paper, and at
+    // the bottom of a valley 2 reach + 1 wide across the rule. Averaged over the run, a rule
+    // within a few deviations of the paper stands out, and the noise does not.
     const int along = statistics_.window() / 2 - 1;
+    const int valley = std::min(2 * reach + 1, along);
     if (valley > reach) {
-      const std::size_t a = static_cast<std::size_t>(along);
-      const unsigned char* rows[5] = {middle, row_at(row - valley), row_at(row + valley),
-                                      row_at(row - along), row_at(row + along)};
-      const std::size_t inner_from = std::min(to, std::max(from, a));
-      const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= a ? fed_ - a : 0));
-      if (inner_to > inner_from) {
-        const unsigned char* at[5];
-        for (int k = 0; k < 5; ++k) at[k] = rows[k] + inner_from - a;
-        line_marks(at, inner_to - inner_from, static_cast<std::size_t>(valley), a, ceiling,
-                   faint_lightest_.data() + inner_from, marks + inner_from);
-      }
-      // Near the page's edges, from copies of the rows, the edges repeated, a piece at a time.
-      const auto at_edge = [&](std::size_t j, std::size_t end) {
-        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
-        unsigned char copies[5][room];
-        while (j < end) {
-          const std::size_t n = std::min(end - j, room - 2 * a);
-          for (std::size_t i = 0; i < n + 2 * a; ++i) {
-            const std::int64_t c = static_cast<std::int64_t>(j + i) - along;
-            const auto k = static_cast<std::size_t>(
-                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-            for (int r = 0; r < 5; ++r) copies[r][i] = rows[r][k];
-          }
-          const unsigned char* at[5] = {copies[0], copies[1], copies[2], copies[3], copies[4]};
-          line_marks(at, n, static_cast<std::size_t>(valley), a, ceiling,
-                     faint_lightest_.data() + j, marks + j);
-          j += n;
+      const std::size_t h = static_cast<std::size_t>(along);
+      const std::size_t r = static_cast<std::size_t>(valley);
+      const std::size_t n = to - from;
+      // The samples of a row over the columns [first, first + count) (first may lie before the
+      // page's edge, given as first + h), the edges repeated.
+      const auto samples = [&](const unsigned char* row_samples, std::size_t shifted,
+                               std::size_t count, unsigned char* scratch) {
+        if (shifted >= h && shifted - h + count <= fed_) return row_samples + (shifted - h);
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::int64_t c = static_cast<std::int64_t>(shifted + i) - along;
+          scratch[i] = row_samples[std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1)];
         }
+        return static_cast<const unsigned char*>(scratch);
       };
-      at_edge(from, inner_from);
-      at_edge(inner_to, to);
+      unsigned char* scratch = line_scratch_.data();
+      std::uint16_t* sums[3] = {line_sums_.data(), line_sums_.data() + fed_,
+                                line_sums_.data() + 2 * fed_};
+      const int lying_rows[3] = {row, row - valley, row + valley};
+      for (int k = 0; k < 3; ++k) {
+        run_sums(samples(row_at(lying_rows[k]), from, n + 2 * h, scratch), n, 2 * h + 1, sums[k]);
+      }
+      // The columns' sums over the run's rows, from `valley` columns before the first.
+      std::uint16_t* columns = line_sums_.data() + 3 * fed_;
+      std::fill(columns, columns + n + 2 * r, 0);
+      for (int t = row - along; t <= row + along; ++t) {
+        add_samples(samples(row_at(t), from + h - r, n + 2 * r, scratch), n + 2 * r, columns);
+      }
+      const std::uint16_t* lying[3] = {sums[0], sums[1], sums[2]};
+      line_marks(middle + from, lying, columns, n, r, 2 * h + 1, ceiling,
+                 faint_lightest_.data() + from, marks + from);
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the
     // marks' rows, then each column's darkest over the columns around: marks lie side by side on
     // a page of large blurred writing, and their squares overlap. The stretches keep their mark
     // only where a mark is left.
     unsigned char* flags = stretches + (from - low) / filter_stretch;
-    if (std::memchr(marks + from, 1, to - from) == nullptr) {
+    if (!any_mark(marks + from, to - from)) {
       std::fill(flags, stretches + (to - low + filter_stretch - 1) / filter_stretch, 0);
       from = to;
       continue;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -113,15 +114,16 @@ void keep_halfway(const unsigned char* middle, const unsigned char* around, std:
 void faint_ink(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
                std::size_t n, unsigned char* out);
 
-// The marks of `n` samples on a straight rule, added to `marks`: above `ceiling`, at most
-// `lightest` (one for each sample), at the bottom of a valley that `valley` samples away on both
-// sides climbs back 0.7 of the way to the paper, across a rule whose samples `along` away on both
-// sides, along it, are at most `lightest` too and at the bottom of such a valley. rows[0] is the
-// samples' row, rows[1] and rows[2] those `valley` above and below, rows[3] and rows[4] those
-// `along` above and below, each from `along` columns before the first sample.
-void line_marks(const unsigned char* const* rows, std::size_t n, std::size_t valley,
-                std::size_t along, int ceiling, const unsigned char* lightest,
-                unsigned char* marks);
+// The marks of `n` samples (`middle`) on a straight rule, added to `marks` as 5 (a mark, and one
+// that needs no marks around it): above `ceiling`, within two deviations of the paper's noise
+// (`lightest`, one for each sample, allows four), where the sums of `run` samples along a rule
+// lying along the row (lying[0], those `valley` rows above and below in lying[1] and lying[2]) or
+// standing across it (`standing`, the columns' sums, from `valley` columns before the first) have
+// a mean above the ceiling, two deviations darker than the paper, at the bottom of a valley that
+// climbs back 0.7 of the way to the paper `valley` away on both sides.
+void line_marks(const unsigned char* middle, const std::uint16_t* const* lying,
+                const std::uint16_t* standing, std::size_t n, std::size_t valley, std::size_t run,
+                int ceiling, const unsigned char* lightest, unsigned char* marks);
 
 }  // namespace imagefiles::detail
 
