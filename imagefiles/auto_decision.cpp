@@ -114,6 +114,11 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     deep_lightest_.resize(fed_);
     deep_marks_.resize(fed_);
     column_darkest_.resize(fed_);
+    // A row and the run's reach (or the valley's) on each side.
+    run_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
+    run_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);
+    run_lightest_.resize(2 * fed_);
+    run_row_.resize(fed_ + 2 * AutoStatistics::widest_window);
     line_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
     line_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);
     stretches_per_row_ = fed_ / filter_stretch + 1;

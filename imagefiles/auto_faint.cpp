@@ -53,13 +53,30 @@ void run_sums(const unsigned char* samples, std::size_t n, std::size_t run, std:
   }
 }
 
-// The `n` samples added to `sums`.
+// The `n` samples added to `sums`, and the lightest of them and `lightest` kept in `lightest`.
 IMAGEFILES_VECTOR_CLONES void add_samples(const unsigned char* samples, std::size_t n,
-                                          std::uint16_t* sums) {
-  for (std::size_t i = 0; i < n; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + samples[i]);
+                                          std::uint16_t* sums, unsigned char* lightest) {
+  for (std::size_t i = 0; i < n; ++i) {
+    sums[i] = static_cast<std::uint16_t>(sums[i] + samples[i]);
+    lightest[i] = std::max(lightest[i], samples[i]);
+  }
 }
 
-// Whether any of the `n` marks is set.
+// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them,
+// spent), into `out`: each sample made the lightest of the `span` from it, `span` doubled at each
+// pass up to the run's length, and a run is two such spans, overlapping (as darkest_around()).
+IMAGEFILES_VECTOR_CLONES void lightest_of_runs(unsigned char* samples, std::size_t n,
+                                               std::size_t run, unsigned char* out) {
+  std::size_t span = 1;
+  for (; 2 * span <= run; span *= 2) {
+    for (std::size_t j = 0; j + span < n + run - 1; ++j) {
+      samples[j] = std::max(samples[j], samples[j + span]);
+    }
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::max(samples[i], samples[i + run - span]);
+}
+
+// Whether any of the `n` marks is set (a rule's are 5, the others' 1).
 IMAGEFILES_VECTOR_CLONES bool any_mark(const unsigned char* marks, std::size_t n) {
   unsigned char any = 0;
   for (std::size_t i = 0; i < n; ++i) any |= marks[i];
@@ -107,21 +124,21 @@ IMAGEFILES_VECTOR_CLONES void darkest_around(unsigned char* darkest, std::size_t
   }
 }
 
-// The `n` marks kept where `middle` lies at least halfway from the paper (255) to the darkest
-// around (`around`): 2 (255 - v) >= 255 - darkest, in 16 bits.
+// The `n` marks kept (as they are: 1 or 5) where `middle` lies at least halfway from the paper
+// (255) to the darkest around (`around`): 2 (255 - v) >= 255 - darkest, in 16 bits.
 IMAGEFILES_VECTOR_CLONES void keep_halfway(const unsigned char* middle, const unsigned char* around,
                                            std::size_t n, unsigned char* marks) {
   for (std::size_t i = 0; i < n; ++i) {
     const auto twice = static_cast<std::uint16_t>(2 * middle[i]);
     const auto limit = static_cast<std::uint16_t>(255 + around[i]);
-    marks[i] &= static_cast<unsigned char>(0 - (twice <= limit));  // 5 kept as 5
+    marks[i] &= static_cast<unsigned char>(0 - static_cast<unsigned>(twice <= limit));
   }
 }
 
-// The marks of the middle row with at least four marks among the nine around them made ink (0) in
-// `out`, for `n` columns: the three rows from the column before the first to the one after the
-// last. A sample summed from bytes loaded beside each other (no buffer between: bytes stored one
-// way and loaded another stall).
+// The marks of the middle row with at least four marks among the nine around them (a rule's
+// mark, 5, counts for itself) made ink (0) in `out`, for `n` columns: the three rows from the
+// column before the first to the one after the last. A sample summed from bytes loaded beside each
+// other (no buffer between: bytes stored one way and loaded another stall).
 IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsigned char* middle,
                                         const unsigned char* below, std::size_t n,
                                         unsigned char* out) {
@@ -129,35 +146,70 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
     const auto around = static_cast<unsigned char>(above[i] + above[i + 1] + above[i + 2] +
                                                    middle[i] + middle[i + 1] + middle[i + 2] +
                                                    below[i] + below[i + 1] + below[i + 2]);
-    const auto ink = static_cast<unsigned char>(middle[i + 1] & (around >= 4));
+    const auto ink = static_cast<unsigned char>((middle[i + 1] != 0) & (around >= 4));
     out[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* middle,
-                                         const std::uint16_t* const* lying,
-                                         const std::uint16_t* standing, std::size_t n,
-                                         std::size_t valley, std::size_t run, int ceiling,
+IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
+                                         std::size_t valley, std::size_t along, int ceiling,
                                          const unsigned char* lightest, unsigned char* marks) {
-  const std::uint16_t* here = lying[0];
-  const std::uint16_t* up = lying[1];
-  const std::uint16_t* down = lying[2];
-  const auto count = static_cast<std::uint32_t>(run);
-  const std::uint32_t paper = 255 * count;
+  const unsigned char* middle = rows[0] + along;
+  const unsigned char* up = rows[1] + along;
+  const unsigned char* down = rows[2] + along;
+  const unsigned char* before = rows[3] + along;
+  const unsigned char* after = rows[4] + along;
+  const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+    return std::min(std::min(a, b), std::min(c, d));
+  };
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char v = middle[i];
-    // Within two deviations of the noise of the paper, of which `lightest` allows four.
-    const auto near = static_cast<unsigned char>((255 + lightest[i]) / 2);
-    const auto faint = static_cast<std::uint32_t>(255 - lightest[i]) * count;
-    // The run's mean between the ceiling and two deviations of the paper (2 (paper - s) >=
-    // faint), and its valley: 10 (top - s) >= 7 (paper - s), for the sums of `run` samples.
-    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b) {
-      const std::uint32_t needed = 7 * paper + 3 * s;
-      return (s > count * static_cast<std::uint32_t>(ceiling)) & (2 * (paper - s) >= faint) &
-             (10 * std::min(a, b) >= needed);
+    const unsigned char limit = lightest[i];
+    // 10 (top - v) >= 7 (255 - v), in 16 bits.
+    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
+    const auto climbs = [needed](unsigned char top) {
+      return static_cast<std::uint16_t>(10 * top) >= needed;
     };
-    const bool lies = rule(here[i], up[i], down[i]);
-    const bool stands = rule(standing[i + valley], standing[i], standing[i + 2 * valley]);
+    // A rule lying along the row: the valley climbs up and down, here and `along` away.
+    const bool lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
+                       climbs(std::min(up[i + along], down[i + along])) &
+                       (std::max(middle[i - along], middle[i + along]) <= limit);
+    // A rule standing across the rows: the valley climbs left and right.
+    const bool standing = climbs(least(middle[i - valley], middle[i + valley], before[i - valley],
+                                       before[i + valley])) &
+                          climbs(std::min(after[i - valley], after[i + valley])) &
+                          (std::max(before[i], after[i]) <= limit);
+    marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
+  }
+}
+
+IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* middle,
+                                        const std::uint16_t* const* lying,
+                                        const unsigned char* lying_lightest,
+                                        const std::uint16_t* standing,
+                                        const unsigned char* standing_lightest, std::size_t n,
+                                        std::size_t valley, std::size_t run, int ceiling,
+                                        const unsigned char* lightest, unsigned char* marks) {
+  const auto count = static_cast<std::uint32_t>(run);
+  const std::uint32_t paper = 255 * count;
+  const std::uint32_t print = count * static_cast<std::uint32_t>(ceiling);
+  // A quarter of the way from the paper to the ceiling: on a page without noise, the paper's
+  // faintest unevenness (a grey level) is no rule.
+  const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 4);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char v = middle[i];
+    // Two deviations of the noise (`lightest` allows four), and half that for the run's lightest.
+    const auto near = std::min(static_cast<unsigned char>((255 + lightest[i]) / 2), faintest);
+    const auto palest = static_cast<unsigned char>(255 - (255 - near) / 2);
+    const std::uint32_t most = count * near;
+    // 10 (top - s) >= 7 (paper - s) on both sides, for the sums of `run` samples.
+    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
+      return (s > print) & (s <= most) & (pale <= palest) &
+             (10 * std::min(a, b) >= 7 * paper + 3 * s);
+    };
+    const bool lies = rule(lying[0][i], lying[1][i], lying[2][i], lying_lightest[i]);
+    const bool stands =
+        rule(standing[i + valley], standing[i], standing[i + 2 * valley], standing_lightest[i]);
     const bool marked = (v > ceiling) & (v <= near) & (lies | stands);
     marks[i] |= static_cast<unsigned char>(5 * marked);
   }
@@ -195,6 +247,9 @@ void AutoRows::mark_faint(int row) {
                                left_ + strip_.fed_first + static_cast<std::int64_t>(low),
                                high - low, faint_lightest_.data() + low);
   }
+  // Half a window less one: the rows and columns around a mark that the rows kept and the
+  // columns fed hold for the rows decided beside it.
+  const int along = statistics_.window() / 2 - 1;
   // In runs of stretches with samples to mark, or without.
   const auto wanted = [&](std::size_t j) { return stretches[(j - low) / filter_stretch] != 0; };
   for (std::size_t from = low; from < high;) {
@@ -257,46 +312,94 @@ void AutoRows::mark_faint(int row) {
       mark_at(wide, deep_lightest_.data(), deep_marks_.data());
       add_marks(deep_marks_.data() + from, to - from, marks + from);
     }
-    // A mark on a straight rule (a form's, a table's, a grid's) may be fainter, and lie in a
-    // wider valley: such a rule is often wider than a third of its digits' stroke, blurred, and
-    // grey. A rule is told from the noise and from show-through's strokes and the rows of
-    // letters by the run of samples along it, almost a window long: the run's mean is faint (above
-    // the ceiling: print is not in it), two deviations of the noise darker than the paper, and at
-    // the bottom of a valley 2 reach + 1 wide across the rule. Averaged over the run, a rule
-    // within a few deviations of the paper stands out, and the noise does not.
-    const int along = statistics_.window() / 2 - 1;
-    const int valley = std::min(2 * reach + 1, along);
+    // A mark on a straight rule (a form's, a table's, a grid's) may lie in a valley twice as
+    // wide: such a rule is often wider than a third of its digits' stroke, and blurred. A rule is
+    // told from show-through's strokes and the rows of small blurred letters by its length and its
+    // width: half a window away along it, on both sides, it is as dark and still such a valley,
+    // and the valley is narrower than a quarter of the window (a row of letters is wider).
+    const int valley = std::min(2 * reach + 1, statistics_.window() / 4 - 1);
     if (valley > reach) {
+      const std::size_t a = static_cast<std::size_t>(along);
+      const unsigned char* rows[5] = {middle, row_at(row - valley), row_at(row + valley),
+                                      row_at(row - along), row_at(row + along)};
+      const std::size_t inner_from = std::min(to, std::max(from, a));
+      const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= a ? fed_ - a : 0));
+      if (inner_to > inner_from) {
+        const unsigned char* at[5];
+        for (int k = 0; k < 5; ++k) at[k] = rows[k] + inner_from - a;
+        line_marks(at, inner_to - inner_from, static_cast<std::size_t>(valley), a, ceiling,
+                   faint_lightest_.data() + inner_from, marks + inner_from);
+      }
+      // Near the page's edges, from copies of the rows, the edges repeated, a piece at a time.
+      const auto at_edge = [&](std::size_t j, std::size_t end) {
+        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
+        unsigned char copies[5][room];
+        while (j < end) {
+          const std::size_t n = std::min(end - j, room - 2 * a);
+          for (std::size_t i = 0; i < n + 2 * a; ++i) {
+            const std::int64_t c = static_cast<std::int64_t>(j + i) - along;
+            const auto k = static_cast<std::size_t>(
+                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
+            for (int r = 0; r < 5; ++r) copies[r][i] = rows[r][k];
+          }
+          const unsigned char* at[5] = {copies[0], copies[1], copies[2], copies[3], copies[4]};
+          line_marks(at, n, static_cast<std::size_t>(valley), a, ceiling,
+                     faint_lightest_.data() + j, marks + j);
+          j += n;
+        }
+      };
+      at_edge(from, inner_from);
+      at_edge(inner_to, to);
+    }
+    // A mark on a thin rule too faint for the marks above (within a few deviations of the noise),
+    // or alone across it (a rule a sample wide has no four marks around it): the mean of the run
+    // of samples along the rule, almost a window long, is above the ceiling (faint: no print in
+    // the run), two deviations of the noise darker than the paper, at the bottom of a valley that
+    // climbs back 0.7 of the way to the paper a reach and one away on both sides (as sharp as a
+    // thin stroke's, which show-through's blurred strokes are not), and none of the run's samples
+    // is as light as one deviation (a stroke shorter than the run is not a rule). Averaged over
+    // the run, such a rule stands out of the noise, and a speck of noise does not: the mark needs
+    // no marks around it.
+    const int across = reach + 1;
+    if (along >= across) {
       const std::size_t h = static_cast<std::size_t>(along);
-      const std::size_t r = static_cast<std::size_t>(valley);
+      const std::size_t r = static_cast<std::size_t>(across);
+      const std::size_t run = 2 * h + 1;
       const std::size_t n = to - from;
-      // The samples of a row over the columns [first, first + count) (first may lie before the
-      // page's edge, given as first + h), the edges repeated.
-      const auto samples = [&](const unsigned char* row_samples, std::size_t shifted,
-                               std::size_t count, unsigned char* scratch) {
-        if (shifted >= h && shifted - h + count <= fed_) return row_samples + (shifted - h);
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::int64_t c = static_cast<std::int64_t>(shifted + i) - along;
-          scratch[i] = row_samples[std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1)];
+      unsigned char* scratch = run_scratch_.data();
+      // The samples of a row over the columns [first - h, first - h + count), the page's edges
+      // repeated.
+      const auto samples = [&](const unsigned char* of, std::size_t first, std::size_t count) {
+        if (first >= h && first - h + count <= fed_) return of + (first - h);
+        const auto last = static_cast<std::int64_t>(fed_) - 1;
+        for (std::size_t k = 0; k < count; ++k) {
+          const std::int64_t c = static_cast<std::int64_t>(first + k) - along;
+          scratch[k] = of[std::clamp<std::int64_t>(c, 0, last)];
         }
         return static_cast<const unsigned char*>(scratch);
       };
-      unsigned char* scratch = line_scratch_.data();
-      std::uint16_t* sums[3] = {line_sums_.data(), line_sums_.data() + fed_,
-                                line_sums_.data() + 2 * fed_};
-      const int lying_rows[3] = {row, row - valley, row + valley};
-      for (int k = 0; k < 3; ++k) {
-        run_sums(samples(row_at(lying_rows[k]), from, n + 2 * h, scratch), n, 2 * h + 1, sums[k]);
-      }
-      // The columns' sums over the run's rows, from `valley` columns before the first.
-      std::uint16_t* columns = line_sums_.data() + 3 * fed_;
+      std::uint16_t* sums[3] = {run_sums_.data(), run_sums_.data() + fed_,
+                                run_sums_.data() + 2 * fed_};
+      const int lying_rows[3] = {row, row - across, row + across};
+      for (int k = 0; k < 3; ++k)
+        run_sums(samples(row_at(lying_rows[k]), from, n + 2 * h), n, run, sums[k]);
+      unsigned char* lying_lightest = run_lightest_.data();
+      unsigned char* standing_lightest = run_lightest_.data() + fed_;
+      std::memcpy(run_row_.data(), samples(middle, from, n + 2 * h), n + 2 * h);
+      lightest_of_runs(run_row_.data(), n, run, lying_lightest);
+      // The columns' sums over the run's rows, from `across` columns before the first, and their
+      // lightest (of the columns decided).
+      std::uint16_t* columns = run_sums_.data() + 3 * fed_;
       std::fill(columns, columns + n + 2 * r, 0);
+      std::fill(run_row_.data(), run_row_.data() + n + 2 * r, 0);
       for (int t = row - along; t <= row + along; ++t) {
-        add_samples(samples(row_at(t), from + h - r, n + 2 * r, scratch), n + 2 * r, columns);
+        add_samples(samples(row_at(t), from + h - r, n + 2 * r), n + 2 * r, columns,
+                    run_row_.data());
       }
+      std::memcpy(standing_lightest, run_row_.data() + r, n);
       const std::uint16_t* lying[3] = {sums[0], sums[1], sums[2]};
-      line_marks(middle + from, lying, columns, n, r, 2 * h + 1, ceiling,
-                 faint_lightest_.data() + from, marks + from);
+      run_marks(middle + from, lying, lying_lightest, columns, standing_lightest, n, r, run,
+                ceiling, faint_lightest_.data() + from, marks + from);
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the
     // marks' rows, then each column's darkest over the columns around: marks lie side by side on

@@ -104,26 +104,41 @@ class DarkestRows {
 // `darkest` is spent.
 void darkest_around(unsigned char* darkest, std::size_t left, std::size_t right, std::size_t from,
                     std::size_t to, std::size_t d, unsigned char* out);
-// The `n` marks (1 or 0) kept where `middle` lies at least halfway from the paper (255) to the
-// darkest around (`around`): 2 (255 - v) >= 255 - darkest.
+// The `n` marks (1, 5 or 0) kept as they are where `middle` lies at least halfway from the paper
+// (255) to the darkest around (`around`): 2 (255 - v) >= 255 - darkest.
 void keep_halfway(const unsigned char* middle, const unsigned char* around, std::size_t n,
                   unsigned char* marks);
-// The marks (1 or 0) of the middle row with at least four marks among the nine around them made
-// ink (0) in `out`, for `n` columns: the three rows given from the column before the first to
-// the one after the last.
+// The marks (1 or 5 for a rule's, else 0) of the middle row with at least four marks among the
+// nine around them (a rule's counting for itself) made ink (0) in `out`, for `n` columns: the three
+// rows given from the column before the first to the one after the last.
 void faint_ink(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
                std::size_t n, unsigned char* out);
 
-// The marks of `n` samples (`middle`) on a straight rule, added to `marks` as 5 (a mark, and one
-// that needs no marks around it): above `ceiling`, within two deviations of the paper's noise
-// (`lightest`, one for each sample, allows four), where the sums of `run` samples along a rule
-// lying along the row (lying[0], those `valley` rows above and below in lying[1] and lying[2]) or
-// standing across it (`standing`, the columns' sums, from `valley` columns before the first) have
-// a mean above the ceiling, two deviations darker than the paper, at the bottom of a valley that
-// climbs back 0.7 of the way to the paper `valley` away on both sides.
-void line_marks(const unsigned char* middle, const std::uint16_t* const* lying,
-                const std::uint16_t* standing, std::size_t n, std::size_t valley, std::size_t run,
-                int ceiling, const unsigned char* lightest, unsigned char* marks);
+// The marks of `n` samples on a straight rule, added to `marks`: above `ceiling`, at most
+// `lightest` (one for each sample), at the bottom of a valley that `valley` samples away on both
+// sides climbs back 0.7 of the way to the paper, across a rule whose samples `along` away on both
+// sides, along it, are at most `lightest` too and at the bottom of such a valley. rows[0] is the
+// samples' row, rows[1] and rows[2] those `valley` above and below, rows[3] and rows[4] those
+// `along` above and below, each from `along` columns before the first sample.
+void line_marks(const unsigned char* const* rows, std::size_t n, std::size_t valley,
+                std::size_t along, int ceiling, const unsigned char* lightest,
+                unsigned char* marks);
+
+// The marks of `n` samples (`middle`) on a thin rule found from the runs of `run` samples along
+// it, added to `marks` as 5 (a mark that needs no marks around it): above `ceiling` and within two
+// deviations of the paper's noise (255 + lightest) / 2 (`lightest`, one for each sample, allows
+// four), and no lighter than a quarter of the way from the paper to the ceiling; where the run
+// lying along the row (the sums of the runs centred on the samples, lying[0], and on those
+// `valley` rows above and below, lying[1] and lying[2]; the runs' lightest samples,
+// `lying_lightest`) or standing across it (`standing`: the columns' sums, from `valley` columns
+// before the first; `standing_lightest`: their lightest, from the first) has a mean above the
+// ceiling and as dark as the sample may be, at the bottom of a valley that climbs back 0.7 of the
+// way to the paper `valley` away on both sides, and a lightest sample within half the sample's
+// limit of the paper.
+void run_marks(const unsigned char* middle, const std::uint16_t* const* lying,
+               const unsigned char* lying_lightest, const std::uint16_t* standing,
+               const unsigned char* standing_lightest, std::size_t n, std::size_t valley,
+               std::size_t run, int ceiling, const unsigned char* lightest, unsigned char* marks);
 
 }  // namespace imagefiles::detail
 

@@ -252,9 +252,16 @@ class AutoRows {
                                                // the ceiling to the paper
   std::vector<unsigned char> deep_marks_;      // the marks of the wider valley, a row
   std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows
-  std::vector<unsigned char> line_scratch_;    // a row's samples, the page's edges repeated
-  std::vector<std::uint16_t> line_sums_;       // the rules' runs' sums (mark_faint())
-  DarkestRows darkest_rows_;                   // kept from row to row
+  // The thin rules' runs (mark_faint()): a row's samples, the page's edges repeated; the sums of
+  // runs lying (three rows) and standing (a row); their lightest samples; a row spent in finding
+  // them.
+  std::vector<unsigned char> run_scratch_;
+  std::vector<std::uint16_t> run_sums_;
+  std::vector<unsigned char> run_lightest_;
+  std::vector<unsigned char> run_row_;
+  std::vector<unsigned char> line_scratch_;  // a row's samples, the page's edges repeated
+  std::vector<std::uint16_t> line_sums_;     // the rules' runs' sums (mark_faint())
+  DarkestRows darkest_rows_;                 // kept from row to row
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;
