@@ -193,9 +193,10 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* middle,
   const auto count = static_cast<std::uint32_t>(run);
   const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(ceiling);
-  // A quarter of the way from the paper to the ceiling: on a page without noise, the paper's
-  // faintest unevenness (a grey level) is no rule.
-  const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 4);
+  // A third of the way from the paper to the ceiling at least: on a page without noise, two
+  // deviations are a grey level, and the paper's unevenness (a shadow's steps, a smudge) is no
+  // rule. A quarter let smudges of a real page's paper in.
+  const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 3);
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char v = middle[i];
     // Two deviations of the noise (`lightest` allows four), and half that for the run's lightest.

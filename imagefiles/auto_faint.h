@@ -127,7 +127,7 @@ void line_marks(const unsigned char* const* rows, std::size_t n, std::size_t val
 // The marks of `n` samples (`middle`) on a thin rule found from the runs of `run` samples along
 // it, added to `marks` as 5 (a mark that needs no marks around it): above `ceiling` and within two
 // deviations of the paper's noise (255 + lightest) / 2 (`lightest`, one for each sample, allows
-// four), and no lighter than a quarter of the way from the paper to the ceiling; where the run
+// four), and no lighter than a third of the way from the paper to the ceiling; where the run
 // lying along the row (the sums of the runs centred on the samples, lying[0], and on those
 // `valley` rows above and below, lying[1] and lying[2]; the runs' lightest samples,
 // `lying_lightest`) or standing across it (`standing`: the columns' sums, from `valley` columns
