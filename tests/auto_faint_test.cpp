@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <utility>
 #include <vector>
@@ -136,6 +137,73 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
     }
     ASSERT_EQ(marks, expected) << "valley " << valley << " along " << along;
     EXPECT_GT(made, 10u) << "valley " << valley;
+
+    // The thin rules' marks from the runs of the 2 along + 1 samples along them, on the same
+    // page: the runs' sums and lightest samples, lying and standing, from the page.
+    const int run = 2 * along + 1;
+    const std::size_t v = static_cast<std::size_t>(valley);
+    std::vector<std::uint16_t> sums[3];
+    Bytes lying_lightest(n, 0), standing_lightest(n, 0);
+    std::vector<std::uint16_t> standing(n + 2 * v, 0);
+    for (int k = 0; k < 3; ++k) {
+      const int y = row + (k == 0 ? 0 : k == 1 ? -valley : valley);
+      sums[k].assign(n, 0);
+      for (std::size_t i = 0; i < n; ++i) {
+        for (int t = 0; t < run; ++t)
+          sums[k][i] = static_cast<std::uint16_t>(sums[k][i] + at(y, i + t));
+      }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      for (int t = 0; t < run; ++t) lying_lightest[i] = std::max(lying_lightest[i], at(row, i + t));
+      for (int y = 0; y < rows; ++y) {
+        standing_lightest[i] = std::max(standing_lightest[i], at(y, i + along));
+      }
+    }
+    for (std::size_t c = 0; c < n + 2 * v; ++c) {
+      for (int y = 0; y < rows; ++y)
+        standing[c] = static_cast<std::uint16_t>(standing[c] + at(y, c + along - v));
+    }
+    const std::uint16_t* lying[3] = {sums[0].data(), sums[1].data(), sums[2].data()};
+    marks = noise(n, 13, 7);
+    for (auto& m : marks) m = m == 0;
+    expected = marks;
+    run_marks(&page[row * columns + along], lying, lying_lightest.data(), standing.data(),
+              standing_lightest.data(), n, v, static_cast<std::size_t>(run), ceiling,
+              lightest.data(), marks.data());
+    std::size_t ruled = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t x = i + static_cast<std::size_t>(along);
+      // As darkness: two deviations (half of lightest's four), a third of the way to the ceiling.
+      const int near = std::min((255 + lightest[i]) / 2, 255 - (255 - ceiling) / 3);
+      const int palest = 255 - (255 - near) / 2;
+      // Sums of a row over the run around column x, of a column over all the rows.
+      const auto row_sum = [&](int y) {
+        int sum = 0;
+        for (int t = -along; t <= along; ++t) sum += at(y, x + t);
+        return sum;
+      };
+      const auto column_sum = [&](std::size_t c) {
+        int sum = 0;
+        for (int y = 0; y < rows; ++y) sum += at(y, c);
+        return sum;
+      };
+      const auto rule = [&](double mean, double a, double b, int pale) {
+        return mean > ceiling && mean <= near && pale <= palest &&
+               10 * (std::min(a, b) - mean) >= 7 * (255 - mean) - 1e-9;
+      };
+      const double r = run;
+      const bool lies = rule(row_sum(row) / r, row_sum(row - valley) / r, row_sum(row + valley) / r,
+                             lying_lightest[i]);
+      const bool stands = rule(column_sum(x) / r, column_sum(x - v) / r, column_sum(x + v) / r,
+                               standing_lightest[i]);
+      const int sample = at(row, x);
+      if (sample > ceiling && sample <= near && (lies || stands)) {
+        ruled += expected[i] == 0;
+        expected[i] |= 5;
+      }
+    }
+    ASSERT_EQ(marks, expected) << "runs: valley " << valley << " along " << along;
+    EXPECT_GT(ruled, 5u) << "runs: valley " << valley;
   }
 }
 
