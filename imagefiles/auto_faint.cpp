@@ -183,7 +183,48 @@ IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* middle,
+namespace {
+
+// How dark a thin rule's mark (near) and the lightest of its run (palest) may be, for a sample
+// whose noise allows `lightest` (four deviations): two deviations, no lighter than a third of the
+// way from the paper to the ceiling (on a page without noise, two deviations are a grey level,
+// and the paper's unevenness, a shadow's steps or a smudge, is no rule: a quarter let a real
+// page's smudges in); and half that.
+struct RuleLimits {
+  unsigned char near, palest;
+};
+inline RuleLimits rule_limits(unsigned char lightest, int ceiling) {
+  const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 3);
+  const auto near = std::min(static_cast<unsigned char>((255 + lightest) / 2), faintest);
+  return {near, static_cast<unsigned char>(255 - (255 - near) / 2)};
+}
+
+}  // namespace
+
+IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
+                                             const unsigned char* const* rows, std::size_t n,
+                                             std::size_t along, int ceiling,
+                                             const unsigned char* lightest, unsigned char* out) {
+  const std::size_t quarter = along / 2;
+  const unsigned char* here = middle + along;
+  // The rows' pointers held apart from `out` (else reloaded at each sample).
+  const unsigned char* above = rows[0];
+  const unsigned char* below = rows[1];
+  const unsigned char* nearer_above = rows[2];
+  const unsigned char* nearer_below = rows[3];
+  for (std::size_t i = 0; i < n; ++i) {
+    const RuleLimits limits = rule_limits(lightest[i], ceiling);
+    const unsigned char v = here[i];
+    const unsigned char lying = std::max(std::max(here[i - along], here[i + along]),
+                                         std::max(here[i - quarter], here[i + quarter]));
+    const unsigned char standing =
+        std::max(std::max(above[i], below[i]), std::max(nearer_above[i], nearer_below[i]));
+    out[i] = static_cast<unsigned char>((v > ceiling) & (v <= limits.near) &
+                                        (std::min(lying, standing) <= limits.palest));
+  }
+}
+
+IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
                                         const std::uint16_t* const* lying,
                                         const unsigned char* lying_lightest,
                                         const std::uint16_t* standing,
@@ -193,26 +234,22 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* middle,
   const auto count = static_cast<std::uint32_t>(run);
   const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(ceiling);
-  // A third of the way from the paper to the ceiling at least: on a page without noise, two
-  // deviations are a grey level, and the paper's unevenness (a shadow's steps, a smudge) is no
-  // rule. A quarter let smudges of a real page's paper in.
-  const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 3);
+  // The rows' pointers held apart from `marks` (else reloaded at each sample).
+  const std::uint16_t* here = lying[0];
+  const std::uint16_t* above = lying[1];
+  const std::uint16_t* below = lying[2];
   for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char v = middle[i];
-    // Two deviations of the noise (`lightest` allows four), and half that for the run's lightest.
-    const auto near = std::min(static_cast<unsigned char>((255 + lightest[i]) / 2), faintest);
-    const auto palest = static_cast<unsigned char>(255 - (255 - near) / 2);
-    const std::uint32_t most = count * near;
+    const RuleLimits limits = rule_limits(lightest[i], ceiling);
+    const std::uint32_t most = count * limits.near;
     // 10 (top - s) >= 7 (paper - s) on both sides, for the sums of `run` samples.
     const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
-      return (s > print) & (s <= most) & (pale <= palest) &
+      return (s > print) & (s <= most) & (pale <= limits.palest) &
              (10 * std::min(a, b) >= 7 * paper + 3 * s);
     };
-    const bool lies = rule(lying[0][i], lying[1][i], lying[2][i], lying_lightest[i]);
+    const bool lies = rule(here[i], above[i], below[i], lying_lightest[i]);
     const bool stands =
         rule(standing[i + valley], standing[i], standing[i + 2 * valley], standing_lightest[i]);
-    const bool marked = (v > ceiling) & (v <= near) & (lies | stands);
-    marks[i] |= static_cast<unsigned char>(5 * marked);
+    marks[i] |= static_cast<unsigned char>(5 * ((candidates[i] != 0) & (lies | stands)));
   }
 }
 
@@ -366,7 +403,6 @@ void AutoRows::mark_faint(int row) {
       const std::size_t h = static_cast<std::size_t>(along);
       const std::size_t r = static_cast<std::size_t>(across);
       const std::size_t run = 2 * h + 1;
-      const std::size_t n = to - from;
       unsigned char* scratch = run_scratch_.data();
       // The samples of a row over the columns [first - h, first - h + count), the page's edges
       // repeated.
@@ -379,28 +415,45 @@ void AutoRows::mark_faint(int row) {
         }
         return static_cast<const unsigned char*>(scratch);
       };
-      std::uint16_t* sums[3] = {run_sums_.data(), run_sums_.data() + fed_,
-                                run_sums_.data() + 2 * fed_};
-      const int lying_rows[3] = {row, row - across, row + across};
-      for (int k = 0; k < 3; ++k)
-        run_sums(samples(row_at(lying_rows[k]), from, n + 2 * h), n, run, sums[k]);
-      unsigned char* lying_lightest = run_lightest_.data();
-      unsigned char* standing_lightest = run_lightest_.data() + fed_;
-      std::memcpy(run_row_.data(), samples(middle, from, n + 2 * h), n + 2 * h);
-      lightest_of_runs(run_row_.data(), n, run, lying_lightest);
-      // The columns' sums over the run's rows, from `across` columns before the first, and their
-      // lightest (of the columns decided).
-      std::uint16_t* columns = run_sums_.data() + 3 * fed_;
-      std::fill(columns, columns + n + 2 * r, 0);
-      std::fill(run_row_.data(), run_row_.data() + n + 2 * r, 0);
-      for (int t = row - along; t <= row + along; ++t) {
-        add_samples(samples(row_at(t), from + h - r, n + 2 * r), n + 2 * r, columns,
-                    run_row_.data());
+      // The samples that may be marks, first (a few samples of the rows around each); the runs
+      // only from the first to the last.
+      unsigned char* candidates = run_candidates_.data();
+      const unsigned char* probes[4] = {row_at(row - along) + from, row_at(row + along) + from,
+                                        row_at(row - along / 2) + from,
+                                        row_at(row + along / 2) + from};
+      run_candidates(samples(middle, from, to - from + 2 * h), probes, to - from, h, ceiling,
+                     faint_lightest_.data() + from, candidates);
+      const auto* first = static_cast<const unsigned char*>(std::memchr(candidates, 1, to - from));
+      if (first != nullptr) {
+        std::size_t last = to - from;
+        while (candidates[last - 1] == 0) --last;
+        const std::size_t start = from + static_cast<std::size_t>(first - candidates);
+        const std::size_t end = from + last;
+        const std::size_t n = end - start;
+        std::uint16_t* sums[3] = {run_sums_.data(), run_sums_.data() + fed_,
+                                  run_sums_.data() + 2 * fed_};
+        const int lying_rows[3] = {row, row - across, row + across};
+        for (int k = 0; k < 3; ++k) {
+          run_sums(samples(row_at(lying_rows[k]), start, n + 2 * h), n, run, sums[k]);
+        }
+        unsigned char* lying_lightest = run_lightest_.data();
+        unsigned char* standing_lightest = run_lightest_.data() + fed_;
+        std::memcpy(run_row_.data(), samples(middle, start, n + 2 * h), n + 2 * h);
+        lightest_of_runs(run_row_.data(), n, run, lying_lightest);
+        // The columns' sums over the run's rows, from `across` columns before the first, and
+        // their lightest (of the columns decided).
+        std::uint16_t* columns = run_sums_.data() + 3 * fed_;
+        std::fill(columns, columns + n + 2 * r, 0);
+        std::fill(run_row_.data(), run_row_.data() + n + 2 * r, 0);
+        for (int t = row - along; t <= row + along; ++t) {
+          add_samples(samples(row_at(t), start + h - r, n + 2 * r), n + 2 * r, columns,
+                      run_row_.data());
+        }
+        std::memcpy(standing_lightest, run_row_.data() + r, n);
+        const std::uint16_t* lying[3] = {sums[0], sums[1], sums[2]};
+        run_marks(candidates + (start - from), lying, lying_lightest, columns, standing_lightest, n,
+                  r, run, ceiling, faint_lightest_.data() + start, marks + start);
       }
-      std::memcpy(standing_lightest, run_row_.data() + r, n);
-      const std::uint16_t* lying[3] = {sums[0], sums[1], sums[2]};
-      run_marks(middle + from, lying, lying_lightest, columns, standing_lightest, n, r, run,
-                ceiling, faint_lightest_.data() + from, marks + from);
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the
     // marks' rows, then each column's darkest over the columns around: marks lie side by side on

@@ -259,9 +259,10 @@ class AutoRows {
   std::vector<std::uint16_t> run_sums_;
   std::vector<unsigned char> run_lightest_;
   std::vector<unsigned char> run_row_;
-  std::vector<unsigned char> line_scratch_;  // a row's samples, the page's edges repeated
-  std::vector<std::uint16_t> line_sums_;     // the rules' runs' sums (mark_faint())
-  DarkestRows darkest_rows_;                 // kept from row to row
+  std::vector<unsigned char> run_candidates_;  // the samples that may be a thin rule's marks
+  std::vector<unsigned char> line_scratch_;    // a row's samples, the page's edges repeated
+  std::vector<std::uint16_t> line_sums_;       // the rules' runs' sums (mark_faint())
+  DarkestRows darkest_rows_;                   // kept from row to row
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;

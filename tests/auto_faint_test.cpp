@@ -167,7 +167,14 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
     marks = noise(n, 13, 7);
     for (auto& m : marks) m = m == 0;
     expected = marks;
-    run_marks(&page[row * columns + along], lying, lying_lightest.data(), standing.data(),
+    const int quarter = along / 2;
+    const unsigned char* probes[4] = {&page[along], &page[(row + along) * columns + along],
+                                      &page[(row - quarter) * columns + along],
+                                      &page[(row + quarter) * columns + along]};
+    Bytes candidates(n, 7), expected_candidates(n, 0);
+    run_candidates(&page[row * columns], probes, n, static_cast<std::size_t>(along), ceiling,
+                   lightest.data(), candidates.data());
+    run_marks(candidates.data(), lying, lying_lightest.data(), standing.data(),
               standing_lightest.data(), n, v, static_cast<std::size_t>(run), ceiling,
               lightest.data(), marks.data());
     std::size_t ruled = 0;
@@ -196,12 +203,23 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
                              lying_lightest[i]);
       const bool stands = rule(column_sum(x) / r, column_sum(x - v) / r, column_sum(x + v) / r,
                                standing_lightest[i]);
+      // The candidates: the run's ends and the samples halfway to them no lighter than palest.
+      bool lying_probes = true;
+      bool standing_probes = true;
+      for (const int t : {-along, -quarter, quarter, along}) {
+        lying_probes = lying_probes && at(row, x + static_cast<std::size_t>(t)) <= palest;
+        standing_probes = standing_probes && at(row + t, x) <= palest;
+      }
       const int sample = at(row, x);
-      if (sample > ceiling && sample <= near && (lies || stands)) {
+      const bool candidate =
+          sample > ceiling && sample <= near && (lying_probes || standing_probes);
+      expected_candidates[i] = candidate;
+      if (candidate && (lies || stands)) {
         ruled += expected[i] == 0;
         expected[i] |= 5;
       }
     }
+    ASSERT_EQ(candidates, expected_candidates) << "runs: valley " << valley << " along " << along;
     ASSERT_EQ(marks, expected) << "runs: valley " << valley << " along " << along;
     EXPECT_GT(ruled, 5u) << "runs: valley " << valley;
   }
