@@ -42,14 +42,28 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
   }
 }
 
-// The sums of the `n` runs of `run` samples from each of `samples`' first `n`, into `sums`.
-void run_sums(const unsigned char* samples, std::size_t n, std::size_t run, std::uint16_t* sums) {
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < run; ++i) sum = static_cast<std::uint16_t>(sum + samples[i]);
-  sums[0] = sum;
-  for (std::size_t i = 1; i < n; ++i) {
-    sum = static_cast<std::uint16_t>(sum + samples[i + run - 1] - samples[i - 1]);
-    sums[i] = sum;
+// The sums of the `n` runs of `run` samples from each of `samples`' first `n`, into `sums`;
+// `spans` (n + run - 1 of them) spent: each made the sum of the `span` from it, `span` doubled at
+// each pass, and a run is the spans of its length's binary digits end to end (a few passes along
+// the row rather than a running sum, a sample after the other).
+IMAGEFILES_VECTOR_CLONES void run_sums(const unsigned char* samples, std::size_t n, std::size_t run,
+                                       std::uint16_t* spans, std::uint16_t* sums) {
+  const std::size_t total = n + run - 1;
+  for (std::size_t j = 0; j < total; ++j) spans[j] = samples[j];
+  std::fill(sums, sums + n, 0);
+  std::size_t offset = 0;
+  for (std::size_t span = 1; span <= run; span *= 2) {
+    if (run & span) {
+      for (std::size_t i = 0; i < n; ++i) {
+        sums[i] = static_cast<std::uint16_t>(sums[i] + spans[i + offset]);
+      }
+      offset += span;
+    }
+    if (2 * span > run) break;
+    // Forwards, each reads one not yet rewritten.
+    for (std::size_t j = 0; j + 2 * span <= total; ++j) {
+      spans[j] = static_cast<std::uint16_t>(spans[j] + spans[j + span]);
+    }
   }
 }
 
@@ -434,7 +448,8 @@ void AutoRows::mark_faint(int row) {
                                   run_sums_.data() + 2 * fed_};
         const int lying_rows[3] = {row, row - across, row + across};
         for (int k = 0; k < 3; ++k) {
-          run_sums(samples(row_at(lying_rows[k]), start, n + 2 * h), n, run, sums[k]);
+          run_sums(samples(row_at(lying_rows[k]), start, n + 2 * h), n, run, run_spans_.data(),
+                   sums[k]);
         }
         unsigned char* lying_lightest = run_lightest_.data();
         unsigned char* standing_lightest = run_lightest_.data() + fed_;
