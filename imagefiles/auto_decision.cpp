@@ -54,11 +54,12 @@ unsigned char PaperRow::normalise_smallest(const AutoStatistics& statistics, int
 
 float PaperRow::refresh(const AutoStatistics& statistics, int y) {
   const AutoStatistics::Between at = statistics.between_rows(y);
-  if (at.above != above_row_ || at.below != below_row_) {
+  const bool beyond = at.weight < 0 || at.weight > 1;
+  if (at.above != above_row_ || at.below != below_row_ || beyond != beyond_) {
     // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
     // Going down, the row below becomes the one above: only the new one is made.
     const auto reciprocal = [](std::vector<float>& row) { reciprocals(row.data(), row.size()); };
-    if (at.above == below_row_) {
+    if (at.above == below_row_ && !beyond && !beyond_) {
       above_.swap(below_);
     } else {
       statistics.paper_along(at.above, first_, above_.size(), above_.data());
@@ -71,8 +72,27 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
       below_ = above_;
     }
     for (std::size_t i = 0; i < step_.size(); ++i) step_[i] = below_[i] - above_[i];
+    if (beyond) {
+      // Above the first block row's centre or below the last's, the line of the two goes on, so
+      // bounded that at the page's edge row the paper stays within half and twice the outer
+      // row's (the reciprocal positive): the steps limited column by column.
+      const bool top = at.weight < 0;
+      const float reach = top ? -statistics.between_rows(0).weight
+                              : statistics.between_rows(statistics.rows() - 1).weight - 1;
+      if (reach > 0) {
+        const std::vector<float>& edge = top ? above_ : below_;
+        for (std::size_t i = 0; i < step_.size(); ++i) {
+          // At the edge row the reciprocal is edge - reach x step at the top, edge + reach x step
+          // at the bottom: within edge / 2 and 2 edge.
+          const float most = edge[i] / reach;
+          const float least = edge[i] / (2 * reach);
+          step_[i] = top ? std::clamp(step_[i], -most, least) : std::clamp(step_[i], -least, most);
+        }
+      }
+    }
     above_row_ = at.above;
     below_row_ = at.below;
+    beyond_ = beyond;
   }
   return at.weight;
 }

@@ -59,17 +59,26 @@ float median_of_nine(float* p) {
   return p[4];
 }
 
-// The grid smoothed: the median of each 3 x 3 neighbourhood (edges repeated), then its mean (edges
-// mirrored): one block of ink or of a stain's edge does not make the paper's level.
+// The grid smoothed: the median of each 3 x 3 neighbourhood, then its mean: one block of ink or
+// of a stain's edge does not make the paper's level.
 std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns) {
   const auto at = [&](const std::vector<float>& g, int y, int x) {
     return g[static_cast<std::size_t>(y) * columns + x];
   };
-  const auto repeat = [](int i, int n) { return std::clamp(i, 0, n - 1); };
-  const auto mirror101 = [](int i, int n) {
-    if (n == 1) return 0;
-    if (i < 0) return -i;
-    return i >= n ? 2 * n - 2 - i : i;
+  // Beyond the grid's edges, the levels go on in straight lines: light falling off towards the
+  // page's edge keeps its slope (repeated or mirrored, the outer blocks took their inner
+  // neighbours' brighter paper, and a blank page's darkening edges and corners came out as ink).
+  // Within half and twice the outer block's level: a dark block beside a bright one is no slope
+  // to follow.
+  const auto beyond = [](int i, int n, auto&& value) {
+    if (n == 1 || (i >= 0 && i < n)) return value(std::clamp(i, 0, n - 1));
+    const float edge = value(i < 0 ? 0 : n - 1);
+    const float inner = value(i < 0 ? 1 : n - 2);
+    return std::clamp(2 * edge - inner, edge / 2, 2 * edge);
+  };
+  const auto extended = [&](const std::vector<float>& g, int y, int x) {
+    return beyond(y, rows,
+                  [&](int r) { return beyond(x, columns, [&](int c) { return at(g, r, c); }); });
   };
   std::vector<float> median(grid.size());
   for (int y = 0; y < rows; ++y) {
@@ -77,8 +86,7 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
       float around[9];
       int n = 0;
       for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx)
-          around[n++] = at(grid, repeat(y + dy, rows), repeat(x + dx, columns));
+        for (int dx = -1; dx <= 1; ++dx) around[n++] = extended(grid, y + dy, x + dx);
       }
       median[static_cast<std::size_t>(y) * columns + x] = median_of_nine(around);
     }
@@ -89,7 +97,7 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
       float sum = 0;
       for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
-          sum += at(median, mirror101(y + dy, rows), mirror101(x + dx, columns));
+          sum += extended(median, y + dy, x + dx);
         }
       }
       mean[static_cast<std::size_t>(y) * columns + x] = sum / 9;
@@ -352,13 +360,13 @@ void AutoStatistics::end_band(int band) {
     };
     float level = 255;
     for (int r = top; r <= bottom; ++r) {
-      const float* levels = grid_.data() + static_cast<std::size_t>(r) * grid_columns_;
       for (int g = column_of(first); g <= column_of(first + block_width - 1); ++g) {
-        level = std::min(level, levels[g]);
+        level = std::min(level, least_paper(r, g));
       }
     }
     const double factor = 255.0 / std::max(level, 1.0f);
-    widest_ = std::max(widest_, squares / n - mean * mean - sigma_ * sigma_ * factor * factor);
+    const double variance = squares / n - mean * mean;
+    widest_ = std::max(widest_, variance - sigma_ * sigma_ * factor * factor);
   }
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
@@ -510,16 +518,47 @@ void AutoStatistics::faint_limits() {
   }
 }
 
+float AutoStatistics::least_paper(int r, int g) const {
+  const auto level = [&](int rr, int gg) {
+    return grid_[static_cast<std::size_t>(rr) * grid_columns_ + gg];
+  };
+  const float here = level(r, g);
+  // How far the paper falls beyond the centre of an outer block to the page's edge, in the line
+  // of its inner neighbour (as paper_along and PaperRow extend it): along an axis of `blocks`
+  // whose last row or column is `last`, block i's centre at centre_of(i) and its level at
+  // level_at(i). A rise takes no paper below the block's own.
+  const auto fall = [&](int i, int blocks, double last, auto&& centre_of, auto&& level_at) {
+    if (blocks == 1 || (i != 0 && i != blocks - 1)) return 0.0f;
+    const int inner = i == 0 ? 1 : blocks - 2;
+    const double out = i == 0 ? centre_of(0) : last - centre_of(i);
+    const double spacing = std::abs(centre_of(i) - centre_of(inner));
+    if (spacing <= 0) return 0.0f;
+    return std::min(0.0f, static_cast<float>((here - level_at(inner)) * out / spacing));
+  };
+  const auto centre_of_row = [&](int row) {
+    return (double(row) * block_ + std::min(double(rows_), double(row + 1) * block_) - 1) / 2;
+  };
+  const float across = fall(
+      g, grid_columns_, columns_ - 1.0, [&](int c) { return centre(c); },
+      [&](int c) { return level(r, c); });
+  const float down =
+      fall(r, grid_rows_, rows_ - 1.0, centre_of_row, [&](int row) { return level(row, g); });
+  return std::max(here + across + down, here / 2);
+}
+
 AutoStatistics::Between AutoStatistics::between_rows(int y) const {
   const auto centre_of_row = [&](int g) {
     return (double(g) * block_ + std::min(double(rows_), double(g + 1) * block_) - 1) / 2;
   };
   int above = std::clamp(static_cast<int>((y - (block_ - 1) / 2.0) / block_), 0, grid_rows_ - 1);
   if (above + 1 < grid_rows_ && y >= centre_of_row(above + 1)) ++above;
+  // Below the last centre: between the last two rows, beyond the second.
+  above = std::max(0, std::min(above, grid_rows_ - 2));
   const int below = std::min(above + 1, grid_rows_ - 1);
   const double span = centre_of_row(below) - centre_of_row(above);
-  const float weight =
-      span > 0 ? static_cast<float>(std::clamp((y - centre_of_row(above)) / span, 0.0, 1.0)) : 0;
+  // Beyond the outer centres the weight leaves 0 to 1: the paper goes on in the line of the two
+  // outer block rows (PaperRow bounds it).
+  const float weight = span > 0 ? static_cast<float>((y - centre_of_row(above)) / span) : 0;
   return {above, below, weight};
 }
 
@@ -538,11 +577,16 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
     std::int64_t stop = end;
     double from;
     double slope = 0;
-    if (g < 0) {
-      stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
-      from = levels[0];
-    } else if (g + 1 >= grid_columns_) {
-      from = levels[grid_columns_ - 1];
+    int edge = -1;  // beyond the outer centres: the block whose level bounds the line
+    if (g < 0 || g + 1 >= grid_columns_) {
+      // Beyond the outer centres, the line of the two outer blocks goes on: light falling off
+      // towards the page's edge keeps falling (held level, the paper there was too bright and a
+      // blank page's edge came out black).
+      edge = g < 0 ? 0 : grid_columns_ - 1;
+      const int inner = g < 0 ? std::min(1, grid_columns_ - 1) : std::max(0, grid_columns_ - 2);
+      if (g < 0) stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
+      if (inner != edge) slope = (levels[edge] - levels[inner]) / (centre(edge) - centre(inner));
+      from = levels[edge] + slope * (static_cast<double>(x) - centre(edge));
     } else {
       const double c0 = centre(g);
       const double c1 = centre(g + 1);
@@ -553,6 +597,14 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
     stop = std::max(stop, x + 1);
     const int count = static_cast<int>(stop - x);
     along_line(out + (x - first), count, from, slope);
+    if (edge >= 0 && slope != 0) {
+      // Never below half nor above twice the outer block's level: a dark block beside a bright
+      // one (ink, a stain's edge) is no slope to follow.
+      const float low = levels[edge] / 2;
+      const float high = levels[edge] * 2;
+      for (float* o = out + (x - first); o < out + (x - first) + count; ++o)
+        *o = std::clamp(*o, low, high);
+    }
     x = stop;
   }
 }

@@ -43,6 +43,7 @@ class PaperRow {
   std::int64_t first_;
   int above_row_ = -1;
   int below_row_ = -1;
+  bool beyond_ = false;  // the rows are beyond the outer block rows' centres (bounded steps)
   std::vector<float> above_;
   std::vector<float> below_;
   std::vector<float> step_;  // below - above; all three as 255 / the paper's brightness
@@ -73,6 +74,7 @@ class AutoStatistics {
   std::string saved() const;
   bool restore(const std::string& bytes);
 
+  int rows() const { return rows_; }
   int window() const { return window_; }
   // How far a faint thin stroke's valley climbs back to the paper (AutoRows): a third of the
   // stroke width, at most window / 2 - 1 (the rows the decision has); 0: none looked for.
@@ -108,9 +110,12 @@ class AutoStatistics {
 
  private:
   double centre(int g) const;  // of block column g, in columns
-  void end_band(int band);     // a band of blocks read: their deviations
-  void faint_limits();         // quietest_ and lightest_grid_, from noise_grid_
-  void light_on_dark();        // a blank page that is light marks on a dark ground: whole_level_
+  // The least paper that block (r, g)'s samples are divided by: its own level, or at an edge of
+  // the page, that of the paper extended to it.
+  float least_paper(int r, int g) const;
+  void end_band(int band);  // a band of blocks read: their deviations
+  void faint_limits();      // quietest_ and lightest_grid_, from noise_grid_
+  void light_on_dark();     // a blank page that is light marks on a dark ground: whole_level_
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
   // A pair of neighbours into table `t`: their difference (the noise), their darker (light marks).
   void count_pair(int t, unsigned char a, unsigned char b) {
