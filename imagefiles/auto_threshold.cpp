@@ -45,6 +45,44 @@ constexpr std::size_t kept_pieces = 2;
 // beyond the noise's largest (a block's brightest sample of Gaussian noise lies within 4 of them).
 constexpr double light_marks = 8;
 
+// A block's variance beyond this many standard errors of the clipped noise's is writing, not
+// chance: one block in millions of blank paper goes beyond five.
+constexpr double stray_errors = 5;
+
+// Gaussian noise of deviation `spread` clipped at white (255), as the division by the paper clips
+// the paper's own noise: the variance it keeps in a block of `n` samples whose mean is `mean`
+// (where the clip lies, in deviations, follows from the mean: the clipped noise's mean is
+// 255 - spread (t Phi(t) + phi(t)) for a clip t deviations above the noise's own mean), and the
+// standard error of the block's variance (from the clipped noise's fourth central moment).
+struct ClippedNoise {
+  double variance, error;
+};
+ClippedNoise clipped_noise(double mean, double spread, double n) {
+  if (spread <= 0) return {0, 0};
+  const auto Phi = [](double t) { return 0.5 * std::erfc(-t / std::sqrt(2.0)); };
+  const auto phi = [](double t) { return std::exp(-t * t / 2) / std::sqrt(2 * 3.14159265358979); };
+  // t Phi(t) + phi(t) grows with t (its slope is Phi(t)): halved down to a millionth.
+  const double deficit = (255 - mean) / spread;
+  double low = -8, high = std::max(8.0, deficit + 1);
+  while (high - low > 1e-6) {
+    const double t = (low + high) / 2;
+    (t * Phi(t) + phi(t) < deficit ? low : high) = t;
+  }
+  const double t = (low + high) / 2;
+  // The clipped noise's moments about the noise's mean, in deviations: min(Z, t) for a
+  // standard Gaussian Z.
+  const double below = Phi(t), above = 1 - below, density = phi(t);
+  const double m1 = -density + t * above;
+  const double m2 = below - t * density + t * t * above;
+  const double m3 = -(t * t + 2) * density + t * t * t * above;
+  const double m4 = 3 * below - (t * t * t + 3 * t) * density + t * t * t * t * above;
+  const double variance = m2 - m1 * m1;
+  const double fourth = m4 - 4 * m1 * m3 + 6 * m1 * m1 * m2 - 3 * m1 * m1 * m1 * m1;
+  const double squared = spread * spread;
+  return {squared * variance,
+          squared * std::sqrt(std::max(fourth - variance * variance, 0.0) / std::max(n, 1.0))};
+}
+
 // The median of nine values by a network of 19 exchanges (no branches; the grid has a block for
 // every letter of the page).
 float median_of_nine(float* p) {
@@ -367,6 +405,18 @@ void AutoStatistics::end_band(int band) {
     const double factor = 255.0 / std::max(level, 1.0f);
     const double variance = squares / n - mean * mean;
     widest_ = std::max(widest_, variance - sigma_ * sigma_ * factor * factor);
+    // The noise's whole variance taken off is more than is there: the division clips the paper's
+    // noise at white (its level is about the noise's mean, which keeps a third of its variance).
+    // A page photographed in the dark, whose writing deviates less than its amplified noise, was
+    // taken for blank. What the clipped noise keeps, and how far a block's variance strays from
+    // it by chance, is known from the block's mean: beyond five of those strays and a grey
+    // level's deviation, the block holds writing. (Only while the rule above finds none.)
+    if (widest_ < 1 && variance >= 1) {
+      const ClippedNoise kept = clipped_noise(mean, sigma_ * factor, n);
+      const double left = variance - kept.variance;
+      if (left >= 1 && left > stray_errors * kept.error)
+        beyond_clipped_ = std::max(beyond_clipped_, left);
+    }
   }
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
@@ -457,11 +507,16 @@ void AutoStatistics::end(int pass) {
   tally_.add_to(histogram_);
   std::uint64_t count = 0;
   for (const std::uint64_t n : histogram_) count += n;
-  const double range = std::sqrt(std::max(widest_, 0.0));
+  double range = std::sqrt(std::max(widest_, 0.0));
   // Less than a grey level of deviation beyond the noise's is no writing: what is left of the
   // noise where its estimate falls a little short (a blank page whose noise is a fraction of a
   // level, its samples three values).
   blank_ = range < 1;
+  if (blank_ && beyond_clipped_ > 0) {
+    // Writing that only the clipped noise shows (end_band): its deviation is Wolf's range.
+    blank_ = false;
+    range = std::sqrt(beyond_clipped_);
+  }
   if (blank_) light_on_dark();
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));

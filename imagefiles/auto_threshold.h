@@ -150,6 +150,9 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
+  // The largest variance of a block beyond what the paper's noise, clipped at white, keeps
+  // there, where chance does not explain it (end_band); 0: none.
+  double beyond_clipped_ = 0;
   // The noise, from the paper pass: how often neighbours (columns 4 j and 4 j + 1 of its rows)
   // differ by each amount, and the standard deviation found.
   std::uint64_t differences_[4][256] = {};  // in four tables, added up at the end

@@ -340,6 +340,28 @@ TEST(AutoMethod, KeepsTheNoiseOfADeepShadowWhite) {
   }
 }
 
+// auto on a page photographed in the dark: paper at a fifth of its light, ink at half the
+// paper's, under the sensor's noise (as strong, divided by the paper, as the letters' contrast),
+// letters 40 and 80 pixels tall. The paper's noise, clipped at white by the division, keeps a
+// third of its variance: taking all of it off every block left no deviation, and the page was
+// taken for blank (every letter white).
+TEST(AutoMethod, KeepsLettersPhotographedInTheDark) {
+  for (const int height : {40, 80}) {
+    const int rows = 12 * height;
+    const int columns = 16 * height;
+    std::vector<unsigned char> ink = letters(rows, columns, height);
+    for (unsigned char& v : ink) v = v < 128 ? 108 : v;
+    std::uint32_t seed = 2024;
+    const Photographed p = photographed(
+        ink, rows, columns, [](int, int) { return 0.22; },
+        [&seed] {
+          seed = seed * 1103515245u + 12345u;
+          return (static_cast<double>(seed >> 26) - 32) / 2;  // -16 to 15.5
+        });
+    expect_auto_above_local_methods(p, rows, columns, 80.0, height);
+  }
+}
+
 // auto on printed areas wider than its window and than its paper's blocks: a black label with
 // white letters in it (3 letters high) and a black square (12 x 14 letters) on a page of letters
 // under light falling off across it, with noise, at two scales. Inside such an area the window
