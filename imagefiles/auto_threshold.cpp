@@ -45,43 +45,9 @@ constexpr std::size_t kept_pieces = 2;
 // beyond the noise's largest (a block's brightest sample of Gaussian noise lies within 4 of them).
 constexpr double light_marks = 8;
 
-// A block's variance beyond this many standard errors of the clipped noise's is writing, not
-// chance: one block in millions of blank paper goes beyond five.
+// A block's writing is found beyond this many standard errors of its noise's estimates: one
+// block in millions of blank paper goes beyond five.
 constexpr double stray_errors = 5;
-
-// Gaussian noise of deviation `spread` clipped at white (255), as the division by the paper clips
-// the paper's own noise: the variance it keeps in a block of `n` samples whose mean is `mean`
-// (where the clip lies, in deviations, follows from the mean: the clipped noise's mean is
-// 255 - spread (t Phi(t) + phi(t)) for a clip t deviations above the noise's own mean), and the
-// standard error of the block's variance (from the clipped noise's fourth central moment).
-struct ClippedNoise {
-  double variance, error;
-};
-ClippedNoise clipped_noise(double mean, double spread, double n) {
-  if (spread <= 0) return {0, 0};
-  const auto Phi = [](double t) { return 0.5 * std::erfc(-t / std::sqrt(2.0)); };
-  const auto phi = [](double t) { return std::exp(-t * t / 2) / std::sqrt(2 * 3.14159265358979); };
-  // t Phi(t) + phi(t) grows with t (its slope is Phi(t)): halved down to a millionth.
-  const double deficit = (255 - mean) / spread;
-  double low = -8, high = std::max(8.0, deficit + 1);
-  while (high - low > 1e-6) {
-    const double t = (low + high) / 2;
-    (t * Phi(t) + phi(t) < deficit ? low : high) = t;
-  }
-  const double t = (low + high) / 2;
-  // The clipped noise's moments about the noise's mean, in deviations: min(Z, t) for a
-  // standard Gaussian Z.
-  const double below = Phi(t), above = 1 - below, density = phi(t);
-  const double m1 = -density + t * above;
-  const double m2 = below - t * density + t * t * above;
-  const double m3 = -(t * t + 2) * density + t * t * t * above;
-  const double m4 = 3 * below - (t * t * t + 3 * t) * density + t * t * t * t * above;
-  const double variance = m2 - m1 * m1;
-  const double fourth = m4 - 4 * m1 * m3 + 6 * m1 * m1 * m2 - 3 * m1 * m1 * m1 * m1;
-  const double squared = spread * spread;
-  return {squared * variance,
-          squared * std::sqrt(std::max(fourth - variance * variance, 0.0) / std::max(n, 1.0))};
-}
 
 // The median of nine values by a network of 19 exchanges (no branches; the grid has a block for
 // every letter of the page).
@@ -306,9 +272,12 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // Each block's moments, from the part of it here.
     add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
+    if (widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
     x = stop;
   }
   if (!row_ends) return;
+  // While no block has writing by its variance (end_band), the lagged differences of the row.
+  if (widest_ < 1) add_lagged_differences();
   if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
     tally_.add_to(histogram_);  // the tally counts in 32 bits
     tally_ = Tally{};
@@ -320,6 +289,37 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   const auto band_of = [&](int row) { return std::min(row / moment_block_, band_blocks - 1); };
   const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band(band_of(y));
+}
+
+void AutoStatistics::add_lagged_differences() {
+  // Each block's squared differences of next neighbours and of neighbours lag_ apart, and their
+  // squares (for the standard errors), along the row divided by the paper.
+  const std::size_t width = static_cast<std::size_t>(columns_);
+  const std::size_t size = static_cast<std::size_t>(moment_block_);
+  const std::size_t blocks = lag_sums_.size() / 4;
+  const std::size_t far = static_cast<std::size_t>(lag_);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t from = b * size;
+    const std::size_t to = b + 1 == blocks ? width : std::min(width, from + size);
+    double near2 = 0, near4 = 0, far2 = 0, far4 = 0;
+    std::size_t near_n = 0, far_n = 0;
+    for (std::size_t i = from; i < to && i + 1 < width; ++i) {
+      const double d = double(row_[i]) - double(row_[i + 1]);
+      near2 += d * d;
+      near4 += d * d * d * d;
+      ++near_n;
+    }
+    for (std::size_t i = from; i < to && i + far < width; ++i) {
+      const double d = double(row_[i]) - double(row_[i + far]);
+      far2 += d * d;
+      far4 += d * d * d * d;
+      ++far_n;
+    }
+    double* sums = lag_sums_.data() + 4 * b;
+    sums[0] += near2, sums[1] += near4, sums[2] += far2, sums[3] += far4;
+    lag_counts_[2 * b] += double(near_n);
+    lag_counts_[2 * b + 1] += double(far_n);
+  }
 }
 
 void AutoStatistics::add_differences(const unsigned char* samples, std::size_t column,
@@ -406,18 +406,28 @@ void AutoStatistics::end_band(int band) {
     const double variance = squares / n - mean * mean;
     widest_ = std::max(widest_, variance - sigma_ * sigma_ * factor * factor);
     // The noise's whole variance taken off is more than is there: the division clips the paper's
-    // noise at white (its level is about the noise's mean, which keeps a third of its variance).
-    // A page photographed in the dark, whose writing deviates less than its amplified noise, was
-    // taken for blank. What the clipped noise keeps, and how far a block's variance strays from
-    // it by chance, is known from the block's mean: beyond five of those strays and a grey
-    // level's deviation, the block holds writing. (Only while the rule above finds none.)
-    if (widest_ < 1 && variance >= 1) {
-      const ClippedNoise kept = clipped_noise(mean, sigma_ * factor, n);
-      const double left = variance - kept.variance;
-      if (left >= 1 && left > stray_errors * kept.error)
-        beyond_clipped_ = std::max(beyond_clipped_, left);
+    // noise at white (its level is about the noise's mean: a third of the variance is kept). A
+    // page photographed in the dark, whose writing deviates less than its amplified noise, was
+    // taken for blank. Measured in the block itself, the noise needs no model: next neighbours
+    // differ by the noise alone, whatever the division clipped, and so do neighbours a stroke
+    // apart, unless the block holds strokes (a slope of the light, over a stroke, adds little).
+    // Half their mean squares' difference is the writing's variance: writing where it passes
+    // five standard errors and a grey level's deviation. (Only while the rule above finds none.)
+    if (widest_ < 1 && 4 * b + 3 < lag_sums_.size()) {
+      const double* sums = lag_sums_.data() + 4 * b;
+      const double near_n = lag_counts_[2 * b], far_n = lag_counts_[2 * b + 1];
+      if (near_n > 1 && far_n > 1) {
+        const double near = sums[0] / near_n, far = sums[2] / far_n;
+        const double near_error = (sums[1] / near_n - near * near) / near_n;
+        const double far_error = (sums[3] / far_n - far * far) / far_n;
+        const double left = (far - near) / 2;
+        const double error = std::sqrt(std::max(near_error + far_error, 0.0)) / 2;
+        if (left >= 1 && left > stray_errors * error) strokes_ = std::max(strokes_, left);
+      }
     }
   }
+  std::fill(lag_sums_.begin(), lag_sums_.end(), 0.0);
+  std::fill(lag_counts_.begin(), lag_counts_.end(), 0.0);
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
   band_rows_read_ = 0;
@@ -495,6 +505,11 @@ void AutoStatistics::end(int pass) {
         static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
     block_sums_.assign(column_blocks, 0);
     block_squares_.assign(column_blocks, 0);
+    lag_sums_.assign(4 * column_blocks, 0.0);
+    lag_counts_.assign(2 * column_blocks, 0.0);
+    row_.resize(static_cast<std::size_t>(columns_));
+    // A stroke apart (two samples at least: the next is the noise's own lag).
+    lag_ = std::max(2, scale_.scale().stroke);
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
     const std::size_t pieces = (static_cast<std::size_t>(columns_) + piece - 1) / piece;
     for (std::size_t c = 0; c < std::min(pieces, kept_pieces); ++c) {
@@ -512,16 +527,19 @@ void AutoStatistics::end(int pass) {
   // noise where its estimate falls a little short (a blank page whose noise is a fraction of a
   // level, its samples three values).
   blank_ = range < 1;
-  if (blank_ && beyond_clipped_ > 0) {
-    // Writing that only the clipped noise shows (end_band): its deviation is Wolf's range.
+  if (blank_ && strokes_ > 0) {
+    // Writing that only the lagged differences show (end_band): its deviation is Wolf's range.
     blank_ = false;
-    range = std::sqrt(beyond_clipped_);
+    range = std::sqrt(strokes_);
   }
   if (blank_) light_on_dark();
   formula_ = make_formula(Formula::wolf, 0.5, blank_ ? 1 : range, smallest_);
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
   block_sums_ = {};
   block_squares_ = {};
+  lag_sums_ = {};
+  lag_counts_ = {};
+  row_ = {};
   line_ = {};
   paper_rows_ = {};
 }

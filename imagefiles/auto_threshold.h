@@ -150,9 +150,16 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
-  // The largest variance of a block beyond what the paper's noise, clipped at white, keeps
-  // there, where chance does not explain it (end_band); 0: none.
-  double beyond_clipped_ = 0;
+  // Writing that the noise's whole variance hides (a page photographed in the dark, end_band):
+  // each block's squared differences of next neighbours and of neighbours lag_ apart (a stroke
+  // width), their squares, and their counts, over the row samples row_ (divided by the paper),
+  // while no block has writing by its variance; the largest writing's variance found (0: none).
+  void add_lagged_differences();
+  std::vector<unsigned char> row_;
+  std::vector<double> lag_sums_;    // four a block
+  std::vector<double> lag_counts_;  // two a block
+  int lag_ = 2;
+  double strokes_ = 0;
   // The noise, from the paper pass: how often neighbours (columns 4 j and 4 j + 1 of its rows)
   // differ by each amount, and the standard deviation found.
   std::uint64_t differences_[4][256] = {};  // in four tables, added up at the end
