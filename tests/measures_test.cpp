@@ -362,6 +362,45 @@ TEST(AutoMethod, KeepsLettersPhotographedInTheDark) {
   }
 }
 
+// auto on blank pages photographed with a phone: the light falling off towards one edge (to 0.3
+// or 0.15 of itself, across the columns or down the rows), under Gaussian noise of deviation 2.
+// Held level beyond the outer blocks' centres, or mirrored there by the grid's smoothing, the
+// paper was too bright at the dark edge, and bands of it came out black. Nothing written: every
+// pixel white.
+TEST(AutoMethod, KeepsBlankPagesUnderFallingLightWhite) {
+  struct Case {
+    const char* name;
+    int rows, columns;
+    double lowest;  // the light at the dark edge
+    bool down;      // falling towards the top (else towards the left)
+  };
+  const Case cases[] = {
+      {"left 0.3", 840, 600, 0.3, false},
+      {"left 0.15", 600, 840, 0.15, false},
+      {"top 0.15", 840, 600, 0.15, true},
+  };
+  for (const Case& c : cases) {
+    std::uint32_t seed = 17;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    const auto gaussian = [&next] {  // Box and Muller's
+      const double u = (double(next() % 65535) + 1) / 65536, v = double(next() % 65536) / 65536;
+      return std::sqrt(-2 * std::log(u)) * std::cos(2 * 3.141592653589793 * v);
+    };
+    std::vector<unsigned char> page(static_cast<std::size_t>(c.rows) * c.columns);
+    for (int y = 0; y < c.rows; ++y) {
+      for (int x = 0; x < c.columns; ++x) {
+        const double along = c.down ? double(y) / c.rows : double(x) / c.columns;
+        const double light = c.lowest + (1 - c.lowest) * along;
+        page[static_cast<std::size_t>(y) * c.columns + x] = static_cast<unsigned char>(
+            std::clamp(std::round(220 * light + 2 * gaussian()), 0.0, 255.0));
+      }
+    }
+    std::vector<unsigned char> out(page.size());
+    ASSERT_EQ(binariser_auto(out.data(), page.data(), c.rows, c.columns), IMAGE_OK);
+    EXPECT_EQ(std::count(out.begin(), out.end(), 0), 0) << c.name;
+  }
+}
+
 // auto on printed areas wider than its window and than its paper's blocks: a black label with
 // white letters in it (3 letters high) and a black square (12 x 14 letters) on a page of letters
 // under light falling off across it, with noise, at two scales. Inside such an area the window
