@@ -73,9 +73,9 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
     }
     for (std::size_t i = 0; i < step_.size(); ++i) step_[i] = below_[i] - above_[i];
     if (beyond) {
-      // Above the first block row's centre or below the last's, the line of the two goes on, so
-      // bounded that at the page's edge row the paper stays within half and twice the outer
-      // row's (the reciprocal positive): the steps limited column by column.
+      // Above the first block row's centre or below the last's, light falling off towards the
+      // page's edge keeps falling in the line of the two rows, down to half the outer row's
+      // paper at the page's edge row; light rising towards it is held (as smoothed() does).
       const bool top = at.weight < 0;
       const float reach = top ? -statistics.between_rows(0).weight
                               : statistics.between_rows(statistics.rows() - 1).weight - 1;
@@ -83,10 +83,9 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
         const std::vector<float>& edge = top ? above_ : below_;
         for (std::size_t i = 0; i < step_.size(); ++i) {
           // At the edge row the reciprocal is edge - reach x step at the top, edge + reach x step
-          // at the bottom: within edge / 2 and 2 edge.
+          // at the bottom: from edge (held) to 2 edge (half the paper), positive.
           const float most = edge[i] / reach;
-          const float least = edge[i] / (2 * reach);
-          step_[i] = top ? std::clamp(step_[i], -most, least) : std::clamp(step_[i], -least, most);
+          step_[i] = top ? std::clamp(step_[i], -most, 0.0f) : std::clamp(step_[i], 0.0f, most);
         }
       }
     }

@@ -69,18 +69,20 @@ std::vector<float> smoothed(const std::vector<float>& grid, int rows, int column
   const auto at = [&](const std::vector<float>& g, int y, int x) {
     return g[static_cast<std::size_t>(y) * columns + x];
   };
-  // Beyond the grid's edges, the levels go on in straight lines: light falling off towards the
-  // page's edge keeps its slope (repeated or mirrored, the outer blocks took their inner
-  // neighbours' brighter paper, and a blank page's darkening edges and corners came out as ink).
-  // Within half and twice the outer block's level: a dark block beside a bright one is no slope
-  // to follow.
+  // Beyond the grid's edges, light falling off towards the page's edge keeps falling, in a
+  // straight line (repeated or mirrored, the outer blocks took their inner neighbours' brighter
+  // paper, and a blank page's darkening edges came out as ink), down to half the outer block's
+  // level at most (a dark block beside a bright one is no slope to follow); light that rises
+  // towards the edge is held (paper taken a little dark is clipped at white, taken too bright it
+  // is ink).
   const auto beyond = [](int i, int n, auto&& value) {
     if (n == 1 || (i >= 0 && i < n)) return value(std::clamp(i, 0, n - 1));
     const float edge = value(i < 0 ? 0 : n - 1);
     const float inner = value(i < 0 ? 1 : n - 2);
-    return std::clamp(2 * edge - inner, edge / 2, 2 * edge);
+    return std::clamp(2 * edge - inner, edge / 2, edge);
   };
   const auto extended = [&](const std::vector<float>& g, int y, int x) {
+    if (y >= 0 && y < rows && x >= 0 && x < columns) return at(g, y, x);
     return beyond(y, rows,
                   [&](int r) { return beyond(x, columns, [&](int c) { return at(g, r, c); }); });
   };
@@ -596,6 +598,7 @@ float AutoStatistics::least_paper(int r, int g) const {
     return grid_[static_cast<std::size_t>(rr) * grid_columns_ + gg];
   };
   const float here = level(r, g);
+  if (r > 0 && r + 1 < grid_rows_ && g > 0 && g + 1 < grid_columns_) return here;
   // How far the paper falls beyond the centre of an outer block to the page's edge, in the line
   // of its inner neighbour (as paper_along and PaperRow extend it): along an axis of `blocks`
   // whose last row or column is `last`, block i's centre at centre_of(i) and its level at
@@ -630,7 +633,7 @@ AutoStatistics::Between AutoStatistics::between_rows(int y) const {
   const int below = std::min(above + 1, grid_rows_ - 1);
   const double span = centre_of_row(below) - centre_of_row(above);
   // Beyond the outer centres the weight leaves 0 to 1: the paper goes on in the line of the two
-  // outer block rows (PaperRow bounds it).
+  // outer block rows where it falls towards the edge (PaperRow bounds it, and holds a rise).
   const float weight = span > 0 ? static_cast<float>((y - centre_of_row(above)) / span) : 0;
   return {above, below, weight};
 }
@@ -652,13 +655,14 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
     double slope = 0;
     int edge = -1;  // beyond the outer centres: the block whose level bounds the line
     if (g < 0 || g + 1 >= grid_columns_) {
-      // Beyond the outer centres, the line of the two outer blocks goes on: light falling off
-      // towards the page's edge keeps falling (held level, the paper there was too bright and a
-      // blank page's edge came out black).
+      // Beyond the outer centres, light falling off towards the page's edge keeps falling in the
+      // line of the two outer blocks (held level, the paper there was too bright and a blank
+      // page's edge came out black); light rising towards it is held, as smoothed() does.
       edge = g < 0 ? 0 : grid_columns_ - 1;
       const int inner = g < 0 ? std::min(1, grid_columns_ - 1) : std::max(0, grid_columns_ - 2);
       if (g < 0) stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
       if (inner != edge) slope = (levels[edge] - levels[inner]) / (centre(edge) - centre(inner));
+      if (g < 0 ? slope < 0 : slope > 0) slope = 0;
       from = levels[edge] + slope * (static_cast<double>(x) - centre(edge));
     } else {
       const double c0 = centre(g);
@@ -671,12 +675,10 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
     const int count = static_cast<int>(stop - x);
     along_line(out + (x - first), count, from, slope);
     if (edge >= 0 && slope != 0) {
-      // Never below half nor above twice the outer block's level: a dark block beside a bright
-      // one (ink, a stain's edge) is no slope to follow.
+      // Down to half the outer block's level at most: a dark block beside a bright one (ink, a
+      // stain's edge) is no slope to follow.
       const float low = levels[edge] / 2;
-      const float high = levels[edge] * 2;
-      for (float* o = out + (x - first); o < out + (x - first) + count; ++o)
-        *o = std::clamp(*o, low, high);
+      for (float* o = out + (x - first); o < out + (x - first) + count; ++o) *o = std::max(*o, low);
     }
     x = stop;
   }
