@@ -20,6 +20,12 @@
 
 namespace imagefiles::detail {
 
+// The paper's grid once its blocks are read (auto_paper.cpp): the blocks under a printed area
+// wider than themselves given their neighbours' paper, and the grid smoothed (a 3 x 3 median,
+// then a mean, the light falling off towards the page's edges kept falling).
+void without_ink_blocks(std::vector<float>& grid, int rows, int columns);
+std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns);
+
 class AutoStatistics;
 
 // The paper's brightness over `n` columns of the page from `first`, row after row: kept at the

@@ -1,0 +1,292 @@
+// The paper's grid of the automatic method: the blocks' levels made smooth and the blocks under
+// printed areas filled from their neighbours once the paper pass ends, then read along the rows
+// that the decision divides by it (in straight lines between the blocks' centres, and beyond the
+// outer ones where the light falls off).
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "imagefiles/auto_threshold.h"
+
+namespace imagefiles::detail {
+namespace {
+
+// The median of nine values by a network of 19 exchanges (no branches; the grid has a block for
+// every letter of the page).
+float median_of_nine(float* p) {
+  const auto sort = [p](int a, int b) {
+    const float low = std::min(p[a], p[b]);
+    p[b] = std::max(p[a], p[b]);
+    p[a] = low;
+  };
+  sort(1, 2), sort(4, 5), sort(7, 8), sort(0, 1), sort(3, 4), sort(6, 7), sort(1, 2), sort(4, 5);
+  sort(7, 8), sort(0, 3), sort(5, 8), sort(4, 7), sort(3, 6), sort(1, 4), sort(2, 5), sort(4, 7);
+  sort(4, 2), sort(6, 4), sort(4, 2);
+  return p[4];
+}
+
+}  // namespace
+
+// The grid smoothed: the median of each 3 x 3 neighbourhood, then its mean: one block of ink or
+// of a stain's edge does not make the paper's level.
+std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns) {
+  const auto at = [&](const std::vector<float>& g, int y, int x) {
+    return g[static_cast<std::size_t>(y) * columns + x];
+  };
+  // Beyond the grid's edges, light falling off towards the page's edge keeps falling, in a
+  // straight line (repeated or mirrored, the outer blocks took their inner neighbours' brighter
+  // paper, and a blank page's darkening edges came out as ink), down to half the outer block's
+  // level at most (a dark block beside a bright one is no slope to follow); light that rises
+  // towards the edge is held (paper taken a little dark is clipped at white, taken too bright it
+  // is ink).
+  const auto beyond = [](int i, int n, auto&& value) {
+    if (n == 1 || (i >= 0 && i < n)) return value(std::clamp(i, 0, n - 1));
+    const float edge = value(i < 0 ? 0 : n - 1);
+    const float inner = value(i < 0 ? 1 : n - 2);
+    return std::clamp(2 * edge - inner, edge / 2, edge);
+  };
+  const auto extended = [&](const std::vector<float>& g, int y, int x) {
+    if (y >= 0 && y < rows && x >= 0 && x < columns) return at(g, y, x);
+    return beyond(y, rows,
+                  [&](int r) { return beyond(x, columns, [&](int c) { return at(g, r, c); }); });
+  };
+  std::vector<float> median(grid.size());
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      float around[9];
+      int n = 0;
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) around[n++] = extended(grid, y + dy, x + dx);
+      }
+      median[static_cast<std::size_t>(y) * columns + x] = median_of_nine(around);
+    }
+  }
+  std::vector<float> mean(grid.size());
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      float sum = 0;
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+          sum += extended(median, y + dy, x + dx);
+        }
+      }
+      mean[static_cast<std::size_t>(y) * columns + x] = sum / 9;
+    }
+  }
+  return mean;
+}
+
+// Blocks under a printed area wider than themselves (a black label, a filled box, a photograph):
+// their 90th percentile is ink, not paper, and dividing by it would turn the area white. Light
+// changes little from one block to the next (a shadow, a stain), print does: a block darker than
+// half a neighbour's paper is taken for ink, and its paper is made again as the mean of the
+// paper of its neighbours, from the area's edges inwards. The brightest block is never ink.
+void without_ink_blocks(std::vector<float>& grid, int rows, int columns) {
+  const std::size_t n = grid.size();
+  enum : unsigned char { paper, ink, filled };
+  std::vector<unsigned char> state(n, paper);
+  const auto neighbours = [&](std::size_t b, auto&& visit) {
+    const int y = static_cast<int>(b / static_cast<std::size_t>(columns));
+    const int x = static_cast<int>(b % static_cast<std::size_t>(columns));
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        if ((dy != 0 || dx != 0) && y + dy >= 0 && y + dy < rows && x + dx >= 0 && x + dx < columns)
+          visit(static_cast<std::size_t>(y + dy) * columns + (x + dx));
+      }
+    }
+  };
+  std::vector<std::size_t> waiting;
+  for (std::size_t b = 0; b < n; ++b) {
+    float brightest = 0;
+    neighbours(b, [&](std::size_t o) { brightest = std::max(brightest, grid[o]); });
+    if (grid[b] < brightest / 2) {
+      state[b] = ink;
+      waiting.push_back(b);
+    }
+  }
+  // Each round fills the ink blocks next to paper (or to blocks filled in an earlier round): at
+  // least one a round, since the brightest block is paper.
+  std::vector<std::pair<std::size_t, float>> round;
+  while (!waiting.empty()) {
+    round.clear();
+    std::vector<std::size_t> later;
+    for (const std::size_t b : waiting) {
+      // The mean of the neighbours' paper, leaving out those darker than half the brightest:
+      // further blocks of the area, not yet found (an area many blocks wide would otherwise fade
+      // towards its middle, a ring at a time).
+      float brightest = 0;
+      neighbours(b, [&](std::size_t o) {
+        if (state[o] != ink) brightest = std::max(brightest, grid[o]);
+      });
+      float sum = 0;
+      int count = 0;
+      neighbours(b, [&](std::size_t o) {
+        if (state[o] != ink && grid[o] >= brightest / 2) {
+          sum += grid[o];
+          ++count;
+        }
+      });
+      if (count == 0) {
+        later.push_back(b);
+      } else {
+        round.emplace_back(b, sum / static_cast<float>(count));
+      }
+    }
+    for (const auto& [b, level] : round) {
+      grid[b] = level;
+      state[b] = filled;
+    }
+    // Beyond the edge of an area: its inner blocks, darker than half the paper made for it.
+    for (const auto& [b, level] : round) {
+      neighbours(b, [&, level = level](std::size_t o) {
+        if (state[o] == paper && grid[o] < level / 2) {
+          state[o] = ink;
+          later.push_back(o);
+        }
+      });
+    }
+    waiting.swap(later);
+  }
+}
+
+double AutoStatistics::centre(int g) const {
+  const double first = double(g) * block_;
+  const double last = std::min(double(columns_), double(g + 1) * block_);
+  return (first + last - 1) / 2;
+}
+
+namespace {
+
+// The values of one row of the block grid (`grid_columns` blocks of `block` columns, the last
+// taking the columns left over) for `n` columns from `first`, in runs of one block each.
+template <typename T>
+void along_blocks(const T* row, int block, int grid_columns, std::int64_t first, std::size_t n,
+                  T* out) {
+  std::int64_t g = std::min<std::int64_t>(first / block, grid_columns - 1);
+  for (std::size_t i = 0; i < n;) {
+    const std::int64_t block_end =
+        g + 1 >= grid_columns ? first + static_cast<std::int64_t>(n) : (g + 1) * block;
+    const std::size_t stop =
+        std::min(n, static_cast<std::size_t>(std::max<std::int64_t>(block_end - first, 1)));
+    std::fill(out + i, out + std::max(stop, i + 1), row[g]);
+    i = std::max(stop, i + 1);
+    ++g;
+  }
+}
+
+}  // namespace
+
+void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float* out) const {
+  along_blocks(noise_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_, block_,
+               grid_columns_, first, n, out);
+}
+
+void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n,
+                                    unsigned char* out) const {
+  along_blocks(lightest_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_,
+               block_, grid_columns_, first, n, out);
+}
+
+void AutoStatistics::faint_limits() {
+  quietest_ = *std::min_element(noise_grid_.begin(), noise_grid_.end());
+  lightest_grid_.resize(noise_grid_.size());
+  for (std::size_t g = 0; g < noise_grid_.size(); ++g) {
+    const int deep = static_cast<int>(std::ceil(4 * std::sqrt(noise_grid_[g])));
+    lightest_grid_[g] = static_cast<unsigned char>(std::clamp(255 - deep, 0, 255));
+  }
+}
+
+float AutoStatistics::least_paper(int r, int g) const {
+  const auto level = [&](int rr, int gg) {
+    return grid_[static_cast<std::size_t>(rr) * grid_columns_ + gg];
+  };
+  const float here = level(r, g);
+  if (r > 0 && r + 1 < grid_rows_ && g > 0 && g + 1 < grid_columns_) return here;
+  // How far the paper falls beyond the centre of an outer block to the page's edge, in the line
+  // of its inner neighbour (as paper_along and PaperRow extend it): along an axis of `blocks`
+  // whose last row or column is `last`, block i's centre at centre_of(i) and its level at
+  // level_at(i). A rise takes no paper below the block's own.
+  const auto fall = [&](int i, int blocks, double last, auto&& centre_of, auto&& level_at) {
+    if (blocks == 1 || (i != 0 && i != blocks - 1)) return 0.0f;
+    const int inner = i == 0 ? 1 : blocks - 2;
+    const double out = i == 0 ? centre_of(0) : last - centre_of(i);
+    const double spacing = std::abs(centre_of(i) - centre_of(inner));
+    if (spacing <= 0) return 0.0f;
+    return std::min(0.0f, static_cast<float>((here - level_at(inner)) * out / spacing));
+  };
+  const auto centre_of_row = [&](int row) {
+    return (double(row) * block_ + std::min(double(rows_), double(row + 1) * block_) - 1) / 2;
+  };
+  const float across = fall(
+      g, grid_columns_, columns_ - 1.0, [&](int c) { return centre(c); },
+      [&](int c) { return level(r, c); });
+  const float down =
+      fall(r, grid_rows_, rows_ - 1.0, centre_of_row, [&](int row) { return level(row, g); });
+  return std::max(here + across + down, here / 2);
+}
+
+AutoStatistics::Between AutoStatistics::between_rows(int y) const {
+  const auto centre_of_row = [&](int g) {
+    return (double(g) * block_ + std::min(double(rows_), double(g + 1) * block_) - 1) / 2;
+  };
+  int above = std::clamp(static_cast<int>((y - (block_ - 1) / 2.0) / block_), 0, grid_rows_ - 1);
+  if (above + 1 < grid_rows_ && y >= centre_of_row(above + 1)) ++above;
+  // Below the last centre: between the last two rows, beyond the second.
+  above = std::max(0, std::min(above, grid_rows_ - 2));
+  const int below = std::min(above + 1, grid_rows_ - 1);
+  const double span = centre_of_row(below) - centre_of_row(above);
+  // Beyond the outer centres the weight leaves 0 to 1: the paper goes on in the line of the two
+  // outer block rows where it falls towards the edge (PaperRow bounds it, and holds a rise).
+  const float weight = span > 0 ? static_cast<float>((y - centre_of_row(above)) / span) : 0;
+  return {above, below, weight};
+}
+
+void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t n,
+                                 float* out) const {
+  const float* levels = grid_.data() + static_cast<std::size_t>(block_row) * grid_columns_;
+  const std::int64_t end = first + static_cast<std::int64_t>(n);
+  std::int64_t x = first;
+  // The block whose centre is at or before x (-1 before the first); each stretch below ends at
+  // the next centre, so that the next stretch is the next block's.
+  int g = static_cast<int>(
+      std::floor((static_cast<double>(x) - (block_ - 1) / 2.0) / static_cast<double>(block_)));
+  g = std::clamp(g, -1, grid_columns_ - 1);
+  if (g + 1 < grid_columns_ && static_cast<double>(x) >= centre(g + 1)) ++g;
+  for (; x < end; g = std::min(g + 1, grid_columns_ - 1)) {
+    std::int64_t stop = end;
+    double from;
+    double slope = 0;
+    int edge = -1;  // beyond the outer centres: the block whose level bounds the line
+    if (g < 0 || g + 1 >= grid_columns_) {
+      // Beyond the outer centres, light falling off towards the page's edge keeps falling in the
+      // line of the two outer blocks (held level, the paper there was too bright and a blank
+      // page's edge came out black); light rising towards it is held, as smoothed() does.
+      edge = g < 0 ? 0 : grid_columns_ - 1;
+      const int inner = g < 0 ? std::min(1, grid_columns_ - 1) : std::max(0, grid_columns_ - 2);
+      if (g < 0) stop = std::min(end, static_cast<std::int64_t>(std::ceil(centre(0))));
+      if (inner != edge) slope = (levels[edge] - levels[inner]) / (centre(edge) - centre(inner));
+      if (g < 0 ? slope < 0 : slope > 0) slope = 0;
+      from = levels[edge] + slope * (static_cast<double>(x) - centre(edge));
+    } else {
+      const double c0 = centre(g);
+      const double c1 = centre(g + 1);
+      stop = std::min(end, static_cast<std::int64_t>(std::ceil(c1)));
+      slope = (levels[g + 1] - levels[g]) / (c1 - c0);
+      from = levels[g] + slope * (static_cast<double>(x) - c0);
+    }
+    stop = std::max(stop, x + 1);
+    const int count = static_cast<int>(stop - x);
+    along_line(out + (x - first), count, from, slope);
+    if (edge >= 0 && slope != 0) {
+      // Down to half the outer block's level at most: a dark block beside a bright one (ink, a
+      // stain's edge) is no slope to follow.
+      const float low = levels[edge] / 2;
+      for (float* o = out + (x - first); o < out + (x - first) + count; ++o) *o = std::max(*o, low);
+    }
+    x = stop;
+  }
+}
+
+}  // namespace imagefiles::detail
