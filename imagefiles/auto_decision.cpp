@@ -135,7 +135,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     column_darkest_.resize(fed_);
     // A row and the run's reach (or the valley's) on each side.
     run_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
-    run_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);
+    run_sums_.resize(6 * fed_ + 2 * AutoStatistics::widest_window);
     run_lightest_.resize(2 * fed_);
     run_row_.resize(fed_ + 2 * AutoStatistics::widest_window);
     run_candidates_.resize(fed_);

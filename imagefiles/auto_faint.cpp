@@ -218,7 +218,7 @@ inline RuleLimits rule_limits(unsigned char lightest, int ceiling) {
 
 IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
                                              const unsigned char* const* rows, std::size_t n,
-                                             std::size_t along, int ceiling,
+                                             std::size_t along, int floor, int ceiling,
                                              const unsigned char* lightest, unsigned char* out) {
   const std::size_t quarter = along / 2;
   const unsigned char* here = middle + along;
@@ -234,7 +234,7 @@ IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
                                          std::max(here[i - quarter], here[i + quarter]));
     const unsigned char standing =
         std::max(std::max(above[i], below[i]), std::max(nearer_above[i], nearer_below[i]));
-    out[i] = static_cast<unsigned char>((v > ceiling) & (v <= limits.near) &
+    out[i] = static_cast<unsigned char>((v > floor) & (v <= limits.near) &
                                         (std::min(lying, standing) <= limits.palest));
   }
 }
@@ -244,24 +244,32 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
                                         const unsigned char* lying_lightest,
                                         const std::uint16_t* standing,
                                         const unsigned char* standing_lightest, std::size_t n,
-                                        std::size_t valley, std::size_t run, int ceiling,
+                                        std::size_t valley, std::size_t run, int floor, int ceiling,
                                         const unsigned char* lightest, unsigned char* marks) {
   const auto count = static_cast<std::uint32_t>(run);
-  const std::uint32_t paper = 255 * count;
-  const std::uint32_t print = count * static_cast<std::uint32_t>(ceiling);
+  const std::uint32_t print = count * static_cast<std::uint32_t>(floor);
   // The rows' pointers held apart from `marks` (else reloaded at each sample).
   const std::uint16_t* here = lying[0];
   const std::uint16_t* above = lying[1];
   const std::uint16_t* below = lying[2];
+  const std::uint16_t* farther_above = lying[3];
+  const std::uint16_t* farther_below = lying[4];
   for (std::size_t i = 0; i < n; ++i) {
     const RuleLimits limits = rule_limits(lightest[i], ceiling);
     const std::uint32_t most = count * limits.near;
-    // 10 (top - s) >= 7 (paper - s) on both sides, for the sums of `run` samples.
-    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
-      return (s > print) & (s <= most) & (pale <= limits.palest) &
-             (10 * std::min(a, b) >= 7 * paper + 3 * s);
+    // 25 times the paper's sum over a run: its mean lies 1.28 deviations of the noise (0.32 of
+    // the four that `lightest` allows) under the 90th percentile that the division took for 255.
+    const std::uint32_t paper = count * (6375 - 8 * static_cast<std::uint32_t>(255 - lightest[i]));
+    // 10 (top - s) >= tenths (paper - s) on both sides, for the sums of `run` samples (times 25).
+    const auto climbs = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
+                            std::uint32_t tenths) {
+      return 250 * std::min(a, b) >= tenths * paper + 25 * (10 - tenths) * s;
     };
-    const bool lies = rule(here[i], above[i], below[i], lying_lightest[i]);
+    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
+      return (s > print) & (s <= most) & (pale <= limits.palest) & climbs(s, a, b, 7);
+    };
+    const bool lies = rule(here[i], farther_above[i], farther_below[i], lying_lightest[i]) &
+                      climbs(here[i], above[i], below[i], 4);
     const bool stands =
         rule(standing[i + valley], standing[i], standing[i + 2 * valley], standing_lightest[i]);
     marks[i] |= static_cast<unsigned char>(5 * ((candidates[i] != 0) & (lies | stands)));
@@ -292,7 +300,12 @@ void AutoRows::mark_faint(int row) {
   const int lightest = 255 - static_cast<int>(4 * std::sqrt(statistics_.quietest()));
   unsigned char* stretches =
       stretches_.data() + static_cast<std::size_t>(row % 3) * stretches_per_row_;
-  mark_between(middle + low, high - low, ceiling, lightest, stretches);
+  // A thin rule's run may lie a little under the ceiling (a third of the way from it to the
+  // paper, below it): where the page's dark class is mostly faint rules (grid paper, a puzzle's
+  // grid with few digits), the ceiling lies among them, and Wolf's window, full of paper, vetoes
+  // the darker ones.
+  const int floor = std::max(0, ceiling - (255 - ceiling) / 3);
+  mark_between(middle + low, high - low, floor, lightest, stretches);
   // The noise is the same along a row of blocks.
   if (statistics_.block_row(top_ + row) != lightest_row_) {
     lightest_row_ = statistics_.block_row(top_ + row);
@@ -436,7 +449,7 @@ void AutoRows::mark_faint(int row) {
       const unsigned char* probes[4] = {row_at(row - along) + from, row_at(row + along) + from,
                                         row_at(row - along / 2) + from,
                                         row_at(row + along / 2) + from};
-      run_candidates(samples(middle, from, to - from + 2 * h), probes, to - from, h, ceiling,
+      run_candidates(samples(middle, from, to - from + 2 * h), probes, to - from, h, floor, ceiling,
                      faint_lightest_.data() + from, candidates);
       const auto* first = static_cast<const unsigned char*>(std::memchr(candidates, 1, to - from));
       if (first != nullptr) {
@@ -445,10 +458,18 @@ void AutoRows::mark_faint(int row) {
         const std::size_t start = from + static_cast<std::size_t>(first - candidates);
         const std::size_t end = from + last;
         const std::size_t n = end - start;
-        std::uint16_t* sums[3] = {run_sums_.data(), run_sums_.data() + fed_,
-                                  run_sums_.data() + 2 * fed_};
-        const int lying_rows[3] = {row, row - across, row + across};
-        for (int k = 0; k < 3; ++k) {
+        // The columns' sums (below) lie between the third and the fourth.
+        std::uint16_t* const past = run_sums_.data() + 4 * fed_ + 2 * AutoStatistics::widest_window;
+        std::uint16_t* sums[5] = {run_sums_.data(), run_sums_.data() + fed_,
+                                  run_sums_.data() + 2 * fed_, past, past + fed_};
+        // A rule lying along the row: its valley climbs back 0.7 of the way a sample farther than
+        // a standing one's (a rule as wide as the digits' strokes, blurred), and 0.4 of the way
+        // `across` away (a row of small blurred letters, wider, does not). Show-through's strokes
+        // as long as the run stand (stems); the lying ones are shorter than a letter's height.
+        const int wider = std::min(across + 1, along);
+        const int lying_rows[5] = {row, row - across, row + across, row - wider, row + wider};
+        const int lying_sums = wider > across ? 5 : 3;
+        for (int k = 0; k < lying_sums; ++k) {
           run_sums(samples(row_at(lying_rows[k]), start, n + 2 * h), n, run, run_spans_.data(),
                    sums[k]);
         }
@@ -466,9 +487,11 @@ void AutoRows::mark_faint(int row) {
                       run_row_.data());
         }
         std::memcpy(standing_lightest, run_row_.data() + r, n);
-        const std::uint16_t* lying[3] = {sums[0], sums[1], sums[2]};
+        // Without the farther rows (a window too small), the valley's rows stand for them.
+        const std::uint16_t* lying[5] = {sums[0], sums[1], sums[2], sums[lying_sums - 2],
+                                         sums[lying_sums - 1]};
         run_marks(candidates + (start - from), lying, lying_lightest, columns, standing_lightest, n,
-                  r, run, ceiling, faint_lightest_.data() + start, marks + start);
+                  r, run, floor, ceiling, faint_lightest_.data() + start, marks + start);
       }
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the

@@ -130,24 +130,27 @@ void line_marks(const unsigned char* const* rows, std::size_t n, std::size_t val
 // `palest`, half that far from the paper.
 //
 // Whether each of the `n` samples of `middle` (from `along` columns before the first) may be a
-// mark, 1 or 0 into `out`: above `ceiling` and at most `near`, where the run's two ends and the
-// samples halfway to them lie above the ceiling and at most `palest`: in `middle` (a rule lying
-// along the row) or in rows[0] to rows[3] (standing across it: the rows `along` above and below,
-// then along / 2), each from the first sample.
+// mark, 1 or 0 into `out`: above `floor` (a little under the ceiling) and at most `near`, where
+// the run's two ends and the samples halfway to them are at most `palest`: in `middle` (a rule
+// lying along the row) or in rows[0] to rows[3] (standing across it: the rows `along` above and
+// below, then along / 2), each from the first sample.
 void run_candidates(const unsigned char* middle, const unsigned char* const* rows, std::size_t n,
-                    std::size_t along, int ceiling, const unsigned char* lightest,
+                    std::size_t along, int floor, int ceiling, const unsigned char* lightest,
                     unsigned char* out);
 // The `n` candidates (run_candidates()) that are marks, added to `marks` as 5 (a mark that needs
 // no marks around it): where the run lying along the row (the sums of the runs centred on the
-// samples, lying[0], and on those `valley` rows above and below, lying[1] and lying[2]; the runs'
-// lightest samples, `lying_lightest`) or standing across it (`standing`: the columns' sums, from
-// `valley` columns before the first; `standing_lightest`: their lightest, from the first) has a
-// mean above the ceiling and at most `near`, at the bottom of a valley that climbs back 0.7 of
-// the way to the paper `valley` away on both sides, and a lightest sample at most `palest`.
+// samples, lying[0], on those `valley` rows above and below, lying[1] and lying[2], and on those
+// a row farther, lying[3] and lying[4]; the runs' lightest samples, `lying_lightest`) or standing
+// across it (`standing`: the columns' sums, from `valley` columns before the first;
+// `standing_lightest`: their lightest, from the first) has a mean above `floor` and at most
+// `near`, at the bottom of a valley that climbs back 0.7 of the way to the paper's mean (1.28
+// deviations of the noise under 255) `valley` away on both sides (standing) or a row farther and
+// 0.4 of the way `valley` away (lying), and a lightest sample at most `palest`.
 void run_marks(const unsigned char* candidates, const std::uint16_t* const* lying,
                const unsigned char* lying_lightest, const std::uint16_t* standing,
                const unsigned char* standing_lightest, std::size_t n, std::size_t valley,
-               std::size_t run, int ceiling, const unsigned char* lightest, unsigned char* marks);
+               std::size_t run, int floor, int ceiling, const unsigned char* lightest,
+               unsigned char* marks);
 
 }  // namespace imagefiles::detail
 
