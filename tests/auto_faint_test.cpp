@@ -142,11 +142,14 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
     // page: the runs' sums and lightest samples, lying and standing, from the page.
     const int run = 2 * along + 1;
     const std::size_t v = static_cast<std::size_t>(valley);
-    std::vector<std::uint16_t> sums[3];
+    // A lying rule's valley is also looked at a row farther.
+    const int wider = std::min(valley + 1, along);
+    std::vector<std::uint16_t> sums[5];
     Bytes lying_lightest(n, 0), standing_lightest(n, 0);
     std::vector<std::uint16_t> standing(n + 2 * v, 0);
-    for (int k = 0; k < 3; ++k) {
-      const int y = row + (k == 0 ? 0 : k == 1 ? -valley : valley);
+    for (int k = 0; k < 5; ++k) {
+      const int offsets[5] = {0, -valley, valley, -wider, wider};
+      const int y = row + offsets[k];
       sums[k].assign(n, 0);
       for (std::size_t i = 0; i < n; ++i) {
         for (int t = 0; t < run; ++t)
@@ -163,7 +166,10 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
       for (int y = 0; y < rows; ++y)
         standing[c] = static_cast<std::uint16_t>(standing[c] + at(y, c + along - v));
     }
-    const std::uint16_t* lying[3] = {sums[0].data(), sums[1].data(), sums[2].data()};
+    const std::uint16_t* lying[5] = {sums[0].data(), sums[1].data(), sums[2].data(), sums[3].data(),
+                                     sums[4].data()};
+    // The runs may lie a third of the way from the ceiling to the paper under it.
+    const int floor = ceiling - (255 - ceiling) / 3;
     marks = noise(n, 13, 7);
     for (auto& m : marks) m = m == 0;
     expected = marks;
@@ -172,10 +178,10 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
                                       &page[(row - quarter) * columns + along],
                                       &page[(row + quarter) * columns + along]};
     Bytes candidates(n, 7), expected_candidates(n, 0);
-    run_candidates(&page[row * columns], probes, n, static_cast<std::size_t>(along), ceiling,
+    run_candidates(&page[row * columns], probes, n, static_cast<std::size_t>(along), floor, ceiling,
                    lightest.data(), candidates.data());
     run_marks(candidates.data(), lying, lying_lightest.data(), standing.data(),
-              standing_lightest.data(), n, v, static_cast<std::size_t>(run), ceiling,
+              standing_lightest.data(), n, v, static_cast<std::size_t>(run), floor, ceiling,
               lightest.data(), marks.data());
     std::size_t ruled = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -194,13 +200,19 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
         for (int y = 0; y < rows; ++y) sum += at(y, c);
         return sum;
       };
+      // The paper's mean: 1.28 deviations of the noise (lightest allows four) under 255.
+      const double paper = 255 - 0.32 * (255 - lightest[i]);
+      const auto climbs = [&](double mean, double a, double b, double share) {
+        return std::min(a, b) - mean >= share * (paper - mean) - 1e-9;
+      };
       const auto rule = [&](double mean, double a, double b, int pale) {
-        return mean > ceiling && mean <= near && pale <= palest &&
-               10 * (std::min(a, b) - mean) >= 7 * (255 - mean) - 1e-9;
+        return mean > floor && mean <= near && pale <= palest && climbs(mean, a, b, 0.7);
       };
       const double r = run;
-      const bool lies = rule(row_sum(row) / r, row_sum(row - valley) / r, row_sum(row + valley) / r,
-                             lying_lightest[i]);
+      const bool lies =
+          rule(row_sum(row) / r, row_sum(row - wider) / r, row_sum(row + wider) / r,
+               lying_lightest[i]) &&
+          climbs(row_sum(row) / r, row_sum(row - valley) / r, row_sum(row + valley) / r, 0.4);
       const bool stands = rule(column_sum(x) / r, column_sum(x - v) / r, column_sum(x + v) / r,
                                standing_lightest[i]);
       // The candidates: the run's ends and the samples halfway to them no lighter than palest.
@@ -211,8 +223,7 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
         standing_probes = standing_probes && at(row + t, x) <= palest;
       }
       const int sample = at(row, x);
-      const bool candidate =
-          sample > ceiling && sample <= near && (lying_probes || standing_probes);
+      const bool candidate = sample > floor && sample <= near && (lying_probes || standing_probes);
       expected_candidates[i] = candidate;
       if (candidate && (lies || stands)) {
         ruled += expected[i] == 0;
