@@ -247,6 +247,7 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
                                         std::size_t valley, std::size_t run, int floor, int ceiling,
                                         const unsigned char* lightest, unsigned char* marks) {
   const auto count = static_cast<std::uint32_t>(run);
+  const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(floor);
   // The rows' pointers held apart from `marks` (else reloaded at each sample).
   const std::uint16_t* here = lying[0];
@@ -257,13 +258,10 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
   for (std::size_t i = 0; i < n; ++i) {
     const RuleLimits limits = rule_limits(lightest[i], ceiling);
     const std::uint32_t most = count * limits.near;
-    // 25 times the paper's sum over a run: its mean lies 1.28 deviations of the noise (0.32 of
-    // the four that `lightest` allows) under the 90th percentile that the division took for 255.
-    const std::uint32_t paper = count * (6375 - 8 * static_cast<std::uint32_t>(255 - lightest[i]));
-    // 10 (top - s) >= tenths (paper - s) on both sides, for the sums of `run` samples (times 25).
+    // 10 (top - s) >= tenths (paper - s) on both sides, for the sums of `run` samples.
     const auto climbs = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
                             std::uint32_t tenths) {
-      return 250 * std::min(a, b) >= tenths * paper + 25 * (10 - tenths) * s;
+      return 10 * std::min(a, b) >= tenths * paper + (10 - tenths) * s;
     };
     const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
       return (s > print) & (s <= most) & (pale <= limits.palest) & climbs(s, a, b, 7);

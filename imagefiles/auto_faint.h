@@ -143,9 +143,9 @@ void run_candidates(const unsigned char* middle, const unsigned char* const* row
 // a row farther, lying[3] and lying[4]; the runs' lightest samples, `lying_lightest`) or standing
 // across it (`standing`: the columns' sums, from `valley` columns before the first;
 // `standing_lightest`: their lightest, from the first) has a mean above `floor` and at most
-// `near`, at the bottom of a valley that climbs back 0.7 of the way to the paper's mean (1.28
-// deviations of the noise under 255) `valley` away on both sides (standing) or a row farther and
-// 0.4 of the way `valley` away (lying), and a lightest sample at most `palest`.
+// `near`, at the bottom of a valley that climbs back 0.7 of the way to the paper `valley` away on
+// both sides (standing) or a row farther and 0.4 of the way `valley` away (lying), and a lightest
+// sample at most `palest`.
 void run_marks(const unsigned char* candidates, const std::uint16_t* const* lying,
                const unsigned char* lying_lightest, const std::uint16_t* standing,
                const unsigned char* standing_lightest, std::size_t n, std::size_t valley,
