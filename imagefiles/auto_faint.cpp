@@ -259,16 +259,18 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
     const RuleLimits limits = rule_limits(lightest[i], ceiling);
     const std::uint32_t most = count * limits.near;
     // 10 (top - s) >= tenths (paper - s) on both sides, for the sums of `run` samples.
+    // 0 or 1, combined with `&`: no branch in the vectorised loop.
     const auto climbs = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
-                            std::uint32_t tenths) {
+                            std::uint32_t tenths) -> unsigned {
       return 10 * std::min(a, b) >= tenths * paper + (10 - tenths) * s;
     };
-    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b, unsigned char pale) {
+    const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
+                          unsigned char pale) -> unsigned {
       return (s > print) & (s <= most) & (pale <= limits.palest) & climbs(s, a, b, 7);
     };
-    const bool lies = rule(here[i], farther_above[i], farther_below[i], lying_lightest[i]) &
-                      climbs(here[i], above[i], below[i], 4);
-    const bool stands =
+    const unsigned lies = rule(here[i], farther_above[i], farther_below[i], lying_lightest[i]) &
+                          climbs(here[i], above[i], below[i], 4);
+    const unsigned stands =
         rule(standing[i + valley], standing[i], standing[i + 2 * valley], standing_lightest[i]);
     marks[i] |= static_cast<unsigned char>(5 * ((candidates[i] != 0) & (lies | stands)));
   }
