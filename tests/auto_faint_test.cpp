@@ -81,7 +81,9 @@ TEST(AutoFaint, MarksKeptHalfwayAndMadeInk) {
 // the way to the paper `valley` away across the rule, and is so `along` away on both sides along
 // it, for a rule lying along the rows or standing across them; marks already there are kept.
 TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
-  for (const auto& [valley, along] : {std::pair{3, 5}, {5, 11}, {11, 51}}) {
+  for (const auto& sizes : {std::pair{3, 5}, {5, 11}, {11, 51}}) {
+    // Named, not bound: C++17 lambdas do not capture structured bindings.
+    const int valley = sizes.first, along = sizes.second;
     const int rows = 2 * along + 1;
     const std::size_t n = 300;
     const std::size_t columns = n + 2 * static_cast<std::size_t>(along);
