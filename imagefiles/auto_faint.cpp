@@ -182,15 +182,15 @@ IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::
     // 10 (top - v) >= 7 (255 - v), in 16 bits.
     const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
     // 0 or 1, combined with `&`: no branch in the vectorised loop.
-    const auto climbs = [needed](unsigned char top) -> unsigned {
+    const auto climbs = [needed](unsigned char top) -> unsigned char {
       return static_cast<std::uint16_t>(10 * top) >= needed;
     };
     // A rule lying along the row: the valley climbs up and down, here and `along` away.
-    const unsigned lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
+    const unsigned char lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
                            climbs(std::min(up[i + along], down[i + along])) &
                            (std::max(middle[i - along], middle[i + along]) <= limit);
     // A rule standing across the rows: the valley climbs left and right.
-    const unsigned standing = climbs(least(middle[i - valley], middle[i + valley],
+    const unsigned char standing = climbs(least(middle[i - valley], middle[i + valley],
                                            before[i - valley], before[i + valley])) &
                               climbs(std::min(after[i - valley], after[i + valley])) &
                               (std::max(before[i], after[i]) <= limit);
