@@ -167,12 +167,13 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
 
 IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::size_t n,
                                          std::size_t valley, std::size_t along, int ceiling,
-                                         const unsigned char* lightest, unsigned char* marks) {
-  const unsigned char* middle = rows[0] + along;
-  const unsigned char* up = rows[1] + along;
-  const unsigned char* down = rows[2] + along;
-  const unsigned char* before = rows[3] + along;
-  const unsigned char* after = rows[4] + along;
+                                         const unsigned char* __restrict lightest,
+                                         unsigned char* __restrict marks) {
+  const unsigned char* __restrict middle = rows[0] + along;
+  const unsigned char* __restrict up = rows[1] + along;
+  const unsigned char* __restrict down = rows[2] + along;
+  const unsigned char* __restrict before = rows[3] + along;
+  const unsigned char* __restrict after = rows[4] + along;
   const auto least = [](unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
     return std::min(std::min(a, b), std::min(c, d));
   };
@@ -187,13 +188,13 @@ IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::
     };
     // A rule lying along the row: the valley climbs up and down, here and `along` away.
     const unsigned char lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
-                           climbs(std::min(up[i + along], down[i + along])) &
-                           (std::max(middle[i - along], middle[i + along]) <= limit);
+                                climbs(std::min(up[i + along], down[i + along])) &
+                                (std::max(middle[i - along], middle[i + along]) <= limit);
     // A rule standing across the rows: the valley climbs left and right.
     const unsigned char standing = climbs(least(middle[i - valley], middle[i + valley],
-                                           before[i - valley], before[i + valley])) &
-                              climbs(std::min(after[i - valley], after[i + valley])) &
-                              (std::max(before[i], after[i]) <= limit);
+                                                before[i - valley], before[i + valley])) &
+                                   climbs(std::min(after[i - valley], after[i + valley])) &
+                                   (std::max(before[i], after[i]) <= limit);
     marks[i] |= static_cast<unsigned char>((v > ceiling) & (v <= limit) & (lying | standing));
   }
 }
