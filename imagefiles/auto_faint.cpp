@@ -1,6 +1,7 @@
 // auto's faint thin strokes, above its global threshold: see AutoRows::mark_faint().
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -215,6 +216,39 @@ inline RuleLimits rule_limits(unsigned char lightest, int ceiling) {
   return {near, static_cast<unsigned char>(255 - (255 - near) / 2)};
 }
 
+// Calls `mark(rows, n, j)` for the columns [from, to) of `count` rows of `fed` samples, where the
+// loop reads `margin` samples on each side of a column: the inner columns on the rows themselves,
+// those near the page's edges on copies of them with the edges repeated, a piece at a time.
+template <std::size_t count, typename Mark>
+void with_margins(const std::array<const unsigned char*, count>& rows, std::size_t fed,
+                  std::size_t margin, std::size_t from, std::size_t to, Mark mark) {
+  const std::size_t inner_from = std::min(to, std::max(from, margin));
+  const std::size_t inner_to = std::max(inner_from, std::min(to, fed >= margin ? fed - margin : 0));
+  std::array<const unsigned char*, count> at;
+  if (inner_to > inner_from) {
+    for (std::size_t k = 0; k < count; ++k) at[k] = rows[k] + inner_from - margin;
+    mark(at.data(), inner_to - inner_from, inner_from);
+  }
+  const auto at_edge = [&](std::size_t j, std::size_t end) {
+    constexpr std::size_t room = 2 * AutoStatistics::widest_window;
+    unsigned char copies[count][room];
+    for (std::size_t k = 0; k < count; ++k) at[k] = copies[k];
+    while (j < end) {
+      const std::size_t n = std::min(end - j, room - 2 * margin);
+      for (std::size_t i = 0; i < n + 2 * margin; ++i) {
+        const std::int64_t c = static_cast<std::int64_t>(j + i) - static_cast<std::int64_t>(margin);
+        const auto k = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed) - 1));
+        for (std::size_t r = 0; r < count; ++r) copies[r][i] = rows[r][k];
+      }
+      mark(at.data(), n, j);
+      j += n;
+    }
+  };
+  at_edge(from, inner_from);
+  at_edge(inner_to, to);
+}
+
 }  // namespace
 
 IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
@@ -339,33 +373,10 @@ void AutoRows::mark_faint(int row) {
       const std::size_t dd = static_cast<std::size_t>(r);
       const unsigned char* up = row_at(row - r);
       const unsigned char* down = row_at(row + r);
-      const std::size_t inner_from = std::min(to, std::max(from, dd));
-      const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= dd ? fed_ - dd : 0));
-      if (inner_to > inner_from) {
-        faint_marks(up + inner_from - dd, middle + inner_from - dd, down + inner_from - dd,
-                    inner_to - inner_from, dd, ceiling, lightest + inner_from, into + inner_from);
-      }
-      // The columns [j, end) near the page's edges from copies of their rows, the edges
-      // repeated, a piece at a time.
-      const auto at_edge = [&](std::size_t j, std::size_t end) {
-        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
-        unsigned char around[3][room];
-        while (j < end) {
-          const std::size_t n = std::min(end - j, room - 2 * dd);
-          for (std::size_t i = 0; i < n + 2 * dd; ++i) {
-            const std::int64_t c = static_cast<std::int64_t>(j + i) - r;
-            const std::size_t k = static_cast<std::size_t>(
-                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-            around[0][i] = up[k];
-            around[1][i] = middle[k];
-            around[2][i] = down[k];
-          }
-          faint_marks(around[0], around[1], around[2], n, dd, ceiling, lightest + j, into + j);
-          j += n;
-        }
-      };
-      at_edge(from, inner_from);
-      at_edge(inner_to, to);
+      with_margins<3>({up, middle, down}, fed_, dd, from, to,
+                      [&](const unsigned char* const* at, std::size_t n, std::size_t j) {
+                        faint_marks(at[0], at[1], at[2], n, dd, ceiling, lightest + j, into + j);
+                      });
     };
     mark_at(reach, faint_lightest_.data(), marks);
     // A mark within the darkest third from the ceiling to the paper may lie in a valley a sample
@@ -387,36 +398,13 @@ void AutoRows::mark_faint(int row) {
     const int valley = std::min(2 * reach + 1, statistics_.window() / 4 - 1);
     if (valley > reach) {
       const std::size_t a = static_cast<std::size_t>(along);
-      const unsigned char* rows[5] = {middle, row_at(row - valley), row_at(row + valley),
-                                      row_at(row - along), row_at(row + along)};
-      const std::size_t inner_from = std::min(to, std::max(from, a));
-      const std::size_t inner_to = std::max(inner_from, std::min(to, fed_ >= a ? fed_ - a : 0));
-      if (inner_to > inner_from) {
-        const unsigned char* at[5];
-        for (int k = 0; k < 5; ++k) at[k] = rows[k] + inner_from - a;
-        line_marks(at, inner_to - inner_from, static_cast<std::size_t>(valley), a, ceiling,
-                   faint_lightest_.data() + inner_from, marks + inner_from);
-      }
-      // Near the page's edges, from copies of the rows, the edges repeated, a piece at a time.
-      const auto at_edge = [&](std::size_t j, std::size_t end) {
-        constexpr std::size_t room = 2 * AutoStatistics::widest_window;
-        unsigned char copies[5][room];
-        while (j < end) {
-          const std::size_t n = std::min(end - j, room - 2 * a);
-          for (std::size_t i = 0; i < n + 2 * a; ++i) {
-            const std::int64_t c = static_cast<std::int64_t>(j + i) - along;
-            const auto k = static_cast<std::size_t>(
-                std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed_) - 1));
-            for (int r = 0; r < 5; ++r) copies[r][i] = rows[r][k];
-          }
-          const unsigned char* at[5] = {copies[0], copies[1], copies[2], copies[3], copies[4]};
-          line_marks(at, n, static_cast<std::size_t>(valley), a, ceiling,
-                     faint_lightest_.data() + j, marks + j);
-          j += n;
-        }
-      };
-      at_edge(from, inner_from);
-      at_edge(inner_to, to);
+      with_margins<5>({middle, row_at(row - valley), row_at(row + valley), row_at(row - along),
+                       row_at(row + along)},
+                      fed_, a, from, to,
+                      [&](const unsigned char* const* at, std::size_t n, std::size_t j) {
+                        line_marks(at, n, static_cast<std::size_t>(valley), a, ceiling,
+                                   faint_lightest_.data() + j, marks + j);
+                      });
     }
     // A mark on a thin rule too faint for the marks above (within a few deviations of the noise),
     // or alone across it (a rule a sample wide has no four marks around it): the mean of the run
