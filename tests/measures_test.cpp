@@ -325,7 +325,9 @@ TEST(AutoMethod, FollowsAShadowOfThePageAtEveryScale) {
 // the paper's, letters 40 and 80 tall: the paper's noise, clipped at white by the division, keeps
 // a third of its variance, and taking all of it off every block took the page for blank, every
 // letter white). Its F-measure against the letters stays above the local methods' (Sauvola and
-// Wolf at their defaults, the methods it builds on) and above a floor.
+// Wolf at their defaults, the methods it builds on) and above a floor. In the dark at 80 pixels
+// the noise's filter a third of the stroke wide, wider than the noise needs, gave F 91.7; now
+// 94.1.
 TEST(AutoMethod, KeepsLettersUnderAmplifiedNoise) {
   struct Case {
     int height, rows, columns;  // rows and columns in letter heights
@@ -333,7 +335,7 @@ TEST(AutoMethod, KeepsLettersUnderAmplifiedNoise) {
     double floor;
   };
   for (const Case& c : {Case{14, 20, 30, false, 90.0}, Case{28, 20, 30, false, 90.0},
-                        Case{40, 12, 16, true, 80.0}, Case{80, 12, 16, true, 80.0}}) {
+                        Case{40, 12, 16, true, 80.0}, Case{80, 12, 16, true, 93.0}}) {
     const int rows = c.rows * c.height;
     const int columns = c.columns * c.height;
     std::vector<unsigned char> ink = letters(rows, columns, c.height);
