@@ -34,8 +34,8 @@ constexpr int no_square_row = -2;
 // needs: the stroke width is the page's typical one, and a square that wide blurs its thinner
 // faces away under the noise; a square of side s takes the noise's deviation to 1 / s of it, and
 // s such that the loud blocks' paper lies four of those above the ceiling is enough. Never under
-// 5 x 5 on large writing, though: a 3 x 3 square there left the specks of paper too dark for its
-// estimate (a blank page's dark corner).
+// 5 x 5 on large writing, though: 3 x 3 there added black to the dark corner of a blank page,
+// whose paper the blocks take too bright.
 int radius_for(const AutoStatistics& statistics) {
   const int within_stroke = std::min(statistics.reach(), statistics.window() / 2) - 1;
   const double above_ceiling = std::max(1, 255 - statistics.formula().ceiling);
