@@ -33,13 +33,13 @@ constexpr int no_square_row = -2;
 // one, so that the ring still holds the row leaving its square. And no wider than the noise
 // needs: the stroke width is the page's typical one, and a square that wide blurs its thinner
 // faces away under the noise; a square of side s takes the noise's deviation to 1 / s of it, and
-// s such that the loud blocks' paper lies four of those above the ceiling is enough. Never under
+// s such that the loudest block's paper lies four of those above the ceiling is enough. Never under
 // 5 x 5 on large writing, though: 3 x 3 there added black to the dark corner of a blank page,
 // whose paper the blocks take too bright.
 int radius_for(const AutoStatistics& statistics) {
   const int within_stroke = std::min(statistics.reach(), statistics.window() / 2) - 1;
   const double above_ceiling = std::max(1, 255 - statistics.formula().ceiling);
-  const double side = 4 * std::sqrt(static_cast<double>(statistics.loud_noise())) / above_ceiling;
+  const double side = 4 * std::sqrt(static_cast<double>(statistics.loudest())) / above_ceiling;
   const int for_noise = static_cast<int>(std::ceil(std::min((side - 1) / 2, 1e6)));
   return std::clamp(std::min(within_stroke, std::max(for_noise, 2)), 1, widest_filter_radius);
 }

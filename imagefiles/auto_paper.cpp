@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -191,11 +190,9 @@ void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n,
 }
 
 void AutoStatistics::faint_limits() {
-  quietest_ = *std::min_element(noise_grid_.begin(), noise_grid_.end());
-  std::vector<float> variances = noise_grid_;
-  const auto loud = variances.begin() + static_cast<std::ptrdiff_t>(variances.size() * 9 / 10);
-  std::nth_element(variances.begin(), loud, variances.end());
-  loud_noise_ = *loud;
+  const auto [quietest, loudest] = std::minmax_element(noise_grid_.begin(), noise_grid_.end());
+  quietest_ = *quietest;
+  loudest_ = *loudest;
   lightest_grid_.resize(noise_grid_.size());
   for (std::size_t g = 0; g < noise_grid_.size(); ++g) {
     const int deep = static_cast<int>(std::ceil(4 * std::sqrt(noise_grid_[g])));

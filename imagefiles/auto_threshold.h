@@ -100,8 +100,7 @@ class AutoStatistics {
   int block() const { return block_; }  // their side (the last row and column take the rest)
   // The least of those variances over the page.
   float quietest() const { return quietest_; }
-  // Those variances' 90th percentile over the blocks (the filter's square, AutoRows).
-  float loud_noise() const { return loud_noise_; }
+  float loudest() const { return loudest_; }  // and the largest (the filter's square, AutoRows)
   // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
   // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`.
   void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out) const;
@@ -147,7 +146,7 @@ class AutoStatistics {
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   float quietest_ = 0;
-  float loud_noise_ = 0;
+  float loudest_ = 0;
   std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
   // The statistics pass.
   Tally tally_;
