@@ -105,7 +105,7 @@ float PaperRow::refresh(const AutoStatistics& statistics, int y) {
 }
 
 AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top,
-                   std::int64_t left, int from_rows, int from_columns)
+                   std::int64_t left, int from_rows, int from_columns, int radius)
     : statistics_(statistics),
       strip_(strip_of(strip.columns, strip.first, strip.width, statistics.window() / 2)),
       skipped_(static_cast<std::size_t>(strip_.fed_first - strip.fed_first)),
@@ -115,7 +115,8 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
       fed_(static_cast<std::size_t>(strip_.fed_width)),
       ring_(static_cast<std::size_t>(slots_) * fed_),
       filtered_(static_cast<std::size_t>(strip_.width)),
-      radius_(radius_for(statistics)),
+      radius_(radius > 0 ? std::clamp(radius, 1, std::max(1, statistics.window() / 2 - 1))
+                         : radius_for(statistics)),
       square_(radius_ <= from_rows                                      ? Square::rows
               : radius_ <= std::min(from_columns, widest_direct_radius) ? Square::columns
                                                                         : Square::totals),

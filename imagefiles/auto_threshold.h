@@ -197,9 +197,11 @@ class AutoRows {
  public:
   // The filter's square up to radius `from_rows` is summed from its rows for each sample, up to
   // `from_columns` (at most widest_direct_radius) from its columns' running sums, wider from
-  // running totals of those along the row: the three give the same result.
+  // running totals of those along the row: the three give the same result. The square's
+  // half-width is the page's (radius 0), or `radius` (tests), within the window's half less one.
   AutoRows(const AutoStatistics& statistics, int rows, const Strip& strip, int top = 0,
-           std::int64_t left = 0, int from_rows = 1, int from_columns = widest_direct_radius);
+           std::int64_t left = 0, int from_rows = 1, int from_columns = widest_direct_radius,
+           int radius = 0);
   int delay() const { return statistics_.window() / 2; }
   int filter_radius() const { return radius_; }  // the half-width of the filter's square
   // The next row's fed columns (those of the strip given, which may overlap more than the
