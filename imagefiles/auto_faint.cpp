@@ -91,6 +91,32 @@ IMAGEFILES_VECTOR_CLONES void lightest_of_runs(unsigned char* samples, std::size
   for (std::size_t i = 0; i < n; ++i) out[i] = std::max(samples[i], samples[i + run - span]);
 }
 
+// For `n` candidates (1 or 0) of rows[2], the sides (above, below, left, right: bits 8, 16, 32,
+// 64, added to `marks`) on which the candidate lies at least halfway from the sample beyond its
+// neighbour to that neighbour: were the neighbour a rule's mark, the candidate would be the
+// rule's second sample (a blurred rule one sample wide has a lighter sample on both sides, as
+// light as each other). rows[0] to rows[4] are the rows two above to two below, each from two
+// columns before the first.
+IMAGEFILES_VECTOR_CLONES void second_samples(const unsigned char* const* rows, std::size_t n,
+                                             const unsigned char* candidates,
+                                             unsigned char* marks) {
+  const unsigned char* far_up = rows[0] + 2;
+  const unsigned char* up = rows[1] + 2;
+  const unsigned char* middle = rows[2] + 2;
+  const unsigned char* down = rows[3] + 2;
+  const unsigned char* far_down = rows[4] + 2;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto twice = static_cast<std::uint16_t>(2 * middle[i]);
+    const auto nearer = [twice](unsigned char next, unsigned char beyond) -> unsigned {
+      return twice <= static_cast<std::uint16_t>(next + beyond);
+    };
+    const unsigned sides = nearer(up[i], far_up[i]) << 3 | nearer(down[i], far_down[i]) << 4 |
+                           nearer(middle[i - 1], middle[i - 2]) << 5 |
+                           nearer(middle[i + 1], middle[i + 2]) << 6;
+    marks[i] |= static_cast<unsigned char>(sides * candidates[i]);
+  }
+}
+
 // Whether any of the `n` marks is set (a rule's are 5, the others' 1).
 IMAGEFILES_VECTOR_CLONES bool any_mark(const unsigned char* marks, std::size_t n) {
   unsigned char any = 0;
@@ -158,10 +184,21 @@ IMAGEFILES_VECTOR_CLONES void faint_ink(const unsigned char* above, const unsign
                                         const unsigned char* below, std::size_t n,
                                         unsigned char* out) {
   for (std::size_t i = 0; i < n; ++i) {
-    const auto around = static_cast<unsigned char>(above[i] + above[i + 1] + above[i + 2] +
-                                                   middle[i] + middle[i + 1] + middle[i + 2] +
-                                                   below[i] + below[i + 1] + below[i + 2]);
-    const auto ink = static_cast<unsigned char>((middle[i + 1] != 0) & (around >= 4));
+    // The marks without the bits of a rule's second sample (8 and up).
+    const auto around =
+        static_cast<unsigned char>((above[i] & 7) + (above[i + 1] & 7) + (above[i + 2] & 7) +
+                                   (middle[i] & 7) + (middle[i + 1] & 7) + (middle[i + 2] & 7) +
+                                   (below[i] & 7) + (below[i + 1] & 7) + (below[i + 2] & 7));
+    // A rule's second sample beside its mark, on the side it looks to (masks and comparisons:
+    // bytes are not shifted in vectors).
+    const unsigned char m = middle[i + 1];
+    const auto beside = [m](unsigned char mark, unsigned char side) -> unsigned char {
+      return ((m & side) != 0) & ((mark & 7) == 5);
+    };
+    const auto second =
+        static_cast<unsigned char>(beside(above[i + 1], 8) | beside(below[i + 1], 16) |
+                                   beside(middle[i], 32) | beside(middle[i + 2], 64));
+    const auto ink = static_cast<unsigned char>((((m & 7) != 0) & (around >= 4)) | second);
     out[i] &= static_cast<unsigned char>(ink - 1);  // 0 where ink, else as it was
   }
 }
@@ -335,11 +372,11 @@ void AutoRows::mark_faint(int row) {
   const int lightest = 255 - static_cast<int>(4 * std::sqrt(statistics_.quietest()));
   unsigned char* stretches =
       stretches_.data() + static_cast<std::size_t>(row % 3) * stretches_per_row_;
-  // A thin rule's run may lie a little under the ceiling (a third of the way from it to the
-  // paper, below it): where the page's dark class is mostly faint rules (grid paper, a puzzle's
-  // grid with few digits), the ceiling lies among them, and Wolf's window, full of paper, vetoes
-  // the darker ones.
-  const int floor = std::max(0, ceiling - (255 - ceiling) / 3);
+  // A thin rule's run may lie under the ceiling, down to halfway from it to the ink's level (the
+  // ceiling lies halfway from that level to the paper): where the page's dark class is mostly
+  // faint rules (grid paper, a puzzle's grid with few digits), the ceiling lies among them, and
+  // Wolf's window, full of paper, vetoes the darker ones.
+  const int floor = std::max(0, ceiling - (255 - ceiling) / 2);
   mark_between(middle + low, high - low, floor, lightest, stretches);
   // The noise is the same along a row of blocks.
   if (statistics_.block_row(top_ + row) != lightest_row_) {
@@ -447,6 +484,13 @@ void AutoRows::mark_faint(int row) {
         const std::size_t start = from + static_cast<std::size_t>(first - candidates);
         const std::size_t end = from + last;
         const std::size_t n = end - start;
+        // A rule two samples wide and more has a second sample beside its marks: where a
+        // candidate is nearer the sample on one side than the one beyond that sample is to it.
+        with_margins<5>(
+            {row_at(row - 2), row_at(row - 1), middle, row_at(row + 1), row_at(row + 2)}, fed_, 2,
+            start, end, [&](const unsigned char* const* at, std::size_t count, std::size_t j) {
+              second_samples(at, count, candidates + (j - from), marks + j);
+            });
         // The columns' sums (below) lie between the third and the fourth.
         std::uint16_t* const past = run_sums_.data() + 4 * fed_ + 2 * AutoStatistics::widest_window;
         std::uint16_t* sums[5] = {run_sums_.data(), run_sums_.data() + fed_,
@@ -524,12 +568,15 @@ void AutoRows::add_faint(unsigned char* out) const {
       flags + (offset + width - low + filter_stretch - 1) / filter_stretch;
   // A column of the page's edges, one at a time: the column beyond is the edge's own.
   const auto ink_at = [&](std::size_t j) {
-    if (!rows[1][j]) return;
     const std::size_t left = j == 0 ? 0 : j - 1;
     const std::size_t right = std::min(fed_ - 1, j + 1);
-    int around = 0;
-    for (const unsigned char* r : rows) around += r[left] + r[j] + r[right];
-    if (around >= 4) out[j - offset] = 0;
+    unsigned char three[3][3];
+    for (std::size_t r = 0; r < 3; ++r) {
+      three[r][0] = rows[r][left];
+      three[r][1] = rows[r][j];
+      three[r][2] = rows[r][right];
+    }
+    faint_ink(three[0], three[1], three[2], 1, out + (j - offset));
   };
   for (const unsigned char* flag = flags; flag < flags_end;) {
     const auto* first = static_cast<const unsigned char*>(

@@ -104,13 +104,16 @@ class DarkestRows {
 // `darkest` is spent.
 void darkest_around(unsigned char* darkest, std::size_t left, std::size_t right, std::size_t from,
                     std::size_t to, std::size_t d, unsigned char* out);
-// The `n` marks (1, 5 or 0) kept as they are where `middle` lies at least halfway from the paper
-// (255) to the darkest around (`around`): 2 (255 - v) >= 255 - darkest.
+// The `n` marks (1, 5 or 0, with a rule's second sample's bits) kept as they are where `middle`
+// lies at least halfway from the paper (255) to the darkest around (`around`):
+// 2 (255 - v) >= 255 - darkest.
 void keep_halfway(const unsigned char* middle, const unsigned char* around, std::size_t n,
                   unsigned char* marks);
-// The marks (1 or 5 for a rule's, else 0) of the middle row with at least four marks among the
-// nine around them (a rule's counting for itself) made ink (0) in `out`, for `n` columns: the three
-// rows given from the column before the first to the one after the last.
+// The marks (1 or 5 for a rule's, else 0, in the three low bits) of the middle row with at least
+// four marks among the nine around them (a rule's counting for itself), and a rule's second
+// samples (bits 8, 16, 32 and 64: the mark above, below, left or right of them is a rule's), made
+// ink (0) in `out`, for `n` columns: the three rows given from the column before the first to the
+// one after the last.
 void faint_ink(const unsigned char* above, const unsigned char* middle, const unsigned char* below,
                std::size_t n, unsigned char* out);
 
