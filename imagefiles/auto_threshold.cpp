@@ -341,21 +341,9 @@ void AutoStatistics::end(int pass) {
       differences[d] =
           differences_[0][d] + differences_[1][d] + differences_[2][d] + differences_[3][d];
     }
-    std::uint64_t pairs = 0;
-    for (const std::uint64_t count : differences) pairs += count;
-    std::uint64_t seen = 0;
-    int median = 0;
-    while (median < 255 && 2 * (seen + differences[median]) < pairs) seen += differences[median++];
-    // Within the difference's unit, in proportion to its count: a difference of k stands for
-    // those between k - 1/2 and k + 1/2 (0 for those below 1/2). The unit's lower end alone
-    // took noise of deviation 1.4 for 1.05, and the noise left over for writing: blank pages
-    // came out part black.
-    const double low = median == 0 ? 0 : median - 0.5;
-    const double unit = median == 0 ? 0.5 : 1;
-    const double within = differences[median] == 0
-                              ? 0
-                              : (double(pairs) / 2 - double(seen)) / double(differences[median]);
-    sigma_ = pairs == 0 ? 0 : std::max(0.5, low + unit * within) / 0.954;
+    // Whole levels of difference took noise of deviation 1.4 for 1.05, and the noise left over
+    // for writing: blank pages came out part black (noise_deviation reads within the unit).
+    sigma_ = noise_deviation(differences);
     without_ink_blocks(grid_, grid_rows_, grid_columns_);
     for (float& level : grid_) level = std::max(1.0f, level - static_cast<float>(1.28 * sigma_));
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);

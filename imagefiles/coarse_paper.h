@@ -83,8 +83,8 @@ class CoarsePaper {
         const Between b =
             between(first + static_cast<std::int64_t>(g) * step, columns_, grid_columns_);
         table_weight_[g] = b.weight;
-        if (runs_.empty() || runs_.back().first != b.first || runs_.back().second != b.second) {
-          runs_.push_back({g, b.first, b.second});
+        if (runs_.empty() || runs_.back().first != b.first || runs_.back().side != b.side) {
+          runs_.push_back({g, b.first, b.second, b.side});
         }
       }
       table_first_ = first;
@@ -93,23 +93,44 @@ class CoarsePaper {
     const Between down = between(y, rows_, grid_rows_);
     float level[16];
     for (int bx = 0; bx < grid_columns_; ++bx) {
-      level[bx] = at(down.first, bx) + (at(down.second, bx) - at(down.first, bx)) * down.weight;
+      const Line line = line_of(at(down.first, bx), at(down.second, bx), down.side);
+      level[bx] = line.from + line.step * down.weight;
     }
     // In runs of samples between the same two blocks.
     for (std::size_t r = 0; r < runs_.size(); ++r) {
       const Run& run = runs_[r];
       const std::size_t end = r + 1 < runs_.size() ? runs_[r + 1].start : n;
-      divide_by_paper(samples + run.start, end - run.start, level[run.first],
-                      level[run.second] - level[run.first], table_weight_.data() + run.start,
-                      out + run.start);
+      const Line line = line_of(level[run.first], level[run.second], run.side);
+      divide_by_paper(samples + run.start, end - run.start, line.from, line.step,
+                      table_weight_.data() + run.start, out + run.start);
     }
   }
 
  private:
+  // Where a sample lies between the centres of two blocks (weight 0 at the first, 1 at the
+  // second), or beyond the outer centres (side -1 before the first block's, 1 after the last's,
+  // the weight then below 0 or above 1).
   struct Between {
     int first, second;
     float weight;
+    int side;
   };
+  // The paper along the line from block level `a` (weight 0) to `b` (weight 1): from + step x
+  // weight. Beyond the outer centres, light that falls towards the page's edge keeps falling in
+  // their line (held level, the paper in a dark corner was too bright, and a blank page's noise
+  // there was read as writing), by at most the outer block's own level a block (half of it at
+  // the edge: a dark block beside a bright one is no slope to follow); light that rises towards
+  // the edge is held.
+  struct Line {
+    float from, step;
+  };
+  static Line line_of(float a, float b, int side) {
+    if (side == 0) return {a, b - a};
+    const float edge = side < 0 ? a : b;
+    const float fall = std::min(side < 0 ? b - a : a - b, edge);
+    if (fall <= 0) return {edge, 0};
+    return side < 0 ? Line{a, fall} : Line{b + fall, -fall};
+  }
   struct Sample {
     int at;     // the row or column
     int block;  // its block along that axis
@@ -135,9 +156,10 @@ class CoarsePaper {
     const float at =
         (static_cast<float>(i) + 0.5f) * static_cast<float>(blocks) / static_cast<float>(size) -
         0.5f;
-    const float clamped = std::clamp(at, 0.0f, static_cast<float>(blocks - 1));
-    const int first = static_cast<int>(clamped);
-    return {first, std::min(first + 1, blocks - 1), clamped - static_cast<float>(first)};
+    if (blocks == 1) return {0, 0, 0, 0};
+    const int first = std::clamp(static_cast<int>(std::floor(at)), 0, blocks - 2);
+    const int side = at < 0 ? -1 : at > static_cast<float>(blocks - 1) ? 1 : 0;
+    return {first, first + 1, at - static_cast<float>(first), side};
   }
   float at(int by, int bx) const {
     return paper_[static_cast<std::size_t>(by) * grid_columns_ + bx];
@@ -153,7 +175,7 @@ class CoarsePaper {
   // blocks (a grid has at most 16 a side).
   struct Run {
     std::size_t start;
-    int first, second;
+    int first, second, side;
   };
   std::vector<float> table_weight_;
   std::vector<Run> runs_;

@@ -170,6 +170,12 @@ statut_image open_failure(statut_image no_access);
 // a page of text, whose ink is a small class: strokes came out thicker than they are.
 int halfway_level(const std::uint64_t histogram_of[256], int otsu);
 
+// The standard deviation of Gaussian noise from how often neighbours differ by each amount
+// (`differences[d]` pairs by d): their median difference, which is 0.954 of it (the edges of
+// strokes, a few pairs, do not move it), read within its unit in proportion to its count (a
+// difference of k stands for those from k - 1/2 to k + 1/2); at least 0.5 / 0.954, 0 without pairs.
+double noise_deviation(const std::uint64_t differences[256]);
+
 // The scale of a page's writing (see fenetre_conseillee): the median horizontal run of ink and
 // the mean height of the middle half of its letter-like components' ink, in pixels, and the window
 // for a local method; all 0 when the page shows no writing.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <numeric>
 #include <vector>
@@ -49,6 +50,49 @@ int median_of(const std::vector<std::uint64_t>& counts) {
   return static_cast<int>(counts.size() - 1);
 }
 
+// The noise of sampled rows, for the test of a run's edges: its deviation in the samples as read
+// (before the division by the paper, which amplifies it where the paper is dark), and the
+// middle rows of the triples as read (`read`, a row of `span` a line) and divided (`divided`,
+// three rows of `span` a line), whose ratio is the amplification at each sample.
+struct Amplified {
+  double deviation;
+  const unsigned char* read;
+  const unsigned char* divided;
+};
+
+// Whether the run of ink [begin, end) of `line` (of `span` samples) has the edges of a stroke:
+// within two samples on each side, the line climbs back towards the paper by four deviations of
+// the noise there (a difference of two samples of it passes 2.8 of its own in one case in 400).
+// A dark region of the paper that the coarse paper does not follow (a steep dark corner) crosses
+// the level by its noise alone, in runs of every length that were read as strokes and letters
+// on blank pages (windows of 39 to 151). A run at an end of the line counts its other edge
+// (and a run over the whole line has none).
+// Samples on each side of a run's edge that the test reads.
+constexpr std::size_t reach = 3;
+// How far the paper lies from the ink at a stroke's edge, in deviations of the noise.
+constexpr double edge_deviations = 5;
+
+bool edged(const unsigned char* line, std::size_t span, std::size_t begin, std::size_t end,
+           double deviation) {
+  if (begin == 0 && end == span) return false;
+  const int jump = static_cast<int>(std::ceil(edge_deviations * deviation));
+  // The lightest of `reach` samples outside against the darkest of `reach` inside, at one edge.
+  const auto climbs = [&](std::size_t out_first, std::size_t out_end, std::size_t in_first,
+                          std::size_t in_end) {
+    const int light = *std::max_element(line + out_first, line + out_end);
+    const int dark = *std::min_element(line + in_first, line + in_end);
+    return light - dark >= jump;
+  };
+  const bool left = begin == 0 || climbs(begin >= reach ? begin - reach : 0, begin, begin,
+                                         std::min(end, begin + reach));
+  const bool right = end == span || climbs(end, std::min(span, end + reach),
+                                           end >= begin + reach ? end - reach : begin, end);
+  return left && right;
+}
+
+// How many stroke-like runs make writing: fewer are specks of the paper's noise that passed.
+constexpr std::uint64_t fewest_strokes = 16;
+
 // The stroke width of sampled rows: the median horizontal run of ink of `count` lines (line i at
 // lines + i x stride, `span` samples) that goes on in the rows above and below it (at the run's
 // middle, in `rows`, three rows of `span` a line: a stroke does, a speck of noise seldom), ink
@@ -61,17 +105,20 @@ struct Strokes {
 };
 Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned char* lines,
                         std::size_t stride, const std::vector<unsigned char>& rows,
-                        std::size_t count, std::size_t span) {
+                        std::size_t count, std::size_t span, const Amplified& noise) {
   std::uint64_t histogram_of[256] = {};
   for (const unsigned char v : all) ++histogram_of[v];
   const int level =
       halfway_level(histogram_of, calculer_seuil_otsu(all.data(), all.size()) - 1) + 1;
   std::vector<std::uint64_t> runs(1025);
   std::uint64_t all_runs = 0;
+  std::uint64_t stroke_like = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const unsigned char* line = lines + i * stride;
     const unsigned char* above = rows.data() + 3 * i * span;
     const unsigned char* below = above + 2 * span;
+    const unsigned char* divided = noise.divided + i * 3 * span;
+    const unsigned char* read = noise.read + i * span;
     for (std::size_t x = 0; x < span;) {
       if (line[x] >= level) {
         ++x;
@@ -83,10 +130,15 @@ Strokes measure_strokes(const std::vector<unsigned char>& all, const unsigned ch
       const std::size_t middle = (begin + x - 1) / 2;
       if (above[middle] < level && below[middle] < level) {
         ++runs[std::min<std::size_t>(x - begin, runs.size() - 1)];
+        if (edged(line, span, begin, x,
+                  noise.deviation * divided[middle] / std::max(1, int{read[middle]}))) {
+          ++stroke_like;
+        }
       }
     }
   }
-  return {level, median_of(runs), all_runs};
+  // A few stray runs are no writing.
+  return {level, stroke_like < fewest_strokes ? 0 : median_of(runs), all_runs};
 }
 
 // Rows smoothed over the 3 x 3 pixels around each of their own: of `count` triples of rows of
@@ -112,6 +164,12 @@ std::vector<unsigned char> smoothed_rows(const std::vector<unsigned char>& tripl
   return smooth;
 }
 
+// Adds how often neighbours of a row of `n` samples differ by each amount (pairs 0-1, 2-3, ...).
+void add_differences(const unsigned char* line, std::size_t n, std::uint64_t differences[256]) {
+  for (std::size_t x = 0; x + 1 < n; x += 2)
+    ++differences[std::abs(int{line[x]} - int{line[x + 1]})];
+}
+
 // The stroke width of the page in pixels, and the level of its ink, from strips of `tall` rows
 // (3 b for the coarsest factor b the page allows) around the rows `centres`, `samples` their rows
 // one after another, `span` samples each from column `first`. Read at factor 1 (the three middle
@@ -128,6 +186,8 @@ Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span, 
     const std::size_t units = span / b;
     const std::size_t skip = tall / 2 - 3 * b / 2;  // rows of a strip above the factor's
     std::vector<unsigned char> triples(3 * count * units);
+    std::vector<unsigned char> read(count * units);  // the middle rows, before the division
+    std::uint64_t differences[256] = {};
     for (std::size_t i = 0; i < 3 * count; ++i) {
       const std::size_t k = i % 3;
       const unsigned char* top = samples.data() + (i / 3 * tall + skip + k * b) * span;
@@ -142,6 +202,8 @@ Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span, 
       }
       const std::int64_t row = std::int64_t{centres[i / 3]} - static_cast<std::int64_t>(tall / 2) +
                                static_cast<std::int64_t>(skip + k * b + b / 2);
+      add_differences(line, units, differences);
+      if (k == 1) std::copy(line, line + units, read.data() + i / 3 * units);
       paper.normalise(static_cast<int>(mirror(row, page_rows)), line, units,
                       first + static_cast<std::int64_t>(b / 2), static_cast<int>(b), line);
     }
@@ -150,9 +212,13 @@ Strokes strokes_of(const std::vector<unsigned char>& samples, std::size_t span, 
       if (*low == *high) return best;  // nothing written
     }
     const std::vector<unsigned char> smooth = smoothed_rows(triples, count, units);
-    const Strokes smoothed = measure_strokes(smooth, smooth.data(), units, triples, count, units);
+    // The smoothing takes the mean of nine samples: a third of the noise.
+    const double deviation = noise_deviation(differences);
+    const Strokes smoothed = measure_strokes(smooth, smooth.data(), units, triples, count, units,
+                                             {deviation / 3, read.data(), triples.data() + units});
     const Strokes sharp =
-        measure_strokes(triples, triples.data() + units, 3 * units, triples, count, units);
+        measure_strokes(triples, triples.data() + units, 3 * units, triples, count, units,
+                        {deviation, read.data(), triples.data() + units});
     // Runs of noise are as wide as the smoothing (3 samples) and many more on the rows before
     // it: the strokes are then looked for at the next factor.
     const bool noise = smoothed.width <= 3 && sharp.runs * 2 > 5 * smoothed.runs;
@@ -195,7 +261,7 @@ int middle_mean_of(const std::vector<std::uint64_t>& counts) {
 struct Component {
   int top, bottom, left, right;  // in samples of the band's grid
   std::uint64_t area;
-  bool cut;  // it touches a side of the band that is not a side of the page
+  bool cut;  // it touches a side of the band or of the page
 };
 
 // Labels the ink of a grid (every `step`-th pixel of every `step`-th row, rows [first, last) of
@@ -223,9 +289,9 @@ class Labeller {
     components_.clear();
     previous_.clear();
     const int grid_columns = static_cast<int>(grid_columns_);
-    // A component that touches a side of the grid that is not the page's is cut.
-    const bool left_cut = first_ > 0;
-    const bool right_cut = first_ + std::int64_t{grid_columns} * step_ < columns_;
+    // A component that touches a side of the grid is cut: by the band, or by the page's edge,
+    // where the "ink" is more often paper that the coarse paper does not follow (a steep dark
+    // corner, whose whole area was read as one letter) than a letter.
     line_.resize(grid_columns_);
     for (int y = first; y < last; y += step_) {
       current_.clear();
@@ -233,7 +299,7 @@ class Labeller {
       samples += line_.size();
       const unsigned char* line = line_.data();
       const int g = (y - first) / step_;
-      const bool edge = (y == first && first > 0) || (y + step_ >= last && last < rows_);
+      const bool edge = y == first || y + step_ >= last;
       for (int x = 0; x < grid_columns;) {
         if (line[x] >= level_) {
           ++x;
@@ -243,7 +309,7 @@ class Labeller {
         while (x < grid_columns && line[x] < level_) ++x;
         const int label = static_cast<int>(parent_.size());
         parent_.push_back(label);
-        const bool cut = edge || (begin == 0 && left_cut) || (x == grid_columns && right_cut);
+        const bool cut = edge || begin == 0 || x == grid_columns;
         components_.push_back({g, g, begin, x - 1, std::uint64_t(x - begin), cut});
         current_.push_back({begin, x, label});
       }
@@ -331,6 +397,21 @@ int halfway_level(const std::uint64_t histogram_of[256], int otsu) {
     return 255;
   };
   return (level_at(0, dark / 10) + level_at(otsu + 1, light / 2)) / 2;
+}
+
+double noise_deviation(const std::uint64_t differences[256]) {
+  std::uint64_t pairs = 0;
+  for (int d = 0; d < 256; ++d) pairs += differences[d];
+  if (pairs == 0) return 0;
+  std::uint64_t seen = 0;
+  int median = 0;
+  while (median < 255 && 2 * (seen + differences[median]) < pairs) seen += differences[median++];
+  const double low = median == 0 ? 0 : median - 0.5;
+  const double unit = median == 0 ? 0.5 : 1;
+  const double within = differences[median] == 0
+                            ? 0
+                            : (double(pairs) / 2 - double(seen)) / double(differences[median]);
+  return std::max(0.5, low + unit * within) / 0.954;
 }
 
 struct ScaleMeasure::State {
