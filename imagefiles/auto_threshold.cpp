@@ -94,9 +94,13 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // size - 1 - size / 10 samples, found from the largest. Only the counts a block touched are
     // cleared after it (a block of small letters has a few dozen samples).
     for (int g = 0; g < grid_columns_; ++g) {
-      const std::size_t from = (static_cast<std::size_t>(g) * block_ + across_ - 1) / across_;
       const std::size_t to =
           (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
+      // A last block narrower than the step of the sampled columns has none of its own: the
+      // page's last, just before it (it had no samples, its percentile 0, and was filled with its
+      // neighbour's paper: too bright on the fall of a dark corner, which came out black).
+      const std::size_t from =
+          std::min((static_cast<std::size_t>(g) * block_ + across_ - 1) / across_, to - 1);
       int largest = 0;
       for (int r = 0; r < sampled_rows_; ++r) {
         const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row;
@@ -345,7 +349,7 @@ void AutoStatistics::end(int pass) {
     // for writing: blank pages came out part black (noise_deviation reads within the unit).
     sigma_ = noise_deviation(differences);
     without_ink_blocks(grid_, grid_rows_, grid_columns_);
-    for (float& level : grid_) level = std::max(1.0f, level - static_cast<float>(1.28 * sigma_));
+    below_percentile(grid_, grid_rows_, grid_columns_, sigma_);
     grid_ = smoothed(grid_, grid_rows_, grid_columns_);
     // The noise's variance in each block, amplified as the block's samples are by the division
     // by the paper (once a block, not once a stretch of the filter).

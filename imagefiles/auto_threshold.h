@@ -24,6 +24,9 @@ namespace imagefiles::detail {
 // wider than themselves given their neighbours' paper, and the grid smoothed (a 3 x 3 median,
 // then a mean, the light falling off towards the page's edges kept falling).
 void without_ink_blocks(std::vector<float>& grid, int rows, int columns);
+// Each block's 90th percentile brought down to the paper's level under noise of deviation `sigma`
+// and the slope of light across the block.
+void below_percentile(std::vector<float>& grid, int rows, int columns, double sigma);
 std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns);
 
 class AutoStatistics;
