@@ -155,24 +155,30 @@ void without_ink_blocks(std::vector<float>& grid, int rows, int columns) {
 // level, the noise's (1.28 deviations) and the light's across the block, which a slope of light
 // spreads as evenly as a block wide (a dark corner's; the 90th percentile of an even spread of
 // width s lies 0.4 s above its middle, and 1.28 of its deviation, s / sqrt(12), is 0.37 s).
-// The slope is that of the blocks on each side. Without it, the paper on a steep slope came out
-// too bright by a good part of a block's fall of light, and a blank page's dark corner black.
+// Without it, the paper on a steep slope came out too bright by a good part of a block's fall of
+// light, and a blank page's dark corner black. The slope along an axis is the lesser change to
+// the blocks on each side when both go the same way (light falls or rises evenly; a stain's or a
+// shadow's edge, a block of ink, is a step on one side only, no slope), that to the one block
+// there is at the grid's edge.
 void below_percentile(std::vector<float>& grid, int rows, int columns, double sigma) {
   const std::vector<float> levels = grid;
   const auto at = [&](int y, int x) { return levels[static_cast<std::size_t>(y) * columns + x]; };
-  // The change of level over one block along an axis, from the blocks on each side.
-  const auto slope = [](float before, float after, int apart) {
-    return apart == 0 ? 0.0 : double(after - before) / apart;
+  const auto slope = [](bool has_before, float before, float here, bool has_after, float after) {
+    const double down = double(here) - before, up = double(after) - here;
+    if (!has_before) return has_after ? up : 0.0;
+    if (!has_after) return down;
+    return down * up <= 0 ? 0.0 : std::min(std::abs(down), std::abs(up));
   };
   for (int y = 0; y < rows; ++y) {
-    const int up = std::max(y - 1, 0), down = std::min(y + 1, rows - 1);
     for (int x = 0; x < columns; ++x) {
-      const int left = std::max(x - 1, 0), right = std::min(x + 1, columns - 1);
-      const double across = slope(at(y, left), at(y, right), right - left);
-      const double along = slope(at(up, x), at(down, x), down - up);
+      const float here = at(y, x);
+      const double across = slope(x > 0, x > 0 ? at(y, x - 1) : here, here, x + 1 < columns,
+                                  x + 1 < columns ? at(y, x + 1) : here);
+      const double along = slope(y > 0, y > 0 ? at(y - 1, x) : here, here, y + 1 < rows,
+                                 y + 1 < rows ? at(y + 1, x) : here);
       const double spread = std::sqrt(sigma * sigma + (across * across + along * along) / 12);
-      float& level = grid[static_cast<std::size_t>(y) * columns + x];
-      level = std::max(1.0f, level - static_cast<float>(1.28 * spread));
+      grid[static_cast<std::size_t>(y) * columns + x] =
+          std::max(1.0f, here - static_cast<float>(1.28 * spread));
     }
   }
 }
