@@ -383,14 +383,16 @@ IMAGEFILES_API statut_image binariser_wolf(unsigned char* sortie, const unsigned
  * smoothed over 3 x 3 pixels unless that leaves strokes under 3 pixels (noise and show-through
  * then no longer pass for strokes); the letter height is the mean height of the middle half of the
  * ink pixels, each counted at the height of its connected component (8-neighbours), specks, rules
- * and shapes cut by the sample left out. The window is about one letter height, never below three
- * stroke widths, odd, from 3 to 255. Only a sample is read: an eighth of the page, at least about
- * 33,000 pixels and at most about 260,000 of rows spread over the page for the runs, at least
- * about 66,000 and at most about 520,000 for the components, in bands of whole rows spread
- * over the page (every second pixel or wider where the strokes allow; the middle of a page wider
- * than that), so that the time hardly grows beyond a few megapixels. A page with no writing
- * (uniform, or with no letter-like component), a NULL image and a dimension below 1 give 15, the
- * local methods' default. */
+ * and shapes cut by the sample or by the page's edge left out. The window is about one letter
+ * height, never below three stroke widths, odd, from 3 to 255. Only a sample is read: an eighth of
+ * the page, at least about 33,000 pixels and at most about 260,000 of rows spread over the page for
+ * the runs, at least about 66,000 and at most about 520,000 for the components, in bands of whole
+ * rows spread over the page (every second pixel or wider where the strokes allow; the middle of a
+ * page wider than that), so that the time hardly grows beyond a few megapixels. A page with no
+ * writing (uniform; noise alone, where fewer than 16 runs have a stroke's edges, the line climbing
+ * from the run's darkest sample to the paper by five deviations of the noise within three samples
+ * on each side; or with no letter-like component), a NULL image and a dimension below 1 give 15,
+ * the local methods' default. */
 IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes, int nb_colonnes);
 
 /* The automatic method, with no parameter, for document pages (scans and photos) at any scale:
@@ -398,25 +400,24 @@ IMAGEFILES_API int fenetre_conseillee(const unsigned char* image, int nb_lignes,
  * of about one letter height, 15 on a page with no writing, at most 181). The page is first
  * divided by the brightness of its paper, the 90th percentile of blocks of W + 2 pixels a side
  * (at least 16) less 1.28 times the deviation of the page's noise (measured from the median
- * difference of neighbouring samples), smoothed over the blocks around and interpolated between
- * their centres (which evens out shadows, a dark corner, stains); on that normalised page a pixel
- * is black when both a global threshold (halfway between the ink's and the paper's levels, which
- * Otsu's split of the histogram gives) and Wolf's local one (window W, k 0.5, its largest deviation
- * that of the blocks less the noise's, every pixel in one: the rows and columns left over at the
- * ends join the last blocks) make it black. Each sample below the global threshold is first
- * filtered against the noise (Wiener's filter over its 3 x 3 neighbours: their mean where they vary
- * no more than the noise, the sample itself where they vary far more, at a stroke's edge), the
- * noise amplified, block by block, as the division by the paper amplifies it: in a deep shadow
- * the noise is not taken for ink. Above the global threshold, a faint thin stroke (a ruled line, a
- * crossbar) is black too: a sample darker than the paper by four noise deviations, at the bottom
- * of a valley that climbs 0.7 of the way back to the paper within a third of a stroke width on
- * both sides (blurred show-through does not), at least halfway from the paper to the darkest
- * sample that near, with at least three such samples among its 3 x 3 neighbours. The smallest
- * sample and the block deviations are taken from
- * one row in four of the normalised page, the histogram from one in eight. `sortie` may be
- * `image`; memory: the block grid and W + 1 rows. The band functions below give the same result a
- * band of rows at a time. Statuses as the local methods'; a page whose normalised self is uniform
- * is all white. */
+ * difference of neighbouring samples) and of the light's slope across the block, smoothed over the
+ * blocks around and interpolated between their centres (which evens out shadows, a dark corner,
+ * stains); on that normalised page a pixel is black when both a global threshold (halfway between
+ * the ink's and the paper's levels, which Otsu's split of the histogram gives) and Wolf's local one
+ * (window W, k 0.5, its largest deviation that of the blocks less the noise's, every pixel in one:
+ * the rows and columns left over at the ends join the last blocks) make it black. Each sample below
+ * the global threshold is first filtered against the noise (Wiener's filter over its 3 x 3
+ * neighbours: their mean where they vary no more than the noise, the sample itself where they vary
+ * far more, at a stroke's edge), the noise amplified, block by block, as the division by the paper
+ * amplifies it: in a deep shadow the noise is not taken for ink. Above the global threshold, a
+ * faint thin stroke (a ruled line, a crossbar) is black too: a sample darker than the paper by four
+ * noise deviations, at the bottom of a valley that climbs 0.7 of the way back to the paper within a
+ * third of a stroke width on both sides (blurred show-through does not), at least halfway from the
+ * paper to the darkest sample that near, with at least three such samples among its 3 x 3
+ * neighbours. The smallest sample and the block deviations are taken from one row in four of the
+ * normalised page, the histogram from one in eight. `sortie` may be `image`; memory: the block grid
+ * and W + 1 rows. The band functions below give the same result a band of rows at a time. Statuses
+ * as the local methods'; a page whose normalised self is uniform is all white. */
 IMAGEFILES_API statut_image binariser_auto(unsigned char* sortie, const unsigned char* image,
                                            int nb_lignes, int nb_colonnes);
 
