@@ -683,7 +683,7 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
 // uniform over 5 levels), whose deviation a median difference of whole levels underestimates;
 // and pages photographed with light falling towards the four corners (vignetting, to 0.15 of
 // the centre's) under Gaussian noise of 2 and 10, whose dark corners' noise was measured as
-// writing and came out black. All stay white.
+// writing and came out black. All stay white, and have the window of a page with no writing.
 TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
   const int rows = 500, columns = 700;
   std::uint32_t seed = 5;
@@ -719,6 +719,8 @@ TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
     std::vector<unsigned char> out(page.size());
     ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
     EXPECT_EQ(std::count(out.begin(), out.end(), 0), 0) << &sample - pages;
+    // No writing: the local methods' default window (the noise of a dark corner gave 181).
+    EXPECT_EQ(fenetre_conseillee(page.data(), rows, columns), 15) << &sample - pages;
   }
 }
 
