@@ -270,11 +270,9 @@ struct Component {
 class Labeller {
  public:
   // The grid's `grid_columns` columns from page column `first`.
-  Labeller(CoarsePaper& paper, int rows, int columns, std::int64_t first, std::size_t grid_columns,
-           int level, int step, int stroke, std::int64_t tallest)
+  Labeller(CoarsePaper& paper, std::int64_t first, std::size_t grid_columns, int level, int step,
+           int stroke, std::int64_t tallest)
       : paper_(paper),
-        rows_(rows),
-        columns_(columns),
         first_(first),
         grid_columns_(grid_columns),
         level_(level),
@@ -371,7 +369,6 @@ class Labeller {
   }
 
   CoarsePaper& paper_;
-  int rows_, columns_;
   std::int64_t first_;
   std::size_t grid_columns_;
   int level_, step_, stroke_;
@@ -602,8 +599,7 @@ void ScaleMeasure::end(int pass) {
   // letters into components taller than letters ever are (15 strokes); elsewhere the stroke may
   // be measured short (thin parts of letters), and nothing is left out for height.
   const std::int64_t tallest = s.means ? 15 * std::int64_t{scale_.stroke} : s.rows;
-  Labeller labeller(s.paper, s.rows, s.columns, s.grid_first, s.grid_columns, s.level, s.step,
-                    scale_.stroke, tallest);
+  Labeller labeller(s.paper, s.grid_first, s.grid_columns, s.level, s.step, scale_.stroke, tallest);
   for (const State::Band& band : s.bands) {
     labeller.band(band.first, band.last, band.samples.data(), heights);
   }
