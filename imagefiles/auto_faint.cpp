@@ -462,11 +462,14 @@ void AutoRows::mark_faint(int row) {
       // repeated.
       const auto samples = [&](const unsigned char* of, std::size_t first, std::size_t count) {
         if (first >= h && first - h + count <= fed_) return of + (first - h);
-        const auto last = static_cast<std::int64_t>(fed_) - 1;
-        for (std::size_t k = 0; k < count; ++k) {
-          const std::int64_t c = static_cast<std::int64_t>(first + k) - along;
-          scratch[k] = of[std::clamp<std::int64_t>(c, 0, last)];
-        }
+        // The columns before the first, those fed, those past the last: a whole row's
+        // samples near both edges, copied at once rather than a clamped column at a time.
+        const std::size_t before = std::min(count, first < h ? h - first : 0);
+        const std::size_t column = first + before - h;
+        const std::size_t inside = column < fed_ ? std::min(count - before, fed_ - column) : 0;
+        std::memset(scratch, of[0], before);
+        if (inside > 0) std::memcpy(scratch + before, of + column, inside);
+        std::memset(scratch + before + inside, of[fed_ - 1], count - before - inside);
         return static_cast<const unsigned char*>(scratch);
       };
       // The samples that may be marks, first (a few samples of the rows around each); the runs
