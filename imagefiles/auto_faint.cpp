@@ -311,13 +311,11 @@ IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
-                                        const std::uint16_t* const* lying,
-                                        const unsigned char* lying_lightest,
-                                        const std::uint16_t* standing,
-                                        const unsigned char* standing_lightest, std::size_t n,
-                                        std::size_t valley, std::size_t run, int floor, int ceiling,
-                                        const unsigned char* lightest, unsigned char* marks) {
+IMAGEFILES_VECTOR_CLONES void run_marks(
+    const unsigned char* candidates, const std::uint16_t* const* lying,
+    const unsigned char* lying_lightest, const std::uint16_t* standing,
+    const unsigned char* standing_lightest, std::size_t n, std::size_t valley, std::size_t run,
+    int floor, int ceiling, const unsigned char* lightest, unsigned char* __restrict marks) {
   const auto count = static_cast<std::uint32_t>(run);
   const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(floor);
