@@ -139,8 +139,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
-    deep_lightest_.resize(fed_);
-    deep_marks_.resize(fed_);
+    around_.resize(fed_);
     column_darkest_.resize(fed_);
     // A row and the run's reach (or the valley's) on each side.
     run_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);

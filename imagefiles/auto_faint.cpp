@@ -23,18 +23,6 @@ namespace {
 // mark_faint()'s loops over a run of stretches, each vectorised (in place of byte loops); those
 // whose ends and edges need care are declared in auto_faint.h.
 
-// `n` samples of `in`, none above `cap`, into `out`.
-IMAGEFILES_VECTOR_CLONES void capped(const unsigned char* in, std::size_t n, unsigned char cap,
-                                     unsigned char* out) {
-  for (std::size_t i = 0; i < n; ++i) out[i] = std::min(in[i], cap);
-}
-
-// The `n` marks of `more` added to those of `into`.
-IMAGEFILES_VECTOR_CLONES void add_marks(const unsigned char* more, std::size_t n,
-                                        unsigned char* into) {
-  for (std::size_t i = 0; i < n; ++i) into[i] |= more[i];
-}
-
 // For each stretch of filter_stretch of the `n` marks (the last may be shorter), whether it holds
 // one, into `flags`.
 IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::size_t n,
@@ -457,28 +445,27 @@ void AutoRows::mark_faint(int row) {
       from = to;
       continue;
     }
-    // The columns whose valley lies within the fed ones at once; the others, the page's edges
-    // repeated, a sample at a time.
-    const auto mark_at = [&](int r, const unsigned char* lightest, unsigned char* into) {
-      const std::size_t dd = static_cast<std::size_t>(r);
-      const unsigned char* up = row_at(row - r);
-      const unsigned char* down = row_at(row + r);
-      with_margins<3>({up, middle, down}, fed_, dd, from, to,
-                      [&](const unsigned char* const* at, std::size_t n, std::size_t j) {
-                        faint_marks(at[0], at[1], at[2], n, dd, ceiling, lightest + j, into + j);
-                      });
-    };
-    mark_at(reach, faint_lightest_.data(), marks);
     // A mark within the darkest third from the ceiling to the paper may lie in a valley a sample
     // wider (a grey rule blurred by the lens, beside print far darker): show-through that dark
     // is blurred wider still. Halfway, the blurred pages of small letters lost 0.8 points.
+    // The columns whose valleys lie within the fed ones at once; the others, the page's edges
+    // repeated, a piece at a time.
     const int wide = std::min(reach + 1, statistics_.window() / 2 - 1);
+    const unsigned char* up = row_at(row - reach);
+    const unsigned char* down = row_at(row + reach);
     if (wide > reach) {
-      const int deep = ceiling + (255 - ceiling) / 3;
-      capped(faint_lightest_.data() + from, to - from, static_cast<unsigned char>(deep),
-             deep_lightest_.data() + from);
-      mark_at(wide, deep_lightest_.data(), deep_marks_.data());
-      add_marks(deep_marks_.data() + from, to - from, marks + from);
+      const auto deep = static_cast<unsigned char>(ceiling + (255 - ceiling) / 3);
+      with_margins<5>({up, middle, down, row_at(row - wide), row_at(row + wide)}, fed_, d + 1, from,
+                      to, [&](const unsigned char* const* at, std::size_t n, std::size_t j) {
+                        faint_marks_wider(at[0] + 1, at[1] + 1, at[2] + 1, at[3], at[1], at[4], n,
+                                          d, ceiling, faint_lightest_.data() + j, deep, marks + j);
+                      });
+    } else {
+      with_margins<3>({up, middle, down}, fed_, d, from, to,
+                      [&](const unsigned char* const* at, std::size_t n, std::size_t j) {
+                        faint_marks(at[0], at[1], at[2], n, d, ceiling, faint_lightest_.data() + j,
+                                    marks + j);
+                      });
     }
     // A mark on a straight rule (a form's, a table's, a grid's) may lie in a valley twice as
     // wide: such a rule is often wider than a third of its digits' stroke, and blurred. A rule is
@@ -607,8 +594,7 @@ void AutoRows::mark_faint(int row) {
     unsigned char* darkest = column_darkest_.data();
     if (!darkest_rows_.ready()) darkest_rows_.reset(fed_, reach);
     darkest_rows_.darkest(row, row_at, left, right, darkest);
-    // deep_marks_, added to the marks, holds the darkest around each column.
-    unsigned char* around = deep_marks_.data();
+    unsigned char* around = around_.data();
     darkest_around(darkest, left, right, from, to, d, around);
     keep_halfway(middle + from, around + from, to - from, marks + from);
     flag_stretches(marks + from, to - from, flags);

@@ -481,10 +481,8 @@ static_assert(filter_stretch == 64, "a stretch is one vector of AVX-512");
 #endif
 // The same with AVX-512: a stretch is one vector, whose comparison's mask is all ones (no
 // reduction of its smallest sample); a ceiling below 0 or from 255 up needs no comparison.
-__attribute__((target("avx512f,avx512bw"))) std::size_t mark_paper_avx512(const unsigned char* row,
-                                                                          std::size_t n,
-                                                                          const int* ceilings,
-                                                                          unsigned char* marks) {
+__attribute__((target("avx512f,avx512bw"))) std::size_t mark_paper_avx512(
+    const unsigned char* row, std::size_t n, const int* ceilings, unsigned char* __restrict marks) {
   std::size_t from = 0;
   for (; from + filter_stretch <= n; from += filter_stretch) {
     const int ceiling = ceilings[from / filter_stretch];
@@ -546,23 +544,64 @@ IMAGEFILES_VECTOR_CLONES void mark_between(const unsigned char* row, std::size_t
   }
 }
 
-// The marks of the samples that may lie on a faint thin stroke (a vectorised loop, in bytes and
-// 16-bit integers: the valley's 0.7 as 10 x valley >= 7 x depth).
+namespace {
+
+// The top of the valley of sample i + reach of `middle` (faint_marks()): the lightest of the
+// darker ends, `reach` away, of the four directions.
+inline unsigned char valley_top(const unsigned char* above, const unsigned char* middle,
+                                const unsigned char* below, std::size_t i, std::size_t reach) {
+  const unsigned char across = std::min(middle[i], middle[i + 2 * reach]);
+  const unsigned char down = std::min(above[i + reach], below[i + reach]);
+  const unsigned char falling = std::min(above[i], below[i + 2 * reach]);
+  const unsigned char rising = std::min(above[i + 2 * reach], below[i]);
+  return std::max(std::max(across, down), std::max(falling, rising));
+}
+
+// The lowest top of a valley whose bottom `v` it climbs back 0.7 of the way to the paper from:
+// 10 (top - v) >= 7 (255 - v), that is top >= (1785 + 3 v) / 10 rounded up, at most 255 (the
+// valleys' tops then compared in bytes, not multiplied in 16 bits).
+inline unsigned char lowest_top(unsigned char v) {
+  return static_cast<unsigned char>(static_cast<std::uint16_t>(1794 + 3 * v) / 10);
+}
+
+}  // namespace
+
+// The marks of the samples that may lie on a faint thin stroke (a vectorised loop).
 IMAGEFILES_VECTOR_CLONES void faint_marks(const unsigned char* above, const unsigned char* middle,
                                           const unsigned char* below, std::size_t n,
                                           std::size_t reach, int ceiling,
                                           const unsigned char* lightest, unsigned char* marks) {
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char v = middle[i + reach];
-    const unsigned char across = std::min(middle[i], middle[i + 2 * reach]);
-    const unsigned char down = std::min(above[i + reach], below[i + reach]);
-    const unsigned char falling = std::min(above[i], below[i + 2 * reach]);
-    const unsigned char rising = std::min(above[i + 2 * reach], below[i]);
-    const unsigned char top = std::max(std::max(across, down), std::max(falling, rising));
-    // 10 (top - v) >= 7 (255 - v), in 16 bits.
-    const auto climb = static_cast<std::uint16_t>(10 * top);
-    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
-    marks[i] = static_cast<unsigned char>((v > ceiling) & (v <= lightest[i]) & (climb >= needed));
+    marks[i] =
+        static_cast<unsigned char>((v > ceiling) & (v <= lightest[i]) &
+                                   (valley_top(above, middle, below, i, reach) >= lowest_top(v)));
+  }
+}
+
+// The same and the wider valley's in one pass (each row read once, and the lowest top worked out
+// once, rather than a pass for each and one to add them).
+IMAGEFILES_VECTOR_CLONES void faint_marks_wider(
+    const unsigned char* __restrict above, const unsigned char* __restrict middle,
+    const unsigned char* __restrict below, const unsigned char* __restrict wider_above,
+    const unsigned char* __restrict wider_middle, const unsigned char* __restrict wider_below,
+    std::size_t n, std::size_t reach, int ceiling, const unsigned char* __restrict lightest,
+    unsigned char deep, unsigned char* __restrict marks) {
+  // Above the ceiling as a byte compared, not a sample widened to 32 bits.
+  if (ceiling >= 255) {
+    std::fill(marks, marks + n, 0);
+    return;
+  }
+  const auto least = static_cast<unsigned char>(std::max(ceiling + 1, 0));
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char v = middle[i + reach];
+    const unsigned char limit = lightest[i];
+    const unsigned char low = lowest_top(v);
+    const unsigned char narrow = (v <= limit) & (valley_top(above, middle, below, i, reach) >= low);
+    const unsigned char wider =
+        (v <= std::min(limit, deep)) &
+        (valley_top(wider_above, wider_middle, wider_below, i, reach + 1) >= low);
+    marks[i] = static_cast<unsigned char>((v >= least) & (narrow | wider));
   }
 }
 

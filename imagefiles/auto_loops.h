@@ -85,6 +85,16 @@ void mark_between(const unsigned char* row, std::size_t n, int low, int high, un
 void faint_marks(const unsigned char* above, const unsigned char* middle,
                  const unsigned char* below, std::size_t n, std::size_t reach, int ceiling,
                  const unsigned char* lightest, unsigned char* marks);
+// faint_marks() for the valley `reach` wide and, in the same pass, for the valley a sample wider
+// (its three rows `wider_above`, `wider_middle` and `wider_below`, reach + 1 rows apart and given
+// from reach + 1 columns before the first sample), whose samples are at most `deep` too: whether
+// either may lie on a faint thin stroke, into `marks`. The middle row is given twice: GCC does not
+// vectorise a loop that reads one pointer at both offsets (it cannot count the iterations).
+void faint_marks_wider(const unsigned char* above, const unsigned char* middle,
+                       const unsigned char* below, const unsigned char* wider_above,
+                       const unsigned char* wider_middle, const unsigned char* wider_below,
+                       std::size_t n, std::size_t reach, int ceiling, const unsigned char* lightest,
+                       unsigned char deep, unsigned char* marks);
 
 }  // namespace imagefiles::detail
 

@@ -276,9 +276,7 @@ class AutoRows {
   int marked_ = 0;
   std::vector<unsigned char> faint_lightest_;  // the lightest sample a mark may be, by column
   int lightest_row_ = -1;                      // the row of blocks faint_lightest_ holds
-  std::vector<unsigned char> deep_lightest_;   // the same, no lighter than halfway from
-                                               // the ceiling to the paper
-  std::vector<unsigned char> deep_marks_;      // the marks of the wider valley, a row
+  std::vector<unsigned char> around_;          // the darkest around each column, a row
   std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows
   // The thin rules' runs (mark_faint()): a row's samples, the page's edges repeated; the sums of
   // runs lying (three rows) and standing (a row); their lightest samples; a row spent in finding
