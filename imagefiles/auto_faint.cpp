@@ -261,12 +261,10 @@ IMAGEFILES_VECTOR_CLONES void line_marks(const unsigned char* const* rows, std::
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char v = middle[i];
     const unsigned char limit = lightest[i];
-    // 10 (top - v) >= 7 (255 - v), in 16 bits.
-    const auto needed = static_cast<std::uint16_t>(1785 + 3 * v);
+    // 10 (top - v) >= 7 (255 - v), in bytes.
+    const unsigned char needed = lowest_top(v);
     // 0 or 1, combined with `&`: no branch in the vectorised loop.
-    const auto climbs = [needed](unsigned char top) -> unsigned char {
-      return static_cast<std::uint16_t>(10 * top) >= needed;
-    };
+    const auto climbs = [needed](unsigned char top) -> unsigned char { return top >= needed; };
     // A rule lying along the row: the valley climbs up and down, here and `along` away.
     const unsigned char lying = climbs(least(up[i], down[i], up[i - along], down[i - along])) &
                                 climbs(std::min(up[i + along], down[i + along])) &

@@ -557,13 +557,6 @@ inline unsigned char valley_top(const unsigned char* above, const unsigned char*
   return std::max(std::max(across, down), std::max(falling, rising));
 }
 
-// The lowest top of a valley whose bottom `v` it climbs back 0.7 of the way to the paper from:
-// 10 (top - v) >= 7 (255 - v), that is top >= (1785 + 3 v) / 10 rounded up, at most 255 (the
-// valleys' tops then compared in bytes, not multiplied in 16 bits).
-inline unsigned char lowest_top(unsigned char v) {
-  return static_cast<unsigned char>(static_cast<std::uint16_t>(1794 + 3 * v) / 10);
-}
-
 }  // namespace
 
 // The marks of the samples that may lie on a faint thin stroke (a vectorised loop).

@@ -19,6 +19,13 @@ constexpr std::size_t filter_piece = 1024;
 constexpr int widest_filter_radius = 90;
 constexpr int widest_direct_radius = 3;
 
+// The lowest top of a valley that climbs back from its bottom `v` at least 0.7 of the way to the
+// paper: 10 (top - v) >= 7 (255 - v), that is top >= (1785 + 3 v) / 10 rounded up, at most 255
+// (the valleys' tops then compared in bytes, rather than multiplied in 16 bits).
+inline unsigned char lowest_top(unsigned char v) {
+  return static_cast<unsigned char>(static_cast<std::uint16_t>(1794 + 3 * v) / 10);
+}
+
 // Asks the processor to bring the `n` bytes of `row` into its caches: the decision's next row,
 // read from memory while the row before is decided, rather than a stall on each of its cache lines
 // when it is divided by the paper (the passes' rows, a few in each band, gain nothing from it).
