@@ -147,6 +147,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     run_lightest_.resize(2 * fed_);
     run_row_.resize(fed_ + 2 * AutoStatistics::widest_window);
     run_candidates_.resize(fed_);
+    run_blocks_.resize(fed_ / filter_stretch + 1);
     run_spans_.resize(fed_ + 2 * AutoStatistics::widest_window);
     line_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
     line_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);

@@ -511,17 +511,36 @@ void AutoRows::mark_faint(int row) {
         return static_cast<const unsigned char*>(scratch);
       };
       // The samples that may be marks, first (a few samples of the rows around each); the runs
-      // only from the first to the last.
+      // only around them.
       unsigned char* candidates = run_candidates_.data();
       const unsigned char* probes[4] = {row_at(row - along) + from, row_at(row + along) + from,
                                         row_at(row - along / 2) + from,
                                         row_at(row + along / 2) + from};
       run_candidates(samples(middle, from, to - from + 2 * h), probes, to - from, h, floor, ceiling,
                      faint_lightest_.data() + from, candidates);
-      const auto* first = static_cast<const unsigned char*>(std::memchr(candidates, 1, to - from));
-      if (first != nullptr) {
-        std::size_t last = to - from;
+      // The runs only over clusters of candidates, each from its first to its last: a gap of a
+      // few stretches with none (more than four runs) costs more to cross than to start again
+      // after it (a run's samples on each side). On a page of few rules, they lie far apart.
+      const std::size_t count = to - from;
+      unsigned char* holding = run_blocks_.data();
+      flag_stretches(candidates, count, holding);
+      const std::size_t blocks = (count + filter_stretch - 1) / filter_stretch;
+      const std::size_t apart = 4 * run / filter_stretch + 2;
+      for (std::size_t block = 0; block < blocks;) {
+        if (!holding[block]) {
+          ++block;
+          continue;
+        }
+        std::size_t beyond = block + 1;
+        for (std::size_t k = beyond; k < blocks && k < beyond + apart; ++k) {
+          if (holding[k]) beyond = k + 1;
+        }
+        const std::size_t at = block * filter_stretch;
+        const auto* first = static_cast<const unsigned char*>(
+            std::memchr(candidates + at, 1, std::min(filter_stretch, count - at)));
+        std::size_t last = std::min(count, beyond * filter_stretch);
         while (candidates[last - 1] == 0) --last;
+        block = beyond;
         const std::size_t start = from + static_cast<std::size_t>(first - candidates);
         const std::size_t end = from + last;
         const std::size_t n = end - start;
