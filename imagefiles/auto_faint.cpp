@@ -526,6 +526,10 @@ void AutoRows::mark_faint(int row) {
       flag_stretches(candidates, count, holding);
       const std::size_t blocks = (count + filter_stretch - 1) / filter_stretch;
       const std::size_t apart = 4 * run / filter_stretch + 2;
+      // The rows of the runs standing across the row (each found once, not once a cluster).
+      const unsigned char* standing_rows[AutoStatistics::widest_window];
+      for (std::size_t k = 0; k < run; ++k)
+        standing_rows[k] = row_at(row - along + static_cast<int>(k));
       for (std::size_t block = 0; block < blocks;) {
         if (!holding[block]) {
           ++block;
@@ -577,14 +581,13 @@ void AutoRows::mark_faint(int row) {
         std::fill(run_row_.data(), run_row_.data() + n + 2 * r, 0);
         if (start >= r && end + r <= fed_) {
           const unsigned char* run_rows[AutoStatistics::widest_window];
-          for (int t = row - along; t <= row + along; ++t) {
-            run_rows[t - (row - along)] = row_at(t) + (start - r);
-          }
+          for (std::size_t k = 0; k < run; ++k) run_rows[k] = standing_rows[k] + (start - r);
           add_samples(run_rows, run, n + 2 * r, columns, run_row_.data());
         } else {
           // Near the page's edges, its samples repeated (in one row of scratch), a row at a time.
-          for (int t = row - along; t <= row + along; ++t) {
-            const unsigned char* samples_of_row = samples(row_at(t), start + h - r, n + 2 * r);
+          for (std::size_t k = 0; k < run; ++k) {
+            const unsigned char* samples_of_row =
+                samples(standing_rows[k], start + h - r, n + 2 * r);
             add_samples(&samples_of_row, 1, n + 2 * r, columns, run_row_.data());
           }
         }
