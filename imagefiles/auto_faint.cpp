@@ -38,14 +38,23 @@ IMAGEFILES_VECTOR_CLONES void flag_stretches(const unsigned char* marks, std::si
 // The sums of the `n` runs of `run` samples from each of `samples`' first `n`, into `sums`;
 // `spans` (n + run - 1 of them) spent: each made the sum of the `span` from it, `span` doubled at
 // each pass, and a run is the spans of its length's binary digits end to end (a few passes along
-// the row rather than a running sum, a sample after the other).
+// the row rather than a running sum, a sample after the other). The spans of one sample are the
+// samples themselves, and those of two are summed from them (no pass to copy them first).
 IMAGEFILES_VECTOR_CLONES void run_sums(const unsigned char* samples, std::size_t n, std::size_t run,
                                        std::uint16_t* spans, std::uint16_t* sums) {
   const std::size_t total = n + run - 1;
-  for (std::size_t j = 0; j < total; ++j) spans[j] = samples[j];
-  std::fill(sums, sums + n, 0);
   std::size_t offset = 0;
-  for (std::size_t span = 1; span <= run; span *= 2) {
+  if (run & 1) {
+    for (std::size_t i = 0; i < n; ++i) sums[i] = samples[i];
+    offset = 1;
+  } else {
+    std::fill(sums, sums + n, 0);
+  }
+  if (run < 2) return;
+  for (std::size_t j = 0; j + 2 <= total; ++j) {
+    spans[j] = static_cast<std::uint16_t>(samples[j] + samples[j + 1]);
+  }
+  for (std::size_t span = 2; span <= run; span *= 2) {
     if (run & span) {
       for (std::size_t i = 0; i < n; ++i) {
         sums[i] = static_cast<std::uint16_t>(sums[i] + spans[i + offset]);
