@@ -99,6 +99,18 @@ class DarkestRows {
   std::vector<int> head_row_;
 };
 
+// The sums of the `n` runs of `run` samples from each of `samples`' first `n`, into `sums`;
+// `spans` (n + run - 1 of them) spent.
+void run_sums(const unsigned char* samples, std::size_t n, std::size_t run, std::uint16_t* spans,
+              std::uint16_t* sums);
+// The `n` samples of each of `count` rows added to `sums` (in 16 bits), and the lightest of them
+// and `lightest` kept in `lightest`.
+void add_samples(const unsigned char* const* rows, std::size_t count, std::size_t n,
+                 std::uint16_t* sums, unsigned char* lightest);
+// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them,
+// spent), into `out`.
+void lightest_of_runs(unsigned char* samples, std::size_t n, std::size_t run, unsigned char* out);
+
 // For each column j in [from, to) (within [left, right)), the darkest of `darkest` over its
 // columns [j - d, j + d] within [left, right), into `out` (nothing else of it written);
 // `darkest` is spent.
