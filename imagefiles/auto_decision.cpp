@@ -144,7 +144,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     // A row and the run's reach (or the valley's) on each side.
     run_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
     run_sums_.resize(6 * fed_ + 2 * AutoStatistics::widest_window);
-    run_lightest_.resize(2 * fed_);
+    run_lightest_.resize(fed_);
     run_row_.resize(fed_ + 2 * AutoStatistics::widest_window);
     run_candidates_.resize(fed_);
     run_blocks_.resize(fed_ / filter_stretch + 1);

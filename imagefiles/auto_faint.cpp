@@ -427,23 +427,35 @@ void AutoRows::mark_faint(int row) {
       const unsigned char* standing_rows[AutoStatistics::widest_window];
       for (std::size_t k = 0; k < run; ++k)
         standing_rows[k] = row_at(row - along + static_cast<int>(k));
-      for (std::size_t block = 0; block < blocks;) {
-        if (!holding[block]) {
-          ++block;
-          continue;
+      // A cluster in up to three pieces: those whose runs reach past the page's edges read
+      // copies of the rows with the edges repeated (a row at a time), the one between the rows
+      // themselves.
+      const std::size_t inner_to = fed_ > h ? fed_ - h : 0;
+      std::size_t block = 0;
+      std::size_t piece_from = 0;  // the columns of the cluster left
+      std::size_t piece_to = 0;
+      for (;;) {
+        if (piece_from == piece_to) {
+          while (block < blocks && !holding[block]) ++block;
+          if (block == blocks) break;
+          std::size_t beyond = block + 1;
+          for (std::size_t k = beyond; k < blocks && k < beyond + apart; ++k) {
+            if (holding[k]) beyond = k + 1;
+          }
+          const std::size_t at = block * filter_stretch;
+          const auto* first = static_cast<const unsigned char*>(
+              std::memchr(candidates + at, 1, std::min(filter_stretch, count - at)));
+          std::size_t last = std::min(count, beyond * filter_stretch);
+          while (candidates[last - 1] == 0) --last;
+          block = beyond;
+          piece_from = from + static_cast<std::size_t>(first - candidates);
+          piece_to = from + last;
         }
-        std::size_t beyond = block + 1;
-        for (std::size_t k = beyond; k < blocks && k < beyond + apart; ++k) {
-          if (holding[k]) beyond = k + 1;
-        }
-        const std::size_t at = block * filter_stretch;
-        const auto* first = static_cast<const unsigned char*>(
-            std::memchr(candidates + at, 1, std::min(filter_stretch, count - at)));
-        std::size_t last = std::min(count, beyond * filter_stretch);
-        while (candidates[last - 1] == 0) --last;
-        block = beyond;
-        const std::size_t start = from + static_cast<std::size_t>(first - candidates);
-        const std::size_t end = from + last;
+        const std::size_t start = piece_from;
+        const std::size_t end = start < h          ? std::min(piece_to, h)
+                                : start < inner_to ? std::min(piece_to, inner_to)
+                                                   : piece_to;
+        piece_from = end;
         const std::size_t n = end - start;
         // A rule two samples wide and more has a second sample beside its marks: where a
         // candidate is nearer the sample on one side than the one beyond that sample is to it.
@@ -468,9 +480,8 @@ void AutoRows::mark_faint(int row) {
                    sums[k]);
         }
         unsigned char* lying_lightest = run_lightest_.data();
-        unsigned char* standing_lightest = run_lightest_.data() + fed_;
-        std::memcpy(run_row_.data(), samples(middle, start, n + 2 * h), n + 2 * h);
-        lightest_of_runs(run_row_.data(), n, run, lying_lightest);
+        lightest_of_runs(samples(middle, start, n + 2 * h), n, run, run_row_.data(),
+                         lying_lightest);
         // The columns' sums over the run's rows, from `across` columns before the first, and
         // their lightest (of the columns decided).
         std::uint16_t* columns = run_sums_.data() + 3 * fed_;
@@ -488,7 +499,7 @@ void AutoRows::mark_faint(int row) {
             add_samples(&samples_of_row, 1, n + 2 * r, columns, run_row_.data());
           }
         }
-        std::memcpy(standing_lightest, run_row_.data() + r, n);
+        const unsigned char* standing_lightest = run_row_.data() + r;
         // Without the farther rows (a window too small), the valley's rows stand for them.
         const std::uint16_t* lying[5] = {sums[0], sums[1], sums[2], sums[lying_sums - 2],
                                          sums[lying_sums - 1]};

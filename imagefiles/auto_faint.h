@@ -107,9 +107,10 @@ void run_sums(const unsigned char* samples, std::size_t n, std::size_t run, std:
 // and `lightest` kept in `lightest`.
 void add_samples(const unsigned char* const* rows, std::size_t count, std::size_t n,
                  std::uint16_t* sums, unsigned char* lightest);
-// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them,
-// spent), into `out`.
-void lightest_of_runs(unsigned char* samples, std::size_t n, std::size_t run, unsigned char* out);
+// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them), into
+// `out`; `spans` (as many) spent.
+void lightest_of_runs(const unsigned char* samples, std::size_t n, std::size_t run,
+                      unsigned char* spans, unsigned char* out);
 
 // For each column j in [from, to) (within [left, right)), the darkest of `darkest` over its
 // columns [j - d, j + d] within [left, right), into `out` (nothing else of it written);

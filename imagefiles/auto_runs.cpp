@@ -111,18 +111,25 @@ void add_samples(const unsigned char* const* rows, std::size_t count, std::size_
   add_samples_plainly(rows, count, n, sums, lightest);
 }
 
-// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them,
-// spent), into `out`: each sample made the lightest of the `span` from it, `span` doubled at each
-// pass up to the run's length, and a run is two such spans, overlapping (as darkest_around()).
-IMAGEFILES_VECTOR_CLONES void lightest_of_runs(unsigned char* samples, std::size_t n,
-                                               std::size_t run, unsigned char* out) {
-  std::size_t span = 1;
-  for (; 2 * span <= run; span *= 2) {
-    for (std::size_t j = 0; j + span < n + run - 1; ++j) {
-      samples[j] = std::max(samples[j], samples[j + span]);
-    }
+// The lightest of each of the `n` runs of `run` samples of `samples` (n + run - 1 of them), into
+// `out`, through `spans` (as many): each made the lightest of the `span` from it, `span` doubled
+// at each pass up to the run's length, and a run is two such spans, overlapping (as
+// darkest_around()). The spans of two are taken from the samples (no pass to copy them first).
+IMAGEFILES_VECTOR_CLONES void lightest_of_runs(const unsigned char* samples, std::size_t n,
+                                               std::size_t run, unsigned char* spans,
+                                               unsigned char* out) {
+  const std::size_t total = n + run - 1;
+  if (run < 2) {
+    std::copy(samples, samples + n, out);
+    return;
   }
-  for (std::size_t i = 0; i < n; ++i) out[i] = std::max(samples[i], samples[i + run - span]);
+  for (std::size_t j = 0; j + 1 < total; ++j) spans[j] = std::max(samples[j], samples[j + 1]);
+  spans[total - 1] = samples[total - 1];
+  std::size_t span = 2;
+  for (; 2 * span <= run; span *= 2) {
+    for (std::size_t j = 0; j + span < total; ++j) spans[j] = std::max(spans[j], spans[j + span]);
+  }
+  for (std::size_t i = 0; i < n; ++i) out[i] = std::max(spans[i], spans[i + run - span]);
 }
 
 }  // namespace imagefiles::detail

@@ -279,8 +279,8 @@ class AutoRows {
   std::vector<unsigned char> around_;          // the darkest around each column, a row
   std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows
   // The thin rules' runs (mark_faint()): a row's samples, the page's edges repeated; the sums of
-  // runs lying (three rows) and standing (a row); their lightest samples; a row spent in finding
-  // them.
+  // runs lying (three rows) and standing (a row); the lying runs' lightest samples; a row spent in
+  // finding them, then holding the standing runs' lightest.
   std::vector<unsigned char> run_scratch_;
   std::vector<std::uint16_t> run_sums_;
   std::vector<unsigned char> run_lightest_;
