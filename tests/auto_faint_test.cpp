@@ -1,6 +1,7 @@
 // auto's faint strokes' row loops against the same worked out a sample at a time: the darkest over
 // the square around each sample, row after row (rows left out, pieces of rows, their edges and the
-// page's), the halfway test and the marks made ink; nothing is written beside the piece asked for.
+// page's), the halfway test and the marks made ink, the valleys' marks, the runs' sums and
+// lightest; nothing is written beside the piece asked for.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "imagefiles/auto_faint.h"
+#include "imagefiles/auto_loops.h"
 
 namespace {
 
@@ -234,6 +236,97 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
     ASSERT_EQ(candidates, expected_candidates) << "runs: valley " << valley << " along " << along;
     ASSERT_EQ(marks, expected) << "runs: valley " << valley << " along " << along;
     EXPECT_GT(ruled, 5u) << "runs: valley " << valley;
+  }
+}
+
+// The valleys' marks (the narrow and the wider in one pass) against the test written out: 10 (top -
+// v) >= 7 (255 - v) in integers, for every bottom and top the rows hold.
+TEST(AutoFaint, ValleysMarkedAsTheirClimbSays) {
+  const std::size_t n = 333;
+  for (const std::size_t reach : {1, 2, 5, 13}) {
+    for (const int ceiling : {-1, 0, 120, 200, 254, 255}) {
+      // Rows from reach + 1 columns before the first sample to reach + 1 after the last.
+      const std::size_t wide = reach + 1;
+      std::vector<Bytes> rows;
+      for (std::size_t k = 0; k < 5; ++k) rows.push_back(noise(n + 2 * wide, 10 * reach + k, 255));
+      const Bytes lightest = noise(n, reach + 99);
+      const auto deep = static_cast<unsigned char>(160 + reach);
+      const auto mark = [&](const Bytes& above, const Bytes& below, std::size_t r, std::size_t i,
+                            unsigned limit) {
+        const std::size_t c = i + wide;  // the sample's column in the rows
+        const unsigned v = rows[2][c];
+        const unsigned top =
+            std::max({std::min(rows[2][c - r], rows[2][c + r]), std::min(above[c], below[c]),
+                      std::min(above[c - r], below[c + r]), std::min(above[c + r], below[c - r])});
+        return static_cast<int>(v) > ceiling && v <= limit && 10 * top >= 1785 + 3 * v;
+      };
+      Bytes marks(n + 1, 9), narrow(n + 1, 9);
+      faint_marks_wider(rows[1].data() + 1, rows[2].data() + 1, rows[3].data() + 1, rows[0].data(),
+                        rows[2].data(), rows[4].data(), n, reach, ceiling, lightest.data(), deep,
+                        marks.data());
+      faint_marks(rows[1].data() + 1, rows[2].data() + 1, rows[3].data() + 1, n, reach, ceiling,
+                  lightest.data(), narrow.data());
+      Bytes expected(n + 1, 9), expected_narrow(n + 1, 9);
+      std::size_t marked = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        expected_narrow[i] = mark(rows[1], rows[3], reach, i, lightest[i]);
+        expected[i] =
+            expected_narrow[i] | mark(rows[0], rows[4], wide, i, std::min(lightest[i], deep));
+        marked += expected[i];
+      }
+      ASSERT_EQ(narrow, expected_narrow) << "reach " << reach << " ceiling " << ceiling;
+      ASSERT_EQ(marks, expected) << "reach " << reach << " ceiling " << ceiling;
+      if (ceiling < 200) {
+        EXPECT_GT(marked, 0u) << "reach " << reach << " ceiling " << ceiling;
+      }
+    }
+  }
+}
+
+// The runs' sums and lightest along a row, and the columns' sums and lightest over rows (added to
+// what they hold), against the same added a sample at a time; runs and rows of every length the
+// windows give, pieces as short as a sample and a little past a vector's width.
+TEST(AutoFaint, RunsSummedAndLightestAlongAndAcross) {
+  for (const std::size_t run : {1, 2, 3, 19, 20, 95, 179}) {
+    for (const std::size_t n : {1, 63, 64, 65, 130, 301}) {
+      const Bytes samples = noise(n + run - 1, run * 1000 + n);
+      std::vector<std::uint16_t> spans(n + run - 1), sums(n + 1, 7);
+      Bytes work(n + run - 1), lightest(n + 1, 7);
+      run_sums(samples.data(), n, run, spans.data(), sums.data());
+      lightest_of_runs(samples.data(), n, run, work.data(), lightest.data());
+      std::vector<std::uint16_t> expected_sums(n + 1, 7);
+      Bytes expected_lightest(n + 1, 7);
+      for (std::size_t i = 0; i < n; ++i) {
+        expected_sums[i] = 0;
+        expected_lightest[i] = 0;
+        for (std::size_t k = i; k < i + run; ++k) {
+          expected_sums[i] = static_cast<std::uint16_t>(expected_sums[i] + samples[k]);
+          expected_lightest[i] = std::max(expected_lightest[i], samples[k]);
+        }
+      }
+      ASSERT_EQ(sums, expected_sums) << "run " << run << " n " << n;
+      ASSERT_EQ(lightest, expected_lightest) << "run " << run << " n " << n;
+
+      // `run` rows of n samples, over sums and lightest already holding some.
+      std::vector<Bytes> rows;
+      std::vector<const unsigned char*> pointers;
+      for (std::size_t t = 0; t < run; ++t) rows.push_back(noise(n, run + 7 * t + n));
+      for (const Bytes& row : rows) pointers.push_back(row.data());
+      std::vector<std::uint16_t> columns(n + 1, 0);
+      Bytes most = noise(n + 1, n, 100);
+      for (std::size_t i = 0; i < n; ++i) columns[i] = static_cast<std::uint16_t>(3 * i);
+      std::vector<std::uint16_t> expected_columns = columns;
+      Bytes expected_most = most;
+      add_samples(pointers.data(), run, n, columns.data(), most.data());
+      for (std::size_t i = 0; i < n; ++i) {
+        for (const Bytes& row : rows) {
+          expected_columns[i] = static_cast<std::uint16_t>(expected_columns[i] + row[i]);
+          expected_most[i] = std::max(expected_most[i], row[i]);
+        }
+      }
+      ASSERT_EQ(columns, expected_columns) << "rows " << run << " n " << n;
+      ASSERT_EQ(most, expected_most) << "rows " << run << " n " << n;
+    }
   }
 }
 
