@@ -149,8 +149,6 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     run_candidates_.resize(fed_);
     run_blocks_.resize(fed_ / filter_stretch + 1);
     run_spans_.resize(fed_ + 2 * AutoStatistics::widest_window);
-    line_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
-    line_sums_.resize(4 * fed_ + 2 * AutoStatistics::widest_window);
     stretches_per_row_ = fed_ / filter_stretch + 1;
     stretches_.assign(3 * stretches_per_row_, 0);
   }

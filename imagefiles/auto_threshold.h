@@ -288,8 +288,6 @@ class AutoRows {
   std::vector<unsigned char> run_candidates_;  // the samples that may be a thin rule's marks
   std::vector<unsigned char> run_blocks_;      // whether each stretch of them holds one
   std::vector<std::uint16_t> run_spans_;       // a row's sums of spans (run_sums())
-  std::vector<unsigned char> line_scratch_;    // a row's samples, the page's edges repeated
-  std::vector<std::uint16_t> line_sums_;       // the rules' runs' sums (mark_faint())
   DarkestRows darkest_rows_;                   // kept from row to row
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
