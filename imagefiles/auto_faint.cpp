@@ -382,13 +382,13 @@ void AutoRows::mark_faint(int row) {
     // or alone across it (a rule a sample wide has no four marks around it): the mean of the run
     // of samples along the rule, almost a window long, is above the ceiling (faint: no print in
     // the run), two deviations of the noise darker than the paper, at the bottom of a valley that
-    // climbs back 0.7 of the way to the paper a reach and one away on both sides (as sharp as a
+    // climbs back 0.7 of the way to the paper run_reach() away on both sides (as sharp as a
     // thin stroke's, which show-through's blurred strokes are not), and none of the run's samples
     // is as light as one deviation (a stroke shorter than the run is not a rule). Averaged over
     // the run, such a rule stands out of the noise, and a speck of noise does not: the mark needs
     // no marks around it.
-    const int across = reach + 1;
-    if (along >= across) {
+    const int across = statistics_.run_reach();
+    if (along >= across && across > reach) {
       const std::size_t h = static_cast<std::size_t>(along);
       const std::size_t r = static_cast<std::size_t>(across);
       const std::size_t run = 2 * h + 1;

@@ -38,7 +38,8 @@ bool take(const std::string& bytes, std::size_t& at, T* value, std::size_t count
 
 std::string AutoStatistics::saved() const {
   std::string bytes(saved_tag, sizeof saved_tag);
-  for (const int value : {rows_, columns_, window_, block_, grid_rows_, grid_columns_, reach_})
+  for (const int value :
+       {rows_, columns_, window_, block_, grid_rows_, grid_columns_, reach_, run_reach_})
     put(bytes, value);
   put(bytes, static_cast<unsigned char>(blank_));
   put(bytes, whole_level_);
@@ -55,13 +56,13 @@ std::string AutoStatistics::saved() const {
 bool AutoStatistics::restore(const std::string& bytes) {
   std::size_t at = 0;
   char tag[sizeof saved_tag];
-  int fields[7];
+  int fields[8];
   unsigned char blank = 0;
   int whole_level = 0;
   double numbers[7];
   int ceiling = 0;
   if (!take(bytes, at, tag, sizeof tag) || std::memcmp(tag, saved_tag, sizeof tag) != 0 ||
-      !take(bytes, at, fields, 7) || !take(bytes, at, &blank) || !take(bytes, at, &whole_level) ||
+      !take(bytes, at, fields, 8) || !take(bytes, at, &blank) || !take(bytes, at, &whole_level) ||
       !take(bytes, at, numbers, 7) || !take(bytes, at, &ceiling)) {
     return false;
   }
@@ -71,11 +72,12 @@ bool AutoStatistics::restore(const std::string& bytes) {
            formula.b0) =
       std::tie(numbers[0], numbers[1], numbers[2], numbers[3], numbers[4], numbers[5], numbers[6]);
   formula.ceiling = ceiling;
-  const auto [rows, columns, window, block, grid_rows, grid_columns, reach] = fields;
+  const auto [rows, columns, window, block, grid_rows, grid_columns, reach, run_reach] = fields;
   // The grids' sizes follow from the page's and the block's, as end() makes them.
   if (rows != rows_ || columns != columns_ || window < 3 || window > widest_window ||
-      window % 2 == 0 || reach < 0 || reach > std::max(0, window / 2 - 1) || blank > 1 ||
-      whole_level < 0 || whole_level > 256 || (blank == 1 && whole_level > 0) || block < 16 ||
+      window % 2 == 0 || reach < 0 || reach > std::max(0, window / 2 - 1) || run_reach < 0 ||
+      run_reach > std::max(0, window / 2 - 1) || blank > 1 || whole_level < 0 ||
+      whole_level > 256 || (blank == 1 && whole_level > 0) || block < 16 ||
       grid_rows != (rows_ + block - 1) / block || grid_columns != (columns_ + block - 1) / block) {
     return false;
   }
@@ -98,6 +100,7 @@ bool AutoStatistics::restore(const std::string& bytes) {
   noise_grid_ = std::move(noise);
   window_ = window;
   reach_ = reach;
+  run_reach_ = run_reach;
   block_ = block;
   grid_rows_ = grid_rows;
   grid_columns_ = grid_columns;

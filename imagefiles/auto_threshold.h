@@ -88,6 +88,9 @@ class AutoStatistics {
   // How far a faint thin stroke's valley climbs back to the paper (AutoRows): a third of the
   // stroke width, at most window / 2 - 1 (the rows the decision has); 0: none looked for.
   int reach() const { return reach_; }
+  // How far a faint thin rule's valley climbs back along its run (AutoRows): three quarters of
+  // the stroke width, at least a reach and one, at most window / 2 - 1.
+  int run_reach() const { return run_reach_; }
   bool blank() const { return blank_; }  // nothing on the page: every pixel is paper
   // A page of light marks on a dark ground, with no paper to divide by: the level below which a
   // sample is ink (Otsu's threshold of the page, as calculer_seuil_otsu gives it); 0 otherwise.
@@ -137,6 +140,7 @@ class AutoStatistics {
   ScaleMeasure scale_;
   int window_ = 15;
   int reach_ = 0;
+  int run_reach_ = 0;
   int block_ = 32;         // the paper's blocks
   int moment_block_ = 32;  // the blocks of the deviations (Wolf's range): twice as wide
   int grid_rows_ = 0, grid_columns_ = 0;
