@@ -19,7 +19,7 @@ namespace {
 
 // The decision's state, field after field in this build's own layout (the bytes go to processes
 // of the same build only).
-constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '4', '\0'};
+constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '5', '\0'};
 
 template <typename T>
 void put(std::string& bytes, const T& value) {
