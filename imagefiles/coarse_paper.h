@@ -4,6 +4,7 @@
 #define IMAGEFILES_COARSE_PAPER_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
