@@ -1,0 +1,97 @@
+// The noise's deviation that auto and the page's scale read from how often neighbours differ,
+// against the deviation of the noise drawn, rounded to whole levels as a greymap holds it; and
+// auto's paper level from its blocks' 90th percentiles under noise and sloping light, against the
+// light drawn.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "imagefiles/auto_threshold.h"
+
+#include "imagefiles/internal.h"
+
+namespace {
+
+TEST(NoiseDeviation, ReadsTheNoiseOfRoundedSamples) {
+  // Weak noise, where a difference's whole level alone is far off (1.05 for 1.4), to a dark
+  // page's amplified noise; with a few stroke edges among the pairs, which must not move it.
+  struct Case {
+    double sigma;
+    double edges;  // the share of pairs that straddle a stroke's edge (paper against ink)
+  };
+  const Case cases[] = {{0.8, 0}, {1.4, 0}, {2.5, 0}, {5, 0}, {10, 0}, {1.4, 0.02}, {5, 0.02}};
+  for (const Case& c : cases) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0, c.sigma);
+    std::bernoulli_distribution edge(c.edges);
+    const auto sample = [&](double level) {
+      return static_cast<int>(std::lround(std::fmin(255, std::fmax(0, level + noise(random)))));
+    };
+    std::uint64_t differences[256] = {};
+    double squares = 0;
+    const int pairs = 200000;
+    for (int i = 0; i < pairs; ++i) {
+      const int a = sample(128);
+      const int b = sample(128);
+      squares += double(a - b) * (a - b);  // the reference: the drawn noise, rounded
+      ++differences[std::abs(edge(random) ? a - sample(30) : a - b)];
+    }
+    const double drawn = std::sqrt(squares / pairs / 2);
+    // Within 7%: the reading within a unit is a straight line, off by 6% under a level's noise.
+    EXPECT_NEAR(imagefiles::detail::noise_deviation(differences), drawn, 0.07 * drawn)
+        << "noise " << c.sigma << ", edges " << c.edges;
+  }
+}
+
+TEST(NoiseDeviation, NoPairsIsNoNoise) {
+  const std::uint64_t none[256] = {};
+  EXPECT_EQ(imagefiles::detail::noise_deviation(none), 0);
+}
+
+TEST(PaperLevel, BlocksUnderNoiseAndSlopingLightGiveTheLightAtTheirMiddle) {
+  // Blocks of 32 x 32 samples under light falling evenly along the rows (by `fall` a block) or
+  // changing at one block's edge only (a shadow's edge: no slope), noise of deviation `sigma`.
+  struct Case {
+    double fall, sigma;
+    bool step;
+  };
+  const Case cases[] = {{0, 2, false},  {0, 6, false},  {12, 2, false},
+                        {30, 2, false}, {30, 6, false}, {30, 2, true}};
+  constexpr int blocks = 6, side = 32;
+  for (const Case& c : cases) {
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0, c.sigma);
+    // The light at a column, in blocks from the page's left edge.
+    const auto light = [&](double at) {
+      if (c.step) return at < 3 ? 200.0 : 200.0 - c.fall;
+      return 220 - c.fall * (blocks - at);
+    };
+    std::vector<float> grid(blocks * blocks);
+    for (int by = 0; by < blocks; ++by) {
+      for (int bx = 0; bx < blocks; ++bx) {
+        std::vector<double> samples;
+        for (int i = 0; i < side * side; ++i) {
+          samples.push_back(light(bx + (i % side + 0.5) / side) + noise(random));
+        }
+        std::sort(samples.begin(), samples.end());
+        grid[by * blocks + bx] = static_cast<float>(samples[samples.size() * 9 / 10]);
+      }
+    }
+    imagefiles::detail::below_percentile(grid, blocks, blocks, c.sigma);
+    // The inner blocks (the outer ones see one neighbour only).
+    for (int by = 1; by + 1 < blocks; ++by) {
+      for (int bx = 1; bx + 1 < blocks; ++bx) {
+        EXPECT_NEAR(grid[by * blocks + bx], light(bx + 0.5), 1.5 + 0.05 * c.fall)
+            << "fall " << c.fall << ", noise " << c.sigma << (c.step ? ", step" : "") << ", block "
+            << bx;
+      }
+    }
+  }
+}
+
+}  // namespace
