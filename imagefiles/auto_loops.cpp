@@ -408,6 +408,16 @@ void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
   }
 }
 
+IMAGEFILES_VECTOR_CLONES void no_ink_within_noise(const unsigned char* line, const float* noise,
+                                                  std::size_t n, float deviations, float side,
+                                                  unsigned char* out) {
+  const float share = deviations * deviations / (side * side);
+  for (std::size_t x = 0; x < n; ++x) {
+    const float below_paper = 255.0f - static_cast<float>(line[x]);
+    out[x] = below_paper * below_paper < share * noise[x] ? 255 : out[x];
+  }
+}
+
 namespace {
 
 // `n` points of a straight line from `from`, `slope` apart (a vectorised loop: its count and

@@ -72,6 +72,11 @@ bool any_vetoed(const unsigned char* line, std::size_t n, int ceiling, const uns
 void ink_where_flat(const unsigned char* line, const std::uint32_t* sums,
                     const std::uint32_t* squares, int window, const float* noise, std::size_t n,
                     int ceiling, float flat, unsigned char* out);
+// Paper where the noise could have made the ink: a sample called ink (0 in `out`) whose filtered
+// value lies above 255 less `deviations` of the filtered noise (`noise` its variance, a variance
+// for each sample, divided by `side` squared, the filter's square) is made white.
+void no_ink_within_noise(const unsigned char* line, const float* noise, std::size_t n,
+                         float deviations, float side, unsigned char* out);
 // `n` points of a straight line from `from`, `slope` apart.
 void along_line(float* out, int n, double from, double slope);
 // Levels of the paper made 255 / level (at least 1).

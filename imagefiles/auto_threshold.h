@@ -274,6 +274,8 @@ class AutoRows {
   LocalDecider<std::uint32_t> decider_;
   int top_;
   std::int64_t left_;
+  // Whether the filtered noise of the loudest block reaches the ceiling (no_ink_within_noise).
+  bool noise_reaches_ceiling_ = false;
   // The faint strokes: the marks of three rows (of the fed columns), the rows marked so far, and
   // a row of the noise's variance.
   std::vector<unsigned char> faint_;
