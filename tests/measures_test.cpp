@@ -327,20 +327,24 @@ TEST(AutoMethod, FollowsAShadowOfThePageAtEveryScale) {
 // letter white). Its F-measure against the letters stays above the local methods' (Sauvola and
 // Wolf at their defaults, the methods it builds on) and above a floor. In the dark at 80 pixels
 // the noise's filter a third of the stroke wide, wider than the noise needs, gave F 91.7; now
-// 93.5.
+// 93.5. Faded ink (120) in the shadow at 20 pixels: the ceiling lies near enough to the paper that
+// the darkest columns' noise, through a filter held within the thin strokes, came out as specks
+// (F 95.5; 96.0 with the samples within three deviations of the filtered noise kept as paper).
 TEST(AutoMethod, KeepsLettersUnderAmplifiedNoise) {
   struct Case {
     int height, rows, columns;  // rows and columns in letter heights
     bool dark;                  // in the dark, else in a deep shadow
     double floor;
+    int ink;  // the ink's level, 0 as drawn
   };
-  for (const Case& c : {Case{14, 20, 30, false, 90.0}, Case{28, 20, 30, false, 90.0},
-                        Case{40, 12, 16, true, 80.0}, Case{80, 12, 16, true, 93.0}}) {
+  for (const Case& c : {Case{14, 20, 30, false, 90.0, 0}, Case{28, 20, 30, false, 90.0, 0},
+                        Case{20, 20, 30, false, 95.8, 120}, Case{40, 12, 16, true, 80.0, 108},
+                        Case{80, 12, 16, true, 93.0, 108}}) {
     const int rows = c.rows * c.height;
     const int columns = c.columns * c.height;
     std::vector<unsigned char> ink = letters(rows, columns, c.height);
-    if (c.dark) {
-      for (unsigned char& v : ink) v = v < 128 ? 108 : v;
+    if (c.ink > 0) {
+      for (unsigned char& v : ink) v = v < 128 ? static_cast<unsigned char>(c.ink) : v;
     }
     std::uint32_t seed = c.dark ? 2024 : 777;
     const Photographed p = photographed(
