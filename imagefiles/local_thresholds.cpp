@@ -148,13 +148,19 @@ void decide_rest(const unsigned char* line, const RowSums<Sum>& r, std::size_t w
   }
 }
 
+// The automatic method's global part: white wherever the sample is above `ceiling`.
+void whiten_above(const unsigned char* line, std::size_t n, int ceiling, unsigned char* out) {
+  for (std::size_t x = 0; x < n; ++x) out[x] = line[x] > ceiling ? 255 : out[x];
+}
+
 #if defined(__x86_64__) && defined(__GNUC__)
 // The same decisions, sixteen pixels a step, with AVX-512: the operations of decide_fast in the
 // same order (so its error bound holds), without the compiler's long way of turning comparison
 // masks into bytes. Leaves the last width % 16 pixels to decide_fast. Returns 0 when every pixel
 // is decided, and otherwise a count that is not 0 (not the number left). `capped` (the automatic
-// method): sixteen pixels above `ceiling` are white whatever their window (whiten_above makes them
-// so), and are written so without it, as the paper around the strokes often is.
+// method): pixels above `ceiling` are white whatever their window, as whiten_above makes them, in
+// the same step (rather than a second pass over the stretch), and sixteen such pixels are written
+// so without it, as the paper around the strokes often is.
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -210,21 +216,30 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq"))) std::size_t decide
     const __m512 p = _mm512_cvtepi32_ps(
         _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x))));
     const __m512 d = _mm512_sub_ps(p, t);
-    const __mmask16 white = _mm512_cmp_ps_mask(d, high, _CMP_GT_OQ);
-    const __mmask16 open = _mm512_cmp_ps_mask(_mm512_abs_ps(d), high, _CMP_NGT_UQ);  // NaN too
+    __mmask16 white = _mm512_cmp_ps_mask(d, high, _CMP_GT_OQ);
+    __mmask16 open = _mm512_cmp_ps_mask(_mm512_abs_ps(d), high, _CMP_NGT_UQ);  // NaN too
+    if constexpr (capped) {
+      const __mmask16 above =
+          _mm_cmpgt_epu8_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x)), top);
+      white = static_cast<__mmask16>(white | above);
+      open = static_cast<__mmask16>(open & ~above);
+    }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
                      _mm_mask_blend_epi8(open, _mm_movm_epi8(white), one));
     any = static_cast<__mmask16>(any | open);
   }
-  return (any != 0) +
-         decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
+  const std::size_t left =
+      decide_fast<kind>(line + x, sums + x, squares + x, window, width - x, f, out + x);
+  if constexpr (capped) whiten_above(line + x, width - x, ceiling, out + x);
+  return (any != 0) + left;
 }
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
 #endif
 
-// `ceiling`: the automatic method's, 255 for none (the local methods).
+// `ceiling`: the automatic method's, 255 for none (the local methods); the pixels above it are
+// written white.
 template <Formula::Kind kind, typename Sum>
 std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std::size_t width,
                            const FastDecision& f, int ceiling, unsigned char* out) {
@@ -233,21 +248,17 @@ std::size_t decide_stretch(const unsigned char* line, const RowSums<Sum>& r, std
     static const bool avx512 =
         __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
-    if (avx512) {
-      return ceiling < 255 ? decide_avx512<kind, true>(line, r.sums, r.squares, r.window, width, f,
-                                                       ceiling, out)
-                           : decide_avx512<kind, false>(line, r.sums, r.squares, r.window, width, f,
-                                                        ceiling, out);
+    if (avx512 && ceiling >= 0 && ceiling < 255) {
+      return decide_avx512<kind, true>(line, r.sums, r.squares, r.window, width, f, ceiling, out);
+    }
+    if (avx512 && ceiling >= 255) {
+      return decide_avx512<kind, false>(line, r.sums, r.squares, r.window, width, f, ceiling, out);
     }
   }
 #endif
-  (void)ceiling;
-  return decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
-}
-
-// The automatic method's global part: white wherever the sample is above `ceiling`.
-void whiten_above(const unsigned char* line, std::size_t n, int ceiling, unsigned char* out) {
-  for (std::size_t x = 0; x < n; ++x) out[x] = line[x] > ceiling ? 255 : out[x];
+  const std::size_t left = decide_fast<kind>(line, r.sums, r.squares, r.window, width, f, out);
+  if (ceiling < 255) whiten_above(line, width, ceiling, out);
+  return left;
 }
 
 }  // namespace
@@ -302,10 +313,10 @@ void LocalDecider<Sum>::decide(const unsigned char* line, const RowSums<Sum>& r,
     bool left = true;
     if (!trusted) {
       std::memset(out + x, undecided, n);
+      if (formula_.ceiling < 255) whiten_above(line + x, n, formula_.ceiling, out + x);
     } else {
       left = fast_stretch(line + x, here, n, fast, formula_.ceiling, out + x) != 0;
     }
-    if (formula_.ceiling < 255) whiten_above(line + x, n, formula_.ceiling, out + x);
     if (left) decide_rest(line + x, here, n, formula_, fast, flat_white_, out + x);
   }
 }
