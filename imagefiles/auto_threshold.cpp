@@ -49,6 +49,21 @@ constexpr double light_marks = 8;
 // block in millions of blank paper goes beyond five.
 constexpr double stray_errors = 5;
 
+// Whether the sums of squared differences of next neighbours and of neighbours a stroke apart
+// (squares, fourth powers, count; then the same far apart) show writing, and its variance `left`:
+// noise makes both alike, strokes the second larger. Half their difference is writing where it
+// passes five standard errors and a grey level's variance.
+bool shows_writing(const double sums[6], double& left) {
+  left = 0;
+  if (sums[2] <= 1 || sums[5] <= 1) return false;
+  const double near = sums[0] / sums[2], far = sums[3] / sums[5];
+  const double near_error = (sums[1] / sums[2] - near * near) / sums[2];
+  const double far_error = (sums[4] / sums[5] - far * far) / sums[5];
+  left = (far - near) / 2;
+  const double error = std::sqrt(std::max(near_error + far_error, 0.0)) / 2;
+  return left >= 1 && left > stray_errors * error;
+}
+
 }  // namespace
 
 AutoStatistics::AutoStatistics(int rows, int columns)
@@ -286,14 +301,11 @@ void AutoStatistics::end_band(int band) {
     if (widest_ < 1 && 4 * b + 3 < lag_sums_.size()) {
       const double* sums = lag_sums_.data() + 4 * b;
       const double near_n = lag_counts_[2 * b], far_n = lag_counts_[2 * b + 1];
-      if (near_n > 1 && far_n > 1) {
-        const double near = sums[0] / near_n, far = sums[2] / far_n;
-        const double near_error = (sums[1] / near_n - near * near) / near_n;
-        const double far_error = (sums[3] / far_n - far * far) / far_n;
-        const double left = (far - near) / 2;
-        const double error = std::sqrt(std::max(near_error + far_error, 0.0)) / 2;
-        if (left >= 1 && left > stray_errors * error) strokes_ = std::max(strokes_, left);
-      }
+      const double block[6] = {sums[0], sums[1], near_n, sums[2], sums[3], far_n};
+      double left = 0;
+      if (shows_writing(block, left)) strokes_ = std::max(strokes_, left);
+      likeliest_ = std::max(likeliest_, left);
+      for (int k = 0; k < 6; ++k) lag_page_[k] += block[k];
     }
   }
   std::fill(lag_sums_.begin(), lag_sums_.end(), 0.0);
@@ -393,6 +405,13 @@ void AutoStatistics::end(int pass) {
   // noise where its estimate falls a little short (a blank page whose noise is a fraction of a
   // level, its samples three values).
   blank_ = range < 1;
+  // Small writing under such noise is too little in any one block to pass five of its standard
+  // errors (letters 14 pixels tall in the dark: two to four), and the page was taken for blank;
+  // the whole page's sums pass them many times over. Its range is then the widest block's.
+  double page_left = 0;
+  if (blank_ && strokes_ == 0 && shows_writing(lag_page_, page_left)) {
+    strokes_ = std::max(likeliest_, page_left);
+  }
   if (blank_ && strokes_ > 0) {
     // Writing that only the lagged differences show (end_band): its deviation is Wolf's range.
     blank_ = false;

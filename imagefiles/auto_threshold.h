@@ -175,6 +175,10 @@ class AutoStatistics {
   std::vector<double> lag_counts_;  // two a block
   int lag_ = 2;
   double strokes_ = 0;
+  // The same sums over the whole page (near: squares, fourth powers, count; then far), and the
+  // largest writing's variance of a block, found or not by its own test.
+  double lag_page_[6] = {};
+  double likeliest_ = 0;
   // The noise, from the paper pass: how often neighbours (columns 4 j and 4 j + 1 of its rows)
   // differ by each amount, and the standard deviation found.
   std::uint64_t differences_[4][256] = {};  // in four tables, added up at the end

@@ -338,8 +338,8 @@ TEST(AutoMethod, KeepsLettersUnderAmplifiedNoise) {
     int ink;  // the ink's level, 0 as drawn
   };
   for (const Case& c : {Case{14, 20, 30, false, 90.0, 0}, Case{28, 20, 30, false, 90.0, 0},
-                        Case{20, 20, 30, false, 95.8, 120}, Case{40, 12, 16, true, 80.0, 108},
-                        Case{80, 12, 16, true, 93.0, 108}}) {
+                        Case{20, 20, 30, false, 95.8, 120}, Case{20, 12, 16, true, 50.0, 108},
+                        Case{40, 12, 16, true, 80.0, 108}, Case{80, 12, 16, true, 93.0, 108}}) {
     const int rows = c.rows * c.height;
     const int columns = c.columns * c.height;
     std::vector<unsigned char> ink = letters(rows, columns, c.height);
