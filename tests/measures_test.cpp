@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -396,6 +397,29 @@ TEST(AutoMethod, KeepsSmallLettersInTheDarkFromBlank) {
     const double precision = precision_of(automatic, kept);
     EXPECT_GT(kept, 0u) << c.rows << " " << c.seed;
     EXPECT_GT(precision, precision_of(sauvola, kept_by_sauvola)) << c.rows << " " << c.seed;
+    // The page's sums are the same read in bands of rows (7 at a time).
+    const parametres_binarisation method{BINARISATION_AUTO, 0, 0, 0};
+    statut_image status = IMAGE_PARAMETRE_INVALIDE;
+    const std::unique_ptr<binariseur, void (*)(binariseur*)> held(
+        creer_binariseur(&method, rows, columns, &status), detruire_binariseur);
+    ASSERT_EQ(status, IMAGE_OK);
+    binariseur* const b = held.get();
+    const std::size_t width = static_cast<std::size_t>(columns);
+    for (int pass = 1; pass < binariseur_passes(b); ++pass) {
+      for (int y = 0; y < rows; y += 7) {
+        EXPECT_EQ(binariseur_statistiques(b, p.page.data() + y * width, std::min(7, rows - y)),
+                  IMAGE_OK);
+      }
+    }
+    std::vector<unsigned char> streamed, decided(static_cast<std::size_t>(7 + 91) * width);
+    for (int y = 0; y < rows; y += 7) {
+      int n = 0;
+      EXPECT_EQ(binariseur_lignes(b, p.page.data() + y * width, std::min(7, rows - y),
+                                  decided.data(), &n),
+                IMAGE_OK);
+      streamed.insert(streamed.end(), decided.begin(), decided.begin() + n * columns);
+    }
+    EXPECT_TRUE(streamed == automatic) << c.rows << " " << c.seed;
   }
 }
 
