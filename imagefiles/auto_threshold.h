@@ -238,6 +238,9 @@ class AutoRows {
   void mark_faint(int row);
   // Makes ink of the marks of row decided_ with enough marked neighbours, in `out`.
   void add_faint(unsigned char* out) const;
+  // Whitens the ink of row decided_ in `out` lighter than its own stroke's edge, found from the
+  // stroke's bottom (edge_reach_ > 0).
+  void to_stroke_edges(unsigned char* out) const;
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
@@ -280,6 +283,11 @@ class AutoRows {
   std::int64_t left_;
   // Whether the filtered noise of the loudest block reaches the ceiling (no_ink_within_noise).
   bool noise_reaches_ceiling_ = false;
+  // How far down a stroke's slope its bottom is looked for (about a stroke width); 0 where the
+  // noise hides the slope.
+  int edge_reach_ = 0;
+  // For each bottom, the lightest sample of its stroke that is ink (to_stroke_edges()).
+  unsigned char edge_levels_[256] = {};
   // The faint strokes: the marks of three rows (of the fed columns), the rows marked so far, and
   // a row of the noise's variance.
   std::vector<unsigned char> faint_;
