@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -176,6 +177,49 @@ TEST(Bands, EqualTheWholeImageFunctions) {
         EXPECT_TRUE(banded(m, s, in, band, false) == bytes) << "band of " << band;
         EXPECT_TRUE(banded(m, s, in, band, true) == packed) << "band of " << band << ", bits";
       }
+    }
+  }
+}
+
+// auto on blurred pages without noise, where each stroke's edge is found from its own bottom (up
+// to a stroke width away, over the rows above and below): streamed as the whole-image function
+// decides it, at two sizes of strokes.
+TEST(Bands, BlurredPagesStreamAsWhole) {
+  const parametres_binarisation m{BINARISATION_AUTO, 0, 0, 0};
+  for (const int width : {4, 12}) {
+    const Shape s{30 * width, 70 * width + 13};
+    std::vector<double> drawn;
+    for (int y = 0; y < s.rows; ++y) {
+      for (int x = 0; x < s.columns; ++x) {
+        const bool ink = (x / width) % 6 == 0 && (y / width) % 5 != 0;
+        const bool thin = (x + 3 * y) % (12 * width) < width / 2;
+        drawn.push_back(ink ? 30 : thin ? 120 : 220);
+      }
+    }
+    // A box blur of a stroke's width, across then down, the edges repeated.
+    std::vector<double> across(drawn.size()), down(drawn.size());
+    const auto at = [&s](int y, int x) {
+      return static_cast<std::size_t>(std::clamp(y, 0, s.rows - 1)) * s.columns +
+             std::clamp(x, 0, s.columns - 1);
+    };
+    for (int y = 0; y < s.rows; ++y) {
+      for (int x = 0; x < s.columns; ++x) {
+        for (int k = -width / 2; k <= width / 2; ++k) across[at(y, x)] += drawn[at(y, x + k)];
+      }
+    }
+    for (int y = 0; y < s.rows; ++y) {
+      for (int x = 0; x < s.columns; ++x) {
+        for (int k = -width / 2; k <= width / 2; ++k) down[at(y, x)] += across[at(y + k, x)];
+      }
+    }
+    const double n = (width / 2 * 2 + 1) * (width / 2 * 2 + 1);
+    std::vector<unsigned char> in;
+    for (const double v : down) in.push_back(static_cast<unsigned char>(std::lround(v / n)));
+    const std::vector<unsigned char> expected = whole(m, s, in);
+    ASSERT_GT(std::count(expected.begin(), expected.end(), 0), 0);
+    const std::string bytes(expected.begin(), expected.end());
+    for (const int band : {1, 7, s.rows}) {
+      EXPECT_TRUE(banded(m, s, in, band, false) == bytes) << width << ", band of " << band;
     }
   }
 }
