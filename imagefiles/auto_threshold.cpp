@@ -105,9 +105,8 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     const int block_row = y / block_;
     const int last_wanted = std::min(rows_ - 1, (block_row + 1) * block_ - 1);
     if (y + down_ <= last_wanted) return;
-    // The percentile from a count of each value (no sorting): the value below which lie at most
-    // size - 1 - size / 10 samples, found from the largest. Only the counts a block touched are
-    // cleared after it (a block of small letters has a few dozen samples).
+    // Each block's samples put together (a few dozen on a page of small letters), then their
+    // percentile.
     for (int g = 0; g < grid_columns_; ++g) {
       const std::size_t to =
           (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
@@ -116,23 +115,14 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
       // neighbour's paper: too bright on the fall of a dark corner, which came out black).
       const std::size_t from =
           std::min((static_cast<std::size_t>(g) * block_ + across_ - 1) / across_, to - 1);
-      int largest = 0;
+      const std::size_t wide = to - from;
+      block_samples_.resize(static_cast<std::size_t>(sampled_rows_) * wide);
       for (int r = 0; r < sampled_rows_; ++r) {
-        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row;
-        for (std::size_t k = from; k < to; ++k) {
-          ++counts_[line[k]];
-          largest = std::max<int>(largest, line[k]);
-        }
+        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row + from;
+        std::copy(line, line + wide, block_samples_.data() + static_cast<std::size_t>(r) * wide);
       }
-      const std::size_t above = static_cast<std::size_t>(sampled_rows_) * (to - from) / 10;
-      std::size_t seen = 0;
-      int v = largest;
-      while (v > 0 && (seen += counts_[v]) <= above) --v;
-      grid_[static_cast<std::size_t>(block_row) * grid_columns_ + g] = static_cast<float>(v);
-      for (int r = 0; r < sampled_rows_; ++r) {
-        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row;
-        for (std::size_t k = from; k < to; ++k) counts_[line[k]] = 0;
-      }
+      grid_[static_cast<std::size_t>(block_row) * grid_columns_ + g] =
+          static_cast<float>(block_percentile(block_samples_.data(), block_samples_.size()));
     }
     sampled_rows_ = 0;
     return;

@@ -27,6 +27,9 @@ void without_ink_blocks(std::vector<float>& grid, int rows, int columns);
 // Each block's 90th percentile brought down to the paper's level under noise of deviation `sigma`
 // and the slope of light across the block.
 void below_percentile(std::vector<float>& grid, int rows, int columns, double sigma);
+// A block's 90th percentile: the value below which lie at most n - 1 - n / 10 of its `n` samples
+// (n at least 1), that is the (n / 10 + 1)-th largest. `samples` may be reordered.
+unsigned char block_percentile(unsigned char* samples, std::size_t n);
 std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns);
 
 class AutoStatistics;
@@ -148,7 +151,7 @@ class AutoStatistics {
   // `down_`-th row.
   int down_ = 1, across_ = 1;
   std::vector<unsigned char> samples_;
-  std::uint32_t counts_[256] = {};  // one block's samples of each value, for its percentile
+  std::vector<unsigned char> block_samples_;  // one block's samples, together, for its percentile
   int sampled_rows_ = 0;
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it

@@ -1,10 +1,11 @@
 // The noise's deviation that auto and the page's scale read from how often neighbours differ,
 // against the deviation of the noise drawn, rounded to whole levels as a greymap holds it; and
 // auto's paper level from its blocks' 90th percentiles under noise and sloping light, against the
-// light drawn.
+// light drawn; and a block's percentile against a sorted copy.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -95,3 +96,27 @@ TEST(PaperLevel, BlocksUnderNoiseAndSlopingLightGiveTheLightAtTheirMiddle) {
 }
 
 }  // namespace
+
+TEST(PaperLevel, BlockPercentileIsTheRankOfASortedCopy) {
+  // Against the sorted samples' element n - 1 - n / 10, for blocks of one sample to past one
+  // register's 64 (the rank count's limit) and well past it, samples spread over all levels, over
+  // a few (ties at the percentile), all alike, and at both ends of the range.
+  struct Spread {
+    int low, high;
+  };
+  const Spread spreads[] = {{0, 255}, {120, 124}, {77, 77}, {0, 1}, {254, 255}};
+  std::mt19937 random(11);
+  for (const Spread& spread : spreads) {
+    std::uniform_int_distribution<int> level(spread.low, spread.high);
+    for (std::size_t n = 1; n <= 150; ++n) {
+      for (int trial = 0; trial < 20; ++trial) {
+        std::vector<unsigned char> samples(n);
+        for (unsigned char& s : samples) s = static_cast<unsigned char>(level(random));
+        std::vector<unsigned char> sorted = samples;
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_EQ(imagefiles::detail::block_percentile(samples.data(), n), sorted[n - 1 - n / 10])
+            << "n " << n << " levels " << spread.low << " to " << spread.high;
+      }
+    }
+  }
+}
