@@ -105,24 +105,39 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     const int block_row = y / block_;
     const int last_wanted = std::min(rows_ - 1, (block_row + 1) * block_ - 1);
     if (y + down_ <= last_wanted) return;
-    // Each block's samples put together (a few dozen on a page of small letters), then their
-    // percentile.
-    for (int g = 0; g < grid_columns_; ++g) {
-      const std::size_t to =
-          (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
-      // A last block narrower than the step of the sampled columns has none of its own: the
-      // page's last, just before it (it had no samples, its percentile 0, and was filled with its
-      // neighbour's paper: too bright on the fall of a dark corner, which came out black).
-      const std::size_t from =
-          std::min((static_cast<std::size_t>(g) * block_ + across_ - 1) / across_, to - 1);
-      const std::size_t wide = to - from;
-      block_samples_.resize(static_cast<std::size_t>(sampled_rows_) * wide);
-      for (int r = 0; r < sampled_rows_; ++r) {
-        const unsigned char* line = samples_.data() + static_cast<std::size_t>(r) * per_row + from;
-        std::copy(line, line + wide, block_samples_.data() + static_cast<std::size_t>(r) * wide);
+    // Each block's sampled columns, the same on every block row (found once: a division each).
+    if (block_columns_.empty()) {
+      for (int g = 0; g < grid_columns_; ++g) {
+        const std::size_t to =
+            (std::min(width, static_cast<std::size_t>(g + 1) * block_) + across_ - 1) / across_;
+        // A last block narrower than the step of the sampled columns has none of its own: the
+        // page's last, just before it (it had no samples, its percentile 0, and was filled with
+        // its neighbour's paper: too bright on the fall of a dark corner, which came out black).
+        const std::size_t from =
+            std::min((static_cast<std::size_t>(g) * block_ + across_ - 1) / across_, to - 1);
+        block_columns_.push_back({from, to});
+        sampled_columns_ += to - from;  // the last block may share a column with the one before
       }
+    }
+    // Each block's samples put together (a few dozen on a page of small letters), those of the
+    // whole block row before any percentile: a block read whole just after its bytes were stored
+    // waits for them.
+    const std::size_t rows = static_cast<std::size_t>(sampled_rows_);
+    block_samples_.resize(rows * sampled_columns_);
+    unsigned char* block = block_samples_.data();
+    for (const BlockColumns& columns : block_columns_) {
+      for (std::size_t r = 0; r < rows; ++r) {
+        const unsigned char* line = samples_.data() + r * per_row;
+        for (std::size_t k = columns.from; k < columns.to; ++k) *block++ = line[k];
+      }
+    }
+    block = block_samples_.data();
+    for (int g = 0; g < grid_columns_; ++g) {
+      const BlockColumns& columns = block_columns_[static_cast<std::size_t>(g)];
+      const std::size_t n = rows * (columns.to - columns.from);
       grid_[static_cast<std::size_t>(block_row) * grid_columns_ + g] =
-          static_cast<float>(block_percentile(block_samples_.data(), block_samples_.size()));
+          static_cast<float>(block_percentile(block, n));
+      block += n;
     }
     sampled_rows_ = 0;
     return;
@@ -339,6 +354,8 @@ void AutoStatistics::end(int pass) {
     moment_block_ = std::max({16, 2 * window_ + 2, widest_grid});
     down_ = std::max(1, moment_block_ / 8);
     across_ = std::max(1, moment_block_ / 8);
+    block_columns_.clear();  // found again for these blocks
+    sampled_columns_ = 0;
     grid_rows_ = (rows_ + block_ - 1) / block_;
     grid_columns_ = (columns_ + block_ - 1) / block_;
     grid_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_, 0);

@@ -151,7 +151,12 @@ class AutoStatistics {
   // `down_`-th row.
   int down_ = 1, across_ = 1;
   std::vector<unsigned char> samples_;
-  std::vector<unsigned char> block_samples_;  // one block's samples, together, for its percentile
+  struct BlockColumns {
+    std::size_t from, to;  // in samples_' rows
+  };
+  std::vector<BlockColumns> block_columns_;   // each block's, found on the first block row
+  std::size_t sampled_columns_ = 0;           // theirs together
+  std::vector<unsigned char> block_samples_;  // each block's samples together, block after block
   int sampled_rows_ = 0;
   std::vector<float> grid_;
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
