@@ -320,34 +320,24 @@ void AutoRows::to_stroke_edges(unsigned char* out) const {
       const std::size_t c = offset + x;
       const int sample = row[c];
       if (out[x] != 0 || sample <= surely) continue;
-      // Paper if lighter than its stroke's edge, found from its bottom.
+      // Paper if lighter than its stroke's edge, found from its bottom. Each direction is left
+      // once the sample is paper for the darkest bottom so far (a darker one only keeps it so).
       int darkest = sample;
-      int last = sample;
-      for (std::size_t k = 1; k <= reach && k <= c && sample <= edge_levels_[last]; ++k) {
-        if (row[c - k] >= last) break;
-        last = row[c - k];
-      }
-      darkest = std::min(darkest, last);
-      last = sample;
-      for (std::size_t k = 1; k <= reach && c + k < fed_ && sample <= edge_levels_[darkest]; ++k) {
-        if (row[c + k] >= last) break;
-        last = row[c + k];
-      }
-      darkest = std::min(darkest, last);
-      last = sample;
-      for (int k = 1; k <= up && sample <= edge_levels_[darkest]; ++k) {
-        const int s = normalised(decided_ - k)[c];
-        if (s >= last) break;
-        last = s;
-      }
-      darkest = std::min(darkest, last);
-      last = sample;
-      for (int k = 1; k <= down && sample <= edge_levels_[darkest]; ++k) {
-        const int s = normalised(decided_ + k)[c];
-        if (s >= last) break;
-        last = s;
-      }
-      darkest = std::min(darkest, last);
+      const auto follow = [&](int steps, auto at) {
+        int last = sample;
+        for (int k = 1; k <= steps && sample <= edge_levels_[std::min(darkest, last)]; ++k) {
+          const int s = at(k);
+          if (s >= last) break;
+          last = s;
+        }
+        darkest = std::min(darkest, last);
+      };
+      const int before = static_cast<int>(std::min(reach, c));
+      const int after = static_cast<int>(std::min(reach, fed_ - 1 - c));
+      follow(before, [&](int k) { return int{row[c - static_cast<std::size_t>(k)]}; });
+      follow(after, [&](int k) { return int{row[c + static_cast<std::size_t>(k)]}; });
+      follow(up, [&](int k) { return int{normalised(decided_ - k)[c]}; });
+      follow(down, [&](int k) { return int{normalised(decided_ + k)[c]}; });
       if (sample > edge_levels_[darkest]) out[x] = 255;
     }
   }
