@@ -373,8 +373,8 @@ void AutoStatistics::faint_limits() {
   const auto [quietest, loudest] = std::minmax_element(noise_grid_.begin(), noise_grid_.end());
   quietest_ = *quietest;
   loudest_ = *loudest;
-  lightest_grid_.resize(noise_grid_.size());
-  lightest_levels(noise_grid_.data(), noise_grid_.size(), lightest_grid_.data());
+  lightest_grid_.resize(faint_noise_grid_.size());
+  lightest_levels(faint_noise_grid_.data(), faint_noise_grid_.size(), lightest_grid_.data());
 }
 
 float AutoStatistics::least_paper(int r, int g) const {

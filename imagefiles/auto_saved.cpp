@@ -19,7 +19,7 @@ namespace {
 
 // The decision's state, field after field in this build's own layout (the bytes go to processes
 // of the same build only).
-constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '5', '\0'};
+constexpr char saved_tag[8] = {'a', 'u', 't', 'o', ' ', 'v', '6', '\0'};
 
 template <typename T>
 void put(std::string& bytes, const T& value) {
@@ -50,6 +50,8 @@ std::string AutoStatistics::saved() const {
   bytes.append(reinterpret_cast<const char*>(grid_.data()), grid_.size() * sizeof(float));
   bytes.append(reinterpret_cast<const char*>(noise_grid_.data()),
                noise_grid_.size() * sizeof(float));
+  bytes.append(reinterpret_cast<const char*>(faint_noise_grid_.data()),
+               faint_noise_grid_.size() * sizeof(float));
   return bytes;
 }
 
@@ -82,22 +84,26 @@ bool AutoStatistics::restore(const std::string& bytes) {
     return false;
   }
   const std::size_t cells = static_cast<std::size_t>(grid_rows) * std::size_t(grid_columns);
-  if (bytes.size() - at != 2 * cells * sizeof(float)) return false;
+  if (bytes.size() - at != 3 * cells * sizeof(float)) return false;
   // Numbers as end() makes them: the decision divides by the paper and takes roots of the rest.
   for (const double value : {formula.k, formula.range, formula.minimum, formula.a1, formula.a0,
                              formula.b1, formula.b0}) {
     if (!std::isfinite(value)) return false;
   }
   if (formula.range <= 0 || formula.ceiling < 0 || formula.ceiling > 256) return false;
-  std::vector<float> grid(cells), noise(cells);
+  std::vector<float> grid(cells), noise(cells), faint_noise(cells);
   take(bytes, at, grid.data(), cells);
   take(bytes, at, noise.data(), cells);
+  take(bytes, at, faint_noise.data(), cells);
   for (std::size_t i = 0; i < cells; ++i) {
-    if (!(grid[i] >= 1 && grid[i] <= 255) || !(noise[i] >= 0 && std::isfinite(noise[i])))
+    // The faint strokes' noise is the page's where no block's own is louder (end()).
+    if (!(grid[i] >= 1 && grid[i] <= 255) || !(noise[i] >= 0 && std::isfinite(noise[i])) ||
+        !(faint_noise[i] >= noise[i] && std::isfinite(faint_noise[i])))
       return false;
   }
   grid_ = std::move(grid);
   noise_grid_ = std::move(noise);
+  faint_noise_grid_ = std::move(faint_noise);
   window_ = window;
   reach_ = reach;
   run_reach_ = run_reach;

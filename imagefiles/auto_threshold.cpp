@@ -89,6 +89,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if (begin == 0) samples_.resize(static_cast<std::size_t>(sampled_rows_ + 1) * per_row);
     if (columns_ > 1) {
       add_differences(samples, begin, n);
+      add_block_differences(samples, begin, n);
     } else if (n == 1) {
       // A single column has no pairs of columns: the noise from the rows sampled, in pairs
       // one above the other.
@@ -139,6 +140,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
           static_cast<float>(block_percentile(block, n));
       block += n;
     }
+    block_noise(block_row);
     sampled_rows_ = 0;
     return;
   }
@@ -227,6 +229,54 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
     pair_open_ = true;
     pair_first_ = samples[i];
   }
+}
+
+void AutoStatistics::add_block_differences(const unsigned char* samples, std::size_t column,
+                                           std::size_t n) {
+  // The pairs of columns 2 j and 2 j + 1, counted in the block of the first; one cut between two
+  // pieces is finished by the second.
+  const std::size_t block = static_cast<std::size_t>(block_);
+  std::size_t i = 0;
+  if (column % 2 == 1) {
+    if (block_pair_open_ && n > 0) {
+      const std::size_t g = (column - 1) / block;
+      ++block_differences_[g * block_bins +
+                           std::min(std::abs(int{block_pair_first_} - int{samples[0]}),
+                                    block_bins - 1)];
+    }
+    i = 1;
+  }
+  block_pair_open_ = false;
+  while (i + 1 < n) {
+    // The pairs of one block at a time (no division for each).
+    const std::size_t g = (column + i) / block;
+    const std::size_t end = std::min(n - 1, (g + 1) * block - column);
+    std::uint32_t* counts = block_differences_.data() + g * block_bins;
+    for (; i < end; i += 2) {
+      ++counts[std::min(std::abs(int{samples[i]} - int{samples[i + 1]}), block_bins - 1)];
+    }
+  }
+  if (i + 1 == n) {
+    block_pair_open_ = true;
+    block_pair_first_ = samples[i];
+  }
+}
+
+void AutoStatistics::block_noise(int block_row) {
+  // Each block's noise from its pairs and those of the blocks beside it (a block's few dozen
+  // pairs alone move with its strokes' edges), as the page's (noise_deviation); the counts
+  // cleared for the next block row.
+  const std::size_t columns = static_cast<std::size_t>(grid_columns_);
+  for (std::size_t g = 0; g < columns; ++g) {
+    std::uint64_t differences[256] = {};
+    for (std::size_t k = g == 0 ? 0 : g - 1; k < std::min(columns, g + 2); ++k) {
+      for (int d = 0; d < block_bins; ++d) differences[d] += block_differences_[k * block_bins + d];
+    }
+    const double deviation = noise_deviation(differences);
+    measured_grid_[static_cast<std::size_t>(block_row) * columns + g] =
+        static_cast<float>(deviation * deviation);
+  }
+  std::fill(block_differences_.begin(), block_differences_.end(), 0);
 }
 
 void AutoStatistics::light_on_dark() {
@@ -359,6 +409,8 @@ void AutoStatistics::end(int pass) {
     grid_rows_ = (rows_ + block_ - 1) / block_;
     grid_columns_ = (columns_ + block_ - 1) / block_;
     grid_.assign(static_cast<std::size_t>(grid_rows_) * grid_columns_, 0);
+    measured_grid_.assign(grid_.size(), 0);
+    block_differences_.assign(static_cast<std::size_t>(grid_columns_) * block_bins, 0);
     return;
   }
   if (pass == ScaleMeasure::passes) {
@@ -381,10 +433,15 @@ void AutoStatistics::end(int pass) {
     // The noise's variance in each block, amplified as the block's samples are by the division
     // by the paper (once a block, not once a stretch of the filter).
     noise_grid_.resize(grid_.size());
+    faint_noise_grid_.resize(grid_.size());
     for (std::size_t g = 0; g < grid_.size(); ++g) {
       const float factor = 255.0f / std::max(grid_[g], 1.0f);
       noise_grid_[g] = static_cast<float>(sigma_ * sigma_) * factor * factor;
+      faint_noise_grid_[g] = std::max(static_cast<float>(sigma_ * sigma_), measured_grid_[g]) *
+                             factor * factor;
     }
+    measured_grid_ = {};
+    block_differences_ = {};
     faint_limits();
     const std::size_t column_blocks =
         static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
