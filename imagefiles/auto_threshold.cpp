@@ -236,32 +236,29 @@ void AutoStatistics::add_differences(const unsigned char* samples, std::size_t c
 
 void AutoStatistics::add_block_differences(const unsigned char* samples, std::size_t column,
                                            std::size_t n) {
-  // The pairs of columns 2 j and 2 j + 1, counted in the block of the first; one cut between two
-  // pieces is finished by the second.
+  // The pairs of columns 4 j + k and 4 j + k + 2 (k = 0, 1), two apart: the grain of a photograph
+  // spans two samples, whose next neighbours differ by half its variance (the page's noise,
+  // from next neighbours, is the filter's: a sample against its neighbours). Each pair counted in
+  // its second's block, from its second's piece: the two samples before a piece are kept from
+  // the piece before.
   const std::size_t block = static_cast<std::size_t>(block_);
-  std::size_t i = 0;
-  if (column % 2 == 1) {
-    if (block_pair_open_ && n > 0) {
-      const std::size_t g = (column - 1) / block;
-      ++block_differences_[g * block_bins +
-                           std::min(std::abs(int{block_pair_first_} - int{samples[0]}),
-                                    block_bins - 1)];
-    }
-    i = 1;
-  }
-  block_pair_open_ = false;
-  while (i + 1 < n) {
-    // The pairs of one block at a time (no division for each).
-    const std::size_t g = (column + i) / block;
-    const std::size_t end = std::min(n - 1, (g + 1) * block - column);
+  const auto at = [&](std::size_t c) {
+    return c >= column ? samples[c - column] : block_carry_[c + 2 - column];
+  };
+  for (std::size_t c = column; c < column + n;) {
+    const std::size_t g = c / block;
+    const std::size_t stop = std::min(column + n, (g + 1) * block);
     std::uint32_t* counts = block_differences_.data() + g * block_bins;
-    for (; i < end; i += 2) {
-      ++counts[std::min(std::abs(int{samples[i]} - int{samples[i + 1]}), block_bins - 1)];
+    for (; c < stop; ++c) {
+      if ((c & 2) != 0) ++counts[std::min(std::abs(int{at(c)} - int{at(c - 2)}), block_bins - 1)];
     }
   }
-  if (i + 1 == n) {
-    block_pair_open_ = true;
-    block_pair_first_ = samples[i];
+  if (n >= 2) {
+    block_carry_[0] = samples[n - 2];
+    block_carry_[1] = samples[n - 1];
+  } else if (n == 1) {
+    block_carry_[0] = block_carry_[1];
+    block_carry_[1] = samples[0];
   }
 }
 

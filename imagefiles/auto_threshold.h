@@ -167,7 +167,8 @@ class AutoStatistics {
   // strokes' marks: the page's noise where it is no less, else the block row's own, measured
   // around the block (block_noise_).
   std::vector<float> faint_noise_grid_;
-  // How often neighbours (columns 2 j and 2 j + 1 of the paper pass's rows) differ by each amount
+  // How often samples two apart (columns 4 j + k and 4 j + k + 2 of the paper pass's rows) differ
+  // by each amount
   // up to block_bins - 1 (more counted there) in each block of the block row under way, and
   // the noise's variance thus measured around each block of the page (before the division).
   static constexpr int block_bins = 64;
@@ -175,8 +176,7 @@ class AutoStatistics {
   void block_noise(int block_row);
   std::vector<std::uint32_t> block_differences_;
   std::vector<float> measured_grid_;
-  bool block_pair_open_ = false;
-  unsigned char block_pair_first_ = 0;
+  unsigned char block_carry_[2] = {};  // the two samples before the next piece
   // The statistics pass.
   Tally tally_;
   std::uint64_t histogram_[256] = {};
