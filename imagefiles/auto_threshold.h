@@ -167,14 +167,15 @@ class AutoStatistics {
   // strokes' marks: the page's noise where it is no less, else the block row's own, measured
   // around the block (block_noise_).
   std::vector<float> faint_noise_grid_;
-  // How often samples two apart (columns 4 j + k and 4 j + k + 2 of the paper pass's rows) differ
-  // by each amount
-  // up to block_bins - 1 (more counted there) in each block of the block row under way, and
-  // the noise's variance thus measured around each block of the page (before the division).
-  static constexpr int block_bins = 64;
+  // The differences of samples two apart on every other row of the paper pass, at most
+  // block_cap, summed for
+  // each column over the block row under way (apart_rows_ rows), and the noise's variance thus
+  // measured around each block of the page (before the division).
+  static constexpr int block_cap = 15;
   void add_block_differences(const unsigned char* samples, std::size_t column, std::size_t n);
   void block_noise(int block_row);
-  std::vector<std::uint32_t> block_differences_;
+  std::vector<std::uint16_t> column_apart_;
+  std::uint64_t apart_rows_ = 0;
   std::vector<float> measured_grid_;
   unsigned char block_carry_[2] = {};  // the two samples before the next piece
   // The statistics pass.
