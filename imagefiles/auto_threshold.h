@@ -164,11 +164,11 @@ class AutoStatistics {
   float loudest_ = 0;
   std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
   // The noise where each block lies (its variance, amplified as noise_grid_'s), for the faint
-  // strokes' marks: the page's noise where it is no less, else the block row's own, measured
-  // around the block (block_noise_).
+  // strokes' marks: the page's noise where it is no less, else the block's own, measured
+  // around it (block_noise()).
   std::vector<float> faint_noise_grid_;
-  // The differences of samples two apart on every other row of the paper pass, at most
-  // block_cap, summed for
+  // The differences of samples two apart on every other row of the paper pass, at most block_cap
+  // (a deviation of the noise up to about 10 is read; strokes' edges count little), summed for
   // each column over the block row under way (apart_rows_ rows), and the noise's variance thus
   // measured around each block of the page (before the division).
   static constexpr int block_cap = 15;
