@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <utility>
@@ -174,68 +175,75 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
                                      sums[4].data()};
     // The runs may lie a third of the way from the ceiling to the paper under it.
     const int floor = ceiling - (255 - ceiling) / 3;
-    marks = noise(n, 13, 7);
-    for (auto& m : marks) m = m == 0;
-    expected = marks;
-    const int quarter = along / 2;
-    const unsigned char* probes[4] = {&page[along], &page[(row + along) * columns + along],
-                                      &page[(row - quarter) * columns + along],
-                                      &page[(row + quarter) * columns + along]};
-    Bytes candidates(n, 7), expected_candidates(n, 0);
-    run_candidates(&page[row * columns], probes, n, static_cast<std::size_t>(along), floor, ceiling,
-                   lightest.data(), candidates.data());
-    run_marks(candidates.data(), lying, lying_lightest.data(), standing.data(),
-              standing_lightest.data(), n, v, static_cast<std::size_t>(run), floor, ceiling,
-              lightest.data(), marks.data());
-    std::size_t ruled = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::size_t x = i + static_cast<std::size_t>(along);
-      // As darkness: two deviations (half of lightest's four), a third of the way to the ceiling.
-      const int near = std::min((255 + lightest[i]) / 2, 255 - (255 - ceiling) / 3);
-      const int palest = 255 - (255 - near) / 2;
-      // Sums of a row over the run around column x, of a column over all the rows.
-      const auto row_sum = [&](int y) {
-        int sum = 0;
-        for (int t = -along; t <= along; ++t) sum += at(y, x + t);
-        return sum;
-      };
-      const auto column_sum = [&](std::size_t c) {
-        int sum = 0;
-        for (int y = 0; y < rows; ++y) sum += at(y, c);
-        return sum;
-      };
-      const double paper = 255;
-      const auto climbs = [&](double mean, double a, double b, double share) {
-        return std::min(a, b) - mean >= share * (paper - mean) - 1e-9;
-      };
-      const auto rule = [&](double mean, double a, double b, int pale) {
-        return mean > floor && mean <= near && pale <= palest && climbs(mean, a, b, 0.7);
-      };
-      const double r = run;
-      const bool lies =
-          rule(row_sum(row) / r, row_sum(row - wider) / r, row_sum(row + wider) / r,
-               lying_lightest[i]) &&
-          climbs(row_sum(row) / r, row_sum(row - valley) / r, row_sum(row + valley) / r, 0.4);
-      const bool stands = rule(column_sum(x) / r, column_sum(x - v) / r, column_sum(x + v) / r,
-                               standing_lightest[i]);
-      // The candidates: the run's ends and the samples halfway to them no lighter than palest.
-      bool lying_probes = true;
-      bool standing_probes = true;
-      for (const int t : {-along, -quarter, quarter, along}) {
-        lying_probes = lying_probes && at(row, x + static_cast<std::size_t>(t)) <= palest;
-        standing_probes = standing_probes && at(row + t, x) <= palest;
+    // The valleys' climbs 0.7 of the way to 255, then to the paper's mean under it.
+    for (const bool to_mean : {false, true}) {
+      marks = noise(n, 13, 7);
+      for (auto& m : marks) m = m == 0;
+      expected = marks;
+      const int quarter = along / 2;
+      const unsigned char* probes[4] = {&page[along], &page[(row + along) * columns + along],
+                                        &page[(row - quarter) * columns + along],
+                                        &page[(row + quarter) * columns + along]};
+      Bytes candidates(n, 7), expected_candidates(n, 0);
+      run_candidates(&page[row * columns], probes, n, static_cast<std::size_t>(along), floor,
+                     ceiling, lightest.data(), candidates.data());
+      run_marks(candidates.data(), lying, lying_lightest.data(), standing.data(),
+                standing_lightest.data(), n, v, static_cast<std::size_t>(run), floor, ceiling,
+                to_mean, lightest.data(), marks.data());
+      std::size_t ruled = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t x = i + static_cast<std::size_t>(along);
+        // As darkness: two deviations (half of lightest's four), a third of the way to the ceiling.
+        const int near = std::min((255 + lightest[i]) / 2, 255 - (255 - ceiling) / 3);
+        const int palest = 255 - (255 - near) / 2;
+        // Sums of a row over the run around column x, of a column over all the rows.
+        const auto row_sum = [&](int y) {
+          int sum = 0;
+          for (int t = -along; t <= along; ++t) sum += at(y, x + t);
+          return sum;
+        };
+        const auto column_sum = [&](std::size_t c) {
+          int sum = 0;
+          for (int y = 0; y < rows; ++y) sum += at(y, c);
+          return sum;
+        };
+        // The paper's mean: its 90th percentile (255) less 1.28 deviations of the noise, a quarter
+        // of 255 - lightest, in whole levels.
+        const double paper = to_mean ? 255 - std::round(1.28 * (255 - lightest[i]) / 4) : 255;
+        const auto climbs = [&](double mean, double a, double b, double share, double top) {
+          return std::min(a, b) - mean >= share * (top - mean) - 1e-9;
+        };
+        const auto rule = [&](double mean, double a, double b, int pale) {
+          return mean > floor && mean <= near && pale <= palest && climbs(mean, a, b, 0.7, paper);
+        };
+        const double r = run;
+        const bool lies = rule(row_sum(row) / r, row_sum(row - wider) / r, row_sum(row + wider) / r,
+                               lying_lightest[i]) &&
+                          climbs(row_sum(row) / r, row_sum(row - valley) / r,
+                                 row_sum(row + valley) / r, 0.4, 255);
+        const bool stands = rule(column_sum(x) / r, column_sum(x - v) / r, column_sum(x + v) / r,
+                                 standing_lightest[i]);
+        // The candidates: the run's ends and the samples halfway to them no lighter than palest.
+        bool lying_probes = true;
+        bool standing_probes = true;
+        for (const int t : {-along, -quarter, quarter, along}) {
+          lying_probes = lying_probes && at(row, x + static_cast<std::size_t>(t)) <= palest;
+          standing_probes = standing_probes && at(row + t, x) <= palest;
+        }
+        const int sample = at(row, x);
+        const bool candidate =
+            sample > floor && sample <= near && (lying_probes || standing_probes);
+        expected_candidates[i] = candidate;
+        if (candidate && (lies || stands)) {
+          ruled += expected[i] == 0;
+          expected[i] |= 5;
+        }
       }
-      const int sample = at(row, x);
-      const bool candidate = sample > floor && sample <= near && (lying_probes || standing_probes);
-      expected_candidates[i] = candidate;
-      if (candidate && (lies || stands)) {
-        ruled += expected[i] == 0;
-        expected[i] |= 5;
-      }
+      ASSERT_EQ(candidates, expected_candidates) << "runs: valley " << valley << " along " << along;
+      ASSERT_EQ(marks, expected) << "runs: valley " << valley << " along " << along
+                                 << " to the mean " << to_mean;
+      EXPECT_GT(ruled, 5u) << "runs: valley " << valley;
     }
-    ASSERT_EQ(candidates, expected_candidates) << "runs: valley " << valley << " along " << along;
-    ASSERT_EQ(marks, expected) << "runs: valley " << valley << " along " << along;
-    EXPECT_GT(ruled, 5u) << "runs: valley " << valley;
   }
 }
 
