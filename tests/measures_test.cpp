@@ -698,16 +698,21 @@ TEST(AutoMethod, KeepsThinGreyRulesBesideDarkPrint) {
     int every;                   // digits in one cell of `every`
     bool half;                   // the thin lines half a pixel wider (their last row half dark)
     int times;                   // the thin lines' widths and the blur, times those at 36
+    double noise;                // the noise's deviation, times 4.6 (of 215)
     double least_kept, least_f;  // the thin lines' pixels kept, the page's F-measure
   };
   // The grid drawn at four times (its thin lines and its blur too, as a photograph taken closer):
   // the rules' runs looked for their valley's climb a reach and one away, 0.4 of the stroke
-  // there (32% of the thin lines' pixels kept, F 83.4 and 80.4).
-  for (const auto& [cell, every, half, times, least_kept, least_f] :
-       {Case{36, 3, false, 1, 0.70, 91.8}, Case{72, 3, false, 1, 0.68, 95.7},
-        Case{36, 9, false, 1, 0.72, 89.5}, Case{36, 3, true, 1, 0.54, 86.0},
-        Case{36, 9, true, 1, 0.56, 83.3}, Case{144, 3, false, 4, 0.46, 86.8},
-        Case{144, 9, false, 4, 0.46, 84.7}}) {
+  // there (32% of the thin lines' pixels kept, F 83.4 and 80.4). Under twice the noise, at every
+  // scale: the rules' runs climbed back to 255, which the paper's mean lies 1.28 deviations of the
+  // noise under (35 to 42% kept, F 80.9 to 84.4).
+  for (const auto& [cell, every, half, times, noise, least_kept, least_f] :
+       {Case{36, 3, false, 1, 1, 0.70, 91.8}, Case{72, 3, false, 1, 1, 0.68, 95.7},
+        Case{36, 9, false, 1, 1, 0.72, 89.5}, Case{36, 3, true, 1, 1, 0.54, 86.0},
+        Case{36, 9, true, 1, 1, 0.56, 83.3}, Case{144, 3, false, 4, 1, 0.46, 86.8},
+        Case{144, 9, false, 4, 1, 0.46, 84.7}, Case{144, 3, false, 4, 2, 0.46, 86.0},
+        Case{144, 9, false, 4, 2, 0.46, 84.0}, Case{72, 3, false, 2, 2, 0.46, 85.5},
+        Case{36, 3, false, 1, 2, 0.48, 85.8}}) {
     const int margin = cell / 2;
     const int rows = 9 * cell + 2 * margin;
     const int thick = std::max(3, cell / 12);
@@ -758,11 +763,12 @@ TEST(AutoMethod, KeepsThinGreyRulesBesideDarkPrint) {
     std::vector<unsigned char> page(grey.size());
     for (std::size_t i = 0; i < grey.size(); ++i) page[i] = static_cast<unsigned char>(grey[i]);
     std::uint32_t seed = 2024;
+    const double spread = noise;  // a structured binding is not captured
     Photographed p = photographed(
         page, rows, rows, [&](int y, int x) { return 1 - 0.35 * x / rows - 0.2 * y / rows; },
-        [&seed] {
+        [&seed, spread] {
           seed = seed * 1103515245u + 12345u;
-          return static_cast<double>(seed >> 28) - 7.5;  // -7.5 to 7.5
+          return spread * (static_cast<double>(seed >> 28) - 7.5);  // -7.5 to 7.5, times spread
         });
     for (std::size_t i = 0; i < drawn.size(); ++i) p.truth[i] = drawn[i] > 0 ? 0 : 255;
     std::vector<unsigned char> out(p.page.size());
