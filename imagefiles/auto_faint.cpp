@@ -260,6 +260,9 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
   const auto count = static_cast<std::uint32_t>(run);
   const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(floor);
+  // The sums' paper under 255 for each level of the noise: none, or the runs' count (a product,
+  // not a choice: the loop stays vectorised).
+  const std::uint32_t below_paper = to_mean ? count : 0;
   // The rows' pointers held apart from `marks` (else reloaded at each sample).
   const std::uint16_t* here = lying[0];
   const std::uint16_t* above = lying[1];
@@ -276,9 +279,10 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
       return 10 * std::min(a, b) >= tenths * top + (10 - tenths) * s;
     };
     // The paper's mean lies 1.28 deviations of the noise (a quarter of 255 - lightest) under 255,
-    // its 90th percentile: 0.32 (255 - lightest) = 8 (255 - lightest) / 25.
-    const std::uint32_t mean = paper - count * ((8 * (255u - lightest[i]) + 12) / 25);
-    const std::uint32_t top = to_mean ? mean : paper;
+    // its 90th percentile: 0.32 (255 - lightest), rounded, = (8 (255 - lightest) + 12) / 25, the
+    // division by 25 a product and a shift (exact up to 255; vectors have no division).
+    const std::uint32_t top =
+        paper - below_paper * (((8 * (255u - lightest[i]) + 12) * 2622) >> 16);
     const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
                           unsigned char pale) -> unsigned {
       return (s > print) & (s <= most) & (pale <= limits.palest) & climbs(s, a, b, 7, top);
