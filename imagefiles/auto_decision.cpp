@@ -199,6 +199,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
   if (statistics.reach() > 0 && !statistics.blank() && statistics.whole_level() == 0) {
     faint_.assign(3 * fed_, 0);
     faint_lightest_.resize(fed_);
+    quiet_lightest_.resize(fed_);
     around_.resize(fed_);
     column_darkest_.resize(fed_);
     // A row and the run's reach (or the valley's) on each side.

@@ -249,14 +249,12 @@ IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
   }
 }
 
-IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
-                                        const std::uint16_t* const* lying,
-                                        const unsigned char* lying_lightest,
-                                        const std::uint16_t* standing,
-                                        const unsigned char* standing_lightest, std::size_t n,
-                                        std::size_t valley, std::size_t run, int floor, int ceiling,
-                                        bool to_mean, const unsigned char* lightest,
-                                        unsigned char* __restrict marks) {
+IMAGEFILES_VECTOR_CLONES void run_marks(
+    const unsigned char* candidates, const std::uint16_t* const* lying,
+    const unsigned char* lying_lightest, const std::uint16_t* standing,
+    const unsigned char* standing_lightest, std::size_t n, std::size_t valley, std::size_t run,
+    int floor, int ceiling, bool to_mean, const unsigned char* lightest, const unsigned char* quiet,
+    unsigned char* __restrict marks) {
   const auto count = static_cast<std::uint32_t>(run);
   const std::uint32_t paper = 255 * count;
   const std::uint32_t print = count * static_cast<std::uint32_t>(floor);
@@ -278,11 +276,12 @@ IMAGEFILES_VECTOR_CLONES void run_marks(const unsigned char* candidates,
                             std::uint32_t top) -> unsigned {
       return 10 * std::min(a, b) >= tenths * top + (10 - tenths) * s;
     };
-    // The paper's mean lies 1.28 deviations of the noise (a quarter of 255 - lightest) under 255,
-    // its 90th percentile: 0.32 (255 - lightest), rounded, = (8 (255 - lightest) + 12) / 25, the
-    // division by 25 a product and a shift (exact up to 255; vectors have no division).
-    const std::uint32_t top =
-        paper - below_paper * (((8 * (255u - lightest[i]) + 12) * 2622) >> 16);
+    // The paper's mean lies 1.28 deviations of the noise (a quarter of 255 - quiet) under 255,
+    // its 90th percentile: 0.32 (255 - quiet), rounded, = (8 (255 - quiet) + 12) / 25, the
+    // division by 25 a product and a shift (exact up to 255; vectors have no division). The
+    // page's noise, not the block's: the edges of show-through's letters lift a block's own
+    // measure, and a paper taken too low lets their stems climb back.
+    const std::uint32_t top = paper - below_paper * (((8 * (255u - quiet[i]) + 12) * 2622) >> 16);
     const auto rule = [&](std::uint32_t s, std::uint32_t a, std::uint32_t b,
                           unsigned char pale) -> unsigned {
       return (s > print) & (s <= most) & (pale <= limits.palest) & climbs(s, a, b, 7, top);
@@ -328,9 +327,9 @@ void AutoRows::mark_faint(int row) {
   // The noise is the same along a row of blocks.
   if (statistics_.block_row(top_ + row) != lightest_row_) {
     lightest_row_ = statistics_.block_row(top_ + row);
-    statistics_.lightest_along(top_ + row,
-                               left_ + strip_.fed_first + static_cast<std::int64_t>(low),
-                               high - low, faint_lightest_.data() + low);
+    statistics_.lightest_along(
+        top_ + row, left_ + strip_.fed_first + static_cast<std::int64_t>(low), high - low,
+        faint_lightest_.data() + low, quiet_lightest_.data() + low);
   }
   // Half a window less one: the rows and columns around a mark that the rows kept and the
   // columns fed hold for the rows decided beside it.
@@ -524,7 +523,8 @@ void AutoRows::mark_faint(int row) {
         const std::uint16_t* lying[5] = {sums[0], sums[1], sums[2], sums[lying_sums - 2],
                                          sums[lying_sums - 1]};
         run_marks(candidates + (start - from), lying, lying_lightest, columns, standing_lightest, n,
-                  r, run, floor, ceiling, to_mean, faint_lightest_.data() + start, marks + start);
+                  r, run, floor, ceiling, to_mean, faint_lightest_.data() + start,
+                  quiet_lightest_.data() + start, marks + start);
       }
     }
     // Halfway from the paper to the darkest sample around, from each column's darkest over the

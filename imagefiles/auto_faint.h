@@ -162,12 +162,12 @@ void run_candidates(const unsigned char* middle, const unsigned char* const* row
 // `near`, at the bottom of a valley that climbs back 0.7 of the way to the paper `valley` away on
 // both sides (standing) or a row farther and 0.4 of the way `valley` away (lying), and a lightest
 // sample at most `palest`. With `to_mean`, the 0.7 of the way is to the paper's mean (1.28
-// deviations of the noise, 0.32 (255 - `lightest`), under 255), the 0.4 still to 255.
+// deviations of the page's noise, 0.32 (255 - `quiet`), under 255), the 0.4 still to 255.
 void run_marks(const unsigned char* candidates, const std::uint16_t* const* lying,
                const unsigned char* lying_lightest, const std::uint16_t* standing,
                const unsigned char* standing_lightest, std::size_t n, std::size_t valley,
                std::size_t run, int floor, int ceiling, bool to_mean, const unsigned char* lightest,
-               unsigned char* marks);
+               const unsigned char* quiet, unsigned char* marks);
 
 }  // namespace imagefiles::detail
 

@@ -363,10 +363,11 @@ void AutoStatistics::noise_along(int y, std::int64_t first, std::size_t n, float
                grid_columns_, first, n, out);
 }
 
-void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n,
-                                    unsigned char* out) const {
-  along_blocks(lightest_grid_.data() + static_cast<std::size_t>(block_row(y)) * grid_columns_,
-               block_, grid_columns_, first, n, out);
+void AutoStatistics::lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out,
+                                    unsigned char* quiet_out) const {
+  const std::size_t row = static_cast<std::size_t>(block_row(y)) * grid_columns_;
+  along_blocks(lightest_grid_.data() + row, block_, grid_columns_, first, n, out);
+  along_blocks(quiet_lightest_grid_.data() + row, block_, grid_columns_, first, n, quiet_out);
 }
 
 void AutoStatistics::faint_limits() {
@@ -375,6 +376,8 @@ void AutoStatistics::faint_limits() {
   loudest_ = *loudest;
   lightest_grid_.resize(faint_noise_grid_.size());
   lightest_levels(faint_noise_grid_.data(), faint_noise_grid_.size(), lightest_grid_.data());
+  quiet_lightest_grid_.resize(noise_grid_.size());
+  lightest_levels(noise_grid_.data(), noise_grid_.size(), quiet_lightest_grid_.data());
 }
 
 float AutoStatistics::least_paper(int r, int g) const {

@@ -111,8 +111,11 @@ class AutoStatistics {
   float quietest() const { return quietest_; }
   float loudest() const { return loudest_; }  // and the largest (the filter's square, AutoRows)
   // The lightest sample that a faint stroke's mark may be (AutoRows), darker than the paper (255)
-  // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`.
-  void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out) const;
+  // by four deviations of the noise, block by block: for `n` columns of row `y` from `first`;
+  // into `quiet_out`, the same from the page's noise alone (the paper's mean, which a block's
+  // own measure, lifted by the edges of writing, would take too low).
+  void lightest_along(int y, std::int64_t first, std::size_t n, unsigned char* out,
+                      unsigned char* quiet_out) const;
   // Where row `y` falls between the centres of the block rows: the rows above and below it and
   // the weight of the one below.
   struct Between {
@@ -162,7 +165,8 @@ class AutoStatistics {
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   float quietest_ = 0;
   float loudest_ = 0;
-  std::vector<unsigned char> lightest_grid_;  // as lightest_along gives it
+  std::vector<unsigned char> lightest_grid_;        // as lightest_along gives it
+  std::vector<unsigned char> quiet_lightest_grid_;  // and from the page's noise
   // The noise where each block lies (its variance, amplified as noise_grid_'s), for the faint
   // strokes' marks: the page's noise where it is no less, else the block's own, measured
   // around it (block_noise()).
@@ -316,6 +320,7 @@ class AutoRows {
   std::vector<unsigned char> faint_;
   int marked_ = 0;
   std::vector<unsigned char> faint_lightest_;  // the lightest sample a mark may be, by column
+  std::vector<unsigned char> quiet_lightest_;  // the same under the page's noise alone
   int lightest_row_ = -1;                      // the row of blocks faint_lightest_ holds
   std::vector<unsigned char> around_;          // the darkest around each column, a row
   std::vector<unsigned char> column_darkest_;  // each column's darkest in the marks' rows

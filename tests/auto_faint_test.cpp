@@ -176,6 +176,10 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
     // The runs may lie a third of the way from the ceiling to the paper under it.
     const int floor = ceiling - (255 - ceiling) / 3;
     // The valleys' climbs 0.7 of the way to 255, then to the paper's mean under it.
+    // The paper's mean from the page's noise, which a block's own (lightest) may exceed.
+    Bytes quiet(n);
+    for (std::size_t i = 0; i < n; ++i)
+      quiet[i] = static_cast<unsigned char>(std::max<int>(lightest[i], 255 - (i % 23)));
     for (const bool to_mean : {false, true}) {
       marks = noise(n, 13, 7);
       for (auto& m : marks) m = m == 0;
@@ -189,7 +193,7 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
                      ceiling, lightest.data(), candidates.data());
       run_marks(candidates.data(), lying, lying_lightest.data(), standing.data(),
                 standing_lightest.data(), n, v, static_cast<std::size_t>(run), floor, ceiling,
-                to_mean, lightest.data(), marks.data());
+                to_mean, lightest.data(), quiet.data(), marks.data());
       std::size_t ruled = 0;
       for (std::size_t i = 0; i < n; ++i) {
         const std::size_t x = i + static_cast<std::size_t>(along);
@@ -209,7 +213,7 @@ TEST(AutoFaint, RulesMarkedWhereTheyHoldAlongThem) {
         };
         // The paper's mean: its 90th percentile (255) less 1.28 deviations of the noise, a quarter
         // of 255 - lightest, in whole levels.
-        const double paper = to_mean ? 255 - std::round(1.28 * (255 - lightest[i]) / 4) : 255;
+        const double paper = to_mean ? 255 - std::round(1.28 * (255 - quiet[i]) / 4) : 255;
         const auto climbs = [&](double mean, double a, double b, double share, double top) {
           return std::min(a, b) - mean >= share * (top - mean) - 1e-9;
         };
