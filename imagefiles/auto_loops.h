@@ -1,5 +1,6 @@
 // The row loops of the automatic method (auto_threshold.cpp), each vectorised, with a clone for
-// each vector width where the compiler makes them.
+// each vector width where the compiler makes them. Wiener's filter against the noise (wiener(),
+// wiener_columns(), wiener_wide()) is in auto_filter.cpp, the other loops in auto_loops.cpp.
 
 #ifndef IMAGEFILES_AUTO_LOOPS_H
 #define IMAGEFILES_AUTO_LOOPS_H
