@@ -181,12 +181,13 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // Each block's moments, from the part of it here.
     add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
-    if (widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
+    add_left_halves(line_.data(), m, x);
+    if (flat_widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
     x = stop;
   }
   if (!row_ends) return;
   // While no block has writing by its variance (end_band), the lagged differences of the row.
-  if (widest_ < 1) add_lagged_differences();
+  if (flat_widest_ < 1) add_lagged_differences();
   if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
     tally_.add_to(histogram_);  // the tally counts in 32 bits
     tally_ = Tally{};
@@ -196,8 +197,32 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   // A band of blocks ends every block_ rows; the rows left over join the last band.
   const int band_blocks = std::max(1, rows_ / moment_block_);
   const auto band_of = [&](int row) { return std::min(row / moment_block_, band_blocks - 1); };
+  // The sums so far while the row lies in the band's upper half.
+  const int band_top = band_of(y) * moment_block_;
+  const int band_rows = band_of(y) + 1 == band_blocks ? rows_ - band_top : moment_block_;
+  if (2 * (y - band_top) < band_rows) {
+    std::copy(block_sums_.begin(), block_sums_.end(), top_sums_.begin());
+    top_rows_ = band_rows_read_;
+  }
   const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band(band_of(y));
+}
+
+void AutoStatistics::add_left_halves(const unsigned char* samples, std::size_t n,
+                                     std::size_t column) {
+  const std::size_t width = static_cast<std::size_t>(columns_);
+  const std::size_t size = static_cast<std::size_t>(moment_block_);
+  const std::size_t blocks = left_sums_.size();
+  for (std::size_t b = std::min(column / size, blocks - 1); b < blocks; ++b) {
+    const std::size_t first = b * size;
+    if (first >= column + n) break;
+    const std::size_t block_width = b + 1 == blocks ? width - first : size;
+    const std::size_t from = std::max(first, column);
+    const std::size_t to = std::min(first + block_width / 2, column + n);
+    std::uint32_t sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += samples[i - column];
+    left_sums_[b] += sum;
+  }
 }
 
 void AutoStatistics::add_lagged_differences() {
@@ -210,20 +235,27 @@ void AutoStatistics::add_lagged_differences() {
   for (std::size_t b = 0; b < blocks; ++b) {
     const std::size_t from = b * size;
     const std::size_t to = b + 1 == blocks ? width : std::min(width, from + size);
-    double near2 = 0, near4 = 0, far2 = 0, far4 = 0;
+    double near1 = 0, near2 = 0, near4 = 0, far1 = 0, far2 = 0, far4 = 0;
     std::size_t near_n = 0, far_n = 0;
     for (std::size_t i = from; i < to && i + 1 < width; ++i) {
       const double d = double(row_[i]) - double(row_[i + 1]);
+      near1 += d;
       near2 += d * d;
       near4 += d * d * d * d;
       ++near_n;
     }
     for (std::size_t i = from; i < to && i + far < width; ++i) {
       const double d = double(row_[i]) - double(row_[i + far]);
+      far1 += d;
       far2 += d * d;
       far4 += d * d * d * d;
       ++far_n;
     }
+    // About their mean along the piece of row: a slope of the light differs by s next and by
+    // lag_ s apart, as strokes do, and would count as writing; a stroke's edges, down and up,
+    // cancel in the mean, and the noise's telescope to its two ends'.
+    if (near_n > 0) near2 -= near1 * near1 / double(near_n);
+    if (far_n > 0) far2 -= far1 * far1 / double(far_n);
     double* sums = lag_sums_.data() + 4 * b;
     sums[0] += near2, sums[1] += near4, sums[2] += far2, sums[3] += far4;
     lag_counts_[2 * b] += double(near_n);
@@ -381,7 +413,22 @@ void AutoStatistics::end_band(int band) {
     }
     const double factor = 255.0 / std::max(level, 1.0f);
     const double variance = squares / n - mean * mean;
-    widest_ = std::max(widest_, variance - sigma_ * sigma_ * factor * factor);
+    const double noise = sigma_ * sigma_ * factor * factor;
+    widest_ = std::max(widest_, variance - noise);
+    // Light falling across the block (vignetting the paper's grid follows only in part) spreads
+    // it as writing does: a slope that moves the halves' means apart by d adds d^2 / 3 to the
+    // variance. Writing loses little by it (its halves differ by a fraction of its range).
+    const double half = double(block_width / 2), rows = double(band_rows_read_);
+    const double left = double(left_sums_[b]);
+    const double across = left / (rows * half) -
+                          (double(block_sums_[b]) - left) / (rows * (double(block_width) - half));
+    double down = 0;
+    if (top_rows_ > 0 && top_rows_ < band_rows_read_) {
+      const double top = double(top_sums_[b]);
+      down = top / (double(top_rows_) * double(block_width)) -
+             (double(block_sums_[b]) - top) / ((rows - double(top_rows_)) * double(block_width));
+    }
+    flat_widest_ = std::max(flat_widest_, variance - (across * across + down * down) / 3 - noise);
     // The noise's whole variance taken off is more than is there: the division clips the paper's
     // noise at white (its level is about the noise's mean: a third of the variance is kept). A
     // page photographed in the dark, whose writing deviates less than its amplified noise, was
@@ -390,7 +437,7 @@ void AutoStatistics::end_band(int band) {
     // apart, unless the block holds strokes (a slope of the light, over a stroke, adds little).
     // Half their mean squares' difference is the writing's variance: writing where it passes
     // five standard errors and a grey level's deviation. (Only while the rule above finds none.)
-    if (widest_ < 1 && 4 * b + 3 < lag_sums_.size()) {
+    if (flat_widest_ < 1 && 4 * b + 3 < lag_sums_.size()) {
       const double* sums = lag_sums_.data() + 4 * b;
       const double near_n = lag_counts_[2 * b], far_n = lag_counts_[2 * b + 1];
       const double block[6] = {sums[0], sums[1], near_n, sums[2], sums[3], far_n};
@@ -404,7 +451,9 @@ void AutoStatistics::end_band(int band) {
   std::fill(lag_counts_.begin(), lag_counts_.end(), 0.0);
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
+  std::fill(left_sums_.begin(), left_sums_.end(), 0);
   band_rows_read_ = 0;
+  top_rows_ = 0;
 }
 
 void AutoStatistics::end(int pass) {
@@ -485,6 +534,8 @@ void AutoStatistics::end(int pass) {
         static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
     block_sums_.assign(column_blocks, 0);
     block_squares_.assign(column_blocks, 0);
+    left_sums_.assign(column_blocks, 0);
+    top_sums_.assign(column_blocks, 0);
     lag_sums_.assign(4 * column_blocks, 0.0);
     lag_counts_.assign(2 * column_blocks, 0.0);
     row_.resize(static_cast<std::size_t>(columns_));
@@ -506,7 +557,7 @@ void AutoStatistics::end(int pass) {
   // Less than a grey level of deviation beyond the noise's is no writing: what is left of the
   // noise where its estimate falls a little short (a blank page whose noise is a fraction of a
   // level, its samples three values).
-  blank_ = range < 1;
+  blank_ = std::sqrt(std::max(flat_widest_, 0.0)) < 1;
   // Small writing under such noise is too little in any one block to pass five of its standard
   // errors (letters 14 pixels tall in the dark: two to four), and the page was taken for blank;
   // the whole page's sums pass them many times over. Its range is then the widest block's.
@@ -524,6 +575,8 @@ void AutoStatistics::end(int pass) {
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
   block_sums_ = {};
   block_squares_ = {};
+  left_sums_ = {};
+  top_sums_ = {};
   lag_sums_ = {};
   lag_counts_ = {};
   row_ = {};

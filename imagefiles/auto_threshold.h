@@ -192,6 +192,14 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
+  // The same blocks' sums over their left halves, and over the band's upper half (with the rows
+  // read there): the light's slope across a block, taken off its variance before it counts as
+  // writing (flat_widest_, the blank page's test; widest_ stays the writing's range).
+  void add_left_halves(const unsigned char* samples, std::size_t n, std::size_t column);
+  std::vector<std::uint32_t> left_sums_;
+  std::vector<std::uint32_t> top_sums_;
+  int top_rows_ = 0;
+  double flat_widest_ = 0;
   // Writing that the noise's whole variance hides (a page photographed in the dark, end_band):
   // each block's squared differences of next neighbours and of neighbours lag_ apart (a stroke
   // width), their squares, and their counts, over the row samples row_ (divided by the paper),
