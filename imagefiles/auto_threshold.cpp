@@ -181,7 +181,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // Each block's moments, from the part of it here.
     add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
-    add_left_halves(line_.data(), m, x);
+    add_quarters(line_.data(), m, x);
     if (flat_widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
     x = stop;
   }
@@ -197,32 +197,74 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   // A band of blocks ends every block_ rows; the rows left over join the last band.
   const int band_blocks = std::max(1, rows_ / moment_block_);
   const auto band_of = [&](int row) { return std::min(row / moment_block_, band_blocks - 1); };
-  // The sums so far while the row lies in the band's upper half.
+  // The sums so far while the row lies in each of the band's first three quarters.
   const int band_top = band_of(y) * moment_block_;
   const int band_rows = band_of(y) + 1 == band_blocks ? rows_ - band_top : moment_block_;
-  if (2 * (y - band_top) < band_rows) {
-    std::copy(block_sums_.begin(), block_sums_.end(), top_sums_.begin());
-    top_rows_ = band_rows_read_;
+  const std::size_t blocks = block_sums_.size();
+  for (int q = 0; q < 3; ++q) {
+    if (4 * (y - band_top) < (q + 1) * band_rows) {
+      for (std::size_t b = 0; b < blocks; ++b) band_quarter_sums_[3 * b + q] = block_sums_[b];
+      quarter_rows_[q] = band_rows_read_;
+    }
   }
   const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band(band_of(y));
 }
 
-void AutoStatistics::add_left_halves(const unsigned char* samples, std::size_t n,
-                                     std::size_t column) {
+void AutoStatistics::add_quarters(const unsigned char* samples, std::size_t n, std::size_t column) {
   const std::size_t width = static_cast<std::size_t>(columns_);
   const std::size_t size = static_cast<std::size_t>(moment_block_);
-  const std::size_t blocks = left_sums_.size();
+  const std::size_t blocks = block_sums_.size();
   for (std::size_t b = std::min(column / size, blocks - 1); b < blocks; ++b) {
     const std::size_t first = b * size;
     if (first >= column + n) break;
     const std::size_t block_width = b + 1 == blocks ? width - first : size;
-    const std::size_t from = std::max(first, column);
-    const std::size_t to = std::min(first + block_width / 2, column + n);
-    std::uint32_t sum = 0;
-    for (std::size_t i = from; i < to; ++i) sum += samples[i - column];
-    left_sums_[b] += sum;
+    for (std::size_t q = 0; q < 3; ++q) {
+      const std::size_t from = std::max(first + q * block_width / 4, column);
+      const std::size_t to = std::min(first + (q + 1) * block_width / 4, column + n);
+      std::uint32_t sum = 0;
+      for (std::size_t i = from; i < to; ++i) sum += samples[i - column];
+      quarter_sums_[3 * b + q] += sum;
+    }
   }
+}
+
+double AutoStatistics::slope_variance(std::size_t b, std::size_t block_width) const {
+  // Half the change between the halves' means, the change over a quarter of the block (d: its
+  // slope adds 4 d^2 / 3 to the variance), at most the larger change between an outer quarter
+  // and its inner neighbour that goes the same way: a step, as a solid area's edge through the
+  // block's middle, moves the halves apart but neither pair of quarters, and is no slope.
+  const auto lesser = [](const double means[4]) {
+    const double half = (means[2] + means[3] - means[0] - means[1]) / 4;
+    const double outer = half > 0 ? std::max(means[1] - means[0], means[3] - means[2])
+                                  : std::min(means[1] - means[0], means[3] - means[2]);
+    return half * outer <= 0 ? 0.0 : (half > 0 ? std::min(half, outer) : std::max(half, outer));
+  };
+  const double rows = double(band_rows_read_), total = double(block_sums_[b]);
+  double across = 0, down = 0;
+  if (block_width >= 4) {
+    double means[4], rest = total;
+    for (std::size_t q = 0; q < 4; ++q) {
+      const double columns = double((q + 1) * block_width / 4 - q * block_width / 4);
+      const double sum = q < 3 ? double(quarter_sums_[3 * b + q]) : rest;
+      rest -= sum;
+      means[q] = sum / (rows * columns);
+    }
+    across = lesser(means);
+  }
+  const int* ends = quarter_rows_;
+  if (ends[0] > 0 && ends[1] > ends[0] && ends[2] > ends[1] && band_rows_read_ > ends[2]) {
+    const double sums[3] = {double(band_quarter_sums_[3 * b]),
+                            double(band_quarter_sums_[3 * b + 1]),
+                            double(band_quarter_sums_[3 * b + 2])};
+    const double width = double(block_width);
+    const double means[4] = {sums[0] / (double(ends[0]) * width),
+                             (sums[1] - sums[0]) / (double(ends[1] - ends[0]) * width),
+                             (sums[2] - sums[1]) / (double(ends[2] - ends[1]) * width),
+                             (total - sums[2]) / ((rows - double(ends[2])) * width)};
+    down = lesser(means);
+  }
+  return 4 * (across * across + down * down) / 3;
 }
 
 void AutoStatistics::add_lagged_differences() {
@@ -416,19 +458,9 @@ void AutoStatistics::end_band(int band) {
     const double noise = sigma_ * sigma_ * factor * factor;
     widest_ = std::max(widest_, variance - noise);
     // Light falling across the block (vignetting the paper's grid follows only in part) spreads
-    // it as writing does: a slope that moves the halves' means apart by d adds d^2 / 3 to the
-    // variance. Writing loses little by it (its halves differ by a fraction of its range).
-    const double half = double(block_width / 2), rows = double(band_rows_read_);
-    const double left = double(left_sums_[b]);
-    const double across = left / (rows * half) -
-                          (double(block_sums_[b]) - left) / (rows * (double(block_width) - half));
-    double down = 0;
-    if (top_rows_ > 0 && top_rows_ < band_rows_read_) {
-      const double top = double(top_sums_[b]);
-      down = top / (double(top_rows_) * double(block_width)) -
-             (double(block_sums_[b]) - top) / ((rows - double(top_rows_)) * double(block_width));
-    }
-    flat_widest_ = std::max(flat_widest_, variance - (across * across + down * down) / 3 - noise);
+    // it as writing does. Writing loses little by the slope taken off (its quarters differ by a
+    // fraction of its range).
+    flat_widest_ = std::max(flat_widest_, variance - slope_variance(b, block_width) - noise);
     // The noise's whole variance taken off is more than is there: the division clips the paper's
     // noise at white (its level is about the noise's mean: a third of the variance is kept). A
     // page photographed in the dark, whose writing deviates less than its amplified noise, was
@@ -451,9 +483,9 @@ void AutoStatistics::end_band(int band) {
   std::fill(lag_counts_.begin(), lag_counts_.end(), 0.0);
   std::fill(block_sums_.begin(), block_sums_.end(), 0);
   std::fill(block_squares_.begin(), block_squares_.end(), 0);
-  std::fill(left_sums_.begin(), left_sums_.end(), 0);
+  std::fill(quarter_sums_.begin(), quarter_sums_.end(), 0);
   band_rows_read_ = 0;
-  top_rows_ = 0;
+  std::fill(std::begin(quarter_rows_), std::end(quarter_rows_), 0);
 }
 
 void AutoStatistics::end(int pass) {
@@ -534,8 +566,8 @@ void AutoStatistics::end(int pass) {
         static_cast<std::size_t>(std::max(1, columns_ / moment_block_));
     block_sums_.assign(column_blocks, 0);
     block_squares_.assign(column_blocks, 0);
-    left_sums_.assign(column_blocks, 0);
-    top_sums_.assign(column_blocks, 0);
+    quarter_sums_.assign(3 * column_blocks, 0);
+    band_quarter_sums_.assign(3 * column_blocks, 0);
     lag_sums_.assign(4 * column_blocks, 0.0);
     lag_counts_.assign(2 * column_blocks, 0.0);
     row_.resize(static_cast<std::size_t>(columns_));
@@ -575,8 +607,8 @@ void AutoStatistics::end(int pass) {
   formula_.ceiling = halfway_level(histogram_, otsu_level(histogram_, count));
   block_sums_ = {};
   block_squares_ = {};
-  left_sums_ = {};
-  top_sums_ = {};
+  quarter_sums_ = {};
+  band_quarter_sums_ = {};
   lag_sums_ = {};
   lag_counts_ = {};
   row_ = {};

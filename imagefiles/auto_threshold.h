@@ -192,13 +192,15 @@ class AutoStatistics {
   std::uint64_t band_samples_ = 0;
   int band_rows_read_ = 0;
   double widest_ = 0;
-  // The same blocks' sums over their left halves, and over the band's upper half (with the rows
-  // read there): the light's slope across a block, taken off its variance before it counts as
-  // writing (flat_widest_, the blank page's test; widest_ stays the writing's range).
-  void add_left_halves(const unsigned char* samples, std::size_t n, std::size_t column);
-  std::vector<std::uint32_t> left_sums_;
-  std::vector<std::uint32_t> top_sums_;
-  int top_rows_ = 0;
+  // The same blocks' sums over their first three quarters of columns, and at the end of each of
+  // the band's first three quarters of rows (with the rows read by then): the light's slope
+  // across a block, taken off its variance before it counts as writing (flat_widest_, the blank
+  // page's test; widest_ stays the writing's range).
+  void add_quarters(const unsigned char* samples, std::size_t n, std::size_t column);
+  double slope_variance(std::size_t b, std::size_t block_width) const;
+  std::vector<std::uint32_t> quarter_sums_;       // three a block
+  std::vector<std::uint32_t> band_quarter_sums_;  // three a block
+  int quarter_rows_[3] = {};
   double flat_widest_ = 0;
   // Writing that the noise's whole variance hides (a page photographed in the dark, end_band):
   // each block's squared differences of next neighbours and of neighbours lag_ apart (a stroke
