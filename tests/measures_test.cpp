@@ -850,8 +850,9 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
 // and pages photographed with light falling towards the four corners (vignetting, to 0.15 of
 // the centre's) under Gaussian noise of 2 and 10, whose dark corners' noise was measured as
 // writing and came out black, and to 0.3 under noise of 1 on bright and grey paper, whose slope
-// of light across the blocks was (the paper's grid follows the fall in part). All stay white,
-// and have the window of a page with no writing.
+// of light across the blocks was (the paper's grid follows the fall in part; three draws of the
+// noise each: it decided whether the slope passed for writing). All stay white, and have the
+// window of a page with no writing.
 TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
   const int rows = 500, columns = 700;
   std::uint32_t seed = 5;
@@ -875,8 +876,12 @@ TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
       },
       [&](int y, int x) { return 220 * vignetted(y, x) + 2 * gaussian(); },
       [&](int y, int x) { return 220 * vignetted(y, x) + 10 * gaussian(); },
-      [&](int y, int x) { return 220 * vignetted(y, x, 0.3) + gaussian(); },
-      [&](int y, int x) { return 120 * vignetted(y, x, 0.3) + gaussian(); },
+      [&](int y, int x) { return std::round(220 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(220 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(220 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
   };
   for (const auto& sample : pages) {
     std::vector<unsigned char> page(static_cast<std::size_t>(rows) * columns);
