@@ -181,7 +181,8 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // Each block's moments, from the part of it here.
     add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
-    add_quarters(line_.data(), m, x);
+    // (The slope only for the blank page's test: once a block has writing, no longer.)
+    if (flat_widest_ < 1) add_quarters(line_.data(), m, x);
     if (flat_widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
     x = stop;
   }
@@ -201,7 +202,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   const int band_top = band_of(y) * moment_block_;
   const int band_rows = band_of(y) + 1 == band_blocks ? rows_ - band_top : moment_block_;
   const std::size_t blocks = block_sums_.size();
-  for (int q = 0; q < 3; ++q) {
+  for (int q = 0; q < 3 && flat_widest_ < 1; ++q) {
     if (4 * (y - band_top) < (q + 1) * band_rows) {
       for (std::size_t b = 0; b < blocks; ++b) band_quarter_sums_[3 * b + q] = block_sums_[b];
       quarter_rows_[q] = band_rows_read_;
@@ -460,7 +461,8 @@ void AutoStatistics::end_band(int band) {
     // Light falling across the block (vignetting the paper's grid follows only in part) spreads
     // it as writing does. Writing loses little by the slope taken off (its quarters differ by a
     // fraction of its range).
-    flat_widest_ = std::max(flat_widest_, variance - slope_variance(b, block_width) - noise);
+    if (flat_widest_ < 1)
+      flat_widest_ = std::max(flat_widest_, variance - slope_variance(b, block_width) - noise);
     // The noise's whole variance taken off is more than is there: the division clips the paper's
     // noise at white (its level is about the noise's mean: a third of the variance is kept). A
     // page photographed in the dark, whose writing deviates less than its amplified noise, was
