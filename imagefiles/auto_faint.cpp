@@ -191,6 +191,18 @@ inline RuleLimits rule_limits(unsigned char lightest, int ceiling) {
   return {near, static_cast<unsigned char>(255 - (255 - near) / 2)};
 }
 
+// The `count` samples of a row of `fed` from column `first` (before the first column or past the
+// last, the page's edges repeated), into `out`: copied at once, not a clamped column at a time.
+void repeat_edges(const unsigned char* of, std::size_t fed, std::int64_t first, std::size_t count,
+                  unsigned char* out) {
+  const std::size_t before = first < 0 ? std::min(count, static_cast<std::size_t>(-first)) : 0;
+  const auto column = static_cast<std::size_t>(first + static_cast<std::int64_t>(before));
+  const std::size_t inside = column < fed ? std::min(count - before, fed - column) : 0;
+  std::memset(out, of[0], before);
+  if (inside > 0) std::memcpy(out + before, of + column, inside);
+  std::memset(out + before + inside, of[fed - 1], count - before - inside);
+}
+
 // Calls `mark(rows, n, j)` for the columns [from, to) of `count` rows of `fed` samples, where the
 // loop reads `margin` samples on each side of a column: the inner columns on the rows themselves,
 // those near the page's edges on copies of them with the edges repeated, a piece at a time.
@@ -210,12 +222,9 @@ void with_margins(const std::array<const unsigned char*, count>& rows, std::size
     for (std::size_t k = 0; k < count; ++k) at[k] = copies[k];
     while (j < end) {
       const std::size_t n = std::min(end - j, room - 2 * margin);
-      for (std::size_t i = 0; i < n + 2 * margin; ++i) {
-        const std::int64_t c = static_cast<std::int64_t>(j + i) - static_cast<std::int64_t>(margin);
-        const auto k = static_cast<std::size_t>(
-            std::clamp<std::int64_t>(c, 0, static_cast<std::int64_t>(fed) - 1));
-        for (std::size_t r = 0; r < count; ++r) copies[r][i] = rows[r][k];
-      }
+      const std::int64_t first = static_cast<std::int64_t>(j) - static_cast<std::int64_t>(margin);
+      for (std::size_t r = 0; r < count; ++r)
+        repeat_edges(rows[r], fed, first, n + 2 * margin, copies[r]);
       mark(at.data(), n, j);
       j += n;
     }
@@ -334,6 +343,8 @@ void AutoRows::mark_faint(int row) {
   // Half a window less one: the rows and columns around a mark that the rows kept and the
   // columns fed hold for the rows decided beside it.
   const int along = statistics_.window() / 2 - 1;
+  const unsigned char* standing_rows[AutoStatistics::widest_window];
+  bool standing_found = false;
   // In runs of stretches with samples to mark, or without.
   const auto wanted = [&](std::size_t j) { return stretches[(j - low) / filter_stretch] != 0; };
   for (std::size_t from = low; from < high;) {
@@ -416,14 +427,8 @@ void AutoRows::mark_faint(int row) {
       // repeated.
       const auto samples = [&](const unsigned char* of, std::size_t first, std::size_t count) {
         if (first >= h && first - h + count <= fed_) return of + (first - h);
-        // The columns before the first, those fed, those past the last: a whole row's
-        // samples near both edges, copied at once rather than a clamped column at a time.
-        const std::size_t before = std::min(count, first < h ? h - first : 0);
-        const std::size_t column = first + before - h;
-        const std::size_t inside = column < fed_ ? std::min(count - before, fed_ - column) : 0;
-        std::memset(scratch, of[0], before);
-        if (inside > 0) std::memcpy(scratch + before, of + column, inside);
-        std::memset(scratch + before + inside, of[fed_ - 1], count - before - inside);
+        repeat_edges(of, fed_, static_cast<std::int64_t>(first) - static_cast<std::int64_t>(h),
+                     count, scratch);
         return static_cast<const unsigned char*>(scratch);
       };
       // The samples that may be marks, first (a few samples of the rows around each); the runs
@@ -442,10 +447,12 @@ void AutoRows::mark_faint(int row) {
       flag_stretches(candidates, count, holding);
       const std::size_t blocks = (count + filter_stretch - 1) / filter_stretch;
       const std::size_t apart = 4 * run / filter_stretch + 2;
-      // The rows of the runs standing across the row (each found once, not once a cluster).
-      const unsigned char* standing_rows[AutoStatistics::widest_window];
-      for (std::size_t k = 0; k < run; ++k)
-        standing_rows[k] = row_at(row - along + static_cast<int>(k));
+      // The rows of the runs standing across the row, found once a row (a division each).
+      if (!standing_found) {
+        for (std::size_t k = 0; k < run; ++k)
+          standing_rows[k] = row_at(row - along + static_cast<int>(k));
+        standing_found = true;
+      }
       // A cluster in up to three pieces: those whose runs reach past the page's edges read
       // copies of the rows with the edges repeated (a row at a time), the one between the rows
       // themselves.
