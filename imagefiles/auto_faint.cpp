@@ -106,13 +106,14 @@ IMAGEFILES_VECTOR_CLONES void darkest_around(unsigned char* darkest, std::size_t
 }
 
 // The `n` marks kept (as they are: 1 or 5) where `middle` lies at least halfway from the paper
-// (255) to the darkest around (`around`): 2 (255 - v) >= 255 - darkest, in 16 bits.
+// (255) to the darkest around (`around`): 2 (255 - v) >= 255 - darkest, that is v at most
+// (255 + darkest) / 2 = 127 + darkest / 2 rounded up, in bytes (the rounding a byte average:
+// no widening to 16 bits and back).
 IMAGEFILES_VECTOR_CLONES void keep_halfway(const unsigned char* middle, const unsigned char* around,
                                            std::size_t n, unsigned char* marks) {
   for (std::size_t i = 0; i < n; ++i) {
-    const auto twice = static_cast<std::uint16_t>(2 * middle[i]);
-    const auto limit = static_cast<std::uint16_t>(255 + around[i]);
-    marks[i] &= static_cast<unsigned char>(0 - static_cast<unsigned>(twice <= limit));
+    const auto limit = static_cast<unsigned char>(127 + ((around[i] + 1u) >> 1));
+    marks[i] &= static_cast<unsigned char>(0 - static_cast<unsigned>(middle[i] <= limit));
   }
 }
 
