@@ -189,7 +189,8 @@ struct RuleLimits {
 inline RuleLimits rule_limits(unsigned char lightest, int ceiling) {
   const auto faintest = static_cast<unsigned char>(255 - (255 - ceiling) / 3);
   const auto near = std::min(static_cast<unsigned char>((255 + lightest) / 2), faintest);
-  return {near, static_cast<unsigned char>(255 - (255 - near) / 2)};
+  // Unsigned: a shift in bytes, not a signed division in 16 bits.
+  return {near, static_cast<unsigned char>(255u - (255u - near) / 2u)};
 }
 
 // The `count` samples of a row of `fed` from column `first` (before the first column or past the
@@ -247,6 +248,12 @@ IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
   const unsigned char* below = rows[1];
   const unsigned char* nearer_above = rows[2];
   const unsigned char* nearer_below = rows[3];
+  // Above the floor as a byte compared, not a sample widened to 32 bits.
+  if (floor >= 255) {
+    std::fill(out, out + n, 0);
+    return;
+  }
+  const auto above_floor = static_cast<unsigned char>(std::max(floor + 1, 0));
   for (std::size_t i = 0; i < n; ++i) {
     const RuleLimits limits = rule_limits(lightest[i], ceiling);
     const unsigned char v = here[i];
@@ -254,7 +261,7 @@ IMAGEFILES_VECTOR_CLONES void run_candidates(const unsigned char* middle,
                                          std::max(here[i - quarter], here[i + quarter]));
     const unsigned char standing =
         std::max(std::max(above[i], below[i]), std::max(nearer_above[i], nearer_below[i]));
-    out[i] = static_cast<unsigned char>((v > floor) & (v <= limits.near) &
+    out[i] = static_cast<unsigned char>((v >= above_floor) & (v <= limits.near) &
                                         (std::min(lying, standing) <= limits.palest));
   }
 }
