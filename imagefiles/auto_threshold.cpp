@@ -235,11 +235,20 @@ double AutoStatistics::slope_variance(std::size_t b, std::size_t block_width) co
   // slope adds 4 d^2 / 3 to the variance), at most the larger change between an outer quarter
   // and its inner neighbour that goes the same way: a step, as a solid area's edge through the
   // block's middle, moves the halves apart but neither pair of quarters, and is no slope.
+  // A fall that curves (vignetting, over blocks a third of a small page) bends too: the lesser
+  // of the quarters' two second differences when both bend the same way (a quadratic bends
+  // both alike; a solid area's edge bends once, or one way then back) is its bend c, whose
+  // curve adds c^2 / 2.8125 to the variance (four quarters' means of a Legendre P2 term).
   const auto lesser = [](const double means[4]) {
     const double half = (means[2] + means[3] - means[0] - means[1]) / 4;
     const double outer = half > 0 ? std::max(means[1] - means[0], means[3] - means[2])
                                   : std::min(means[1] - means[0], means[3] - means[2]);
-    return half * outer <= 0 ? 0.0 : (half > 0 ? std::min(half, outer) : std::max(half, outer));
+    const double slope =
+        half * outer <= 0 ? 0.0 : (half > 0 ? std::min(half, outer) : std::max(half, outer));
+    const double first = means[2] - 2 * means[1] + means[0];
+    const double second = means[3] - 2 * means[2] + means[1];
+    const double bend = first * second <= 0 ? 0.0 : std::min(std::fabs(first), std::fabs(second));
+    return 4 * slope * slope / 3 + bend * bend / 2.8125;
   };
   const double rows = double(band_rows_read_), total = double(block_sums_[b]);
   double across = 0, down = 0;
@@ -265,7 +274,7 @@ double AutoStatistics::slope_variance(std::size_t b, std::size_t block_width) co
                              (total - sums[2]) / ((rows - double(ends[2])) * width)};
     down = lesser(means);
   }
-  return 4 * (across * across + down * down) / 3;
+  return across + down;
 }
 
 void AutoStatistics::add_lagged_differences() {
