@@ -166,9 +166,11 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     // Each block's moments, from the part of it here.
     add_to_blocks(line_.data(), m, x, static_cast<std::size_t>(moment_block_), block_sums_.size(),
                   block_sums_.data(), block_squares_.data());
-    // (The slope only for the blank page's test: once a block has writing, no longer.)
-    if (flat_widest_ < 1) add_quarters(line_.data(), m, x);
-    if (flat_widest_ < 1) std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
+    // The blank page's test (end_band): once a block has writing, no longer.
+    if (flat_widest_ < 1) {
+      add_quarters(line_.data(), m, x);
+      std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
+    }
     x = stop;
   }
   if (!row_ends) return;
@@ -183,17 +185,18 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   // A band of blocks ends every block_ rows; the rows left over join the last band.
   const int band_blocks = std::max(1, rows_ / moment_block_);
   const auto band_of = [&](int row) { return std::min(row / moment_block_, band_blocks - 1); };
-  // The sums so far while the row lies in each of the band's first three quarters.
+  // The sums so far at the last row read in each of the band's first three quarters.
+  const int next = y + statistics_step;
   const int band_top = band_of(y) * moment_block_;
   const int band_rows = band_of(y) + 1 == band_blocks ? rows_ - band_top : moment_block_;
-  const std::size_t blocks = block_sums_.size();
   for (int q = 0; q < 3 && flat_widest_ < 1; ++q) {
-    if (4 * (y - band_top) < (q + 1) * band_rows) {
-      for (std::size_t b = 0; b < blocks; ++b) band_quarter_sums_[3 * b + q] = block_sums_[b];
+    const int quarter_end = (q + 1) * band_rows;
+    if (4 * (y - band_top) < quarter_end && 4 * (next - band_top) >= quarter_end) {
+      for (std::size_t b = 0; b < block_sums_.size(); ++b)
+        band_quarter_sums_[3 * b + static_cast<std::size_t>(q)] = block_sums_[b];
       quarter_rows_[q] = band_rows_read_;
     }
   }
-  const int next = y + statistics_step;
   if (next >= rows_ || band_of(next) != band_of(y)) end_band(band_of(y));
 }
 
