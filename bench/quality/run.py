@@ -296,6 +296,11 @@ def report(args):
         read_kinds = [k for k in kinds if k != "forms"]
         texts = {k: open(os.path.join(folder, f"{k}-0.txt")).read() for k in read_kinds}
         jobs = {(n, k): firsts[(n, k)] for n in names for k in read_kinds}
+        # The ground truth read the same way: what a perfect binarisation would score, so that
+        # a method's figure reads against the reader's own errors on these pages.
+        reference = "the ground truth itself (reference)"
+        for k in read_kinds:
+            jobs[(reference, k)] = read_pnm(os.path.join(folder, f"{k}-0.truth.pgm"))
         real = bool(real_results)
         if real:
             # One reading of a page this small moves by points with a pixel: each method reads
@@ -307,19 +312,22 @@ def report(args):
                                                     left:page.shape[1] - right])
                 for name, run in found:
                     jobs[(name, "real page", cut)] = binary(run(stem + ".pgm", work))
+                truth = read_pnm(os.path.join(TRUTH, "page.truth.pbm"))
+                jobs[(reference, "real page", cut)] = truth[top:truth.shape[0] - bottom,
+                                                            left:truth.shape[1] - right]
             texts["real page"] = open(REAL_PAGE_TEXT).read()
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
             read = dict(zip(jobs, pool.map(
                 lambda item: ocr(item[1], work, f"{abs(hash(item[0]))}"), jobs.items())))
         columns = read_kinds + (["real page"] if real else [])
         cer = {n: {k: [metrics.character_error_rate(read[job], texts[k]) for job in read
-                       if job[:2] == (n, k)] for k in columns} for n in names}
+                       if job[:2] == (n, k)] for k in columns} for n in names + [reference]}
         table("OCR character error rate (tesseract, first page of each kind but the forms; the "
               "real page: scikit-image's photographed book page, 384 x 191, against its text read "
               "by eye, "
               f"the mean of {len(REAL_PAGE_CUTS)} readings: as it is and cut by one or two "
               "pixels at its edges), %",
-              names, columns, cer, lambda v: f"{v:.1f}", "lower")
+              names + [reference], columns, cer, lambda v: f"{v:.1f}", "lower")
     elif args.ocr:
         print("\ntesseract is not installed (apt-get install -y tesseract-ocr tesseract-ocr-eng): "
               "no OCR table")
