@@ -419,13 +419,14 @@ void AutoStatistics::end(int pass) {
     const int stroke = scale_.scale().stroke;
     reach_ = stroke == 0 ? 0 : std::min((stroke + 2) / 3, window_ / 2 - 1);
     reach_ = std::max(reach_, 0);
-    // A thin rule's run looks for its valley's climb three quarters of a stroke away: a reach and
-    // one at the strokes of small print (3 and 4 pixels), and the same share of larger ones, whose
-    // rules are blurred in proportion (at 15 pixels a reach and one is 0.4 of the stroke, and the
-    // rules of forms at four times the letters kept a third of their pixels). A valley within a
-    // fifth of the window, as a rule's is: a quarter took a smudge of the real `text`.
+    // A thin rule's run looks for its valley's climb a stroke and a half away: where a page's
+    // rules outnumber its print's strokes, the width measured is the rules', and a sample at a
+    // rule's edge, half a stroke off its middle, climbs back only past the far edge and the blur
+    // (three quarters of a stroke lost the blurred rules of such forms whole at twice and four
+    // times the letters). A valley within a fifth of the window, as a rule's is (a quarter took a
+    // smudge of the real `text`): with small print, that fifth is the distance, or a reach and one.
     run_reach_ =
-        stroke == 0 ? 0 : std::max(reach_ + 1, std::min((3 * stroke + 2) / 4, window_ / 5 - 1));
+        stroke == 0 ? 0 : std::max(reach_ + 1, std::min((3 * stroke + 1) / 2, window_ / 5 - 1));
     run_reach_ = std::clamp(run_reach_, 0, std::max(0, window_ / 2 - 1));
     const auto widest_grid =
         static_cast<int>((std::int64_t{columns_} + most_grid_columns - 1) / most_grid_columns);
