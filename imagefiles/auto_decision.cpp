@@ -202,6 +202,7 @@ AutoRows::AutoRows(const AutoStatistics& statistics, int rows, const Strip& stri
     quiet_lightest_.resize(fed_);
     around_.resize(fed_);
     column_darkest_.resize(fed_);
+    light_.resize(fed_);
     // A row and the run's reach (or the valley's) on each side.
     run_scratch_.resize(fed_ + 2 * AutoStatistics::widest_window);
     run_sums_.resize(6 * fed_ + 2 * AutoStatistics::widest_window);

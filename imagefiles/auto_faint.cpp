@@ -220,6 +220,32 @@ void with_margins(const std::array<const unsigned char*, count>& rows, std::size
   at_edge(inner_to, to);
 }
 
+// The `n` samples of `middle` above the ceiling and no lighter than `light` nor `lightest`
+// marked (1, else 0) in `lights`: light_print()'s candidates.
+IMAGEFILES_VECTOR_CLONES void light_marks(const unsigned char* middle, std::size_t n, int ceiling,
+                                          const unsigned char* lightest, unsigned char light,
+                                          unsigned char* lights) {
+  const auto least = static_cast<unsigned char>(std::clamp(ceiling + 1, 0, 255));
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char v = middle[i];
+    lights[i] = static_cast<unsigned char>((v >= least) & (v <= std::min(lightest[i], light)));
+  }
+}
+
+// The `lights` of `n` samples of `middle` added to `marks` where the darkest around (`around`, D)
+// lies lighter than `ink` and no lighter than `light`, and the sample within two fifths of the
+// way from D to the paper (in 16 bits: 5 (v - D) <= 2 (255 - D)).
+IMAGEFILES_VECTOR_CLONES void light_print(const unsigned char* middle, const unsigned char* around,
+                                          std::size_t n, int ink, unsigned char light,
+                                          const unsigned char* lights, unsigned char* marks) {
+  const auto deepest = static_cast<unsigned char>(std::clamp(ink, 0, 255));
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char d = around[i];
+    const auto below = static_cast<std::uint16_t>(5 * (middle[i] - d) <= 2 * (255 - d));
+    marks[i] |= static_cast<unsigned char>(lights[i] & (d > deepest) & (d <= light) & below);
+  }
+}
+
 }  // namespace
 
 // A faint thin stroke (a ruled line, a crossbar, a hairline written lightly) lies above the
@@ -301,6 +327,38 @@ void AutoRows::mark_faint(int row) {
                         faint_marks(at[0], at[1], at[2], n, d, ceiling, faint_lightest_.data() + j,
                                     marks + j);
                       });
+    }
+    // Light print: a paragraph set in a thin face, blurred, beside bold print. Its darkest lies
+    // about the ceiling, halfway to the bold print's ink, and most of its strokes above it, so
+    // its lines vanished; its valleys are as wide as the blur, not a faint stroke's. A sample
+    // above the ceiling is its mark where the darkest within half a window (about a line's
+    // height), D, is lighter than the ink's level (no print of the page's weight there: its
+    // strokes' blurred edges stay with the ceiling) and no lighter than a quarter of the way from
+    // the ceiling to the paper (show-through, at about 0.81 of the paper, lies beyond), and the
+    // sample, four deviations of the noise under the paper, lies within that quarter and two
+    // fifths of the way from D to the paper (halfway, where a stroke reaching D has its edge,
+    // thickened the thinnest print at 0.6 times the letters: such strokes do not reach their
+    // ink, and their edge lies nearer their bottom).
+    if (along > reach && ceiling < 255) {
+      const auto light = static_cast<unsigned char>(ceiling + (255 - ceiling) / 4);
+      unsigned char* lights = light_.data();
+      std::fill(lights + from, lights + to, 0);
+      light_marks(middle + from, to - from, ceiling, faint_lightest_.data() + from, light,
+                  lights + from);
+      if (any_mark(lights + from, to - from)) {
+        const std::size_t a = static_cast<std::size_t>(along);
+        const std::size_t left = from >= a ? from - a : 0;
+        const std::size_t right = std::min(fed_, to + a);
+        unsigned char* darkest = column_darkest_.data();
+        if (!line_rows_.ready()) line_rows_.reset(fed_, along);
+        line_rows_.darkest(row, row_at, left, right, darkest);
+        unsigned char* around = around_.data();
+        darkest_around(darkest, left, right, from, to, a, around);
+        // The ceiling lies halfway from the ink's level to the paper.
+        const int ink = std::max(0, 2 * ceiling - 255);
+        light_print(middle + from, around + from, to - from, ink, light, lights + from,
+                    marks + from);
+      }
     }
     // A mark on a straight rule (a form's, a table's, a grid's) may lie in a valley twice as
     // wide: such a rule is often wider than a third of its digits' stroke, and blurred. A rule is

@@ -345,6 +345,8 @@ class AutoRows {
   std::vector<unsigned char> run_blocks_;      // whether each stretch of them holds one
   std::vector<std::uint16_t> run_spans_;       // a row's sums of spans (run_sums())
   DarkestRows darkest_rows_;                   // kept from row to row
+  DarkestRows line_rows_;                      // the same over half a window's rows
+  std::vector<unsigned char> light_;           // a row's candidates of light print
   // For each stretch of the three rows, whether it has marks (those of the others are not written).
   std::vector<unsigned char> stretches_;
   std::size_t stretches_per_row_ = 0;
