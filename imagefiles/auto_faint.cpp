@@ -333,14 +333,14 @@ void AutoRows::mark_faint(int row) {
     // its lines vanished; its valleys are as wide as the blur, not a faint stroke's. A sample
     // above the ceiling is its mark where the darkest within half a window (about a line's
     // height), D, is lighter than the ink's level (no print of the page's weight there: its
-    // strokes' blurred edges stay with the ceiling) and no lighter than a quarter of the way from
-    // the ceiling to the paper (show-through, at about 0.81 of the paper, lies beyond), and the
-    // sample, four deviations of the noise under the paper, lies within that quarter and two
-    // fifths of the way from D to the paper (halfway, where a stroke reaching D has its edge,
+    // strokes' blurred edges stay with the ceiling) and within the darkest third from the ceiling
+    // to the paper (as for the wider valleys above: show-through, at about 0.81 of the paper, lies
+    // beyond), and the sample, four deviations of the noise under the paper, within that third and
+    // two fifths of the way from D to the paper (halfway, where a stroke reaching D has its edge,
     // thickened the thinnest print at 0.6 times the letters: such strokes do not reach their
     // ink, and their edge lies nearer their bottom).
     if (along > reach && ceiling < 255) {
-      const auto light = static_cast<unsigned char>(ceiling + (255 - ceiling) / 4);
+      const auto light = static_cast<unsigned char>(ceiling + (255 - ceiling) / 3);
       unsigned char* lights = light_.data();
       std::fill(lights + from, lights + to, 0);
       light_marks(middle + from, to - from, ceiling, faint_lightest_.data() + from, light,

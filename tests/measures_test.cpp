@@ -574,12 +574,18 @@ std::vector<double> blurred(std::vector<double> a, int rows, int columns, int r)
 // halfway between the page's ink level (lighter than the ink drawn: few samples reach it) and the
 // paper drew every stroke too thick (at 84 pixels F 91.2 where the best single level of the page
 // gives 94.2). Each stroke's edge from its own bottom: auto within half a point of that best
-// level.
+// level. And the thin letters in a light ink (`light`: 0.39 and 0.47 of the paper), whose blurred
+// strokes lie mostly above the ceiling, beside the heavy ones: their lines were lost (F 66.1,
+// 64.2 and 66.2 where the best single level gives 88.9, 88.9 and 86.3); light print's marks take
+// auto to within a point of that level (93.4, 92.4, 85.8).
 TEST(AutoMethod, DrawsBlurredStrokesOfTwoWeightsToTheirEdges) {
   struct Case {
     int height, radius;  // the letters' height, the blur's (box) radius
+    int light;           // the thin letters' ink
+    double within;       // how far under the best single level auto may lie
   };
-  for (const Case& c : {Case{84, 4}, Case{126, 6}, Case{168, 6}}) {
+  for (const Case& c : {Case{84, 4, 0, 0.5}, Case{126, 6, 0, 0.5}, Case{168, 6, 0, 0.5},
+                        Case{84, 4, 100, 1.0}, Case{126, 6, 100, 1.0}, Case{84, 4, 120, 1.0}}) {
     const int rows = 10 * c.height;
     const int columns = 10 * c.height;
     const std::vector<unsigned char> heavy = letters(rows, columns, c.height);
@@ -590,7 +596,7 @@ TEST(AutoMethod, DrawsBlurredStrokesOfTwoWeightsToTheirEdges) {
     for (std::size_t i = 0; i < drawn.size(); ++i) {
       const bool top = i < drawn.size() / 2;
       const unsigned char v = top ? heavy[i] : thin[i];
-      drawn[i] = v;
+      drawn[i] = c.light > 0 && !top && v < 128 ? c.light : v;
       truth[i] = v < 128 ? 0 : 255;
     }
     const std::vector<double> soft = blurred(drawn, rows, columns, c.radius);
@@ -618,7 +624,8 @@ TEST(AutoMethod, DrawsBlurredStrokesOfTwoWeightsToTheirEdges) {
     std::vector<unsigned char> out(page.size());
     ASSERT_EQ(binariser_auto(out.data(), page.data(), rows, columns), IMAGE_OK);
     const double f = f_of(out);
-    EXPECT_GE(f, best - 0.5) << c.height << ": " << f << " against " << best;
+    EXPECT_GE(f, best - c.within) << c.height << ", " << c.light << ": " << f << " against "
+                                  << best;
   }
 }
 
