@@ -273,6 +273,8 @@ class AutoRows {
   void refresh_noise();
   // The marks of row `row` that may lie on a faint thin stroke, into its row of faint_.
   void mark_faint(int row);
+  // Light print's marks (auto_light.cpp) of the columns [from, to) of `row`, added to `marks`.
+  void mark_light(int row, std::size_t from, std::size_t to, unsigned char* marks);
   // Makes ink of the marks of row decided_ with enough marked neighbours, in `out`.
   void add_faint(unsigned char* out) const;
   // Whitens the ink of row decided_ in `out` lighter than its own stroke's edge, found from the
