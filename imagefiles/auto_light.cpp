@@ -62,18 +62,18 @@ IMAGEFILES_VECTOR_CLONES void light_print(const unsigned char* middle, const uns
 // its lines vanished; its valleys are as wide as the blur, not a faint stroke's. A sample
 // above the ceiling is its mark where the darkest within half a window (about a line's
 // height), D, is lighter than the ink's level (no print of the page's weight there: its
-// strokes' blurred edges stay with the ceiling) and within the darkest third from the ceiling
-// to the paper (as for the faint marks' wider valleys: show-through, at about 0.81 of the paper,
-// lies beyond), and the sample, four deviations of the noise under the paper, within that third and
-// two fifths of the way from D to the paper (halfway, where a stroke reaching D has its edge,
-// thickened the thinnest print at 0.6 times the letters: such strokes do not reach their
-// ink, and their edge lies nearer their bottom).
+// strokes' blurred edges stay with the ceiling) and within a quarter of the way from the
+// ceiling to the paper (show-through, at about 0.81 of the paper, lies beyond; a third let the
+// real `text` lose 0.24), and the sample, four deviations of the noise under the paper, within
+// that quarter and two fifths of the way from D to the paper (halfway, where a stroke reaching D
+// has its edge, thickened the thinnest print at 0.6 times the letters: such strokes do not reach
+// their ink, and their edge lies nearer their bottom).
 void AutoRows::mark_light(int row, std::size_t from, std::size_t to, unsigned char* marks) {
   const auto row_at = [&](int r) { return normalised(std::clamp(r, 0, rows_ - 1)); };
   const unsigned char* middle = row_at(row);
   const int ceiling = statistics_.formula().ceiling;
   const int along = statistics_.window() / 2 - 1;
-  const auto light = static_cast<unsigned char>(ceiling + (255 - ceiling) / 3);
+  const auto light = static_cast<unsigned char>(ceiling + (255 - ceiling) / 4);
   unsigned char* lights = light_.data();
   const bool any = light_marks(middle + from, to - from, ceiling, faint_lightest_.data() + from,
                                light, lights + from);

@@ -574,10 +574,10 @@ std::vector<double> blurred(std::vector<double> a, int rows, int columns, int r)
 // halfway between the page's ink level (lighter than the ink drawn: few samples reach it) and the
 // paper drew every stroke too thick (at 84 pixels F 91.2 where the best single level of the page
 // gives 94.2). Each stroke's edge from its own bottom: auto within half a point of that best
-// level. And the thin letters in a light ink (`light`: 0.39 and 0.47 of the paper), whose blurred
-// strokes lie mostly above the ceiling, beside the heavy ones: their lines were lost (F 66.1,
-// 64.2 and 66.2 where the best single level gives 88.9, 88.9 and 86.3); light print's marks take
-// auto to within a point of that level (93.4, 92.4, 85.8).
+// level. And the thin letters in a light ink (`light`, 0.39 of the paper), whose blurred strokes
+// lie mostly above the ceiling, beside the heavy ones: their lines were lost (F 66.1 and 64.2
+// where the best single level gives 88.9); light print's marks take auto over that level (91.2
+// and 90.4).
 TEST(AutoMethod, DrawsBlurredStrokesOfTwoWeightsToTheirEdges) {
   struct Case {
     int height, radius;  // the letters' height, the blur's (box) radius
@@ -585,7 +585,7 @@ TEST(AutoMethod, DrawsBlurredStrokesOfTwoWeightsToTheirEdges) {
     double within;       // how far under the best single level auto may lie
   };
   for (const Case& c : {Case{84, 4, 0, 0.5}, Case{126, 6, 0, 0.5}, Case{168, 6, 0, 0.5},
-                        Case{84, 4, 100, 1.0}, Case{126, 6, 100, 1.0}, Case{84, 4, 120, 1.0}}) {
+                        Case{84, 4, 100, 1.0}, Case{126, 6, 100, 1.0}}) {
     const int rows = 10 * c.height;
     const int columns = 10 * c.height;
     const std::vector<unsigned char> heavy = letters(rows, columns, c.height);
