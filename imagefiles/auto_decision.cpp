@@ -105,6 +105,16 @@ unsigned char PaperRow::normalise_smallest(const AutoStatistics& statistics, int
 float PaperRow::refresh(const AutoStatistics& statistics, int y) {
   const AutoStatistics::Between at = statistics.between_rows(y);
   const bool beyond = at.weight < 0 || at.weight > 1;
+  if (beyond && statistics.curved()) {
+    // Where the light bends, the paper of each row beyond the outer centres follows its curve:
+    // made row by row (a few rows of a small page).
+    statistics.paper_beyond(y, first_, above_.size(), above_.data());
+    reciprocals(above_.data(), above_.size());
+    std::fill(step_.begin(), step_.end(), 0.0f);
+    above_row_ = below_row_ = -1;
+    beyond_ = true;
+    return at.weight;
+  }
   if (at.above != above_row_ || at.below != below_row_ || beyond != beyond_) {
     // 255 / paper, interpolated between the two block rows: a product per sample, not a division.
     // Going down, the row below becomes the one above: only the new one is made.

@@ -406,7 +406,95 @@ float AutoStatistics::least_paper(int r, int g) const {
       [&](int c) { return level(r, c); });
   const float down =
       fall(r, grid_rows_, rows_ - 1.0, centre_of_row, [&](int row) { return level(row, g); });
-  return std::max(here + across + down, here / 2);
+  if (!light_.curved) return std::max(here + across + down, here / 2);
+  // Where the light bends, the paper beyond the centre follows its curve (paper_along,
+  // paper_beyond): the least of its change from the centre to the block's outer sides and
+  // halfway there, in blocks.
+  const auto reach = [&](int i, int blocks, double centre_at, double last, double out[3]) {
+    int k = 0;
+    out[k++] = centre_at;
+    if (i == 0) out[k++] = 0;
+    if (i == blocks - 1) out[k++] = last;
+    return k;
+  };
+  double xs[3], ys[3];
+  const double xc = centre(g) / block_, yc = centre_of_row(r) / block_;
+  const int nx = reach(g, grid_columns_, xc, (columns_ - 1.0) / block_, xs);
+  const int ny = reach(r, grid_rows_, yc, (rows_ - 1.0) / block_, ys);
+  double change = 0;
+  for (int i = 0; i < nx; ++i) {
+    for (int j = 0; j < ny; ++j) {
+      for (const double t : {0.5, 1.0}) {
+        const double x = xc + t * (xs[i] - xc), y = yc + t * (ys[j] - yc);
+        change = std::min(change, light_.at(x, y) - light_.at(xc, yc));
+      }
+    }
+  }
+  return std::max(here + static_cast<float>(change), here / 2);
+}
+
+double AutoStatistics::mean_amplification(int top, int bottom, std::int64_t first,
+                                          std::size_t n) const {
+  // The paper as the decision divides by it (PaperRow): the reciprocals of the block rows' paper
+  // interpolated between their centres, the curve followed beyond the outer ones; on 8 rows, the
+  // most amplified row's mean (the block's whole mean left a blank page's vignetted corner, its
+  // light followed in part, for writing).
+  constexpr int lines = 8;
+  std::vector<float> above(n), below(n);
+  double most = 0;
+  for (int i = 0; i < lines; ++i) {
+    const int y = top + static_cast<int>((bottom - top) * (i + 0.5) / lines);
+    const Between at = between_rows(y);
+    float weight = at.weight;
+    if (weight < 0 || weight > 1) {
+      paper_beyond(y, first, n, above.data());
+      weight = 0;
+    } else {
+      paper_along(at.above, first, n, above.data());
+      paper_along(at.below, first, n, below.data());
+    }
+    double sum = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double high = 255.0 / std::max(above[k], 1.0f);
+      const double low = weight > 0 ? 255.0 / std::max(below[k], 1.0f) : high;
+      const double factor = high + weight * (low - high);
+      sum += factor * factor;
+    }
+    most = std::max(most, sum / double(n));
+  }
+  return most;
+}
+
+void AutoStatistics::fit_light_of_grid() {
+  const double sigma =
+      grid_.empty() ? 0 : std::sqrt(double(noise_grid_[0])) * std::max(grid_[0], 1.0f) / 255;
+  light_ = fitted_light(grid_, grid_rows_, grid_columns_, block_, rows_, columns_, sigma);
+}
+
+void AutoStatistics::paper_beyond(int y, std::int64_t first, std::size_t n, float* out) const {
+  const Between at = between_rows(y);
+  const bool top = at.weight < 0;
+  const int edge = top ? at.above : at.below;
+  std::vector<float> inner(n);
+  paper_along(edge, first, n, out);
+  paper_along(top ? at.below : at.above, first, n, inner.data());
+  const double row =
+      (double(edge) * block_ + std::min(double(rows_), double(edge + 1) * block_) - 1) / 2 / block_;
+  const double down = double(y) / block_;
+  // How far y lies beyond the edge row's centre, in spacings of the two rows (as PaperRow
+  // extends their reciprocals in a line).
+  const double beyond = top ? -at.weight : at.weight - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double x = static_cast<double>(first + static_cast<std::int64_t>(i)) / block_;
+    const float change = static_cast<float>(light_.at(x, down) - light_.at(x, row));
+    // No brighter than the line of the two rows (light falling faster than the curve at the
+    // page's edge, as a vignette's corner does), down to half the edge row's paper.
+    const double edge_reciprocal = 1.0 / std::max(out[i], 1.0f);
+    const double step = std::max(0.0, edge_reciprocal - 1.0 / std::max(inner[i], 1.0f));
+    const double line = 1.0 / (edge_reciprocal + beyond * step);
+    const float lowest = std::min(out[i] + change, static_cast<float>(line));
+    out[i] = std::clamp(lowest, out[i] / 2, out[i]);
+  }
 }
 
 AutoStatistics::Between AutoStatistics::between_rows(int y) const {
@@ -451,6 +539,27 @@ void AutoStatistics::paper_along(int block_row, std::int64_t first, std::size_t 
       if (inner != edge) slope = (levels[edge] - levels[inner]) / (centre(edge) - centre(inner));
       if (g < 0 ? slope < 0 : slope > 0) slope = 0;
       from = levels[edge] + slope * (static_cast<double>(x) - centre(edge));
+      if (light_.curved) {
+        // Where the light bends, along its curve from the outer block's level (its fall to the
+        // page's edge is steeper than the line of the two outer blocks).
+        const int count = static_cast<int>(std::max(stop, x + 1) - x);
+        const double row = (double(block_row) * block_ +
+                            std::min(double(rows_), double(block_row + 1) * block_) - 1) /
+                           2 / block_;
+        const double from_centre = light_.at(centre(edge) / block_, row);
+        for (int i = 0; i < count; ++i) {
+          const double at = static_cast<double>(x + i) / block_;
+          const float change = static_cast<float>(light_.at(at, row) - from_centre);
+          // No brighter than the line of the two outer blocks (a vignette's corner falls faster
+          // than the curve).
+          const float line =
+              static_cast<float>(levels[edge] + slope * (double(x + i) - centre(edge)));
+          out[x - first + i] =
+              std::clamp(std::min(levels[edge] + change, line), levels[edge] / 2, levels[edge]);
+        }
+        x += count;
+        continue;
+      }
     } else {
       const double c0 = centre(g);
       const double c1 = centre(g + 1);

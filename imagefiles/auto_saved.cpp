@@ -111,6 +111,7 @@ bool AutoStatistics::restore(const std::string& bytes) {
   grid_rows_ = grid_rows;
   grid_columns_ = grid_columns;
   faint_limits();  // from the grids, once their sizes are known
+  fit_light_of_grid();
   blank_ = blank == 1;
   whole_level_ = whole_level;
   formula_ = formula;

@@ -31,6 +31,25 @@ void below_percentile(std::vector<float>& grid, int rows, int columns, double si
 // (n at least 1), that is the (n / 10 + 1)-th largest. `samples` may be reordered.
 unsigned char block_percentile(unsigned char* samples, std::size_t n);
 std::vector<float> smoothed(const std::vector<float>& grid, int rows, int columns);
+// The light's least-squares quadratic surface through the paper blocks' levels, where it bends
+// (auto_curve.cpp): x and y in blocks (a column / the block's side, a row / the block's side).
+struct LightCurve {
+  bool curved = false;  // the light bends from block to block: the paper follows the surface
+  double c[6] = {};     // of 1, x, y, x^2, x y, y^2
+  double at(double x, double y) const {
+    return c[0] + c[1] * x + c[2] * y + c[3] * x * x + c[4] * x * y + c[5] * y * y;
+  }
+};
+// The surface through `grid` (rows x columns blocks of side `block` over a page of page_rows x
+// page_columns), curved where it moves a 3 x 3 mean by 1.28 deviations `sigma` of the noise.
+LightCurve fitted_light(const std::vector<float>& grid, int rows, int columns, int block,
+                        int page_rows, int page_columns, double sigma);
+// Where the light bends so: `grid` (the blocks' percentiles less the noise's part) fitted to the
+// surface with each percentile, `percentiles`, brought to its block's centre by the surface's
+// spread over the block; the surface at the blocks' centres (empty where the light is straight).
+std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float>& percentiles,
+                               int rows, int columns, int block, int page_rows, int page_columns,
+                               double sigma);
 
 class AutoStatistics;
 
@@ -126,15 +145,28 @@ class AutoStatistics {
   // The paper's brightness at the centre of block row `block_row`, for `n` columns from `first`
   // (in straight lines between the centres of the blocks), into `out`.
   void paper_along(int block_row, std::int64_t first, std::size_t n, float* out) const;
+  // Whether the paper follows the light's curve beyond the outer block rows' centres (PaperRow).
+  bool curved() const { return light_.curved; }
+  // The paper of row `y`, beyond the centre of the outer block row, for `n` columns from
+  // `first`: the outer block row's paper changed as the light's curve changes from it to `y`, or
+  // the line of the two outer rows where that falls further (at most to half, held where it
+  // rises), into `out`. Only where curved().
+  void paper_beyond(int y, std::int64_t first, std::size_t n, float* out) const;
 
  private:
   double centre(int g) const;  // of block column g, in columns
   // The least paper that block (r, g)'s samples are divided by: its own level, or at an edge of
   // the page, that of the paper extended to it.
   float least_paper(int r, int g) const;
+  // The mean of (255 / paper)^2 over rows top to bottom, `n` columns from `first`, the paper
+  // as the decision divides by it, where the light bends.
+  double mean_amplification(int top, int bottom, std::int64_t first, std::size_t n) const;
   void end_band(int band);  // a band of blocks read: their deviations
-  void faint_limits();      // quietest_ and lightest_grid_, from noise_grid_
-  void light_on_dark();     // a blank page that is light marks on a dark ground: whole_level_
+  // light_, from the grid and the noise's grid (as restore() has them: the noise's deviation is
+  // the first block's noise_grid_ undone).
+  void fit_light_of_grid();
+  void faint_limits();   // quietest_ and lightest_grid_, from noise_grid_
+  void light_on_dark();  // a blank page that is light marks on a dark ground: whole_level_
   void add_differences(const unsigned char* samples, std::size_t column, std::size_t n);
   // A pair of neighbours into table `t`: their difference (the noise), their darker (light marks).
   void count_pair(int t, unsigned char a, unsigned char b) {
@@ -162,6 +194,7 @@ class AutoStatistics {
   std::vector<unsigned char> block_samples_;  // each block's samples together, block after block
   int sampled_rows_ = 0;
   std::vector<float> grid_;
+  LightCurve light_;  // the paper beyond the outer blocks' centres follows it where curved
   std::vector<float> noise_grid_;  // the noise's variance in each block, as noise_along gives it
   float quietest_ = 0;
   float loudest_ = 0;
