@@ -308,32 +308,44 @@ TEST(Bands, WindowSumsOfRunsAreTheirWindowsSums) {
   }
 }
 
-// auto's statistics as bytes (a cluster's workers get them so): restored, they decide the page as
-// the whole-image function does; cut, spoilt or made for another page, they are refused or, where
-// a spoilt number is still one end() could make, decide without reading outside their grids.
-TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
-  using imagefiles::detail::AutoRows;
-  using imagefiles::detail::AutoStatistics;
-  const Shape s{90, 70};
-  const std::vector<unsigned char> in = page(s, 3);
+// What auto learns of a page, in its passes over the rows, into `learnt`.
+void learn(imagefiles::detail::AutoStatistics& learnt, const Shape& s,
+           const std::vector<unsigned char>& in) {
   const std::size_t width = static_cast<std::size_t>(s.columns);
-  AutoStatistics learnt(s.rows, s.columns);
-  for (int pass = 0; pass < AutoStatistics::passes; ++pass) {
+  for (int pass = 0; pass < imagefiles::detail::AutoStatistics::passes; ++pass) {
     for (int y = 0; y < s.rows; ++y) {
       if (learnt.wanted(pass, y)) learnt.gather(pass, y, 0, in.data() + y * width, width);
     }
     learnt.end(pass);
   }
+}
+
+// auto's decision over the whole page from `statistics` (learnt, or restored).
+std::vector<unsigned char> decided_by(const imagefiles::detail::AutoStatistics& statistics,
+                                      const Shape& s, const std::vector<unsigned char>& in) {
+  std::vector<unsigned char> out(in.size());
+  const std::size_t width = static_cast<std::size_t>(s.columns);
+  imagefiles::detail::AutoRows rows(statistics, s.rows, imagefiles::detail::whole_row(s.columns));
+  int done = 0;
+  for (int y = 0; y < s.rows; ++y) {
+    rows.feed(in.data() + y * width);
+    while (rows.next(out.data() + done * width)) ++done;
+  }
+  return out;
+}
+
+// auto's statistics as bytes (a cluster's workers get them so): restored, they decide the page as
+// the whole-image function does; cut, spoilt or made for another page, they are refused or, where
+// a spoilt number is still one end() could make, decide without reading outside their grids.
+TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
+  using imagefiles::detail::AutoStatistics;
+  const Shape s{90, 70};
+  const std::vector<unsigned char> in = page(s, 3);
+  AutoStatistics learnt(s.rows, s.columns);
+  learn(learnt, s, in);
   const std::string saved = learnt.saved();
   const auto decided = [&](const AutoStatistics& statistics) {
-    std::vector<unsigned char> out(in.size());
-    AutoRows rows(statistics, s.rows, imagefiles::detail::whole_row(s.columns));
-    int done = 0;
-    for (int y = 0; y < s.rows; ++y) {
-      rows.feed(in.data() + y * width);
-      while (rows.next(out.data() + done * width)) ++done;
-    }
-    return out;
+    return decided_by(statistics, s, in);
   };
   AutoStatistics copy(s.rows, s.columns);
   ASSERT_TRUE(copy.restore(saved));
@@ -349,6 +361,57 @@ TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
     spoilt[at] = static_cast<char>(spoilt[at] ^ 0x41);
     AutoStatistics t(s.rows, s.columns);
     if (t.restore(spoilt)) decided(t);
+  }
+}
+
+// Small pages under light falling to the corners, where auto's paper follows the light's curve
+// beyond its outer blocks: fed in bands, read in strips of 64 columns and decided from saved
+// statistics, as the whole-image function decides them (the curve comes from the whole grid,
+// never from a band or a strip).
+TEST(Bands, VignettedSmallPagesStreamAsWhole) {
+  const parametres_binarisation automatic{BINARISATION_AUTO, 0, 0, 0};
+  TempDir dir;
+  for (const Shape s : {Shape{60, 80}, Shape{112, 84}, Shape{168, 224}, Shape{224, 168}}) {
+    SCOPED_TRACE(std::to_string(s.rows) + " x " + std::to_string(s.columns));
+    // Paper 220 falling to 0.3 of it at the corners, strokes at half the paper in the middle
+    // fifth of the rows and half of the columns, noise of -4 to 3.
+    std::vector<unsigned char> in;
+    unsigned seed = static_cast<unsigned>(s.rows * 3 + s.columns);
+    for (int y = 0; y < s.rows; ++y) {
+      for (int x = 0; x < s.columns; ++x) {
+        seed = seed * 1103515245u + 12345u;
+        const double dy = (y - s.rows / 2.0) / (s.rows / 2.0);
+        const double dx = (x - s.columns / 2.0) / (s.columns / 2.0);
+        const double light = 1 - 0.7 * (dx * dx + dy * dy) / 2;
+        const bool word = 5 * y >= 2 * s.rows && 5 * y < 3 * s.rows && 4 * x >= s.columns &&
+                          4 * x < 3 * s.columns && ((x / 2) % 3 == 0 || (y / 2) % 4 == 0);
+        const double value = 220 * light * (word ? 0.5 : 1) + static_cast<int>(seed >> 29) - 4;
+        in.push_back(static_cast<unsigned char>(std::clamp(std::lround(value), 0L, 255L)));
+      }
+    }
+    imagefiles::detail::AutoStatistics learnt(s.rows, s.columns);
+    learn(learnt, s, in);
+    ASSERT_TRUE(learnt.curved());  // the page this test is for
+    const std::vector<unsigned char> expected = whole(automatic, s, in);
+    ASSERT_GT(std::count(expected.begin(), expected.end(), 0), 0);
+    const std::string bytes(expected.begin(), expected.end());
+    for (const int band : {1, 7, s.rows}) {
+      EXPECT_TRUE(banded(automatic, s, in, band, false) == bytes) << "band of " << band;
+    }
+    write_file(dir / "in.pgm", greymap(in, s));
+    imagefiles::detail::StreamOptions options;
+    options.strip_budget = 4096;
+    options.piece = 97;
+    std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(imagefiles::detail::binarise_to_file(input, &automatic, true, (dir / "out").c_str(),
+                                                   options),
+              IMAGE_OK);
+    std::fclose(input);
+    EXPECT_TRUE(read_file(dir / "out") == file_of(expected, s, true)) << "in strips";
+    imagefiles::detail::AutoStatistics restored(s.rows, s.columns);
+    ASSERT_TRUE(restored.restore(learnt.saved()));
+    EXPECT_TRUE(decided_by(restored, s, in) == expected) << "from saved statistics";
   }
 }
 

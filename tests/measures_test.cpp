@@ -926,7 +926,9 @@ TEST(AutoMethod, KeepsSolidPrintToThePagesEdges) {
 // of light across the blocks was (the paper's grid follows the fall in part; three draws of the
 // noise each: it decided whether the slope passed for writing), and small grey pages
 // (224 x 168) vignetted to 0.3 under noise of 1, whose blocks are a third of the page: the fall
-// curves across them, and its bend passed for writing (two draws that came out part black). All
+// curves across them, and its bend passed for writing (two draws that came out part black); and
+// smaller ones (224 x 168 and 80 x 60, bright, grey and dark paper), three to five blocks across,
+// whose grid's smoothing flattened the light: the corners came out black (235 to 270 pixels). All
 // stay white, and have the window of a page with no writing.
 TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
   int rows = 500, columns = 700;
@@ -959,13 +961,23 @@ TEST(AutoMethod, KeepsPagesWithNothingWrittenWhite) {
       [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
       [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
       [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(220 * vignetted(y, x, 0.3) + gaussian()); },
+      [&](int y, int x) { return std::round(120 * vignetted(y, x, 0.3) + 3 * gaussian()); },
+      [&](int y, int x) { return std::round(48 * vignetted(y, x, 0.3) + gaussian()); },
   };
-  // The small pages from here, each with its draw of the noise.
-  const std::size_t small = std::size(pages) - 2;
-  const std::uint32_t small_seeds[] = {4, 6};
+  // The small pages from here, each with its size and its draw of the noise.
+  struct Small {
+    int rows, columns;
+    std::uint32_t seed;
+  };
+  const Small smalls[] = {{168, 224, 4}, {168, 224, 6}, {168, 224, 7}, {60, 80, 3}, {60, 80, 9}};
+  const std::size_t small = std::size(pages) - std::size(smalls);
   for (const auto& sample : pages) {
     const std::size_t index = static_cast<std::size_t>(&sample - pages);
-    if (index >= small) rows = 168, columns = 224, seed = small_seeds[index - small];
+    if (index >= small) {
+      const Small& s = smalls[index - small];
+      rows = s.rows, columns = s.columns, seed = s.seed;
+    }
     std::vector<unsigned char> page(static_cast<std::size_t>(rows) * columns);
     for (int y = 0; y < rows; ++y) {
       for (int x = 0; x < columns; ++x) {
