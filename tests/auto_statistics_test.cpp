@@ -120,3 +120,54 @@ TEST(PaperLevel, BlockPercentileIsTheRankOfASortedCopy) {
     }
   }
 }
+
+// The light's surface through a grid of blocks' levels against the quadratic the grid was drawn
+// from (block centres at (g * block + min(size, (g + 1) * block) - 1) / 2 / block, the last block
+// partial), and whether it is taken as bending: where a 3 x 3 mean moves by more than 1.28
+// deviations of the noise, never on flat paper drawn without noise. Grids of two blocks along an
+// axis have no curved term along it; of one, or of two both ways, none is fitted.
+TEST(PaperLevel, LightCurveIsTheQuadraticTheBlocksLieOn) {
+  struct Case {
+    int rows, columns, block, page_rows, page_columns;
+    double c[6];  // of 1, x, y, x^2, x y, y^2
+    double sigma;
+    bool curved;
+  };
+  const Case cases[] = {
+      {3, 4, 20, 60, 80, {120, 30, 25, -8, 1, -9}, 1.5, true},          // a vignette
+      {5, 7, 32, 150, 210, {200, 4, -3, -0.5, 0.2, -0.4}, 1.0, false},  // bends under the noise
+      {5, 7, 32, 150, 210, {200, 4, -3, -2, 0.2, -1}, 1.0, true},
+      {6, 9, 24, 130, 200, {180, -2, 1, 0, 0, 0}, 0.0, false},  // a plane without noise
+      {4, 2, 30, 100, 50, {150, 3, 10, 0, 0, -6}, 2.0, true},   // two columns: no x^2 term
+      {4, 1, 30, 100, 25, {150, 0, 10, 0, 0, -6}, 2.0, false},  // one column: not fitted
+      {1, 5, 30, 25, 140, {150, 12, 0, -5, 0, 0}, 2.0, false},  // one row: not fitted
+      {2, 2, 40, 80, 80, {150, 1, 1, 0, 0, 0}, 1.0, false},     // too few blocks to bend
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.columns));
+    const auto centre = [&](int g, int size) {
+      return (double(g) * c.block + std::min(double(size), double(g + 1) * c.block) - 1) / 2 /
+             c.block;
+    };
+    std::vector<float> grid;
+    for (int r = 0; r < c.rows; ++r) {
+      for (int g = 0; g < c.columns; ++g) {
+        const double x = centre(g, c.page_columns), y = centre(r, c.page_rows);
+        grid.push_back(static_cast<float>(c.c[0] + c.c[1] * x + c.c[2] * y + c.c[3] * x * x +
+                                          c.c[4] * x * y + c.c[5] * y * y));
+      }
+    }
+    const imagefiles::detail::LightCurve light = imagefiles::detail::fitted_light(
+        grid, c.rows, c.columns, c.block, c.page_rows, c.page_columns, c.sigma);
+    EXPECT_EQ(light.curved, c.curved);
+    if (c.rows < 2 || c.columns < 2 || (c.rows < 3 && c.columns < 3)) continue;  // not fitted
+    // Where the grid holds the terms (three blocks along an axis for its square, both for x y).
+    const bool across = c.columns >= 3, down = c.rows >= 3;
+    const bool fitted[6] = {true, c.columns >= 2, c.rows >= 2, across, across && down, down};
+    for (int k = 0; k < 6; ++k) {
+      if (fitted[k]) {
+        EXPECT_NEAR(light.c[k], c.c[k], 1e-3) << k;
+      }
+    }
+  }
+}
