@@ -55,20 +55,16 @@ bool fit_light(const std::vector<float>& grid, int rows, int columns, const std:
   return true;
 }
 
-double surface(const double c[6], double x, double y) {
-  return c[0] + c[1] * x + c[2] * y + c[3] * x * x + c[4] * x * y + c[5] * y * y;
-}
-
 // The 90th percentile of a block's paper under the surface `c`: its samples spread over the
 // block's area (8 x 8 points from `first` to `last` in blocks along each axis) and by the noise.
-double surface_percentile(const double c[6], double x0, double x1, double y0, double y1,
+double surface_percentile(const LightCurve& light, double x0, double x1, double y0, double y1,
                           double sigma) {
   constexpr int points = 8;
   double levels[points * points];
   for (int i = 0; i < points; ++i) {
     for (int j = 0; j < points; ++j) {
       levels[i * points + j] =
-          surface(c, x0 + (x1 - x0) * (j + 0.5) / points, y0 + (y1 - y0) * (i + 0.5) / points);
+          light.at(x0 + (x1 - x0) * (j + 0.5) / points, y0 + (y1 - y0) * (i + 0.5) / points);
     }
   }
   const auto [lo, hi] = std::minmax_element(levels, levels + points * points);
@@ -125,8 +121,8 @@ std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float
   };
   const std::vector<double> xs = centres(columns, block, page_columns);
   const std::vector<double> ys = centres(rows, block, page_rows);
-  double c[6];
-  if (!fit_light(grid, rows, columns, xs, ys, c) || !bends(c, sigma)) return curve;
+  LightCurve light;
+  if (!fit_light(grid, rows, columns, xs, ys, light.c) || !bends(light.c, sigma)) return curve;
   // A block's 90th percentile lies above the paper at its centre by the light's spread over it
   // as well as the noise's, which a slope from the next block reads short where the light
   // bends: an outer block of a vignette falls by two or three times its neighbour's difference,
@@ -137,20 +133,20 @@ std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float
     for (int r = 0; r < rows; ++r) {
       for (int g = 0; g < columns; ++g) {
         const double x = xs[static_cast<std::size_t>(g)], y = ys[static_cast<std::size_t>(r)];
-        const double above = surface_percentile(c, first(g), last(g, page_columns), first(r),
+        const double above = surface_percentile(light, first(g), last(g, page_columns), first(r),
                                                 last(r, page_rows), sigma) -
-                             surface(c, x, y);
+                             light.at(x, y);
         const std::size_t i = static_cast<std::size_t>(r) * columns + g;
         grid[i] = std::max(1.0f, static_cast<float>(percentiles[i] - above));
       }
     }
-    if (!fit_light(grid, rows, columns, xs, ys, c)) return curve;
+    if (!fit_light(grid, rows, columns, xs, ys, light.c)) return curve;
   }
   curve.resize(grid.size());
   for (int r = 0; r < rows; ++r) {
     for (int g = 0; g < columns; ++g) {
       curve[static_cast<std::size_t>(r) * columns + g] = static_cast<float>(
-          surface(c, xs[static_cast<std::size_t>(g)], ys[static_cast<std::size_t>(r)]));
+          light.at(xs[static_cast<std::size_t>(g)], ys[static_cast<std::size_t>(r)]));
     }
   }
   return curve;
