@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <utility>
 #include <vector>
@@ -53,6 +54,33 @@ TEST(AutoFaint, DarkestOverTheSquareAround) {
             expected[j] = std::min(expected[j], row_of(t)[k]);
       ASSERT_EQ(out, expected) << "reach " << reach << " row " << row;
     }
+  }
+}
+
+TEST(AutoFaint, DarkestAroundWindowsCutAtBothEnds) {
+  // Pieces against the ends of the columns read: windows cut on one side, on both, wider than
+  // all of them; the columns outside the piece left as they were.
+  struct Case {
+    std::size_t left, right, from, to, d;
+  };
+  for (const Case c : std::initializer_list<Case>{{0, 40, 0, 40, 3},
+                                                  {0, 40, 0, 40, 25},
+                                                  {0, 40, 5, 9, 60},
+                                                  {7, 19, 7, 19, 5},
+                                                  {7, 19, 10, 12, 1},
+                                                  {3, 200, 3, 200, 31},
+                                                  {3, 200, 100, 199, 31},
+                                                  {0, 130, 1, 129, 64}}) {
+    const Bytes samples = noise(200, c.right * 7 + c.d);
+    Bytes dark = samples, out(200, 3), expected = out;
+    for (std::size_t j = c.from; j < c.to; ++j) {
+      const std::size_t first = std::max(c.left + c.d, j) - c.d;
+      expected[j] = *std::min_element(
+          samples.begin() + static_cast<std::ptrdiff_t>(first),
+          samples.begin() + static_cast<std::ptrdiff_t>(std::min(c.right, j + c.d + 1)));
+    }
+    darkest_around(dark.data(), c.left, c.right, c.from, c.to, c.d, out.data());
+    ASSERT_EQ(out, expected) << c.left << " " << c.right << " " << c.from << " " << c.d;
   }
 }
 
