@@ -383,10 +383,9 @@ void AutoRows::mark_faint(int row) {
       flag_stretches(candidates, count, holding);
       const std::size_t blocks = (count + filter_stretch - 1) / filter_stretch;
       const std::size_t apart = 4 * run / filter_stretch + 2;
-      // The rows of the runs standing across the row, found once a row (a division each).
+      // The rows of the runs standing across the row, found once a row.
       if (!standing_found) {
-        for (std::size_t k = 0; k < run; ++k)
-          standing_rows[k] = row_at(row - along + static_cast<int>(k));
+        normalised_rows(row - along, run, standing_rows);
         standing_found = true;
       }
       // A cluster in up to three pieces: those whose runs reach past the page's edges read

@@ -316,6 +316,19 @@ class AutoRows {
   const unsigned char* normalised(std::int64_t row) const {
     return ring_.data() + static_cast<std::size_t>(row % slots_) * fed_;
   }
+  // The rows [first, first + count), those beyond the page's edges its edges' rows, into `out`:
+  // the ring's slots counted on from the first's, not divided out for each (a division a row, for
+  // the rows of a window, cost 1% of `auto` on a page of 48 MP drawn large).
+  void normalised_rows(int first, std::size_t count, const unsigned char** out) const {
+    int last = std::clamp(first, 0, rows_ - 1);
+    std::size_t slot = static_cast<std::size_t>(last % slots_);
+    for (std::size_t k = 0; k < count; ++k) {
+      const int row = std::clamp(first + static_cast<int>(k), 0, rows_ - 1);
+      if (row != last) slot = slot + 1 == static_cast<std::size_t>(slots_) ? 0 : slot + 1;
+      last = row;
+      out[k] = ring_.data() + slot * fed_;
+    }
+  }
 
   const AutoStatistics& statistics_;
   Strip strip_;          // the columns the window needs: those decided and its half on each side
