@@ -181,6 +181,23 @@ TEST(Bands, EqualTheWholeImageFunctions) {
   }
 }
 
+// The bitmap file that binarise_to_file writes of `in`, read from a file in strips of 64 columns
+// (a strip budget of 4 KiB) and auto's rows in pieces of 97.
+std::string in_strips(const parametres_binarisation& m, const Shape& s,
+                      const std::vector<unsigned char>& in, const TempDir& dir) {
+  write_file(dir / "in.pgm", greymap(in, s));
+  imagefiles::detail::StreamOptions options;
+  options.strip_budget = 4096;
+  options.piece = 97;
+  std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
+  EXPECT_NE(input, nullptr);
+  if (input == nullptr) return "";
+  EXPECT_EQ(imagefiles::detail::binarise_to_file(input, &m, true, (dir / "out").c_str(), options),
+            IMAGE_OK);
+  std::fclose(input);
+  return read_file(dir / "out");
+}
+
 // auto on blurred pages without noise, where each stroke's edge is found from its own bottom (up
 // to a stroke width away, over the rows above and below): streamed as the whole-image function
 // decides it, at two sizes of strokes.
@@ -235,17 +252,7 @@ TEST(Bands, AutoOnAStripWiderThanItsGrid) {
     const std::vector<unsigned char> expected = whole(automatic, s, in);
     EXPECT_TRUE(banded(automatic, s, in, 1, false) ==
                 std::string(expected.begin(), expected.end()));
-    write_file(dir / "in.pgm", greymap(in, s));
-    imagefiles::detail::StreamOptions options;
-    options.strip_budget = 4096;
-    options.piece = 97;
-    std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
-    ASSERT_NE(input, nullptr);
-    EXPECT_EQ(imagefiles::detail::binarise_to_file(input, &automatic, true, (dir / "out").c_str(),
-                                                   options),
-              IMAGE_OK);
-    std::fclose(input);
-    EXPECT_TRUE(read_file(dir / "out") == file_of(expected, s, true));
+    EXPECT_TRUE(in_strips(automatic, s, in, dir) == file_of(expected, s, true));
   }
 }
 
@@ -398,17 +405,7 @@ TEST(Bands, VignettedSmallPagesStreamAsWhole) {
     for (const int band : {1, 7, s.rows}) {
       EXPECT_TRUE(banded(automatic, s, in, band, false) == bytes) << "band of " << band;
     }
-    write_file(dir / "in.pgm", greymap(in, s));
-    imagefiles::detail::StreamOptions options;
-    options.strip_budget = 4096;
-    options.piece = 97;
-    std::FILE* input = std::fopen((dir / "in.pgm").c_str(), "rb");
-    ASSERT_NE(input, nullptr);
-    EXPECT_EQ(imagefiles::detail::binarise_to_file(input, &automatic, true, (dir / "out").c_str(),
-                                                   options),
-              IMAGE_OK);
-    std::fclose(input);
-    EXPECT_TRUE(read_file(dir / "out") == file_of(expected, s, true)) << "in strips";
+    EXPECT_TRUE(in_strips(automatic, s, in, dir) == file_of(expected, s, true)) << "in strips";
     imagefiles::detail::AutoStatistics restored(s.rows, s.columns);
     ASSERT_TRUE(restored.restore(learnt.saved()));
     EXPECT_TRUE(decided_by(restored, s, in) == expected) << "from saved statistics";
