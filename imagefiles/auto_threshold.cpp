@@ -50,6 +50,14 @@ constexpr double light_marks = 8;
 // block in millions of blank paper goes beyond five.
 constexpr double stray_errors = 5;
 
+// A sample of a row read for the blank page's test lies in a mark where, within three samples on
+// each side, the row climbs from it by `valley_deviations` deviations of the noise, and it lies
+// `below_most` below the fourth lightest of those six: Gaussian noise digs such a valley about
+// once in 10^9 samples (a 48 MP page's statistics pass reads 12 million); a fall of the light
+// climbs on one side only.
+constexpr double valley_deviations = 7;
+constexpr double below_most = 6;
+
 // Whether the sums of squared differences of next neighbours and of neighbours a stroke apart
 // (squares, fourth powers, count; then the same far apart) show writing, and its variance `left`:
 // noise makes both alike, strokes the second larger. Half their difference is writing where it
@@ -170,12 +178,16 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if (flat_widest_ < 1) {
       add_quarters(line_.data(), m, x);
       std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
+      std::copy(samples + (x - begin), samples + (x - begin) + m, read_row_.data() + x);
     }
     x = stop;
   }
   if (!row_ends) return;
   // While no block has writing by its variance (end_band), the lagged differences of the row.
-  if (flat_widest_ < 1) add_lagged_differences();
+  if (flat_widest_ < 1) {
+    add_lagged_differences();
+    if (valleys_ == 0) count_valleys();
+  }
   if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
     tally_.add_to(histogram_);  // the tally counts in 32 bits
     tally_ = Tally{};
@@ -263,6 +275,30 @@ double AutoStatistics::slope_variance(std::size_t b, std::size_t block_width) co
     down = lesser(means);
   }
   return across + down;
+}
+
+void AutoStatistics::count_valleys() {
+  // In the samples as read: within a few samples the paper changes by little, and the noise's
+  // deviation is the page's (the division would amplify both alike). Paper between two specks of
+  // salt climbs to both: the sample must also lie below most of its six neighbours (the fourth
+  // lightest), as a stroke three samples wide does at its middle.
+  const std::size_t width = static_cast<std::size_t>(columns_);
+  if (width < 7) return;
+  const double deviation = std::max(sigma_, 1.0);
+  const int depth = static_cast<int>(std::ceil(valley_deviations * deviation));
+  const int below = static_cast<int>(std::ceil(below_most * deviation));
+  const unsigned char* row = read_row_.data();
+  for (std::size_t i = 3; i + 3 < width; ++i) {
+    const int v = row[i];
+    if (v + depth > 255) continue;
+    const int left = std::max({row[i - 3], row[i - 2], row[i - 1]});
+    const int right = std::max({row[i + 1], row[i + 2], row[i + 3]});
+    if (std::min(left, right) - v < depth) continue;
+    unsigned char around[6] = {row[i - 3], row[i - 2], row[i - 1],
+                               row[i + 1], row[i + 2], row[i + 3]};
+    std::nth_element(around, around + 2, around + 6);  // the fourth lightest, third darkest
+    if (around[2] - v >= below) ++valleys_;
+  }
 }
 
 void AutoStatistics::add_lagged_differences() {
@@ -509,6 +545,7 @@ void AutoStatistics::end(int pass) {
     lag_sums_.assign(4 * column_blocks, 0.0);
     lag_counts_.assign(2 * column_blocks, 0.0);
     row_.resize(static_cast<std::size_t>(columns_));
+    read_row_.resize(static_cast<std::size_t>(columns_));
     // A stroke apart (two samples at least: the next is the noise's own lag).
     lag_ = std::max(2, scale_.scale().stroke);
     line_.resize(std::min(piece, static_cast<std::size_t>(columns_)));
@@ -532,8 +569,8 @@ void AutoStatistics::end(int pass) {
   // errors (letters 14 pixels tall in the dark: two to four), and the page was taken for blank;
   // the whole page's sums pass them many times over. Its range is then the widest block's.
   double page_left = 0;
-  if (blank_ && strokes_ == 0 && shows_writing(lag_page_, page_left)) {
-    strokes_ = std::max(likeliest_, page_left);
+  if (blank_ && strokes_ == 0 && (shows_writing(lag_page_, page_left) || valleys_ > 0)) {
+    strokes_ = std::max({likeliest_, page_left, 1.0});
   }
   if (blank_ && strokes_ > 0) {
     // Writing that only the lagged differences show (end_band): its deviation is Wolf's range.
@@ -550,6 +587,7 @@ void AutoStatistics::end(int pass) {
   lag_sums_ = {};
   lag_counts_ = {};
   row_ = {};
+  read_row_ = {};
   line_ = {};
   paper_rows_ = {};
 }

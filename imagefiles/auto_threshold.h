@@ -245,6 +245,12 @@ class AutoStatistics {
   std::vector<double> lag_counts_;  // two a block
   int lag_ = 2;
   double strokes_ = 0;
+  // A mark too small for either sums (a digit, a tick on a small page) is deep: the samples of
+  // the rows read, as read_row_ holds them before the division, that lie in a valley of the row
+  // deeper than the noise digs one (while no block has writing; counting stops at the first).
+  void count_valleys();
+  std::vector<unsigned char> read_row_;
+  std::uint64_t valleys_ = 0;
   // The same sums over the whole page (near: squares, fourth powers, count; then far), and the
   // largest writing's variance of a block, found or not by its own test.
   double lag_page_[6] = {};
