@@ -55,26 +55,37 @@ bool fit_light(const std::vector<float>& grid, int rows, int columns, const std:
   return true;
 }
 
-// The 90th percentile of a block's paper under the surface `c`: its samples spread over the
-// block's area (8 x 8 points from `first` to `last` in blocks along each axis) and by the noise.
-double surface_percentile(const LightCurve& light, double x0, double x1, double y0, double y1,
-                          double sigma) {
-  constexpr int points = 8;
-  double levels[points * points];
-  for (int i = 0; i < points; ++i) {
-    for (int j = 0; j < points; ++j) {
-      levels[i * points + j] =
-          light.at(x0 + (x1 - x0) * (j + 0.5) / points, y0 + (y1 - y0) * (i + 0.5) / points);
+// The 90th percentile of a block's paper under the surface `c`, as block_percentile() reads it:
+// the (n / 10 + 1)-th largest of its n samples at columns `xs` x rows `ys` (in blocks; up to 8
+// of each, evenly among those read), each spread by the noise.
+double surface_percentile(const LightCurve& light, const std::vector<double>& xs,
+                          const std::vector<double>& ys, double sigma) {
+  static constexpr std::size_t most = 8;
+  const auto picked = [](const std::vector<double>& at, std::size_t k) {
+    const std::size_t count = std::min(at.size(), most);
+    return at[count > 1 ? k * (at.size() - 1) / (count - 1) : 0];
+  };
+  const std::size_t columns = std::min(xs.size(), most), rows = std::min(ys.size(), most);
+  double levels[most * most];
+  for (std::size_t i = 0; i < rows; ++i) {
+    for (std::size_t j = 0; j < columns; ++j) {
+      levels[i * columns + j] = light.at(picked(xs, j), picked(ys, i));
     }
   }
-  const auto [lo, hi] = std::minmax_element(levels, levels + points * points);
+  const std::size_t count = rows * columns;
+  const std::size_t n = xs.size() * ys.size();
+  // The rank's share below, half a sample into it (a sharp surface then gives that sample).
+  const double wanted = (double(n - 1 - n / 10) + 0.5) / double(n);
+  const auto [lo, hi] = std::minmax_element(levels, levels + count);
   const double spread = std::max(sigma, 0.5);
   double below = *lo - 2 * spread, above = *hi + 2 * spread;
   for (int step = 0; step < 40; ++step) {  // the share below t rises with t
     const double t = (below + above) / 2;
     double share = 0;
-    for (const double v : levels) share += 0.5 * std::erfc((v - t) / (spread * std::sqrt(2.0)));
-    (share / (points * points) < 0.9 ? below : above) = t;
+    for (std::size_t k = 0; k < count; ++k) {
+      share += 0.5 * std::erfc((levels[k] - t) / (spread * std::sqrt(2.0)));
+    }
+    (share / double(count) < wanted ? below : above) = t;
   }
   return (below + above) / 2;
 }
@@ -111,20 +122,32 @@ LightCurve fitted_light(const std::vector<float>& grid, int rows, int columns, i
 
 std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float>& percentiles,
                                int rows, int columns, int block, int page_rows, int page_columns,
-                               double sigma) {
+                               double sigma, const SampledBlocks& sampled) {
   std::vector<float> curve;
   if (columns < 3 && rows < 3) return curve;
-  // Block g's first and last sample along an axis of `size` samples, in blocks.
-  const auto first = [](int g) { return double(g); };
-  const auto last = [block](int g, int size) {
-    return (std::min(double(size), double(g + 1) * block) - 1) / block;
-  };
   const std::vector<double> xs = centres(columns, block, page_columns);
   const std::vector<double> ys = centres(rows, block, page_rows);
   LightCurve light;
   if (!fit_light(grid, rows, columns, xs, ys, light.c) || !bends(light.c, sigma)) return curve;
-  // A block's 90th percentile lies above the paper at its centre by the light's spread over it
-  // as well as the noise's, which a slope from the next block reads short where the light
+  // Where each block's samples were read, in blocks: across, the sampled columns (a last block
+  // narrower than their step is read on the column before it, ten samples from its centre on a
+  // small page, where a vignette falls by ten levels); down, the sampled rows. A block of a few
+  // dozen samples has its percentile at the third largest, far above the middle of their spread.
+  std::vector<std::vector<double>> read_columns(static_cast<std::size_t>(columns));
+  std::vector<std::vector<double>> read_rows(static_cast<std::size_t>(rows));
+  for (int g = 0; g < columns; ++g) {
+    const std::size_t k = static_cast<std::size_t>(g);
+    for (double x = sampled.first[k]; x <= sampled.last[k]; x += sampled.across) {
+      read_columns[k].push_back(x / block);
+    }
+  }
+  for (int r = 0; r < rows; ++r) {
+    for (int y = r * block; y < std::min(page_rows, (r + 1) * block); y += sampled.down) {
+      read_rows[static_cast<std::size_t>(r)].push_back(double(y) / block);
+    }
+  }
+  // A block's 90th percentile lies above the paper at its centre by the light's spread over its
+  // samples as well as the noise's, which a slope from the next block reads short where the light
   // bends: an outer block of a vignette falls by two or three times its neighbour's difference,
   // and its paper came out too bright (the page's edge black, a blank page taken for written).
   // Each percentile is brought to its centre by the surface's spread there, and the surface fitted
@@ -133,8 +156,8 @@ std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float
     for (int r = 0; r < rows; ++r) {
       for (int g = 0; g < columns; ++g) {
         const double x = xs[static_cast<std::size_t>(g)], y = ys[static_cast<std::size_t>(r)];
-        const double above = surface_percentile(light, first(g), last(g, page_columns), first(r),
-                                                last(r, page_rows), sigma) -
+        const double above = surface_percentile(light, read_columns[static_cast<std::size_t>(g)],
+                                                read_rows[static_cast<std::size_t>(r)], sigma) -
                              light.at(x, y);
         const std::size_t i = static_cast<std::size_t>(r) * columns + g;
         grid[i] = std::max(1.0f, static_cast<float>(percentiles[i] - above));
@@ -150,6 +173,23 @@ std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float
     }
   }
   return curve;
+}
+
+SampledBlocks AutoStatistics::sampled_blocks() const {
+  SampledBlocks sampled;
+  sampled.down = down_;
+  sampled.across = across_;
+  for (int g = 0; g < grid_columns_; ++g) {
+    const std::size_t k = static_cast<std::size_t>(g);
+    if (k < block_columns_.size()) {
+      sampled.first.push_back(double(block_columns_[k].from) * across_);
+      sampled.last.push_back(double(block_columns_[k].to - 1) * across_);
+    } else {  // not read by columns: the block's own
+      sampled.first.push_back(double(g) * block_);
+      sampled.last.push_back(std::min(double(columns_), double(g + 1) * block_) - 1);
+    }
+  }
+  return sampled;
 }
 
 }  // namespace imagefiles::detail

@@ -44,12 +44,19 @@ struct LightCurve {
 // page_columns), curved where it moves a 3 x 3 mean by 1.28 deviations `sigma` of the noise.
 LightCurve fitted_light(const std::vector<float>& grid, int rows, int columns, int block,
                         int page_rows, int page_columns, double sigma);
+// Where a block's percentile was read: its first and last sampled column (in samples, `across`
+// apart), the same on every block row, and the step of its sampled rows from the block row's first.
+struct SampledBlocks {
+  std::vector<double> first, last;  // one of each per block column
+  int across = 1, down = 1;
+};
 // Where the light bends so: `grid` (the blocks' percentiles less the noise's part) fitted to the
 // surface with each percentile, `percentiles`, brought to its block's centre by the surface's
-// spread over the block; the surface at the blocks' centres (empty where the light is straight).
+// spread over the samples it was read from (`sampled`); the surface at the blocks' centres (empty
+// where the light is straight).
 std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float>& percentiles,
                                int rows, int columns, int block, int page_rows, int page_columns,
-                               double sigma);
+                               double sigma, const SampledBlocks& sampled);
 
 class AutoStatistics;
 
@@ -164,6 +171,8 @@ class AutoStatistics {
   void end_band(int band);  // a band of blocks read: their deviations
   // light_, from the grid and the noise's grid (as restore() has them: the noise's deviation is
   // the first block's noise_grid_ undone).
+  // Where each block's percentile was read (light_curve).
+  SampledBlocks sampled_blocks() const;
   void fit_light_of_grid();
   void faint_limits();   // quietest_ and lightest_grid_, from noise_grid_
   void light_on_dark();  // a blank page that is light marks on a dark ground: whole_level_
@@ -251,6 +260,9 @@ class AutoStatistics {
   void count_valleys();
   std::vector<unsigned char> read_row_;
   std::uint64_t valleys_ = 0;
+  // The columns of the last row read that lie in a shallower valley (a stroke that goes on to
+  // the next row read, within two columns, is a mark), and this row's.
+  std::vector<std::size_t> shallow_, shallow_here_;
   // The same sums over the whole page (near: squares, fourth powers, count; then far), and the
   // largest writing's variance of a block, found or not by its own test.
   double lag_page_[6] = {};
