@@ -50,10 +50,11 @@ struct SampledBlocks {
   std::vector<double> first, last;  // one of each per block column
   int across = 1, down = 1;
 };
-// Where the light bends so: `grid` (the blocks' percentiles less the noise's part) fitted to the
-// surface with each percentile, `percentiles`, brought to its block's centre by the surface's
-// spread over the samples it was read from (`sampled`); the surface at the blocks' centres (empty
-// where the light is straight).
+// Where the light bends so, or falls evenly across the page by more than the noise a block:
+// `grid` (the blocks' percentiles less the noise's part) fitted to the surface with each
+// percentile, `percentiles`, brought to its block's centre by the surface's spread over the
+// samples it was read from (`sampled`); the surface at the blocks' centres (empty where the light
+// is flat or uneven).
 std::vector<float> light_curve(std::vector<float>& grid, const std::vector<float>& percentiles,
                                int rows, int columns, int block, int page_rows, int page_columns,
                                double sigma, const SampledBlocks& sampled);
