@@ -425,10 +425,12 @@ TEST(Seuiller, MemoryStaysWithinTwiceTheLargestRasterAThread) {
   const Outcome run = seuiller({"-q", "-j", "2", "128", "out", "one.pgm", "big.pgm", "four.pgm"},
                                dir.path().string());
   EXPECT_EQ(run.status, 0);
-  EXPECT_LE(run.peak_kib, 2 * 2 * 16 * 1024 + 8 * 1024);
-  // Read and written in bands: not even the big image is held (the sanitizers' own allocator and
-  // shadow outweigh that bound).
+  // A child's peak counts the test process's resident memory at the fork, which exec carries
+  // over: under the sanitizers that holds the freed greymaps in quarantine and the shadow (73 MiB
+  // in one run of the whole suite, 24 MiB for seuiller alone), so the bounds are checked without.
 #if !defined(UNDER_SANITIZERS)
+  EXPECT_LE(run.peak_kib, 2 * 2 * 16 * 1024 + 8 * 1024);
+  // Read and written in bands: not even the big image is held.
   EXPECT_LE(run.peak_kib, 16 * 1024);
 #endif
 }
