@@ -113,9 +113,11 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
       pair_open_ = true;
       pair_first_ = samples[0];
     }
+    // The step in a local: a member would be read again after each byte stored (it may alias).
+    const std::size_t across = static_cast<std::size_t>(across_);
     unsigned char* into = samples_.data() + static_cast<std::size_t>(sampled_rows_) * per_row;
-    for (std::size_t k = (begin + across_ - 1) / across_; k * across_ < end; ++k) {
-      into[k] = samples[k * across_ - begin];
+    for (std::size_t k = (begin + across - 1) / across; k * across < end; ++k) {
+      into[k] = samples[k * across - begin];
     }
     if (!row_ends) return;
     ++sampled_rows_;
@@ -142,10 +144,12 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     const std::size_t rows = static_cast<std::size_t>(sampled_rows_);
     block_samples_.resize(rows * sampled_columns_);
     unsigned char* block = block_samples_.data();
+    const unsigned char* const sampled = samples_.data();
     for (const BlockColumns& columns : block_columns_) {
+      const std::size_t from = columns.from, to = columns.to;  // as above
       for (std::size_t r = 0; r < rows; ++r) {
-        const unsigned char* line = samples_.data() + r * per_row;
-        for (std::size_t k = columns.from; k < columns.to; ++k) *block++ = line[k];
+        const unsigned char* line = sampled + r * per_row;
+        block = std::copy(line + from, line + to, block);
       }
     }
     block = block_samples_.data();
