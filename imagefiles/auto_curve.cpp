@@ -13,6 +13,34 @@
 namespace imagefiles::detail {
 namespace {
 
+// The normal equations' sums over the blocks, for the N terms used (N fixed, so that the loops
+// unroll): their upper triangle only, the lower one mirrored after (the same products added in the
+// same order).
+template <int N>
+void add_normal(const std::vector<float>& grid, int rows, int columns,
+                const std::vector<double>& xs, const std::vector<double>& ys, const bool used[6],
+                double a[6][7]) {
+  for (int r = 0; r < rows; ++r) {
+    for (int g = 0; g < columns; ++g) {
+      const double x = xs[static_cast<std::size_t>(g)], y = ys[static_cast<std::size_t>(r)];
+      const double all[6] = {1, x, y, x * x, x * y, y * y};
+      double t[6];
+      int n = 0;
+      for (int k = 0; k < 6; ++k) {
+        if (used[k]) t[n++] = all[k];
+      }
+      const double v = grid[static_cast<std::size_t>(r) * columns + g];
+      for (int i = 0; i < N; ++i) {
+        for (int j = i; j < N; ++j) a[i][j] += t[i] * t[j];
+        a[i][N] += t[i] * v;
+      }
+    }
+  }
+  for (int i = 0; i < N; ++i) {
+    for (int j = 0; j < i; ++j) a[i][j] = a[j][i];
+  }
+}
+
 // The least-squares quadratic surface through the blocks' levels (at their centres, in blocks),
 // its coefficients of 1, x, y, x^2, x y, y^2; the curved terms only where three blocks lie along
 // an axis. False where the system is singular.
@@ -21,21 +49,15 @@ bool fit_light(const std::vector<float>& grid, int rows, int columns, const std:
   const bool across = columns >= 3, down = rows >= 3;
   const bool used[6] = {true, true, true, across, across && down, down};
   double a[6][7] = {};
-  int n = 0;
-  for (int r = 0; r < rows; ++r) {
-    for (int g = 0; g < columns; ++g) {
-      const double x = xs[static_cast<std::size_t>(g)], y = ys[static_cast<std::size_t>(r)];
-      const double all[6] = {1, x, y, x * x, x * y, y * y};
-      double t[6];
-      n = 0;
-      for (int k = 0; k < 6; ++k) {
-        if (used[k]) t[n++] = all[k];
-      }
-      const double v = grid[static_cast<std::size_t>(r) * columns + g];
-      for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) a[i][j] += t[i] * t[j];
-        a[i][n] += t[i] * v;
-      }
+  // No block: no equation (n 0, as before any block).
+  const int n = rows > 0 && columns > 0 ? static_cast<int>(std::count(used, used + 6, true)) : 0;
+  if (n > 0) {
+    if (n == 6) {
+      add_normal<6>(grid, rows, columns, xs, ys, used, a);
+    } else if (n == 4) {
+      add_normal<4>(grid, rows, columns, xs, ys, used, a);
+    } else {
+      add_normal<3>(grid, rows, columns, xs, ys, used, a);
     }
   }
   // Gaussian elimination with partial pivoting.
