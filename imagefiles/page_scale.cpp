@@ -391,14 +391,15 @@ void ScaleMeasure::gather(int pass, int y, std::int64_t first, const unsigned ch
     }
     return;
   }
+  // The first sampled column in a local: a member would be read again after each byte stored.
+  const std::int64_t offset = s.grid_first - first;
   for (std::size_t b = s.next_band; b < s.bands.size() && s.bands[b].first <= y; ++b) {
     State::Band& band = s.bands[b];
     if (y >= band.last || (y - band.first) % s.step != 0) continue;
     // This row's samples in the band follow the last row's, from its first piece on.
     if (first == 0) band.samples.resize(band.samples.size() + s.grid_columns);
     unsigned char* row = band.samples.data() + band.samples.size() - s.grid_columns;
-    for (std::int64_t g = g_first; g < g_end; ++g)
-      row[g] = samples[s.grid_first + g * step - first];
+    for (std::int64_t g = g_first; g < g_end; ++g) row[g] = samples[offset + g * step];
   }
 }
 
