@@ -188,7 +188,9 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
     if (flat_widest_ < 1) {
       add_quarters(line_.data(), m, x);
       std::copy(line_.data(), line_.data() + m, row_.data() + x);  // see below
-      std::copy(samples + (x - begin), samples + (x - begin) + m, read_row_.data() + x);
+      // As read, for find_valley (until it finds one).
+      if (!valley_)
+        std::copy(samples + (x - begin), samples + (x - begin) + m, read_row_.data() + x);
     }
     x = stop;
   }
@@ -196,7 +198,7 @@ void AutoStatistics::gather(int pass, int y, std::int64_t first, const unsigned 
   // While no block has writing by its variance (end_band), the lagged differences of the row.
   if (flat_widest_ < 1) {
     add_lagged_differences();
-    if (valleys_ == 0) count_valleys();
+    if (!valley_) find_valley();
   }
   if ((band_samples_ += width) >= (std::uint64_t{1} << 30)) {
     tally_.add_to(histogram_);  // the tally counts in 32 bits
@@ -287,7 +289,7 @@ double AutoStatistics::slope_variance(std::size_t b, std::size_t block_width) co
   return across + down;
 }
 
-void AutoStatistics::count_valleys() {
+void AutoStatistics::find_valley() {
   // In the samples as read: within a few samples the paper changes by little, and the noise's
   // deviation is the page's (the division would amplify both alike). Paper between two specks of
   // salt climbs to both: the sample must also lie below most of its six neighbours (the fourth
@@ -311,12 +313,18 @@ void AutoStatistics::count_valleys() {
                                row[i + 1], row[i + 2], row[i + 3]};
     std::nth_element(around, around + 2, around + 6);  // the fourth lightest, third darkest
     const int under = around[2] - v;
-    if (std::min(left, right) - v >= depth && under >= below) ++valleys_;
+    if (std::min(left, right) - v >= depth && under >= below) {
+      valley_ = true;
+      return;
+    }
     if (under < shallow_under) continue;
     shallow_here_.push_back(i);
     // The last row's shallow valleys, in order of their columns (a few at most).
     const auto near = std::lower_bound(shallow_.begin(), shallow_.end(), i - 2);
-    if (near != shallow_.end() && *near <= i + 2) ++valleys_;
+    if (near != shallow_.end() && *near <= i + 2) {
+      valley_ = true;
+      return;
+    }
   }
   shallow_.swap(shallow_here_);
 }
@@ -589,7 +597,7 @@ void AutoStatistics::end(int pass) {
   // errors (letters 14 pixels tall in the dark: two to four), and the page was taken for blank;
   // the whole page's sums pass them many times over. Its range is then the widest block's.
   double page_left = 0;
-  if (blank_ && strokes_ == 0 && (shows_writing(lag_page_, page_left) || valleys_ > 0)) {
+  if (blank_ && strokes_ == 0 && (shows_writing(lag_page_, page_left) || valley_)) {
     strokes_ = std::max({likeliest_, page_left, 1.0});
   }
   if (blank_ && strokes_ > 0) {

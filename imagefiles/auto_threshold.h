@@ -257,10 +257,10 @@ class AutoStatistics {
   double strokes_ = 0;
   // A mark too small for either sums (a digit, a tick on a small page) is deep: the samples of
   // the rows read, as read_row_ holds them before the division, that lie in a valley of the row
-  // deeper than the noise digs one (while no block has writing; counting stops at the first).
-  void count_valleys();
+  // deeper than the noise digs one (looked for while no block has writing, until one is found).
+  void find_valley();
   std::vector<unsigned char> read_row_;
-  std::uint64_t valleys_ = 0;
+  bool valley_ = false;
   // The columns of the last row read that lie in a shallower valley (a stroke that goes on to
   // the next row read, within two columns, is a mark), and this row's.
   std::vector<std::size_t> shallow_, shallow_here_;
