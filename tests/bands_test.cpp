@@ -351,12 +351,9 @@ TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
   AutoStatistics learnt(s.rows, s.columns);
   learn(learnt, s, in);
   const std::string saved = learnt.saved();
-  const auto decided = [&](const AutoStatistics& statistics) {
-    return decided_by(statistics, s, in);
-  };
   AutoStatistics copy(s.rows, s.columns);
   ASSERT_TRUE(copy.restore(saved));
-  EXPECT_TRUE(decided(copy) == whole({BINARISATION_AUTO, 0, 0, 0}, s, in));
+  EXPECT_TRUE(decided_by(copy, s, in) == whole({BINARISATION_AUTO, 0, 0, 0}, s, in));
   EXPECT_FALSE(AutoStatistics(s.rows + 1, s.columns).restore(saved));
   EXPECT_FALSE(AutoStatistics(s.rows, s.columns).restore(saved + '\0'));
   for (std::size_t n = 0; n < saved.size(); ++n) {
@@ -367,7 +364,7 @@ TEST(Bands, AutoStatisticsComeBackWholeOrNotAtAll) {
     std::string spoilt = saved;
     spoilt[at] = static_cast<char>(spoilt[at] ^ 0x41);
     AutoStatistics t(s.rows, s.columns);
-    if (t.restore(spoilt)) decided(t);
+    if (t.restore(spoilt)) decided_by(t, s, in);
   }
 }
 
